@@ -1,0 +1,78 @@
+#pragma once
+// The battle engine. One object holds the state of one battle at a time and plays it
+// one turn per call, the way the desktop program's 20 ms timer does: BattleBtnClick
+// starts (or, while a battle runs, restarts) it from two teams, Timer1Timer plays a
+// turn and says whether to call again. The catalogue and the generator are the
+// caller's; the report goes to an optional sink.
+//
+// The engine does not care about windows, timers or files: the desktop program, the
+// command line tool and the tests all drive it through the same two calls.
+
+#include "battle/BattleState.h"
+#include "report/BattleReport.h"
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace morvane {
+
+class CardCatalogue;
+class Random;
+class ReportSink;
+struct Teams;
+struct CardTraits;
+
+class Battle {
+public:
+    Battle(const CardCatalogue& catalogue, Random& random, ReportSink* sink = nullptr);
+
+    // Copies the two teams into the slot table with full catalogue HP, marks the
+    // battle as running and frees both deck locks. Throws InputError, changing
+    // nothing, when any of the 18 selections is empty.
+    void BattleBtnClick(const Teams& teams);
+    // Plays one turn. Returns true while the battle runs (re-arm the timer). A failure
+    // throws and leaves the battle halted as it stood.
+    bool Timer1Timer();
+
+    void ApplyFormation(int f0, int f1);
+    void PerformAction(int position);
+    void ResolveAttack(int32_t attackerSlot, int32_t defenderSlot);
+    void AttackVehicle(int32_t attackerSlot, int32_t vehicleSlot, int32_t damage);
+
+    // Ends an unfinished battle (a turn cap): the report is closed as it stands.
+    void Abandon();
+
+    BattleState& state() { return state_; }
+    const BattleState& state() const { return state_; }
+    BattleReport& report() { return report_; }
+    Random& random() { return *random_; }
+    void setRandom(Random& random) { random_ = &random; }
+
+    // Side whose vehicle survived the last ended battle: 0 top, 1 bottom, -1 none yet.
+    int winner() const { return winner_; }
+
+    // The slot that each selector feeds: C01-C08 slots 1-8, V00 slot 9, C11-C18
+    // slots 11-18, V10 slot 19.
+    static std::string selectorName(int32_t slot);
+
+private:
+    bool writes() const { return state_.ReportOpen && report_.sink() != nullptr; }
+    void write(std::initializer_list<std::string_view> pieces);
+    std::string_view characterName(int32_t id, bool top) const;
+    std::string_view vehicleName(int32_t id, bool top) const;
+    void setNames(int32_t attackerSlot);
+    const CardTraits& characterTraits(int32_t id) const;
+
+    const CardCatalogue& catalogue_;
+    Random* random_;
+    BattleReport report_;
+    BattleState state_;
+    int winner_ = -1;
+    std::string line_;
+    // Coloured names by card id: [0] blue (top side), [1] red (bottom side).
+    std::array<std::vector<std::string>, 2> characterNames_;
+    std::array<std::vector<std::string>, 2> vehicleNames_;
+};
+
+} // namespace morvane

@@ -1,0 +1,123 @@
+#pragma once
+// The card catalogue: the character and vehicle tables read from "card.dat", indexed
+// by card id. Rows keep their whole card line; the battle's properties are cut out
+// of it by column. For speed each row's battle columns are also decoded once, but a
+// column that does not hold a number is only reported when the battle asks for it.
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace morvane {
+
+struct cardRecordType {
+    std::string name;
+    int32_t size = 0;
+    int32_t hp = 0;
+    int32_t sp = 0;
+    std::string line;
+    int32_t id = 0;
+
+    bool defined() const { return !line.empty(); }
+};
+
+// A numeric column decoded at load. get() gives the value or throws the conversion
+// error the battle would raise on reading it.
+struct NumberField {
+    bool valid = false;
+    int32_t value = 0;
+    std::string text; // the column's bytes, for the error message
+    int column = 0;   // first column, for where the error came from
+
+    int32_t get(char kind, int32_t id) const;
+    void decode(std::string_view line, int column, int width);
+};
+
+// A numeric column that may hold the none mark "＿".
+struct OptionalNumberField {
+    bool none = true;
+    NumberField number;
+};
+
+enum class AttackKind : uint8_t { Physical = 0, Magic = 1, Third = 2, None = 3 };
+enum class LockMark : uint8_t { None, Enemy, Own };
+enum class SpreadMark : uint8_t { None, AllFront, AllFrontAndVehicle, Other };
+
+// Everything the battle reads from a card line by column, decoded once.
+struct CardTraits {
+    AttackKind kind = AttackKind::None;
+    bool airborne = false;
+    std::array<bool, 3> blocks{};  // by AttackKind
+    std::array<bool, 3> absorbs{}; // by AttackKind
+    bool seals = false;
+    OptionalNumberField heal;
+    OptionalNumberField vehicleHeal;
+    LockMark lock = LockMark::None;
+    OptionalNumberField killChance;
+    bool randomTargets = false; // randomMark holds "ラ"
+    bool randomNone = true;     // randomMark holds "＿"
+    SpreadMark spread = SpreadMark::None;
+    bool pierces = false;
+    OptionalNumberField attackCount;
+    char reach = 0;        // column 65
+    char vehicleReach = 0; // column 66
+    NumberField power;     // columns 13-14
+
+    // Spread and random marks both "＿": a fallen target sends the attack to the vehicle.
+    bool singleTarget() const { return spread == SpreadMark::None && randomNone; }
+
+    static CardTraits decode(std::string_view line);
+};
+
+// One entry of a card selector: the card it stands for and the text it shows.
+struct SelectorEntry {
+    int32_t id = 0;
+    std::string text; // name + "(" + size + ")"
+};
+
+class CardCatalogue {
+public:
+    static constexpr int32_t CharacterRows = 126; // ids 1-126 may be filled
+    static constexpr int32_t VehicleRows = 26;    // ids 1-26 may be filled
+    static constexpr int32_t OfferedCharacters = 125;
+    static constexpr int32_t OfferedVehicles = 25;
+
+    CardCatalogue();
+
+    // Reads card.dat. Rows filled before a failing line stay filled; the failure is
+    // FileNotFoundError, IoError, ConversionError or InputError (id out of range),
+    // each naming the file and line.
+    void load(const std::filesystem::path& path);
+    // The same from bytes already read; name is used in error locations.
+    void loadBytes(std::string_view bytes, const std::string& name = "card.dat");
+
+    // Row of an id, or an undefined row for any id outside the table.
+    const cardRecordType& character(int32_t id) const;
+    const cardRecordType& vehicle(int32_t id) const;
+    const CardTraits& characterTraits(int32_t id) const;
+    const CardTraits& vehicleTraits(int32_t id) const;
+
+    // Entries of the selectors: defined ids 1-125 / 1-25 in rising order.
+    std::vector<SelectorEntry> characterEntries() const;
+    std::vector<SelectorEntry> vehicleEntries() const;
+    bool offersCharacter(int32_t id) const;
+    bool offersVehicle(int32_t id) const;
+
+    // Every non-empty line of the file, comments included, in file order.
+    const std::vector<std::string>& cardLines() const { return cardLines_; }
+
+private:
+    struct Row {
+        cardRecordType record;
+        CardTraits traits;
+    };
+    std::vector<Row> characters_; // index = id, 0..126
+    std::vector<Row> vehicles_;   // index = id, 0..26
+    std::vector<std::string> cardLines_;
+    Row undefined_;
+};
+
+} // namespace morvane

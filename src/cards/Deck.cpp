@@ -1,0 +1,71 @@
+#include "cards/Deck.h"
+
+#include "cards/CardCatalogue.h"
+#include "cards/NumberRule.h"
+#include "common/Text.h"
+
+#include <cstdio>
+
+namespace morvane {
+
+std::string formatDeckLine(const SideSelection& s, int listNumber) {
+    char buffer[128];
+    const auto& c = s.characters;
+    std::snprintf(buffer, sizeof buffer, "V%.3dC%.3dC%.3dC%.3dC%.3dC%.3dC%.3dC%.3dC%.3d:%.3d", s.vehicle, c[0], c[1],
+                  c[2], c[3], c[4], c[5], c[6], c[7], listNumber);
+    return buffer;
+}
+
+void applyDeckLine(std::string_view line, SideSelection& selection, const CardCatalogue& catalogue) {
+    const int32_t vehicle = readNumberColumn(line, 2, 3);
+    selection.vehicle = catalogue.offersVehicle(vehicle) ? vehicle : 0;
+    for (int k = 1; k <= 8; ++k) {
+        const int32_t id = readNumberColumn(line, 4 * k + 2, 3);
+        selection.characters[static_cast<size_t>(k - 1)] = catalogue.offersCharacter(id) ? id : 0;
+    }
+}
+
+std::string deckEntryText(std::string_view line) {
+    return line.size() > 37 ? std::string(line.substr(37)) : std::string();
+}
+
+DeckList DeckList::load(const std::filesystem::path& path) {
+    DeckList list;
+    for (TextLine& line : readTextLines(path))
+        list.lines_.push_back(std::move(line.text));
+    return list;
+}
+
+std::vector<std::string> DeckList::entries() const {
+    std::vector<std::string> entries;
+    entries.reserve(lines_.size());
+    for (const std::string& line : lines_)
+        entries.push_back(deckEntryText(line));
+    return entries;
+}
+
+std::string DeckList::add(const SideSelection& selection) {
+    const int n = static_cast<int>(lines_.size());
+    lines_.push_back(formatDeckLine(selection, n));
+    char entry[32];
+    std::snprintf(entry, sizeof entry, "%.3d", n);
+    return entry;
+}
+
+std::string DeckList::fileBytes() const {
+    std::string bytes;
+    for (const std::string& line : lines_) {
+        bytes += line;
+        bytes += "\r\n";
+    }
+    bytes += "\r\n";
+    return bytes;
+}
+
+void DeckList::save(const std::filesystem::path& path) const { writeFileAtomic(path, fileBytes()); }
+
+std::filesystem::path deckFilePath(const std::filesystem::path& folder, int side) {
+    return findFileNoCase(folder, side == 0 ? "deck0.dat" : "deck1.dat");
+}
+
+} // namespace morvane

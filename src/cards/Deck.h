@@ -1,0 +1,73 @@
+#pragma once
+// Deck lines: one side's team as card ids in a fixed-column line,
+// "V%.3dC%.3dC%.3dC%.3dC%.3dC%.3dC%.3dC%.3dC%.3d:%.3d", and the deck files that keep
+// a side's list of them.
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace morvane {
+
+class CardCatalogue;
+
+// A side's nine selections as card ids; 0 means the selector has no selection.
+struct SideSelection {
+    int32_t vehicle = 0;
+    std::array<int32_t, 8> characters{}; // slots 1 to 8
+
+    bool operator==(const SideSelection&) const = default;
+};
+
+// The two teams as the selectors show them: side 0 (top) and side 1 (bottom).
+struct Teams {
+    std::array<SideSelection, 2> side;
+};
+
+std::string formatDeckLine(const SideSelection& selection, int listNumber);
+
+// Applies a deck line to a side's selections, vehicle first, then slots 1 to 8. An id
+// that no selector entry offers leaves that selection empty. A column that is not a
+// number throws ConversionError; the selections set before it keep their new value.
+void applyDeckLine(std::string_view line, SideSelection& selection, const CardCatalogue& catalogue);
+inline void Deck0Set(std::string_view line, Teams& teams, const CardCatalogue& catalogue) {
+    applyDeckLine(line, teams.side[0], catalogue);
+}
+inline void Deck1Set(std::string_view line, Teams& teams, const CardCatalogue& catalogue) {
+    applyDeckLine(line, teams.side[1], catalogue);
+}
+
+// A deck list entry's text: the line from column 38 on (empty for shorter lines).
+std::string deckEntryText(std::string_view line);
+
+// One side's stored deck lines, as kept by "deck0.dat" / "deck1.dat".
+class DeckList {
+public:
+    // Reads the deck file; throws FileNotFoundError or IoError.
+    static DeckList load(const std::filesystem::path& path);
+
+    const std::vector<std::string>& lines() const { return lines_; }
+    std::vector<std::string> entries() const;
+
+    // Appends the team as a new line whose list number is the current line count;
+    // returns the new entry text.
+    std::string add(const SideSelection& selection);
+    void addLine(std::string line) { lines_.push_back(std::move(line)); }
+
+    // The file's bytes: every line and CR LF, then one more CR LF.
+    std::string fileBytes() const;
+    // Replaces the file atomically; throws IoError and leaves the old file intact.
+    void save(const std::filesystem::path& path) const;
+
+private:
+    std::vector<std::string> lines_;
+};
+
+// The program folder's deck file of a side, found without regard to case so that
+// "deck0.dat" and "Deck0.dat" name one file.
+std::filesystem::path deckFilePath(const std::filesystem::path& folder, int side);
+
+} // namespace morvane

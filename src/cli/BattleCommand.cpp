@@ -1,0 +1,67 @@
+#include "battle/Battle.h"
+#include "battle/PlayBattle.h"
+#include "cli/CliCommon.h"
+#include "cli/Commands.h"
+#include "common/Random.h"
+#include "common/Text.h"
+#include "report/ReportSink.h"
+
+#include <iostream>
+
+namespace morvane::cli {
+
+const char* const BattleUsage = R"(usage: morvane-cli battle [--cards FILE] [--top DECKLINE] [--bottom DECKLINE] [--seed N]
+                          [--time TEXT] [-o FILE] [--max-turns N]
+
+Plays one battle between two decks and writes its report.
+
+  --cards FILE       the card catalogue (default: card.dat in the program folder)
+  --top DECKLINE     deck line of the top side, side 0
+                     (default: the first line of deck0.dat beside the catalogue)
+  --bottom DECKLINE  deck line of the bottom side, side 1
+                     (default: the first line of deck1.dat beside the catalogue)
+  --seed N           starting value of the random generator, 0 to 4294967295
+                     (default: the milliseconds of the time of day, as the desktop program)
+  --time TEXT        text written after "make time[" in the report (default: the time of day)
+  -o FILE            the report (default: battle.html beside the catalogue)
+  --max-turns N      stop a battle that has not ended after N turns (default 10000)
+
+Prints one line: winner=top|bottom|none turns=N report=PATH
+Exit status: 0 the battle ended, 2 bad input (catalogue, deck line, empty selection,
+option), 3 the turn cap was reached, 1 anything else (the report cannot be written).
+Errors go to stderr as one line. The report is never opened in a viewer.
+)";
+
+int runBattle(const std::vector<std::string>& args) {
+    const Options options(args, {"--cards", "--top", "--bottom", "--seed", "--time", "-o", "--max-turns"}, {"--help", "-h"});
+    if (options.flag("--help") || options.flag("-h")) {
+        std::cout << BattleUsage;
+        return ExitOk;
+    }
+    if (!options.positional().empty())
+        throw UsageError("unexpected argument '" + options.positional().front() + "'");
+    const uint32_t seed = options.value("--seed") ? parseSeed(*options.value("--seed")) : Random::clockSeed();
+    const long long maxTurns =
+        options.value("--max-turns") ? parseCount("--max-turns", *options.value("--max-turns"), 1, 2147483647) : 10000;
+
+    const std::filesystem::path cards = cardsPath(options);
+    const CardCatalogue catalogue = loadCatalogue(cards);
+    const std::filesystem::path folder = folderOf(cards);
+    const Teams teams = teamsFrom(catalogue, deckLine(options, "--top", folder, 0), deckLine(options, "--bottom", folder, 1));
+    const std::filesystem::path reportPath =
+        options.value("-o") ? std::filesystem::path(*options.value("-o")) : folder / "battle.html";
+
+    Random random(seed);
+    FileReportSink sink(reportPath);
+    Battle battle(catalogue, random, &sink);
+    if (auto time = options.value("--time")) {
+        const std::string text = utf8ToCp932(*time);
+        battle.report().setClock([text] { return text; });
+    }
+    const BattleOutcome outcome = playBattle(battle, teams, maxTurns);
+    std::cout << "winner=" << (outcome.winner == 0 ? "top" : outcome.winner == 1 ? "bottom" : "none")
+              << " turns=" << outcome.turns << " report=" << reportPath.string() << std::endl;
+    return outcome.capped ? ExitTurnCap : ExitOk;
+}
+
+} // namespace morvane::cli

@@ -1,0 +1,70 @@
+#pragma once
+// Pieces shared by the commands of morvane-cli: option parsing, exit statuses, the
+// program's messages on the terminal, and the default files of the program folder.
+
+#include "cards/CardCatalogue.h"
+#include "cards/Deck.h"
+
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace morvane::cli {
+
+enum ExitStatus : int {
+    ExitOk = 0,
+    ExitFailure = 1,  // anything else: a report that cannot be written...
+    ExitBadInput = 2, // catalogue, deck line, missing selection, bad option
+    ExitTurnCap = 3,  // a battle reached --max-turns
+};
+
+// A usage mistake on the command line; exit status 2.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Options of one command: "--name value", "-o value" and "--flag".
+class Options {
+public:
+    Options(std::vector<std::string> args, std::vector<std::string> valued, std::vector<std::string> flags);
+
+    std::optional<std::string> value(const std::string& name) const;
+    bool flag(const std::string& name) const;
+    const std::vector<std::string>& positional() const { return positional_; }
+
+private:
+    std::vector<std::pair<std::string, std::string>> values_;
+    std::vector<std::string> flags_;
+    std::vector<std::string> positional_;
+};
+
+uint32_t parseSeed(const std::string& text);
+// A whole number from min to max, or a UsageError naming the option.
+long long parseCount(const std::string& option, const std::string& text, long long min, long long max);
+
+// Prints "morvane-cli: where: message" on stderr in UTF-8 and returns the exit status
+// that the failure calls for.
+int reportFailure(const std::exception& error);
+
+// The catalogue from --cards, or card.dat in the program folder.
+std::filesystem::path cardsPath(const Options& options);
+CardCatalogue loadCatalogue(const std::filesystem::path& path);
+
+// Folder of a file path ("." for a bare name).
+std::filesystem::path folderOf(const std::filesystem::path& file);
+
+// The deck line given by an option (UTF-8 on the terminal), or the first line of the
+// side's deck file in folder; where names its origin for error messages.
+struct DeckSource {
+    std::string line;
+    std::string where;
+};
+DeckSource deckLine(const Options& options, const std::string& option, const std::filesystem::path& folder, int side);
+
+// Applies both sides' deck lines, naming the failing one in the error.
+Teams teamsFrom(const CardCatalogue& catalogue, const DeckSource& top, const DeckSource& bottom);
+
+} // namespace morvane::cli

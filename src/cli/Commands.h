@@ -1,0 +1,12 @@
+#pragma once
+// The commands of morvane-cli; each takes the arguments after its name and returns
+// the exit status. Failures are thrown and reported by main.
+
+#include <string>
+#include <vector>
+
+namespace morvane::cli {
+
+int runBattle(const std::vector<std::string>& args);
+
+} // namespace morvane::cli

@@ -1,0 +1,55 @@
+// morvane-cli: plays Morvane battles without windows, reproducibly from a seed.
+
+#include "cli/CliCommon.h"
+#include "cli/Commands.h"
+
+#include <clocale>
+#include <cstring>
+#include <iostream>
+
+namespace {
+
+struct Command {
+    const char* name;
+    int (*run)(const std::vector<std::string>&);
+    const char* summary;
+};
+
+const Command Commands[] = {
+    {"battle", morvane::cli::runBattle, "play one battle between two decks and write its report"},
+};
+
+void printUsage(std::ostream& out) {
+    out << "usage: morvane-cli COMMAND [OPTIONS]\n\ncommands:\n";
+    for (const Command& c : Commands)
+        out << "  " << c.name << std::string(10 - std::strlen(c.name), ' ') << c.summary << "\n";
+    out << "\n'morvane-cli COMMAND --help' describes a command.\n";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // The report's time of day follows the user's locale.
+    std::setlocale(LC_ALL, "");
+    if (argc < 2) {
+        printUsage(std::cerr);
+        return morvane::cli::ExitBadInput;
+    }
+    const std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        printUsage(std::cout);
+        return morvane::cli::ExitOk;
+    }
+    for (const Command& c : Commands) {
+        if (name == c.name) {
+            try {
+                return c.run(std::vector<std::string>(argv + 2, argv + argc));
+            } catch (const std::exception& e) {
+                return morvane::cli::reportFailure(e);
+            }
+        }
+    }
+    std::cerr << "morvane-cli: unknown command '" << name << "'\n";
+    printUsage(std::cerr);
+    return morvane::cli::ExitBadInput;
+}

@@ -1,0 +1,35 @@
+#pragma once
+// Message texts of the program, code page 932 bytes (the readable text stands beside
+// each one; scripts/cp932lit.py turns a text into its literal).
+
+#include <string_view>
+
+namespace morvane::msg {
+
+// "は整数ではありません" (after the quoted column text and a blank)
+inline constexpr std::string_view NotAnInteger = "\x82\xcd\x90\xae\x90\x94\x82\xc5\x82\xcd\x82\xa0\x82\xe8\x82\xdc"
+                                                 "\x82\xb9\x82\xf1";
+// "ﾌｧｲﾙが見つかりません"
+inline constexpr std::string_view FileNotFound =
+    "\xcc\xa7\xb2\xd9\x82\xaa\x8c\xa9\x82\xc2\x82\xa9\x82\xe8\x82\xdc\x82\xb9\x82\xf1";
+// "ﾌｧｲﾙを作成できません"
+inline constexpr std::string_view FileNotCreated =
+    "\xcc\xa7\xb2\xd9\x82\xf0\x8d\xec\x90\xac\x82\xc5\x82\xab\x82\xdc\x82\xb9\x82\xf1";
+// "ﾌｧｲﾙに書き込めません"
+inline constexpr std::string_view FileNotWritten =
+    "\xcc\xa7\xb2\xd9\x82\xc9\x8f\x91\x82\xab\x8d\x9e\x82\xdf\x82\xdc\x82\xb9\x82\xf1";
+// "ﾌｧｲﾙを読み込めません"
+inline constexpr std::string_view FileNotRead =
+    "\xcc\xa7\xb2\xd9\x82\xf0\x93\xc7\x82\xdd\x8d\x9e\x82\xdf\x82\xdc\x82\xb9\x82\xf1";
+// "ﾃﾞｨﾚｸﾄﾘを作成することができません"
+inline constexpr std::string_view FolderNotCreated = "\xc3\xde\xa8\xda\xb8\xc4\xd8\x82\xf0\x8d\xec\x90\xac\x82\xb7"
+                                                     "\x82\xe9\x82\xb1\x82\xc6\x82\xaa\x82\xc5\x82\xab\x82\xdc\x82"
+                                                     "\xb9\x82\xf1";
+// "カード番号が範囲外です" (an id column outside the catalogue's tables)
+inline constexpr std::string_view CardIdOutOfRange =
+    "\x83J\x81[\x83h\x94\xd4\x8d\x86\x82\xaa\x94\xcd\x88\xcd\x8aO\x82\xc5\x82\xb7";
+// "のカードが選ばれていません" (after a selector name such as C03)
+inline constexpr std::string_view NoCardSelected =
+    "\x82\xcc\x83J\x81[\x83h\x82\xaa\x91I\x82\xce\x82\xea\x82\xc4\x82\xa2\x82\xdc\x82\xb9\x82\xf1";
+
+} // namespace morvane::msg

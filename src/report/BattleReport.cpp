@@ -1,0 +1,213 @@
+#include "report/BattleReport.h"
+
+#include "cards/CardCatalogue.h"
+#include "common/Text.h"
+#include "report/ReportSink.h"
+#include "report/ReportText.h"
+
+#include <cerrno>
+#include <clocale>
+#include <ctime>
+#include <iconv.h>
+#include <langinfo.h>
+
+namespace morvane {
+
+std::string CardHTML(const CardCatalogue& catalogue, std::string_view kind, int32_t id, std::string_view colour) {
+    const cardRecordType* row = nullptr;
+    if (kind == "C")
+        row = &catalogue.character(id);
+    else if (kind == "V")
+        row = &catalogue.vehicle(id);
+    else
+        return {};
+    std::string out;
+    out.reserve(32 + row->name.size());
+    out.append(text::FontOpen).append(colour).append(text::FontBold).append(row->name).append(text::BoldClose);
+    return out;
+}
+
+std::string currentTimeText() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buffer[128];
+    const size_t n = std::strftime(buffer, sizeof buffer, "%X", &local);
+    std::string text(buffer, n);
+    bool ascii = true;
+    for (char c : text)
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii)
+        return text;
+    // A locale whose time format has non-ASCII text (21時03分40秒): bring it into
+    // the report's code page.
+    const char* codeset = nl_langinfo(CODESET);
+    iconv_t cd = iconv_open("CP932", codeset ? codeset : "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return utf8ToCp932(text);
+    std::string out(text.size() * 2 + 8, '\0');
+    char* src = text.data();
+    size_t srcLeft = text.size();
+    char* dst = out.data();
+    size_t dstLeft = out.size();
+    const size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    iconv_close(cd);
+    if (r == static_cast<size_t>(-1))
+        return utf8ToCp932(text);
+    out.resize(out.size() - dstLeft);
+    return out;
+}
+
+BattleReport::BattleReport(const CardCatalogue& catalogue, ReportSink* sink)
+    : catalogue_(catalogue), sink_(sink), clock_(currentTimeText) {}
+
+void BattleReport::WriteReportLine(std::string_view line) {
+    if (sink_)
+        sink_->writeLine(line);
+}
+
+std::string BattleReport::headerLine() const {
+    std::string out;
+    out.append(text::HeaderTitle)
+        .append(text::CreditOpen)
+        .append(text::Credit)
+        .append(text::CreditClose)
+        .append(text::HomePageOpen)
+        .append(text::HomePage)
+        .append(text::HomePageClose)
+        .append(text::HeaderResultLink)
+        .append(clock_ ? clock_() : std::string())
+        .append(text::HeaderEnd);
+    return out;
+}
+
+void BattleReport::appendCardCell(std::string& out, const BattleState& state, int32_t slot) const {
+    const bool vehicle = slot % 10 == 9;
+    const int32_t id = state.slots[static_cast<size_t>(slot)].cardId;
+    const char kind = vehicle ? 'V' : 'C';
+    const cardRecordType& row = vehicle ? catalogue_.vehicle(id) : catalogue_.character(id);
+    const CardTraits& traits = vehicle ? catalogue_.vehicleTraits(id) : catalogue_.characterTraits(id);
+    const int32_t power = traits.power.get(kind, id);
+    out.append(text::CellOpen)
+        .append(CardHTML(catalogue_, vehicle ? "V" : "C", id, slot < 10 ? text::Blue : text::Red))
+        .append(text::CellHp)
+        .append(decimal(state.slots[static_cast<size_t>(slot)].hp))
+        .append(text::CellAp)
+        .append(decimal(power))
+        .append(text::CellSp)
+        .append(decimal(row.sp))
+        .append(text::CellClose);
+}
+
+void BattleReport::appendFrontCell(std::string& out, const BattleState& state, int position) const {
+    const int32_t slot = state.Front[static_cast<size_t>(position)];
+    if (slot >= 1 && slot <= 20 && state.slots[static_cast<size_t>(slot)].hp > 0)
+        appendCardCell(out, state, slot);
+    else
+        out.append(text::DownCell);
+}
+
+std::string BattleReport::rosterLine(const BattleState& state) const {
+    std::string out(text::RosterOpen);
+    auto cells = [&](std::initializer_list<int32_t> slots) {
+        for (int32_t s : slots)
+            appendCardCell(out, state, s);
+    };
+    cells({1, 4, 6});
+    out.append(text::EmptyCell);
+    cells({11, 14, 16});
+    out.append(text::RowBreak);
+    cells({2, 9, 7});
+    out.append(text::VersusCell);
+    cells({12, 19, 17});
+    out.append(text::RowBreak);
+    cells({3, 5, 8});
+    out.append(text::EmptyCell);
+    cells({13, 15, 18});
+    out.append(text::RosterClose);
+    return out;
+}
+
+void BattleReport::OpenReport(BattleState& state) {
+    if (sink_)
+        sink_->open();
+    WriteReportLine(text::Html);
+    state.ReportOpen = true;
+    state.TurnNo = 0;
+    if (sink_) {
+        WriteReportLine(headerLine());
+        WriteReportLine(rosterLine(state));
+    } else {
+        // Without a report the roster is not written, but a card whose AP column is
+        // not a number still stops the battle here, as it would with one.
+        for (int32_t slot : {1, 4, 6, 11, 14, 16, 2, 9, 7, 12, 19, 17, 3, 5, 8, 13, 15, 18}) {
+            const int32_t id = state.slots[static_cast<size_t>(slot)].cardId;
+            const bool vehicle = slot % 10 == 9;
+            (vehicle ? catalogue_.vehicleTraits(id) : catalogue_.characterTraits(id)).power.get(vehicle ? 'V' : 'C', id);
+        }
+    }
+}
+
+void BattleReport::WriteTurnSection(const BattleState& state) {
+    if (!sink_) {
+        for (int p = 1; p <= 6; ++p) {
+            const int32_t slot = state.Front[static_cast<size_t>(p)];
+            if (slot >= 1 && slot <= 20 && state.slots[static_cast<size_t>(slot)].hp > 0)
+                catalogue_.characterTraits(state.slots[static_cast<size_t>(slot)].cardId)
+                    .power.get('C', state.slots[static_cast<size_t>(slot)].cardId);
+        }
+        for (int32_t slot : {9, 19}) {
+            const int32_t id = state.slots[static_cast<size_t>(slot)].cardId;
+            catalogue_.vehicleTraits(id).power.get('V', id);
+        }
+        return;
+    }
+    std::string line;
+    line.append(text::TurnHeadingOpen).append(decimal(state.TurnNo)).append(text::TurnHeadingEnd);
+    WriteReportLine(line);
+    WriteReportLine(text::FrontOpen);
+    WriteReportLine(text::FrontRowOpen);
+    auto front = [&](int position) {
+        line.clear();
+        appendFrontCell(line, state, position);
+        WriteReportLine(line);
+    };
+    auto vehicle = [&](int32_t slot) {
+        line.clear();
+        appendCardCell(line, state, slot);
+        WriteReportLine(line);
+    };
+    front(1);
+    WriteReportLine(text::EmptyCell);
+    front(4);
+    WriteReportLine(text::FrontRowClose);
+    vehicle(9);
+    front(2);
+    WriteReportLine(text::VersusCell);
+    front(5);
+    vehicle(19);
+    WriteReportLine(text::FrontRowOpen);
+    front(3);
+    WriteReportLine(text::EmptyCell);
+    front(6);
+    WriteReportLine(text::FrontRowClose);
+    WriteReportLine(text::FrontClose);
+}
+
+void BattleReport::CloseReport(BattleState& state) {
+    if (sink_)
+        sink_->close();
+    state.ReportOpen = false;
+    if (show_)
+        show_();
+}
+
+void BattleReport::AbandonReport(BattleState& state) {
+    if (!state.ReportOpen)
+        return;
+    if (sink_)
+        sink_->close();
+    state.ReportOpen = false;
+}
+
+} // namespace morvane
