@@ -8,5 +8,7 @@
 namespace morvane::cli {
 
 int runBattle(const std::vector<std::string>& args);
+int runStats(const std::vector<std::string>& args);
+int runLeague(const std::vector<std::string>& args);
 
 } // namespace morvane::cli

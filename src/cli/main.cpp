@@ -17,6 +17,8 @@ struct Command {
 
 const Command Commands[] = {
     {"battle", morvane::cli::runBattle, "play one battle between two decks and write its report"},
+    {"stats", morvane::cli::runStats, "win rates of two decks over many battles"},
+    {"league", morvane::cli::runLeague, "rank a file of decks by playing each against each, both ways round"},
 };
 
 void printUsage(std::ostream& out) {

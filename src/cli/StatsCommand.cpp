@@ -1,0 +1,148 @@
+#include "cli/CliCommon.h"
+#include "cli/Commands.h"
+#include "cli/StatsText.h"
+#include "common/Random.h"
+#include "common/Text.h"
+#include "stats/Statistics.h"
+
+#include <iostream>
+
+namespace morvane::cli {
+
+const char* const StatsUsage =
+    R"(usage: morvane-cli stats [--cards FILE] [--top DECKLINE] [--bottom DECKLINE] [--battles N] [--threads T]
+                         [--seed S] [--max-turns N] [--json] [--seed-of I]
+
+Plays many independent battles between two decks without writing reports and prints
+how often each side wins.
+
+  --cards FILE       the card catalogue (default: card.dat in the program folder)
+  --top DECKLINE     deck line of the top side, side 0
+                     (default: the first line of deck0.dat beside the catalogue)
+  --bottom DECKLINE  deck line of the bottom side, side 1
+                     (default: the first line of deck1.dat beside the catalogue)
+  --battles N        number of battles (default 10000)
+  --threads T        worker threads (default: one per core); the result does not depend on it
+  --seed S           seed of the run, 0 to 4294967295 (default: the milliseconds of the time of day)
+  --max-turns N      a battle still running after N turns is undecided (default 10000)
+  --json             print the result as one JSON object
+  --seed-of I        print the seed and the battle command that replay battle I of the run, and stop
+
+Battle i (from 0) is played with its own generator, whose seed is
+  mix(S xor mix(i)), with mix(x) on 32 bits: x ^= x >> 16; x *= 0x7FEB352D; x ^= x >> 15;
+  x *= 0x846CA68B; x ^= x >> 16
+so 'morvane-cli battle --seed <that seed>' with the same decks and --max-turns replays it
+with its report.
+
+Exit status: 0 done, 2 bad input (catalogue, deck line, empty selection, option, or a
+card column that a battle cannot read), 1 anything else.
+)";
+
+namespace {
+
+// The battle command that replays one battle of this run with its report.
+std::string replayCommand(const Options& options, uint32_t seed, long long maxTurns) {
+    std::string command = "morvane-cli battle";
+    for (const char* option : {"--cards", "--top", "--bottom"})
+        if (auto value = options.value(option))
+            command += std::string(" ") + option + " " + shellWord(*value);
+    command += " --seed " + std::to_string(seed);
+    if (maxTurns != 10000)
+        command += " --max-turns " + std::to_string(maxTurns);
+    return command;
+}
+
+void printText(const StatsResult& r, const StatsRequest& request, const DeckSource& top, const DeckSource& bottom,
+               const Options& options) {
+    const Interval topCi = r.topWinInterval();
+    const Interval bottomCi = r.bottomWinInterval();
+    std::cout << "top:         " << cp932ToUtf8(top.line) << "\n"
+              << "bottom:      " << cp932ToUtf8(bottom.line) << "\n"
+              << "battles:     " << r.battles << " (seed " << request.seed << ", " << r.threads
+              << (r.threads == 1 ? " thread" : " threads") << ", undecided after " << request.maxTurns << " turns)\n"
+              << "top wins:    " << r.topWins << "  " << percentText(r.topWinRate()) << "  95% CI "
+              << percentText(topCi.low) << " to " << percentText(topCi.high) << "\n"
+              << "bottom wins: " << r.bottomWins << "  " << percentText(r.bottomWinRate()) << "  95% CI "
+              << percentText(bottomCi.low) << " to " << percentText(bottomCi.high) << "\n"
+              << "undecided:   " << r.undecided << "\n"
+              << "turns:       mean " << fixedText(r.turnsMean(), 2) << ", median " << fixedText(r.lengths.median(), 1)
+              << ", longest " << r.lengths.max() << ", total " << r.turnsTotal << "\n"
+              << "speed:       " << fixedText(r.battlesPerSecond(), 0) << " battles/s, "
+              << fixedText(r.turnsPerSecond(), 0) << " turns/s (" << fixedText(r.seconds, 3) << " s)\n"
+              << "replay:      " << BattleSeedRule << "\n"
+              << "             battle 0: " << replayCommand(options, battleSeed(request.seed, 0), request.maxTurns)
+              << "\n";
+}
+
+void printJson(const StatsResult& r, const StatsRequest& request, const DeckSource& top, const DeckSource& bottom) {
+    std::string histogram;
+    r.lengths.forEach([&](int32_t turns, uint64_t count) {
+        histogram += (histogram.empty() ? "[" : ", [") + std::to_string(turns) + ", " + std::to_string(count) + "]";
+    });
+    std::cout << "{\"battles\": " << r.battles << ", \"top_wins\": " << r.topWins
+              << ", \"bottom_wins\": " << r.bottomWins << ", \"undecided\": " << r.undecided
+              << ", \"top_win_rate\": " << jsonNumber(r.topWinRate())
+              << ", \"top_win_rate_ci\": " << jsonInterval(r.topWinInterval())
+              << ", \"bottom_win_rate\": " << jsonNumber(r.bottomWinRate())
+              << ", \"bottom_win_rate_ci\": " << jsonInterval(r.bottomWinInterval())
+              << ", \"turns_total\": " << r.turnsTotal << ", \"turns_mean\": " << jsonNumber(r.turnsMean())
+              << ", \"turns_median\": " << jsonNumber(r.lengths.median()) << ", \"turns_max\": " << r.lengths.max()
+              << ", \"turns_histogram\": [" << histogram << "]"
+              << ", \"threads\": " << r.threads << ", \"seed\": " << request.seed
+              << ", \"max_turns\": " << request.maxTurns << ", \"seconds\": " << jsonNumber(r.seconds)
+              << ", \"battles_per_second\": " << jsonNumber(r.battlesPerSecond())
+              << ", \"turns_per_second\": " << jsonNumber(r.turnsPerSecond())
+              << ", \"top\": " << jsonString(cp932ToUtf8(top.line))
+              << ", \"bottom\": " << jsonString(cp932ToUtf8(bottom.line))
+              << ", \"seed_rule\": " << jsonString(BattleSeedRule) << "}" << std::endl;
+}
+
+} // namespace
+
+int runStats(const std::vector<std::string>& args) {
+    const Options options(
+        args, {"--cards", "--top", "--bottom", "--battles", "--threads", "--seed", "--max-turns", "--seed-of"},
+        {"--json", "--help", "-h"});
+    if (options.flag("--help") || options.flag("-h")) {
+        std::cout << StatsUsage;
+        return ExitOk;
+    }
+    if (!options.positional().empty())
+        throw UsageError("unexpected argument '" + options.positional().front() + "'");
+
+    StatsRequest request;
+    if (auto value = options.value("--battles"))
+        request.battles = static_cast<uint64_t>(parseCount("--battles", *value, 1, 999999999999ll));
+    request.threads = options.value("--threads")
+                          ? static_cast<unsigned>(parseCount("--threads", *options.value("--threads"), 1, 1024))
+                          : defaultThreadCount();
+    request.seed = options.value("--seed") ? parseSeed(*options.value("--seed")) : Random::clockSeed();
+    if (auto value = options.value("--max-turns"))
+        request.maxTurns = parseCount("--max-turns", *value, 1, 2147483647);
+
+    if (auto value = options.value("--seed-of")) {
+        if (!options.value("--seed"))
+            throw UsageError("--seed-of needs the --seed of the run");
+        const auto index = static_cast<uint64_t>(parseCount("--seed-of", *value, 0, 999999999999ll));
+        const uint32_t seed = battleSeed(request.seed, index);
+        std::cout << "battle " << index << " of seed " << request.seed << ": seed " << seed << "\n"
+                  << replayCommand(options, seed, request.maxTurns) << "\n";
+        return ExitOk;
+    }
+
+    const std::filesystem::path cards = cardsPath(options);
+    const CardCatalogue catalogue = loadCatalogue(cards);
+    const std::filesystem::path folder = folderOf(cards);
+    const DeckSource top = deckLine(options, "--top", folder, 0);
+    const DeckSource bottom = deckLine(options, "--bottom", folder, 1);
+    request.teams = teamsFrom(catalogue, top, bottom);
+
+    const StatsResult result = playStatistics(catalogue, request);
+    if (options.flag("--json"))
+        printJson(result, request, top, bottom);
+    else
+        printText(result, request, top, bottom, options);
+    return ExitOk;
+}
+
+} // namespace morvane::cli
