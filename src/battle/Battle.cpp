@@ -16,11 +16,15 @@ namespace {
 
 // Hit points are 32-bit and wrap, as the program's integers always have; the
 // arithmetic is done wide so that no overflow is undefined.
-int32_t wrap(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(value))); }
+int32_t wrap(int64_t value) {
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(value)));
+}
 
 // A decimal number as a short-lived view, for building report lines.
 struct Num {
-    explicit Num(int64_t value) { size = static_cast<size_t>(std::to_chars(buffer, buffer + sizeof buffer, value).ptr - buffer); }
+    explicit Num(int64_t value) {
+        size = static_cast<size_t>(std::to_chars(buffer, buffer + sizeof buffer, value).ptr - buffer);
+    }
     operator std::string_view() const { return {buffer, size}; }
     char buffer[24];
     size_t size;
@@ -34,8 +38,11 @@ constexpr int32_t FormationSlots[2][4][3] = {
 
 std::string colouredName(std::string_view name, bool top) {
     std::string out;
-    out.append(text::FontOpen).append(top ? text::Blue : text::Red).append(text::FontMid).append(name).append(
-        text::FontClose);
+    out.append(text::FontOpen)
+        .append(top ? text::Blue : text::Red)
+        .append(text::FontMid)
+        .append(name)
+        .append(text::FontClose);
     return out;
 }
 
@@ -61,7 +68,9 @@ std::string_view Battle::vehicleName(int32_t id, bool top) const {
     return id >= 0 && static_cast<size_t>(id) < names.size() ? names[static_cast<size_t>(id)] : names[0];
 }
 
-const CardTraits& Battle::characterTraits(int32_t id) const { return catalogue_.characterTraits(id); }
+const CardTraits& Battle::characterTraits(int32_t id) const {
+    return catalogue_.characterTraits(id);
+}
 
 void Battle::write(std::initializer_list<std::string_view> pieces) {
     line_.clear();

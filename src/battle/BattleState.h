@@ -49,7 +49,11 @@ struct BattleState {
     ActionContext context;
 };
 
-inline constexpr int sideOfSlot(int32_t slot) { return slot / 10; }
-inline constexpr int32_t vehicleSlotOf(int side) { return 10 * side + 9; }
+inline constexpr int sideOfSlot(int32_t slot) {
+    return slot / 10;
+}
+inline constexpr int32_t vehicleSlotOf(int side) {
+    return 10 * side + 9;
+}
 
 } // namespace morvane

@@ -10,8 +10,8 @@ class Battle;
 struct Teams;
 
 struct BattleOutcome {
-    int winner = -1;    // 0 top, 1 bottom, -1 none (capped)
-    int32_t turns = 0;  // TurnNo at the end
+    int winner = -1;   // 0 top, 1 bottom, -1 none (capped)
+    int32_t turns = 0; // TurnNo at the end
     bool capped = false;
 };
 

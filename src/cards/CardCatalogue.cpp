@@ -97,9 +97,8 @@ void CardCatalogue::loadBytes(std::string_view bytes, const std::string& name) {
             const int32_t id = readNumberColumn(line.text, 2, 3, where);
             const int32_t rows = kind == 'C' ? CharacterRows : VehicleRows;
             if (id < 1 || id > rows)
-                throw InputError("'" + std::string(cardColumn(line.text, 2, 3)) + "' " +
-                                     std::string(msg::CardIdOutOfRange),
-                                 where);
+                throw InputError(
+                    "'" + std::string(cardColumn(line.text, 2, 3)) + "' " + std::string(msg::CardIdOutOfRange), where);
             Row& row = (kind == 'C' ? characters_ : vehicles_)[static_cast<size_t>(id)];
             row.record.id = id;
             row.record.line = line.text;
@@ -145,7 +144,9 @@ std::vector<SelectorEntry> CardCatalogue::characterEntries() const {
     return entriesOf(characters_, OfferedCharacters);
 }
 
-std::vector<SelectorEntry> CardCatalogue::vehicleEntries() const { return entriesOf(vehicles_, OfferedVehicles); }
+std::vector<SelectorEntry> CardCatalogue::vehicleEntries() const {
+    return entriesOf(vehicles_, OfferedVehicles);
+}
 
 bool CardCatalogue::offersCharacter(int32_t id) const {
     return id >= 1 && id <= OfferedCharacters && character(id).defined();

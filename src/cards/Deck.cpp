@@ -62,7 +62,9 @@ std::string DeckList::fileBytes() const {
     return bytes;
 }
 
-void DeckList::save(const std::filesystem::path& path) const { writeFileAtomic(path, fileBytes()); }
+void DeckList::save(const std::filesystem::path& path) const {
+    writeFileAtomic(path, fileBytes());
+}
 
 std::filesystem::path deckFilePath(const std::filesystem::path& folder, int side) {
     return findFileNoCase(folder, side == 0 ? "deck0.dat" : "deck1.dat");

@@ -14,8 +14,9 @@ inline constexpr std::string_view Seal = "\x83T";        // サ
 inline constexpr std::string_view Enemy = "\x93G";       // 敵
 inline constexpr std::string_view Own = "\x8e\xa9";      // 自
 inline constexpr std::string_view Random = "\x83\x89";   // ラ
-inline constexpr std::string_view AllFront = "\x82" "b"; // Ｃ (full-width C)
+inline constexpr std::string_view AllFront = "\x82"
+                                             "b";               // Ｃ (full-width C)
 inline constexpr std::string_view AllFrontAndVehicle = "\x82`"; // Ａ (full-width A)
-inline constexpr std::string_view Pierce = "\x8a\xd1";   // 貫
+inline constexpr std::string_view Pierce = "\x8a\xd1";          // 貫
 
 } // namespace morvane::mark

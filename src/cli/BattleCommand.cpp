@@ -10,7 +10,8 @@
 
 namespace morvane::cli {
 
-const char* const BattleUsage = R"(usage: morvane-cli battle [--cards FILE] [--top DECKLINE] [--bottom DECKLINE] [--seed N]
+const char* const BattleUsage =
+    R"(usage: morvane-cli battle [--cards FILE] [--top DECKLINE] [--bottom DECKLINE] [--seed N]
                           [--time TEXT] [-o FILE] [--max-turns N]
 
 Plays one battle between two decks and writes its report.
@@ -33,7 +34,8 @@ Errors go to stderr as one line. The report is never opened in a viewer.
 )";
 
 int runBattle(const std::vector<std::string>& args) {
-    const Options options(args, {"--cards", "--top", "--bottom", "--seed", "--time", "-o", "--max-turns"}, {"--help", "-h"});
+    const Options options(args, {"--cards", "--top", "--bottom", "--seed", "--time", "-o", "--max-turns"},
+                          {"--help", "-h"});
     if (options.flag("--help") || options.flag("-h")) {
         std::cout << BattleUsage;
         return ExitOk;
@@ -47,7 +49,8 @@ int runBattle(const std::vector<std::string>& args) {
     const std::filesystem::path cards = cardsPath(options);
     const CardCatalogue catalogue = loadCatalogue(cards);
     const std::filesystem::path folder = folderOf(cards);
-    const Teams teams = teamsFrom(catalogue, deckLine(options, "--top", folder, 0), deckLine(options, "--bottom", folder, 1));
+    const Teams teams =
+        teamsFrom(catalogue, deckLine(options, "--top", folder, 0), deckLine(options, "--bottom", folder, 1));
     const std::filesystem::path reportPath =
         options.value("-o") ? std::filesystem::path(*options.value("-o")) : folder / "battle.html";
 
@@ -59,7 +62,10 @@ int runBattle(const std::vector<std::string>& args) {
         battle.report().setClock([text] { return text; });
     }
     const BattleOutcome outcome = playBattle(battle, teams, maxTurns);
-    std::cout << "winner=" << (outcome.winner == 0 ? "top" : outcome.winner == 1 ? "bottom" : "none")
+    std::cout << "winner="
+              << (outcome.winner == 0   ? "top"
+                  : outcome.winner == 1 ? "bottom"
+                                        : "none")
               << " turns=" << outcome.turns << " report=" << reportPath.string() << std::endl;
     return outcome.capped ? ExitTurnCap : ExitOk;
 }

@@ -41,10 +41,13 @@ bool Options::flag(const std::string& name) const {
     return std::find(flags_.begin(), flags_.end(), name) != flags_.end();
 }
 
-uint32_t parseSeed(const std::string& text) { return static_cast<uint32_t>(parseCount("--seed", text, 0, 4294967295ll)); }
+uint32_t parseSeed(const std::string& text) {
+    return static_cast<uint32_t>(parseCount("--seed", text, 0, 4294967295ll));
+}
 
 long long parseCount(const std::string& option, const std::string& text, long long min, long long max) {
-    if (text.empty() || text.size() > 12 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    if (text.empty() || text.size() > 12 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
         throw UsageError(option + " wants a whole number from " + std::to_string(min) + " to " + std::to_string(max) +
                          ", not '" + text + "'");
     const long long value = std::stoll(text);
@@ -58,7 +61,8 @@ int reportFailure(const std::exception& error) {
     std::string text;
     int status = ExitFailure;
     if (const auto* e = dynamic_cast<const MorvaneError*>(&error)) {
-        text = e->where().empty() ? cp932ToUtf8(e->message()) : cp932ToUtf8(e->where()) + ": " + cp932ToUtf8(e->message());
+        text =
+            e->where().empty() ? cp932ToUtf8(e->message()) : cp932ToUtf8(e->where()) + ": " + cp932ToUtf8(e->message());
         if (dynamic_cast<const InputError*>(e))
             status = ExitBadInput;
     } else if (dynamic_cast<const UsageError*>(&error)) {

@@ -32,6 +32,8 @@ std::string ProgramFile() {
     return ec ? std::string() : exe.string();
 }
 
-std::string ProgramFolder() { return GetFilePassName(ProgramFile()); }
+std::string ProgramFolder() {
+    return GetFilePassName(ProgramFile());
+}
 
 } // namespace morvane

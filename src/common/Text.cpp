@@ -57,7 +57,9 @@ std::string readFileBytes(const fs::path& path) {
     return bytes;
 }
 
-std::vector<TextLine> readTextLines(const fs::path& path) { return splitTextLines(readFileBytes(path)); }
+std::vector<TextLine> readTextLines(const fs::path& path) {
+    return splitTextLines(readFileBytes(path));
+}
 
 void writeFileAtomic(const fs::path& path, std::string_view bytes) {
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
@@ -143,6 +145,8 @@ std::string utf8ToCp932(std::string_view utf8) {
     return ascii ? std::string(utf8) : convert(utf8, "CP932", "UTF-8", "?");
 }
 
-std::string decimal(long long value) { return std::to_string(value); }
+std::string decimal(long long value) {
+    return std::to_string(value);
+}
 
 } // namespace morvane

@@ -143,7 +143,8 @@ void BattleReport::OpenReport(BattleState& state) {
         for (int32_t slot : {1, 4, 6, 11, 14, 16, 2, 9, 7, 12, 19, 17, 3, 5, 8, 13, 15, 18}) {
             const int32_t id = state.slots[static_cast<size_t>(slot)].cardId;
             const bool vehicle = slot % 10 == 9;
-            (vehicle ? catalogue_.vehicleTraits(id) : catalogue_.characterTraits(id)).power.get(vehicle ? 'V' : 'C', id);
+            (vehicle ? catalogue_.vehicleTraits(id) : catalogue_.characterTraits(id))
+                .power.get(vehicle ? 'V' : 'C', id);
         }
     }
 }

@@ -1,0 +1,105 @@
+// Deck lines and deck files: the fixed format, applying a line to a side's
+// selections, and the round trip through a saved file.
+
+#include "cards/Deck.h"
+#include "cards/CardCatalogue.h"
+#include "common/Errors.h"
+#include "common/Text.h"
+#include "support/TestCards.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <unistd.h>
+
+using namespace morvane;
+using test::Card;
+using test::Vehicle;
+
+namespace {
+CardCatalogue catalogueWithIds(std::vector<int> characters, std::vector<int> vehicles) {
+    std::vector<std::string> lines;
+    for (int id : characters)
+        lines.push_back(Card{.id = id}.line());
+    for (int id : vehicles)
+        lines.push_back(Vehicle{.id = id}.line());
+    CardCatalogue catalogue;
+    catalogue.loadBytes(test::cardFile(lines));
+    return catalogue;
+}
+} // namespace
+
+TEST(DeckLine, FormatsFortyBytesWithZeroPaddedIds) {
+    SideSelection s{1, {1, 2, 3, 4, 5, 6, 7, 8}};
+    EXPECT_EQ(formatDeckLine(s, 0), "V001C001C002C003C004C005C006C007C008:000");
+    SideSelection empty;
+    EXPECT_EQ(formatDeckLine(empty, 1234), "V000C000C000C000C000C000C000C000C000:1234");
+    EXPECT_EQ(deckEntryText("V001C001C002C003C004C005C006C007C008:012 note"), "012 note");
+    EXPECT_EQ(deckEntryText("V001C001C002C003C004C005C006C007C008:"), "");
+    EXPECT_EQ(deckEntryText("short"), "");
+}
+
+TEST(DeckLine, ApplySelectsByIdAndLeavesUnofferedIdsEmpty) {
+    // Ids with a gap (no 4) and a row 126 that no selector offers.
+    const CardCatalogue catalogue = catalogueWithIds({1, 2, 3, 5, 6, 7, 8, 9, 126}, {1, 2});
+    SideSelection s;
+    applyDeckLine("V002C001C005C009C004C000C126C999C003:000", s, catalogue);
+    EXPECT_EQ(s.vehicle, 2);
+    EXPECT_EQ(s.characters, (std::array<int32_t, 8>{1, 5, 9, 0, 0, 0, 0, 3}));
+    applyDeckLine("V003C$01C 02C+03C005C006C007C008C009", s, catalogue);
+    EXPECT_EQ(s.vehicle, 0);
+    EXPECT_EQ(s.characters, (std::array<int32_t, 8>{1, 2, 3, 5, 6, 7, 8, 9}));
+}
+
+TEST(DeckLine, ABadColumnKeepsTheSelectionsSetBeforeIt) {
+    const CardCatalogue catalogue = catalogueWithIds({1, 2, 3, 4, 5, 6, 7, 8}, {1, 2});
+    SideSelection s{2, {8, 8, 8, 8, 8, 8, 8, 8}};
+    try {
+        applyDeckLine("V001C001C002CxyzC004C005C006C007C008:000", s, catalogue);
+        FAIL();
+    } catch (const ConversionError& e) {
+        EXPECT_EQ(e.columnText(), "xyz");
+    }
+    EXPECT_EQ(s.vehicle, 1);
+    EXPECT_EQ(s.characters, (std::array<int32_t, 8>{1, 2, 8, 8, 8, 8, 8, 8}));
+    // An empty line fails on its first column, with an empty column text.
+    try {
+        Teams teams;
+        Deck1Set("", teams, catalogue);
+        FAIL();
+    } catch (const ConversionError& e) {
+        EXPECT_EQ(e.message(), "'' " + test::sjis("は整数ではありません"));
+    }
+}
+
+TEST(DeckFile, AddSaveAndLoadGiveBackTheSameLinesAndEntries) {
+    const auto dir = std::filesystem::temp_directory_path() / ("morvane-deck-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    // A file written on Linux with lone LF ends, and text after a list number.
+    writeFileAtomic(dir / "deck0.dat", "V001C001C002C003C004C005C006C007C008:000 mine\n\nV002C001:001\n");
+    DeckList list = DeckList::load(deckFilePath(dir, 0));
+    ASSERT_EQ(list.lines().size(), 2u);
+    EXPECT_EQ(list.entries(), (std::vector<std::string>{"000 mine", ""}));
+    EXPECT_EQ(list.add(SideSelection{3, {1, 1, 1, 1, 1, 1, 1, 1}}), "002");
+    EXPECT_EQ(list.lines().back(), "V003C001C001C001C001C001C001C001C001:002");
+    EXPECT_EQ(list.fileBytes(), "V001C001C002C003C004C005C006C007C008:000 mine\r\nV002C001:001\r\n"
+                                "V003C001C001C001C001C001C001C001C001:002\r\n\r\n");
+
+    // Saving under the other case writes the very file that start-up reads.
+    list.save(findFileNoCase(dir, "Deck0.dat"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "Deck0.dat"));
+    const DeckList again = DeckList::load(deckFilePath(dir, 0));
+    EXPECT_EQ(again.lines(), list.lines());
+    EXPECT_EQ(again.entries(), list.entries());
+
+    EXPECT_THROW(DeckList::load(deckFilePath(dir, 1)), FileNotFoundError);
+    std::filesystem::remove_all(dir);
+}
+
+TEST(DeckFile, EmptyListAddsEntryZeroThenOne) {
+    DeckList list;
+    EXPECT_EQ(list.add(SideSelection{}), "000");
+    EXPECT_EQ(list.add(SideSelection{}), "001");
+    EXPECT_EQ(list.lines()[0], "V000C000C000C000C000C000C000C000C000:000");
+    EXPECT_EQ(DeckList().fileBytes(), "\r\n");
+}
