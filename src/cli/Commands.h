@@ -10,5 +10,6 @@ namespace morvane::cli {
 int runBattle(const std::vector<std::string>& args);
 int runStats(const std::vector<std::string>& args);
 int runLeague(const std::vector<std::string>& args);
+int runBatch(const std::vector<std::string>& args);
 
 } // namespace morvane::cli

@@ -19,6 +19,7 @@ const Command Commands[] = {
     {"battle", morvane::cli::runBattle, "play one battle between two decks and write its report"},
     {"stats", morvane::cli::runStats, "win rates of two decks over many battles"},
     {"league", morvane::cli::runLeague, "rank a file of decks by playing each against each, both ways round"},
+    {"batch", morvane::cli::runBatch, "play the deck pairs dropped into numbered folders"},
 };
 
 void printUsage(std::ostream& out) {
