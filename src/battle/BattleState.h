@@ -16,6 +16,8 @@ namespace morvane {
 struct BattleSlot {
     int32_t hp = 0;
     int32_t cardId = 0;
+
+    bool operator==(const BattleSlot&) const = default;
 };
 using BcardRecordType = BattleSlot;
 
