@@ -1,6 +1,6 @@
 #pragma once
-// A temporary batch root with a small hand-made card catalogue beside it, so batch
-// battles are short and their reports depend on nothing but the seed.
+// A temporary batch root beside a small hand-made card catalogue, so batch battles
+// are short and their reports depend on nothing but the seed.
 
 #include "common/Text.h"
 
@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <vector>
 
 namespace morvane::test {
 
@@ -27,34 +26,25 @@ inline void writeAll(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// Characters 1 to 8 are plain fighters of different speeds (two pairs share a speed,
-// so initiative draws matter); character 9's attack power is not a number, so a battle
-// that fields it halts on its first turn. Vehicles 1 and 2 have 30 HP.
+// Characters 1-8 fight at speeds where two pairs tie, so initiative draws matter;
+// character 9's attack power is no number, so a battle that fields it halts.
 inline std::string cardCatalogueBytes() {
-    const char* names[] = {"一", "二", "三", "四", "五", "六", "七", "八", "九"};
     const char* speeds[] = {" 9", " 7", " 7", " 5", " 4", " 4", " 3", " 2", " 1"};
-    std::string bytes;
+    std::string text;
     for (int id = 1; id <= 9; ++id) {
-        char head[8];
-        std::snprintf(head, sizeof head, "C%03d", id);
-        std::string line = std::string(head) + "物地" + " 1" + "12" +
-                           (id == 9 ? std::string("ab") : " " + std::to_string(id % 3 + 3)) + speeds[id - 1];
+        char head[64];
+        std::snprintf(head, sizeof head, "C%03d物地 112%s%s", id,
+                      id == 9 ? "ab" : (" " + std::to_string(id % 3 + 3)).c_str(), speeds[id - 1]);
+        text += head;
         for (int i = 0; i < 23; ++i)
-            line += "＿";
-        line += std::string(" 1") + "  " + "兵" + names[id - 1];
-        bytes += utf8ToCp932(line) + "\r\n";
+            text += "＿";
+        text += " 1  兵" + std::to_string(id) + "\r\n";
     }
-    for (int id = 1; id <= 2; ++id) {
-        char head[8];
-        std::snprintf(head, sizeof head, "V%03d", id);
-        std::string line =
-            std::string(head) + "＿地" + "50" + "30" + " 0" + " 0" + std::string(50, '-') + (id == 1 ? "甲車" : "乙車");
-        bytes += utf8ToCp932(line) + "\r\n";
-    }
-    return bytes;
+    text += "V001＿地5030 0 0" + std::string(50, '-') + "甲車\r\n";
+    text += "V002＿地5030 0 0" + std::string(50, '-') + "乙車\r\n";
+    return utf8ToCp932(text);
 }
 
-// Deck lines of the test catalogue.
 inline const std::string TopDeck = "V001C001C002C003C004C005C006C007C008:000";
 inline const std::string BottomDeck = "V002C008C007C006C005C004C003C002C001:001";
 inline const std::string OtherTopDeck = "V002C002C002C004C004C006C006C008C008:002";
@@ -77,18 +67,21 @@ protected:
         fs::remove_all(base, ec);
     }
 
-    // The root text, ending with a separator.
     std::string rootText() const { return root.string() + "/"; }
-    fs::path folder(int n) const {
+    fs::path folder(int n) const { return root / batchName(n); }
+    static std::string batchName(int n) {
         char name[16];
         std::snprintf(name, sizeof name, "%.4d", n);
-        return root / name;
+        return name;
     }
     void dropDecks(int n, const std::string& top, const std::string& bottom) {
         writeAll(folder(n) / "deck.dat", top + "\r\n" + bottom + "\r\n");
     }
     std::string report(int n) const { return readAll(folder(n) / "battle.html"); }
     bool hasReport(int n) const { return fs::exists(folder(n) / "battle.html"); }
+    size_t filesIn(int n) const {
+        return static_cast<size_t>(std::distance(fs::directory_iterator(folder(n)), fs::directory_iterator()));
+    }
 
     fs::path base;
     fs::path root;
