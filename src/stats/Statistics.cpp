@@ -143,7 +143,10 @@ StatsResult playStatistics(const CardCatalogue& catalogue, const StatsRequest& r
                (control.cancel && control.cancel->load(std::memory_order_relaxed));
     };
 
-    auto work = [&](StatsResult& counts) {
+    // Each worker counts on its own stack and hands its counts over once, at the end,
+    // so that no two threads write to one cache line while battles are played.
+    auto work = [&](StatsResult& slot) {
+        StatsResult counts;
         Random random;
         Battle battle(catalogue, random);
         uint64_t index = 0;
@@ -188,6 +191,7 @@ StatsResult playStatistics(const CardCatalogue& catalogue, const StatsRequest& r
             stop = true;
         }
         std::lock_guard lock(mutex);
+        slot = std::move(counts);
         --running;
         finished.notify_all();
     };

@@ -1,0 +1,108 @@
+// Battles and turns per second with the bundled card catalogue and the first deck of
+// each side: alone without a report, on several threads, and with the whole report
+// written to memory. Battle lengths depend on the decks, so turns are counted too.
+//
+// MORVANE_DATA_DIR (or the environment variable of that name) names the folder of
+// card.dat, deck0.dat and deck1.dat.
+
+#include "battle/Battle.h"
+#include "battle/PlayBattle.h"
+#include "cards/CardCatalogue.h"
+#include "cards/Deck.h"
+#include "common/Random.h"
+#include "common/Text.h"
+#include "report/ReportSink.h"
+#include "stats/Statistics.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace {
+
+using namespace morvane;
+
+struct Bundled {
+    CardCatalogue catalogue;
+    Teams teams;
+
+    Bundled() {
+        const char* env = std::getenv("MORVANE_DATA_DIR");
+        const std::filesystem::path folder = env ? env : MORVANE_DATA_DIR;
+        catalogue.load(folder / "card.dat");
+        for (int side = 0; side < 2; ++side)
+            applyDeckLine(readTextLines(deckFilePath(folder, side)).front().text, teams.side[static_cast<size_t>(side)],
+                          catalogue);
+    }
+};
+
+const Bundled& bundled() {
+    static const Bundled data;
+    return data;
+}
+
+constexpr uint32_t RunSeed = 20261207;
+constexpr long long MaxTurns = 10000;
+
+void setRates(benchmark::State& state, uint64_t battles, uint64_t turns) {
+    state.counters["battles/s"] = benchmark::Counter(double(battles), benchmark::Counter::kIsRate);
+    state.counters["turns/s"] = benchmark::Counter(double(turns), benchmark::Counter::kIsRate);
+    state.counters["turns/battle"] = battles ? double(turns) / double(battles) : 0.0;
+}
+
+// One battle per iteration on this thread, no report: the engine alone.
+void BM_BattleNoReport(benchmark::State& state) {
+    const Bundled& data = bundled();
+    Random random;
+    Battle battle(data.catalogue, random);
+    uint64_t index = 0, turns = 0;
+    for (auto _ : state) {
+        random.setSeed(battleSeed(RunSeed, index++));
+        turns += static_cast<uint64_t>(playBattle(battle, data.teams, MaxTurns).turns);
+    }
+    setRates(state, index, turns);
+}
+BENCHMARK(BM_BattleNoReport);
+
+// The same battles with the whole report written to memory.
+void BM_BattleMemoryReport(benchmark::State& state) {
+    const Bundled& data = bundled();
+    Random random;
+    MemoryReportSink sink;
+    Battle battle(data.catalogue, random, &sink);
+    battle.report().setClock([] { return std::string("12:00:00"); });
+    uint64_t index = 0, turns = 0, bytes = 0;
+    for (auto _ : state) {
+        random.setSeed(battleSeed(RunSeed, index++));
+        turns += static_cast<uint64_t>(playBattle(battle, data.teams, MaxTurns).turns);
+        bytes += sink.text().size();
+    }
+    setRates(state, index, turns);
+    state.SetBytesProcessed(static_cast<int64_t>(bytes));
+}
+BENCHMARK(BM_BattleMemoryReport);
+
+// playStatistics over a fixed number of battles on 1, 2, ... threads; wall-clock time,
+// so the ratio of the turns/s figures is the scaling.
+void BM_Statistics(benchmark::State& state) {
+    const Bundled& data = bundled();
+    StatsRequest request;
+    request.teams = data.teams;
+    request.battles = 20000;
+    request.threads = static_cast<unsigned>(state.range(0));
+    request.seed = RunSeed;
+    request.maxTurns = MaxTurns;
+    uint64_t battles = 0, turns = 0;
+    for (auto _ : state) {
+        const StatsResult result = playStatistics(data.catalogue, request);
+        battles += result.battles;
+        turns += result.turnsTotal;
+    }
+    setRates(state, battles, turns);
+}
+BENCHMARK(BM_Statistics)->Arg(1)->Arg(2)->Arg(4)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

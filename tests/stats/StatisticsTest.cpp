@@ -1,0 +1,195 @@
+#include "stats/Statistics.h"
+#include "battle/Battle.h"
+#include "battle/PlayBattle.h"
+#include "cards/CardCatalogue.h"
+#include "common/Errors.h"
+#include "common/Random.h"
+#include "common/Text.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <thread>
+
+namespace morvane {
+namespace {
+
+const std::filesystem::path DataFolder = std::filesystem::path(MORVANE_SOURCE_DIR) / "data";
+
+Teams bundledTeams(const CardCatalogue& catalogue) {
+    Teams teams;
+    for (int side = 0; side < 2; ++side)
+        applyDeckLine(readTextLines(deckFilePath(DataFolder, side)).front().text, teams.side[static_cast<size_t>(side)],
+                      catalogue);
+    return teams;
+}
+
+struct Lengths {
+    std::vector<std::pair<int32_t, uint64_t>> counts;
+    explicit Lengths(const TurnHistogram& h) {
+        h.forEach([this](int32_t turns, uint64_t count) { counts.emplace_back(turns, count); });
+    }
+    bool operator==(const Lengths&) const = default;
+};
+
+TEST(BattleSeed, FollowsThePrintedRuleAndGivesEveryBattleItsOwnSeed) {
+    // Values worked out by hand from the rule; a changed rule breaks every replay.
+    EXPECT_EQ(battleSeed(0, 0), 0u);
+    EXPECT_EQ(battleSeed(0, 1), 1492470133u);
+    EXPECT_EQ(battleSeed(1, 0), 1753845952u);
+    EXPECT_EQ(battleSeed(12345, 7), 1155216131u);
+    EXPECT_EQ(battleSeed(4294967295u, 1000000), 3754143289u);
+    std::set<uint32_t> seeds;
+    for (uint64_t i = 0; i < 100000; ++i)
+        seeds.insert(battleSeed(99, i));
+    EXPECT_EQ(seeds.size(), 100000u);
+}
+
+TEST(WilsonInterval, MatchesKnownValues) {
+    struct Case {
+        uint64_t successes, trials;
+        double low, high;
+    };
+    for (const Case& c : {Case{0, 10, 0.0, 0.2775328}, Case{5, 10, 0.2365931, 0.7634069}, Case{10, 10, 0.7224672, 1.0},
+                          Case{81, 263, 0.2552885, 0.3662096}, Case{1, 1, 0.2065493, 1.0}, Case{0, 0, 0.0, 1.0}}) {
+        const Interval i = wilsonInterval(c.successes, c.trials);
+        EXPECT_NEAR(i.low, c.low, 1e-7) << c.successes << "/" << c.trials;
+        EXPECT_NEAR(i.high, c.high, 1e-7) << c.successes << "/" << c.trials;
+        EXPECT_LE(i.low, double(c.successes) / double(std::max<uint64_t>(c.trials, 1)));
+    }
+    // The interval of the losers mirrors that of the winners.
+    const Interval wins = wilsonInterval(37, 120), losses = wilsonInterval(83, 120);
+    EXPECT_NEAR(wins.low, 1.0 - losses.high, 1e-12);
+    EXPECT_NEAR(wins.high, 1.0 - losses.low, 1e-12);
+}
+
+TEST(TurnHistogram, MedianMaxAndMergeOverShortAndVeryLongBattles) {
+    TurnHistogram h;
+    EXPECT_EQ(h.median(), 0.0);
+    h.add(12);
+    EXPECT_EQ(h.median(), 12.0);
+    EXPECT_EQ(h.max(), 12);
+    h.add(20);
+    EXPECT_EQ(h.median(), 16.0); // an even count takes the mean of the middle two
+    h.add(7, 3);
+    EXPECT_EQ(h.median(), 7.0); // 7 7 7 12 20
+    TurnHistogram longOnes;
+    longOnes.add(250000, 4); // far past the flat table
+    longOnes.add(5000);
+    h.merge(longOnes);
+    EXPECT_EQ(h.count(), 10u);
+    EXPECT_EQ(h.max(), 250000);
+    EXPECT_EQ(h.median(), (20.0 + 5000.0) / 2); // 7 7 7 12 20 | 5000 250000 x4
+    EXPECT_EQ(Lengths(h).counts,
+              (std::vector<std::pair<int32_t, uint64_t>>{{7, 3}, {12, 1}, {20, 1}, {5000, 1}, {250000, 4}}));
+}
+
+class BundledStatistics : public ::testing::Test {
+protected:
+    void SetUp() override {
+        catalogue.load(DataFolder / "card.dat");
+        request.teams = bundledTeams(catalogue);
+        request.battles = 300;
+        request.seed = 4242;
+    }
+    CardCatalogue catalogue;
+    StatsRequest request;
+};
+
+TEST_F(BundledStatistics, SameCountsOnOneTwoAndFourThreadsAsBattlesPlayedOneByOne) {
+    // The reference plays battle i alone on a fresh engine, as morvane-cli battle does.
+    uint64_t topWins = 0, bottomWins = 0, undecided = 0, turns = 0;
+    TurnHistogram lengths;
+    for (uint64_t i = 0; i < request.battles; ++i) {
+        Random random(battleSeed(request.seed, i));
+        Battle battle(catalogue, random);
+        const BattleOutcome o = playBattle(battle, request.teams, request.maxTurns);
+        (o.capped ? undecided : o.winner == 0 ? topWins : bottomWins) += 1;
+        turns += static_cast<uint64_t>(o.turns);
+        lengths.add(o.turns);
+    }
+    ASSERT_GT(topWins, 0u);
+    ASSERT_GT(bottomWins, 0u);
+    for (unsigned threads : {1u, 2u, 4u}) {
+        request.threads = threads;
+        const StatsResult r = playStatistics(catalogue, request);
+        EXPECT_EQ(r.battles, request.battles) << threads;
+        EXPECT_EQ(r.topWins, topWins) << threads;
+        EXPECT_EQ(r.bottomWins, bottomWins) << threads;
+        EXPECT_EQ(r.undecided, undecided) << threads;
+        EXPECT_EQ(r.turnsTotal, turns) << threads;
+        EXPECT_TRUE(Lengths(r.lengths) == Lengths(lengths)) << threads;
+        EXPECT_FALSE(r.cancelled);
+    }
+}
+
+TEST_F(BundledStatistics, TurnCapMakesBattlesUndecided) {
+    request.maxTurns = 3;
+    request.threads = 2;
+    const StatsResult r = playStatistics(catalogue, request);
+    EXPECT_EQ(r.topWins + r.bottomWins + r.undecided, r.battles);
+    EXPECT_GT(r.undecided, 0u);
+    EXPECT_LE(r.lengths.max(), 3);
+    EXPECT_LT(r.topWinRate() + r.bottomWinRate(), 1.0);
+}
+
+TEST_F(BundledStatistics, ProgressReportsOnTheCallersThreadAndCancelStopsEarly) {
+    request.battles = 1000000;
+    request.threads = 2;
+    std::atomic<bool> cancel{false};
+    std::vector<uint64_t> seen;
+    const auto caller = std::this_thread::get_id();
+    StatsControl control;
+    control.cancel = &cancel;
+    control.progressInterval = std::chrono::milliseconds(5);
+    control.progress = [&](uint64_t done, uint64_t total) {
+        EXPECT_TRUE(std::this_thread::get_id() == caller);
+        EXPECT_EQ(total, request.battles);
+        seen.push_back(done);
+        if (done > 0)
+            cancel = true;
+    };
+    const StatsResult r = playStatistics(catalogue, request, control);
+    EXPECT_TRUE(r.cancelled);
+    EXPECT_GT(r.battles, 0u);
+    EXPECT_LT(r.battles, request.battles);
+    EXPECT_EQ(r.topWins + r.bottomWins + r.undecided, r.battles);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_EQ(seen.back(), r.battles);
+
+    // Cancelled before it starts: nothing is played, and that is not mistaken for a result.
+    const StatsResult none = playStatistics(catalogue, request, control);
+    EXPECT_EQ(none.battles, 0u);
+    EXPECT_TRUE(none.cancelled);
+}
+
+TEST_F(BundledStatistics, BadTeamsAndUnreadableCardsFailWithWhereToLook) {
+    Teams empty = request.teams;
+    empty.side[1].characters[2] = 0;
+    request.teams = empty;
+    EXPECT_THROW(playStatistics(catalogue, request), InputError);
+
+    // The first character of the top deck gets an attack column that is not a number:
+    // every battle fails on its first turn, and the error names the battle to replay.
+    std::string bytes = readFileBytes(DataFolder / "card.dat");
+    char prefix[8];
+    std::snprintf(prefix, sizeof prefix, "\nC%03d", static_cast<int>(bundledTeams(catalogue).side[0].characters[0]));
+    const size_t line = bytes.compare(0, 4, prefix + 1) == 0 ? 0 : bytes.find(prefix) + 1;
+    ASSERT_NE(line, 0 + std::string::npos + 1);
+    bytes.replace(line + 12, 2, "xx"); // columns 13-14
+    CardCatalogue broken;
+    broken.loadBytes(bytes);
+    request.teams = bundledTeams(broken);
+    request.threads = 1;
+    try {
+        playStatistics(broken, request);
+        ADD_FAILURE() << "no error";
+    } catch (const ConversionError& e) {
+        EXPECT_EQ(e.where().rfind("battle 0 (seed " + std::to_string(battleSeed(request.seed, 0)) + "), card C", 0), 0u)
+            << e.where();
+    }
+}
+
+} // namespace
+} // namespace morvane
