@@ -197,18 +197,30 @@ StatsResult playStatistics(const CardCatalogue& catalogue, const StatsRequest& r
     };
 
     const auto start = std::chrono::steady_clock::now();
-    for (Worker& w : workers)
-        w.thread = std::thread(work, std::ref(w.counts));
-    if (control.progress) {
-        std::unique_lock lock(mutex);
-        while (!finished.wait_for(lock, control.progressInterval, [&] { return running == 0; })) {
-            lock.unlock();
-            control.progress(done.load(std::memory_order_relaxed), total);
-            lock.lock();
+    auto joinAll = [&] {
+        for (Worker& w : workers)
+            if (w.thread.joinable())
+                w.thread.join();
+    };
+    try {
+        for (Worker& w : workers)
+            w.thread = std::thread(work, std::ref(w.counts));
+        if (control.progress) {
+            std::unique_lock lock(mutex);
+            while (!finished.wait_for(lock, control.progressInterval, [&] { return running == 0; })) {
+                lock.unlock();
+                control.progress(done.load(std::memory_order_relaxed), total);
+                lock.lock();
+            }
         }
+    } catch (...) {
+        // A thread that cannot be started or a progress callback that throws: the
+        // workers already running must still be stopped and joined before leaving.
+        stop = true;
+        joinAll();
+        throw;
     }
-    for (Worker& w : workers)
-        w.thread.join();
+    joinAll();
     const auto end = std::chrono::steady_clock::now();
 
     if (failure)

@@ -162,6 +162,11 @@ TEST_F(BundledStatistics, ProgressReportsOnTheCallersThreadAndCancelStopsEarly) 
     const StatsResult none = playStatistics(catalogue, request, control);
     EXPECT_EQ(none.battles, 0u);
     EXPECT_TRUE(none.cancelled);
+
+    // A callback that throws stops the workers instead of leaving them running.
+    cancel = false;
+    control.progress = [](uint64_t, uint64_t) { throw std::runtime_error("window closed"); };
+    EXPECT_THROW(playStatistics(catalogue, request, control), std::runtime_error);
 }
 
 TEST_F(BundledStatistics, BadTeamsAndUnreadableCardsFailWithWhereToLook) {
