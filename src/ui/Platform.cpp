@@ -1,0 +1,64 @@
+#include "ui/Platform.h"
+
+#include "common/Errors.h"
+#include "common/Text.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFontDatabase>
+#include <QMessageBox>
+#include <QUrl>
+
+namespace morvane {
+
+QString fromCp932(std::string_view bytes) {
+    return QString::fromStdString(cp932ToUtf8(bytes));
+}
+
+QFont programFont(int pixelSize) {
+    // Fontconfig would stand any sans font in for a family it lacks; IPAPGothic is the
+    // one drawn to the same metrics.
+    static const QString family = QFontDatabase::families().contains(QStringLiteral("ＭＳ Ｐゴシック"))
+                                      ? QStringLiteral("ＭＳ Ｐゴシック")
+                                      : QStringLiteral("IPAPGothic");
+    QFont font(family);
+    font.setPixelSize(pixelSize);
+    return font;
+}
+
+void runHandler(MessageBoxes& messages, const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const MorvaneError& e) {
+        messages.error(fromCp932(e.message()));
+    } catch (const std::exception& e) {
+        // Failures from outside the program's own code (memory, the file system
+        // library) have no code page 932 text of their own.
+        messages.error(QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void QtMessageBoxes::error(const QString& text) {
+    QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), text, QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.exec();
+}
+
+void QtMessageBoxes::information(const QString& caption, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, QApplication::activeWindow());
+    box.exec();
+}
+
+void QtDocumentOpener::open(const std::filesystem::path& absolutePath) {
+    // As with the shell command it stands for, whether a viewer started is not looked
+    // at: a batch of battles must not stop at a box for every report.
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(absolutePath.c_str())));
+}
+
+std::optional<FixedVersion> CompiledVersionBlock::read() const {
+    return FixedVersion{(uint32_t{MORVANE_VERSION_MAJOR} << 16) | uint32_t{MORVANE_VERSION_MINOR},
+                        (uint32_t{MORVANE_VERSION_PATCH} << 16) | uint32_t{MORVANE_VERSION_TWEAK}};
+}
+
+} // namespace morvane

@@ -1,0 +1,93 @@
+#pragma once
+// The seams between the windows and the desktop they run on: message boxes, the
+// viewer that shows a finished report, the program's own version block, and the
+// program folder. Each is a few lines behind an interface, so the tests run the real
+// windows with fakes that record instead of blocking or launching anything.
+
+#include <QFont>
+#include <QString>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string_view>
+
+namespace morvane {
+
+class TrayShell;
+
+// The message boxes of the program. error() is what the application shows for a
+// handler that failed; information() is a box with one OK button. Both wait until the
+// box is closed.
+class MessageBoxes {
+public:
+    virtual ~MessageBoxes() = default;
+    virtual void error(const QString& text) = 0;
+    virtual void information(const QString& caption, const QString& text) = 0;
+};
+
+// Hands a finished document to the user's viewer.
+class DocumentOpener {
+public:
+    virtual ~DocumentOpener() = default;
+    virtual void open(const std::filesystem::path& absolutePath) = 0;
+};
+
+// The fixed version block of the executable: the two product version words, each a
+// high and a low 16-bit number. Nothing when the executable carries none.
+struct FixedVersion {
+    uint32_t productVersionMS = 0;
+    uint32_t productVersionLS = 0;
+};
+class VersionBlock {
+public:
+    virtual ~VersionBlock() = default;
+    virtual std::optional<FixedVersion> read() const = 0;
+};
+
+// Everything the windows take from outside. The program passes the real desktop; the
+// tests a temporary program folder and fakes.
+struct Environment {
+    std::filesystem::path programFolder;
+    MessageBoxes* messages = nullptr;
+    DocumentOpener* opener = nullptr;
+    TrayShell* trayShell = nullptr;
+    const VersionBlock* version = nullptr;
+    // The checked state of the splash's hidden "Release" box: the shipped program is a
+    // release build.
+    bool releaseCheck = true;
+    // Seed of the battle's generator; the clock by default.
+    std::function<uint32_t()> clockSeed;
+};
+
+// Code page 932 bytes of cards, decks and messages, for display.
+QString fromCp932(std::string_view bytes);
+
+// "ＭＳ Ｐゴシック" at the given pixel height, IPAPGothic where it is missing.
+QFont programFont(int pixelSize = 12);
+
+// Runs an event handler the way the application runs every handler: a failure ends it
+// where it happened and its message is shown in an error box; whatever the handler
+// changed before stays changed.
+void runHandler(MessageBoxes& messages, const std::function<void()>& handler);
+
+// The real desktop.
+class QtMessageBoxes : public MessageBoxes {
+public:
+    void error(const QString& text) override;
+    void information(const QString& caption, const QString& text) override;
+};
+
+class QtDocumentOpener : public DocumentOpener {
+public:
+    void open(const std::filesystem::path& absolutePath) override;
+};
+
+// The product version compiled in from the project version.
+class CompiledVersionBlock : public VersionBlock {
+public:
+    std::optional<FixedVersion> read() const override;
+};
+
+} // namespace morvane

@@ -1,0 +1,486 @@
+#include "ui/mainpas.h"
+
+#include "battle/Battle.h"
+#include "cards/NumberRule.h"
+#include "common/Text.h"
+#include "report/ReportSink.h"
+#include "ui/SysCtrls.h"
+#include "ui/title.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+
+namespace morvane {
+
+namespace {
+
+// The visible client area is 462 x 323; it is made taller so that the batch row at
+// top 328 shows. The three text boxes lie right of it and are never seen.
+constexpr int ClientWidth = 462;
+constexpr int ClientHeight = 356;
+constexpr int SideOffset = 144;
+
+// Left and top (side 0) of slots 1 to 8 and the vehicle: a three-by-three grid with
+// the vehicle in the middle.
+constexpr int SelectorPlace[9][2] = {{8, 40},   {8, 72},   {8, 104},   {160, 40}, {160, 104},
+                                     {312, 40}, {312, 72}, {312, 104}, {160, 72}};
+
+QString selectorName(int side, int index) {
+    return index == 8 ? QStringLiteral("V%1").arg(side) + QLatin1Char('0')
+                      : QStringLiteral("C%1%2").arg(side).arg(index + 1);
+}
+
+QIcon trayIcon() {
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0, 0, 128));
+    painter.drawRect(2, 2, 28, 14);
+    painter.setBrush(QColor(128, 0, 0));
+    painter.drawRect(2, 16, 28, 14);
+    painter.setPen(Qt::white);
+    QFont font = programFont(22);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.drawText(QRect(2, 2, 28, 28), Qt::AlignCenter, QStringLiteral("M"));
+    painter.end();
+    return QIcon(pixmap);
+}
+
+int32_t selectedId(const QComboBox* selector) {
+    return selector->currentIndex() < 0 ? 0 : selector->currentData().toInt();
+}
+
+void selectId(QComboBox* selector, int32_t id) {
+    // An id that no entry offers (0 among them) leaves the selector without a selection.
+    selector->setCurrentIndex(id == 0 ? -1 : selector->findData(id));
+}
+
+// Appends an entry without changing the selection, which a combo box would otherwise
+// move to a first entry.
+void appendEntry(QComboBox* list, const QString& text, const QVariant& data = {}) {
+    const int selected = list->currentIndex();
+    list->addItem(text, data);
+    list->setCurrentIndex(selected);
+}
+
+QString statText(const cardRecordType& row) {
+    // The columns as they stand in card.dat, blanks and leading zeros kept.
+    std::string text = "HP:";
+    text.append(cardColumn(row.line, 11, 2)).append(" AP:").append(cardColumn(row.line, 13, 2));
+    text.append(" SP:").append(cardColumn(row.line, 15, 2));
+    return fromCp932(text);
+}
+
+} // namespace
+
+Tmain::Tmain(const Environment& env, const Tstartup& startup, QWidget* parent)
+    : QMainWindow(parent), env_(env), startup_(startup),
+      reportSink_(std::make_unique<FileReportSink>(env.programFolder / "battle.html")) {
+    layOut();
+    IconTray1->AfterLoad();
+    FormCreate();
+}
+
+Tmain::~Tmain() = default;
+
+void Tmain::layOut() {
+    setObjectName(QStringLiteral("main"));
+    setWindowTitle(QStringLiteral("main"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFont(programFont());
+
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFixedSize(ClientWidth, ClientHeight);
+    setCentralWidget(client);
+
+    auto combo = [&](const QString& name, int left, int top, int width) {
+        auto* box = new QComboBox(client);
+        box->setObjectName(name);
+        box->setGeometry(left, top, width, 20);
+        box->setEditable(false);
+        return box;
+    };
+    auto label = [&](const QString& name, const QString& text, int left, int top, int width, int height) {
+        auto* l = new QLabel(text, client);
+        l->setObjectName(name);
+        l->setGeometry(left, top, width, height);
+        return l;
+    };
+    auto button = [&](const QString& name, const QString& text, int left, int top, int width, int height) {
+        auto* b = new QPushButton(text, client);
+        b->setObjectName(name);
+        b->setGeometry(left, top, width, height);
+        b->setAutoDefault(false);
+        return b;
+    };
+    auto memo = [&](const QString& name, int left, int top, int width, int height) {
+        auto* m = new QPlainTextEdit(client);
+        m->setObjectName(name);
+        m->setGeometry(left, top, width, height);
+        m->setLineWrapMode(QPlainTextEdit::NoWrap);
+        // The stores mirror the program's lists; typing into a box nobody can see
+        // must not change what is saved.
+        m->setReadOnly(true);
+        return m;
+    };
+
+    for (int side = 0; side < 2; ++side) {
+        const int dy = side * SideOffset;
+        D[side] = combo(QStringLiteral("D%1").arg(side), 8, 8 + dy, 145);
+        AddBtn[side] =
+            button(QStringLiteral("AddBtn%1").arg(side), QStringLiteral("リストに追加"), 160, 8 + dy, 75, 17);
+        SaveBtn[side] =
+            button(QStringLiteral("SaveBtn%1").arg(side), QStringLiteral("リストを記録"), 240, 8 + dy, 75, 17);
+        AllData[side] =
+            label(QStringLiteral("AllData%1").arg(side), QStringLiteral("size00(00)"), 320, 8 + dy, 137, 17);
+        for (int i = 0; i < 9; ++i) {
+            const QString name = selectorName(side, i);
+            const int left = SelectorPlace[i][0];
+            const int top = SelectorPlace[i][1] + dy;
+            Selector[side][i] = combo(name, left, top, 145);
+            StatLabel[side][i] =
+                label(name + QStringLiteral("data"), name + QStringLiteral("data"), left, top + 20, 145, 12);
+        }
+        connect(D[side], &QComboBox::activated, this, side == 0 ? &Tmain::D0Change : &Tmain::D1Change);
+        connect(AddBtn[side], &QPushButton::clicked, this, side == 0 ? &Tmain::AddBtn0Click : &Tmain::AddBtn1Click);
+        connect(SaveBtn[side], &QPushButton::clicked, this, side == 0 ? &Tmain::SaveBtn0Click : &Tmain::SaveBtn1Click);
+    }
+    StatLabel[0][0]->setText(QStringLiteral("HP:00 AP:00 SP:00 Size:00"));
+
+    using Handler = void (Tmain::*)();
+    const Handler changes[2][9] = {
+        {&Tmain::C01Change, &Tmain::C02Change, &Tmain::C03Change, &Tmain::C04Change, &Tmain::C05Change,
+         &Tmain::C06Change, &Tmain::C07Change, &Tmain::C08Change, &Tmain::V00Change},
+        {&Tmain::C11Change, &Tmain::C12Change, &Tmain::C13Change, &Tmain::C14Change, &Tmain::C15Change,
+         &Tmain::C16Change, &Tmain::C17Change, &Tmain::C18Change, &Tmain::V10Change}};
+    // Only the user's picks raise a change; selections made from code do not.
+    for (int side = 0; side < 2; ++side)
+        for (int i = 0; i < 9; ++i)
+            connect(Selector[side][i], &QComboBox::activated, this, changes[side][i]);
+
+    BattleBtn = button(QStringLiteral("BattleBtn"), QStringLiteral("Let's Battle !!"), 16, 296, 417, 25);
+    connect(BattleBtn, &QPushButton::clicked, this, &Tmain::BattleBtnClick);
+
+    Memo2 = memo(QStringLiteral("Memo2"), 472, 0, 289, 121);
+    Memo3 = memo(QStringLiteral("Memo3"), 472, 144, 289, 121);
+    Memo1 = memo(QStringLiteral("Memo1"), 472, 280, 289, 65);
+
+    SaverBtn = button(QStringLiteral("SaverBtn"), QStringLiteral("SaverBtn"), 16, 328, 81, 20);
+    SaverDir = new QLineEdit(QStringLiteral("SaverDir"), client);
+    SaverDir->setObjectName(QStringLiteral("SaverDir"));
+    SaverDir->setGeometry(104, 328, 249, 20);
+    SvrDirMax = combo(QStringLiteral("SvrDirMax"), 360, 328, 73);
+    for (const char* count : {"1", "5", "10", "20", "30", "40", "50", "100", "150", "200", "300", "400", "500", "1000"})
+        SvrDirMax->addItem(QString::fromLatin1(count));
+    SvrDirMax->setCurrentIndex(-1);
+    connect(SaverBtn, &QPushButton::clicked, this, &Tmain::SaverBtnClick);
+
+    // Keyboard order: the team grids, the battle button, then the lists and buttons.
+    std::vector<QWidget*> order;
+    for (int side = 0; side < 2; ++side)
+        for (int i : {0, 1, 2, 3, 8, 4, 5, 6, 7})
+            order.push_back(Selector[side][i]);
+    for (QWidget* w : std::initializer_list<QWidget*>{BattleBtn, Memo1, D[0], D[1], AddBtn[0], SaveBtn[0], AddBtn[1],
+                                                      SaveBtn[1], Memo2, Memo3, SaverBtn, SaverDir, SvrDirMax})
+        order.push_back(w);
+    for (size_t i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(20);
+    connect(Timer1, &QTimer::timeout, this, &Tmain::Timer1Timer);
+    SaverTimer = new QTimer(this);
+    SaverTimer->setObjectName(QStringLiteral("SaverTimer"));
+    SaverTimer->setInterval(1000);
+    connect(SaverTimer, &QTimer::timeout, this, &Tmain::SaverTimerTimer);
+
+    MainMenu1 = menuBar();
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    File1 = MainMenu1->addMenu(QStringLiteral("File"));
+    File1->setObjectName(QStringLiteral("File1"));
+    Exit1 = File1->addAction(QStringLiteral("Exit"));
+    Exit1->setObjectName(QStringLiteral("Exit1"));
+    connect(Exit1, &QAction::triggered, this, &Tmain::Exit1Click);
+    Help1 = MainMenu1->addMenu(QStringLiteral("Help"));
+    Help1->setObjectName(QStringLiteral("Help1"));
+    About1 = Help1->addAction(QStringLiteral("About"));
+    About1->setObjectName(QStringLiteral("About1"));
+    connect(About1, &QAction::triggered, this, &Tmain::About1Click);
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    exit2 = PopupMenu1->addAction(QStringLiteral("exit"));
+    exit2->setObjectName(QStringLiteral("exit2"));
+    connect(exit2, &QAction::triggered, this, &Tmain::exit2Click);
+
+    IconTray1 = new TIconTray(this, *env_.trayShell);
+    IconTray1->setObjectName(QStringLiteral("IconTray1"));
+    IconTray1->setRBtnPopupMenu(PopupMenu1);
+    IconTray1->setLBtnPopupMenu(PopupMenu1);
+    IconTray1->setIcon(trayIcon());
+
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    layout()->activate();
+    move(234, 104);
+}
+
+void Tmain::handle(const std::function<void()>& handler) {
+    runHandler(*env_.messages, handler);
+}
+
+void Tmain::FormCreate() {
+    handle([this] {
+        random_.setSeed(env_.clockSeed ? env_.clockSeed() : Random::clockSeed());
+        loadCatalogue();
+        loadDecks();
+        SvrDirMax->setCurrentIndex(0);
+        DataAdd();
+    });
+}
+
+void Tmain::loadCatalogue() {
+    auto storeLines = [this] {
+        QStringList lines;
+        for (const std::string& line : catalogue_.cardLines())
+            lines.append(fromCp932(line));
+        Memo1->setPlainText(lines.join(QLatin1Char('\n')));
+    };
+    try {
+        catalogue_.load(findFileNoCase(env_.programFolder, "card.dat"));
+    } catch (...) {
+        storeLines();
+        throw;
+    }
+    storeLines();
+
+    for (const SelectorEntry& entry : catalogue_.vehicleEntries())
+        for (int side = 0; side < 2; ++side)
+            Selector[side][8]->addItem(fromCp932(entry.text), entry.id);
+    for (const SelectorEntry& entry : catalogue_.characterEntries())
+        for (int side = 0; side < 2; ++side)
+            for (int i = 0; i < 8; ++i)
+                Selector[side][i]->addItem(fromCp932(entry.text), entry.id);
+    // The load selects nothing; the first deck of each side does.
+    for (int side = 0; side < 2; ++side)
+        for (QComboBox* selector : Selector[side])
+            selector->setCurrentIndex(-1);
+}
+
+void Tmain::loadDecks() {
+    for (int side = 0; side < 2; ++side) {
+        decks_[side] = DeckList::load(deckFilePath(env_.programFolder, side));
+        QStringList lines;
+        for (const std::string& line : decks_[side].lines()) {
+            lines.append(fromCp932(line));
+            D[side]->addItem(fromCp932(deckEntryText(line)));
+        }
+        deckStore(side)->setPlainText(lines.join(QLatin1Char('\n')));
+        D[side]->setCurrentIndex(-1);
+    }
+    for (int side = 0; side < 2; ++side) {
+        D[side]->setCurrentIndex(0);
+        DeckChange(side);
+    }
+}
+
+SideSelection Tmain::sideSelection(int side) const {
+    SideSelection selection;
+    for (int i = 0; i < 8; ++i)
+        selection.characters[static_cast<size_t>(i)] = selectedId(Selector[side][i]);
+    selection.vehicle = selectedId(Selector[side][8]);
+    return selection;
+}
+
+void Tmain::showSelection(int side, const SideSelection& selection) {
+    selectId(Selector[side][8], selection.vehicle);
+    for (int i = 0; i < 8; ++i)
+        selectId(Selector[side][i], selection.characters[static_cast<size_t>(i)]);
+}
+
+Teams Tmain::currentTeams() const {
+    return Teams{{sideSelection(0), sideSelection(1)}};
+}
+
+void Tmain::DeckSet(int side, std::string_view line) {
+    SideSelection selection = sideSelection(side);
+    try {
+        applyDeckLine(line, selection, catalogue_);
+    } catch (...) {
+        // The columns before the bad one stay applied.
+        showSelection(side, selection);
+        throw;
+    }
+    showSelection(side, selection);
+}
+
+void Tmain::Deck0Set(std::string_view line) {
+    DeckSet(0, line);
+}
+void Tmain::Deck1Set(std::string_view line) {
+    DeckSet(1, line);
+}
+
+void Tmain::DeckChange(int side) {
+    // An empty list has no line to apply; reading its missing columns fails like any
+    // column that holds no number.
+    const int index = D[side]->currentIndex();
+    const std::vector<std::string>& lines = decks_[side].lines();
+    const std::string_view line =
+        index >= 0 && static_cast<size_t>(index) < lines.size() ? std::string_view(lines[index]) : std::string_view();
+    DeckSet(side, line);
+}
+
+void Tmain::DataAdd() {
+    for (int side = 0; side < 2; ++side) {
+        // A slot without a selection adds nothing.
+        long long total = 0;
+        for (int i = 0; i < 8; ++i)
+            total += catalogue_.character(selectedId(Selector[side][i])).size;
+        const long long deckSize = catalogue_.vehicle(selectedId(Selector[side][8])).size;
+        AllData[side]->setText(QStringLiteral("Size %1(%2)").arg(total).arg(deckSize));
+    }
+    for (int side = 0; side < 2; ++side) {
+        for (int i = 0; i < 9; ++i) {
+            const int32_t id = selectedId(Selector[side][i]);
+            const cardRecordType& row = i == 8 ? catalogue_.vehicle(id) : catalogue_.character(id);
+            StatLabel[side][i]->setText(row.defined() ? statText(row) : QString());
+        }
+    }
+}
+
+void Tmain::CardChange() {
+    handle([this] { DataAdd(); });
+}
+
+void Tmain::D0Change() {
+    handle([this] {
+        DeckChange(0);
+        DataAdd();
+    });
+}
+
+void Tmain::D1Change() {
+    handle([this] {
+        DeckChange(1);
+        DataAdd();
+    });
+}
+
+void Tmain::AddTeam(int side) {
+    // Nothing is checked first: not the size total, not an empty slot, not a duplicate.
+    const std::string entry = decks_[side].add(sideSelection(side));
+    appendEntry(D[side], fromCp932(entry));
+    deckStore(side)->appendPlainText(fromCp932(decks_[side].lines().back()));
+}
+
+void Tmain::AddBtn0Click() {
+    handle([this] { AddTeam(0); });
+}
+
+void Tmain::AddBtn1Click() {
+    handle([this] { AddTeam(1); });
+}
+
+void Tmain::SaveList(int side) {
+    decks_[side].save(deckFilePath(env_.programFolder, side));
+}
+
+void Tmain::SaveBtn0Click() {
+    handle([this] { SaveList(0); });
+}
+
+void Tmain::SaveBtn1Click() {
+    handle([this] { SaveList(1); });
+}
+
+std::filesystem::path Tmain::reportPath() const {
+    std::error_code ec;
+    const std::filesystem::path path = env_.programFolder / "battle.html";
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    return ec ? path : absolute;
+}
+
+Battle& Tmain::battleEngine() {
+    // Made on first use: the battle takes its card names from the catalogue as it
+    // stands, and the catalogue is complete once the window is created.
+    if (!battle_) {
+        battle_ = std::make_unique<Battle>(catalogue_, random_, reportSink_.get());
+        battle_->report().setShowReport([this] { env_.opener->open(reportPath()); });
+    }
+    return *battle_;
+}
+
+void Tmain::BattleBtnClick() {
+    handle([this] {
+        // A running or halted battle restarts with full HP and goes on in its report.
+        battleEngine().BattleBtnClick(currentTeams());
+        Timer1->start();
+    });
+}
+
+void Tmain::Timer1Timer() {
+    handle([this] {
+        // Off for the whole tick: a tick never overlaps another, and one that fails
+        // leaves the battle halted until the battle button resumes it.
+        Timer1->stop();
+        if (battle_ && battle_->Timer1Timer())
+            Timer1->start();
+    });
+}
+
+void Tmain::About1Click() {
+    handle([this] {
+        env_.messages->information(QStringLiteral("バージョン情報"),
+                                   startup_.TitleText() + QLatin1Char('\n') + startup_.VersionText());
+    });
+}
+
+void Tmain::Exit1Click() {
+    AppEnd();
+}
+void Tmain::exit2Click() {
+    AppEnd();
+}
+
+void Tmain::closeEvent(QCloseEvent* event) {
+    AppEnd();
+    event->accept();
+}
+
+void Tmain::AppEnd() {
+    // Ending closes every window, this one included, which would call here again.
+    if (ending_)
+        return;
+    ending_ = true;
+    Timer1->stop();
+    SaverTimer->stop();
+    QCoreApplication::quit();
+}
+
+void Tmain::SaverBtnClick() {
+    // The batch runner goes here: set SaverDir to the default root folder, then start
+    // SaverTimer.
+}
+
+void Tmain::SaverTimerTimer() {
+    // The batch runner goes here: one scan over the numbered batch folders.
+}
+
+} // namespace morvane

@@ -1,0 +1,159 @@
+#pragma once
+// Tmain: the program's working window. Its upper part edits the two teams (nine card
+// selectors a side, their stat labels, the side's stored decks); the battle button
+// starts a battle that the 20 ms Timer1 plays one turn per tick through the core
+// engine. The window also carries the menus, the tray icon and the batch controls.
+//
+// The window holds no game rules of its own: the catalogue, the deck lists and the
+// battle are the core's, and the selectors only say which card ids are chosen. Every
+// handler runs through runHandler, so a failure shows its message and leaves the
+// state as far as the handler got.
+
+#include "cards/CardCatalogue.h"
+#include "cards/Deck.h"
+#include "common/Random.h"
+#include "ui/Platform.h"
+
+#include <QMainWindow>
+
+#include <array>
+#include <memory>
+#include <string_view>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+
+namespace morvane {
+
+class Battle;
+class FileReportSink;
+class TIconTray;
+class Tstartup;
+
+class Tmain : public QMainWindow {
+    Q_OBJECT
+public:
+    // Lays the window out, adds the tray icon (which may throw EIconTrayError: then
+    // the program cannot start) and runs FormCreate.
+    Tmain(const Environment& env, const Tstartup& startup, QWidget* parent = nullptr);
+    ~Tmain() override;
+
+    // Creation: seeds the generator, loads the catalogue and both deck files, applies
+    // the first deck of each side and computes the labels.
+    void FormCreate();
+
+    // Recomputes the size totals and the twenty stat labels from the selections.
+    void DataAdd();
+    // Apply a deck line to a side's selectors. They raise no change event and leave
+    // the labels alone. Throw ConversionError for a column that is not a number,
+    // after applying the columns before it.
+    void Deck0Set(std::string_view line);
+    void Deck1Set(std::string_view line);
+    // The teams as the selectors show them (card id 0 where nothing is selected).
+    Teams currentTeams() const;
+
+    // Handlers of the user's actions.
+    void C01Change() { CardChange(); }
+    void C02Change() { CardChange(); }
+    void C03Change() { CardChange(); }
+    void C04Change() { CardChange(); }
+    void C05Change() { CardChange(); }
+    void C06Change() { CardChange(); }
+    void C07Change() { CardChange(); }
+    void C08Change() { CardChange(); }
+    void C11Change() { CardChange(); }
+    void C12Change() { CardChange(); }
+    void C13Change() { CardChange(); }
+    void C14Change() { CardChange(); }
+    void C15Change() { CardChange(); }
+    void C16Change() { CardChange(); }
+    void C17Change() { CardChange(); }
+    void C18Change() { CardChange(); }
+    void V00Change() { CardChange(); }
+    void V10Change() { CardChange(); }
+    void D0Change();
+    void D1Change();
+    void AddBtn0Click();
+    void AddBtn1Click();
+    void SaveBtn0Click();
+    void SaveBtn1Click();
+    void BattleBtnClick();
+    void Timer1Timer();
+    void Exit1Click();
+    void About1Click();
+    void exit2Click();
+    void AppEnd();
+
+    // The batch runner's handlers: its controls and timer are in place, the runner
+    // itself is not written yet, so both do nothing.
+    void SaverBtnClick();
+    void SaverTimerTimer();
+
+    // The battle of this window, once the battle button has made it; null before.
+    const Battle* battle() const { return battle_.get(); }
+    const CardCatalogue& catalogue() const { return catalogue_; }
+    std::filesystem::path reportPath() const;
+
+    // Components, by the names the tests and the batch runner know them.
+    std::array<QComboBox*, 2> D{};
+    std::array<QPushButton*, 2> AddBtn{};
+    std::array<QPushButton*, 2> SaveBtn{};
+    std::array<QLabel*, 2> AllData{};
+    // Per side: slots 1 to 8, then the vehicle.
+    std::array<std::array<QComboBox*, 9>, 2> Selector{};
+    std::array<std::array<QLabel*, 9>, 2> StatLabel{};
+    QPushButton* BattleBtn = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QPlainTextEdit* Memo2 = nullptr;
+    QPlainTextEdit* Memo3 = nullptr;
+    QPushButton* SaverBtn = nullptr;
+    QLineEdit* SaverDir = nullptr;
+    QComboBox* SvrDirMax = nullptr;
+    QTimer* Timer1 = nullptr;
+    QTimer* SaverTimer = nullptr;
+    QMenuBar* MainMenu1 = nullptr;
+    QMenu* File1 = nullptr;
+    QAction* Exit1 = nullptr;
+    QMenu* Help1 = nullptr;
+    QAction* About1 = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QAction* exit2 = nullptr;
+    TIconTray* IconTray1 = nullptr;
+
+protected:
+    // FormClose: closing the main window ends the program.
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void layOut();
+    void loadCatalogue();
+    void loadDecks();
+    void CardChange();
+    void DeckSet(int side, std::string_view line);
+    void DeckChange(int side);
+    void AddTeam(int side);
+    void SaveList(int side);
+    SideSelection sideSelection(int side) const;
+    void showSelection(int side, const SideSelection& selection);
+    QPlainTextEdit* deckStore(int side) const { return side == 0 ? Memo2 : Memo3; }
+    Battle& battleEngine();
+    void handle(const std::function<void()>& handler);
+
+    const Environment& env_;
+    const Tstartup& startup_;
+    CardCatalogue catalogue_;
+    Random random_;
+    std::array<DeckList, 2> decks_;
+    std::unique_ptr<FileReportSink> reportSink_;
+    std::unique_ptr<Battle> battle_;
+    bool ending_ = false;
+};
+
+} // namespace morvane

@@ -1,0 +1,115 @@
+// Battles from the battle button: the 20 ms timer playing turns through the engine,
+// the finished report handed to the viewer, restarts, refusals and failing ticks.
+
+#include "UiTestSupport.h"
+
+#include "battle/Battle.h"
+
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+using namespace morvane;
+using namespace morvane::uitest;
+
+namespace {
+int count(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+bool waitForReport(const Program& p, size_t opened) {
+    return QTest::qWaitFor([&] { return p.opener.opened.size() >= opened; }, 60000);
+}
+} // namespace
+
+TEST(BattleButton, PlaysToTheEndAndOpensTheReportOnce) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    Program p(folder.path());
+    auto* timer = p.find<QTimer>("Timer1");
+
+    p.find<QPushButton>("BattleBtn")->click();
+    EXPECT_TRUE(timer->isActive());
+    ASSERT_TRUE(waitForReport(p, 1));
+    QTest::qWait(60);
+
+    EXPECT_TRUE(p.messages.errors.empty());
+    ASSERT_EQ(p.opener.opened.size(), 1u);
+    EXPECT_EQ(p.opener.opened[0], std::filesystem::absolute(folder / "battle.html"));
+    EXPECT_TRUE(p.opener.opened[0].is_absolute());
+    EXPECT_FALSE(timer->isActive());
+    const BattleState& state = p.main->battle()->state();
+    EXPECT_FALSE(state.BattleRunning);
+    EXPECT_FALSE(state.ReportOpen);
+    const std::string report = readFile(folder / "battle.html");
+    EXPECT_EQ(report.rfind("<html>\r\n", 0), 0u);
+    EXPECT_EQ(count(report, "<html>"), 1);
+    const int turns = state.TurnNo;
+    EXPECT_GT(turns, 1);
+
+    // A new battle after the end starts a new report at turn 1.
+    p.find<QPushButton>("BattleBtn")->click();
+    p.main->Timer1Timer();
+    EXPECT_EQ(p.main->battle()->state().TurnNo, 1);
+    EXPECT_LT(readFile(folder / "battle.html").size(), report.size());
+}
+
+TEST(BattleButton, PressedDuringABattleRestoresHpAndGoesOnInTheSameReport) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    Program p(folder.path());
+    auto* button = p.find<QPushButton>("BattleBtn");
+    button->click();
+    p.main->Timer1Timer();
+    p.main->Timer1Timer();
+    const BattleState& state = p.main->battle()->state();
+    ASSERT_TRUE(state.BattleRunning);
+    EXPECT_EQ(state.TurnNo, 2);
+
+    // The user changes a card meanwhile: the running battle keeps its teams.
+    const int32_t fighter = state.slots[1].cardId;
+    pick(p.find<QComboBox>("C01"), 9);
+    EXPECT_EQ(state.slots[1].cardId, fighter);
+
+    button->click();
+    EXPECT_EQ(state.slots[1].cardId, 10);
+    for (int slot : {1, 8, 11, 18})
+        EXPECT_EQ(state.slots[slot].hp, p.main->catalogue().character(state.slots[slot].cardId).hp) << slot;
+    EXPECT_EQ(state.slots[19].hp, 99);
+    p.main->Timer1Timer();
+    EXPECT_EQ(state.TurnNo, 3);
+    EXPECT_EQ(count(readFile(folder / "battle.html"), "<html>"), 1);
+}
+
+TEST(BattleButton, RefusesEmptySelectionsAndHaltsOnAFailingTick) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    Program p(folder.path());
+    auto* button = p.find<QPushButton>("BattleBtn");
+    auto* timer = p.find<QTimer>("Timer1");
+
+    p.find<QComboBox>("C13")->setCurrentIndex(-1);
+    button->click();
+    ASSERT_EQ(p.messages.errors.size(), 1u);
+    EXPECT_EQ(p.messages.errors[0], utf8("C13のカードが選ばれていません"));
+    EXPECT_FALSE(timer->isActive());
+    pick(p.find<QComboBox>("C13"), 0);
+
+    // The report cannot be created: the tick fails and the timer stays off.
+    std::filesystem::create_directory(folder / "battle.html");
+    button->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.messages.errors.size() == 2; }, 5000));
+    QTest::qWait(60);
+    EXPECT_EQ(p.messages.errors.size(), 2u);
+    EXPECT_FALSE(timer->isActive());
+    EXPECT_TRUE(p.main->battle()->state().BattleRunning);
+
+    // The battle button resumes it.
+    std::filesystem::remove(folder / "battle.html");
+    button->click();
+    ASSERT_TRUE(waitForReport(p, 1));
+    EXPECT_EQ(p.messages.errors.size(), 2u);
+}
