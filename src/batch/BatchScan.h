@@ -10,13 +10,18 @@
 // of its timer:
 //
 //   tick:  if a batch battle was started: if it is still running, re-arm and return;
-//              if it halted, show the error and stop (timer stays off);
-//              else copyBatchReport(the program folder's report, that folder), forget it
-//              and go on with the same scan;
+//              if it halted, show the error, forget the folder and stop (timer stays off);
+//              else copyBatchReport(the program folder's report, that folder), passing
+//              over a failed copy (the folder stays ready), forget it and go on with the
+//              same scan;
 //          otherwise scan = BatchScan(last).
 //          if (folder = scan.next(root text)): readDeckPair, applyDeckPair (or Deck0Set,
 //              Deck1Set with its lines), click BattleBtn, remember the folder, re-arm, return.
 //          re-arm (the next scan follows a second later).
+//
+// A battle left halted by an earlier failure still holds its open report, and the
+// battle button would carry on in it: abandon it before a folder's battle starts, so
+// that the folder receives a report of its own battle only.
 //
 // Paths are in the file system's own encoding; error locations are code page 932.
 
