@@ -39,22 +39,13 @@ TEST(BattleButton, PlaysToTheEndAndOpensTheReportOnce) {
     EXPECT_TRUE(p.messages.errors.empty());
     ASSERT_EQ(p.opener.opened.size(), 1u);
     EXPECT_EQ(p.opener.opened[0], std::filesystem::absolute(folder / "battle.html"));
-    EXPECT_TRUE(p.opener.opened[0].is_absolute());
     EXPECT_FALSE(timer->isActive());
     const BattleState& state = p.main->battle()->state();
-    EXPECT_FALSE(state.BattleRunning);
     EXPECT_FALSE(state.ReportOpen);
     const std::string report = readFile(folder / "battle.html");
     EXPECT_EQ(report.rfind("<html>\r\n", 0), 0u);
     EXPECT_EQ(count(report, "<html>"), 1);
-    const int turns = state.TurnNo;
-    EXPECT_GT(turns, 1);
-
-    // A new battle after the end starts a new report at turn 1.
-    p.find<QPushButton>("BattleBtn")->click();
-    p.main->Timer1Timer();
-    EXPECT_EQ(p.main->battle()->state().TurnNo, 1);
-    EXPECT_LT(readFile(folder / "battle.html").size(), report.size());
+    EXPECT_GT(state.TurnNo, 1);
 }
 
 TEST(BattleButton, PressedDuringABattleRestoresHpAndGoesOnInTheSameReport) {
