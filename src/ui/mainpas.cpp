@@ -4,6 +4,7 @@
 #include "cards/NumberRule.h"
 #include "common/Text.h"
 #include "report/ReportSink.h"
+#include "ui/StatsDialog.h"
 #include "ui/SysCtrls.h"
 #include "ui/title.h"
 
@@ -223,6 +224,7 @@ void Tmain::layOut() {
     About1 = Help1->addAction(QStringLiteral("About"));
     About1->setObjectName(QStringLiteral("About1"));
     connect(About1, &QAction::triggered, this, &Tmain::About1Click);
+    addDeckStrengthCommand(*this);
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));

@@ -1,0 +1,278 @@
+#include "ui/StatsDialog.h"
+
+#include "common/Errors.h"
+#include "common/Random.h"
+#include "ui/Platform.h"
+#include "ui/mainpas.h"
+
+#include <QGridLayout>
+#include <QHideEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace morvane {
+
+namespace {
+
+QString percent(double share) {
+    return QString::number(share * 100.0, 'f', 2) + QLatin1Char('%');
+}
+
+QString intervalText(const Interval& i) {
+    return QStringLiteral("95% CI %1 to %2").arg(percent(i.low), percent(i.high));
+}
+
+// Drawn in the report's side colours, so the picture reads like the report.
+const QColor TopColour(40, 70, 220);
+const QColor BottomColour(210, 40, 40);
+const QColor UndecidedColour(160, 160, 160);
+
+} // namespace
+
+StatsChart::StatsChart(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("Chart"));
+    setMinimumSize(360, 180);
+}
+
+void StatsChart::setResult(const StatsResult& result) {
+    result_ = result;
+    update();
+}
+
+void StatsChart::clear() {
+    result_.reset();
+    update();
+}
+
+void StatsChart::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().base());
+    if (!result_ || result_->battles == 0)
+        return;
+    const StatsResult& r = *result_;
+    const int margin = 8;
+    const int width = std::max(1, this->width() - 2 * margin);
+
+    // Win shares: top, undecided, bottom from left to right.
+    const QRect bar(margin, margin, width, 24);
+    const double n = double(r.battles);
+    const int topWidth = int(std::lround(bar.width() * double(r.topWins) / n));
+    const int bottomWidth = int(std::lround(bar.width() * double(r.bottomWins) / n));
+    painter.fillRect(bar, UndecidedColour);
+    painter.fillRect(QRect(bar.left(), bar.top(), topWidth, bar.height()), TopColour);
+    painter.fillRect(QRect(bar.right() + 1 - bottomWidth, bar.top(), bottomWidth, bar.height()), BottomColour);
+    painter.setPen(Qt::white);
+    painter.drawText(bar.adjusted(4, 0, -4, 0), Qt::AlignLeft | Qt::AlignVCenter, percent(r.topWinRate()));
+    painter.drawText(bar.adjusted(4, 0, -4, 0), Qt::AlignRight | Qt::AlignVCenter, percent(r.bottomWinRate()));
+
+    // Battle lengths, grouped into at most one column per few pixels.
+    std::vector<std::pair<int32_t, uint64_t>> lengths;
+    r.lengths.forEach([&](int32_t turns, uint64_t count) { lengths.emplace_back(turns, count); });
+    if (lengths.empty())
+        return;
+    const int32_t first = lengths.front().first;
+    const int32_t last = lengths.back().first;
+    const int columns = std::max(1, std::min(width / 4, int(std::min<int64_t>(int64_t{last} - first + 1, 1 << 20))));
+    const double perColumn = (double(last) - first + 1) / columns;
+    std::vector<uint64_t> heights(static_cast<size_t>(columns), 0);
+    for (const auto& [turns, count] : lengths)
+        heights[std::min<size_t>(static_cast<size_t>((turns - first) / perColumn), heights.size() - 1)] += count;
+    const uint64_t highest = *std::max_element(heights.begin(), heights.end());
+
+    const int textHeight = fontMetrics().height();
+    const QRect area(margin, bar.bottom() + 12, width, this->height() - bar.bottom() - 12 - margin - textHeight);
+    if (area.height() <= 0)
+        return;
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(palette().text());
+    for (int c = 0; c < columns; ++c) {
+        const int left = area.left() + int(double(area.width()) * c / columns);
+        const int right = area.left() + int(double(area.width()) * (c + 1) / columns);
+        const int h =
+            int(std::lround(double(area.height()) * double(heights[static_cast<size_t>(c)]) / double(highest)));
+        painter.drawRect(left, area.bottom() + 1 - h, std::max(1, right - left - 1), h);
+    }
+    painter.setPen(palette().text().color());
+    const QRect labels(area.left(), area.bottom() + 2, area.width(), textHeight);
+    painter.drawText(labels, Qt::AlignLeft, QString::number(first));
+    painter.drawText(labels, Qt::AlignHCenter, tr("battle length in turns"));
+    painter.drawText(labels, Qt::AlignRight, QString::number(last));
+}
+
+StatsDialog::StatsDialog(const CardCatalogue& catalogue, std::function<Teams()> teams, QWidget* parent)
+    : QDialog(parent), catalogue_(catalogue), teams_(std::move(teams)) {
+    setObjectName(QStringLiteral("StatsDialog"));
+    setWindowTitle(tr("Deck strength"));
+    setModal(false);
+
+    BattleCount = new QSpinBox(this);
+    BattleCount->setObjectName(QStringLiteral("BattleCount"));
+    BattleCount->setRange(1, 100000000);
+    BattleCount->setSingleStep(1000);
+    BattleCount->setValue(10000);
+    StartBtn = new QPushButton(tr("Start"), this);
+    StartBtn->setObjectName(QStringLiteral("StartBtn"));
+    CancelBtn = new QPushButton(tr("Cancel"), this);
+    CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
+    Progress = new QProgressBar(this);
+    Progress->setObjectName(QStringLiteral("Progress"));
+    Progress->setRange(0, 1000);
+    ResultLabel = new QLabel(this);
+    ResultLabel->setObjectName(QStringLiteral("ResultLabel"));
+    ResultLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    ResultLabel->setWordWrap(true);
+    Chart = new StatsChart(this);
+
+    auto* grid = new QGridLayout;
+    grid->addWidget(new QLabel(tr("Battles of the two teams in the editor:"), this), 0, 0);
+    grid->addWidget(BattleCount, 0, 1);
+    grid->addWidget(StartBtn, 0, 2);
+    grid->addWidget(CancelBtn, 0, 3);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addWidget(Progress);
+    layout->addWidget(ResultLabel);
+    layout->addWidget(Chart, 1);
+
+    connect(StartBtn, &QPushButton::clicked, this, &StatsDialog::start);
+    connect(CancelBtn, &QPushButton::clicked, this, &StatsDialog::cancel);
+    setRunning(false);
+}
+
+StatsDialog::~StatsDialog() {
+    cancel_ = true;
+    if (worker_.joinable())
+        worker_.join();
+}
+
+void StatsDialog::setRunning(bool running) {
+    StartBtn->setEnabled(!running);
+    BattleCount->setEnabled(!running);
+    CancelBtn->setEnabled(running);
+}
+
+void StatsDialog::start() {
+    if (running())
+        return;
+    runCatalogue_ = catalogue_;
+    runTeams_ = teams_();
+    seed_ = Random::clockSeed();
+    cancel_ = false;
+    result_.reset();
+    Chart->clear();
+    Progress->setValue(0);
+    ResultLabel->setText(tr("Playing..."));
+    setRunning(true);
+
+    StatsRequest request;
+    request.teams = runTeams_;
+    request.battles = static_cast<uint64_t>(BattleCount->value());
+    request.threads = defaultThreadCount();
+    request.seed = seed_;
+    // Results and progress come back as queued calls, to be handled on the window's
+    // thread; those still queued when the dialog goes are dropped with it.
+    worker_ = std::thread([this, request] {
+        StatsControl control;
+        control.cancel = &cancel_;
+        control.progress = [this](uint64_t done, uint64_t total) {
+            QMetaObject::invokeMethod(
+                this, [this, done, total] { showProgress(done, total); }, Qt::QueuedConnection);
+        };
+        std::optional<StatsResult> result;
+        QString error;
+        try {
+            result = playStatistics(runCatalogue_, request, control);
+        } catch (const MorvaneError& e) {
+            error = e.where().empty() ? fromCp932(e.message()) : fromCp932(e.where() + ": " + e.message());
+        } catch (const std::exception& e) {
+            error = QString::fromLocal8Bit(e.what());
+        }
+        QMetaObject::invokeMethod(
+            this, [this, result, error] { finish(result, error); }, Qt::QueuedConnection);
+    });
+}
+
+void StatsDialog::cancel() {
+    cancel_ = true;
+}
+
+void StatsDialog::showProgress(uint64_t done, uint64_t total) {
+    if (running() && total > 0)
+        Progress->setValue(int(1000.0 * double(done) / double(total)));
+}
+
+void StatsDialog::finish(std::optional<StatsResult> result, QString error) {
+    if (worker_.joinable())
+        worker_.join();
+    setRunning(false);
+    result_ = std::move(result);
+    if (!result_) {
+        Progress->setValue(0);
+        ResultLabel->setText(error);
+        Q_EMIT runEnded();
+        return;
+    }
+    const StatsResult& r = *result_;
+    Progress->setValue(r.cancelled ? Progress->value() : 1000);
+    QString text;
+    if (r.cancelled)
+        text += tr("Cancelled after %1 battles.").arg(r.battles) + QLatin1Char('\n');
+    text += tr("Top wins %1 (%2, %3)").arg(r.topWins).arg(percent(r.topWinRate()), intervalText(r.topWinInterval())) +
+            QLatin1Char('\n');
+    text += tr("Bottom wins %1 (%2, %3)")
+                .arg(r.bottomWins)
+                .arg(percent(r.bottomWinRate()), intervalText(r.bottomWinInterval())) +
+            QLatin1Char('\n');
+    text += tr("Undecided %1 of %2 battles").arg(r.undecided).arg(r.battles) + QLatin1Char('\n');
+    text += tr("Turns: mean %1, median %2, longest %3")
+                .arg(QString::number(r.turnsMean(), 'f', 2), QString::number(r.lengths.median(), 'f', 1))
+                .arg(r.lengths.max()) +
+            QLatin1Char('\n');
+    text += tr("%1 battles/s, %2 turns/s on %3 threads")
+                .arg(QString::number(r.battlesPerSecond(), 'f', 0), QString::number(r.turnsPerSecond(), 'f', 0))
+                .arg(r.threads) +
+            QLatin1Char('\n');
+    text += tr("Replay: morvane-cli stats --top %1 --bottom %2 --seed %3 --battles %4")
+                .arg(fromCp932(formatDeckLine(runTeams_.side[0], 0)), fromCp932(formatDeckLine(runTeams_.side[1], 0)))
+                .arg(seed_)
+                .arg(BattleCount->value());
+    ResultLabel->setText(text);
+    Chart->setResult(r);
+    Q_EMIT runEnded();
+}
+
+void StatsDialog::hideEvent(QHideEvent* event) {
+    // Closed by the user (not merely minimised with the window): nobody is watching
+    // the run any more, so stop it rather than let it keep the cores busy.
+    if (!event->spontaneous())
+        cancel();
+    QDialog::hideEvent(event);
+}
+
+void addDeckStrengthCommand(Tmain& window) {
+    QMenu* tools = new QMenu(QObject::tr("Tools"), &window);
+    tools->setObjectName(QStringLiteral("Tools1"));
+    window.MainMenu1->insertMenu(window.Help1 ? window.Help1->menuAction() : nullptr, tools);
+    QAction* strength = tools->addAction(QObject::tr("Deck strength..."));
+    strength->setObjectName(QStringLiteral("DeckStrength1"));
+    QObject::connect(strength, &QAction::triggered, &window, [&window] {
+        auto* dialog = window.findChild<StatsDialog*>(QStringLiteral("StatsDialog"));
+        if (!dialog)
+            dialog = new StatsDialog(
+                window.catalogue(), [&window] { return window.currentTeams(); }, &window);
+        dialog->show();
+        dialog->raise();
+        dialog->activateWindow();
+    });
+}
+
+} // namespace morvane

@@ -1,0 +1,119 @@
+// The deck strength dialog in the window: a run on worker threads that counts what the
+// core counts, reads the teams once, can be cancelled, and leaves the window usable.
+
+#include "../ui/UiTestSupport.h"
+
+#include "ui/StatsDialog.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+
+using namespace morvane;
+using namespace morvane::uitest;
+
+namespace {
+
+StatsDialog* openDialog(Program& p) {
+    QAction* command = p.main->findChild<QAction*>(QStringLiteral("DeckStrength1"));
+    EXPECT_NE(command, nullptr);
+    if (!command)
+        return nullptr;
+    command->trigger();
+    auto* dialog = p.main->findChild<StatsDialog*>(QStringLiteral("StatsDialog"));
+    EXPECT_NE(dialog, nullptr);
+    return dialog;
+}
+
+bool sameCounts(const StatsResult& a, const StatsResult& b) {
+    return a.battles == b.battles && a.topWins == b.topWins && a.bottomWins == b.bottomWins &&
+           a.undecided == b.undecided && a.turnsTotal == b.turnsTotal && a.lengths.max() == b.lengths.max();
+}
+
+} // namespace
+
+TEST(DeckStrengthDialog, CountsWhatTheCoreCountsForTheTeamsShownAtItsStart) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    Program p(folder.path());
+    StatsDialog* dialog = openDialog(p);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(dialog->isModal());
+
+    const Teams before = p.main->currentTeams();
+    dialog->BattleCount->setValue(3000);
+    dialog->StartBtn->click();
+    EXPECT_TRUE(dialog->running());
+    EXPECT_FALSE(dialog->StartBtn->isEnabled());
+    pick(p.main->findChild<QComboBox*>(QStringLiteral("C01")), 9); // an edit during the run
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->running(); }, 60000));
+
+    ASSERT_TRUE(dialog->result().has_value()) << dialog->ResultLabel->text().toStdString();
+    EXPECT_EQ(dialog->teams().side[0], before.side[0]);
+    StatsRequest request;
+    request.teams = before;
+    request.battles = 3000;
+    request.seed = dialog->seed();
+    const StatsResult expected = playStatistics(p.main->catalogue(), request);
+    EXPECT_TRUE(sameCounts(*dialog->result(), expected));
+    EXPECT_FALSE(dialog->result()->cancelled);
+    EXPECT_EQ(dialog->Progress->value(), dialog->Progress->maximum());
+    EXPECT_TRUE(dialog->ResultLabel->text().contains(QString::number(expected.topWins)));
+    EXPECT_TRUE(dialog->ResultLabel->text().contains(QStringLiteral("--seed %1").arg(dialog->seed())));
+
+    // The picture starts with the top side's share in its colour.
+    const QImage picture = dialog->Chart->grab().toImage();
+    if (expected.topWins * 10 > expected.battles) {
+        EXPECT_EQ(picture.pixelColor(12, 12), QColor(40, 70, 220));
+    }
+
+    // The next run reads the edited teams.
+    dialog->BattleCount->setValue(10);
+    dialog->StartBtn->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->running(); }, 60000));
+    EXPECT_EQ(dialog->teams().side[0].characters[0], p.main->currentTeams().side[0].characters[0]);
+    EXPECT_NE(dialog->teams().side[0], before.side[0]);
+}
+
+TEST(DeckStrengthDialog, CancelStopsTheRunAndLeavesTheWindowUsable) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    Program p(folder.path());
+    StatsDialog* dialog = openDialog(p);
+    ASSERT_NE(dialog, nullptr);
+
+    dialog->BattleCount->setValue(dialog->BattleCount->maximum());
+    dialog->StartBtn->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->Progress->value() > 0; }, 30000));
+    dialog->CancelBtn->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->running(); }, 10000));
+    ASSERT_TRUE(dialog->result().has_value());
+    EXPECT_TRUE(dialog->result()->cancelled);
+    EXPECT_GT(dialog->result()->battles, 0u);
+    EXPECT_TRUE(dialog->StartBtn->isEnabled());
+    EXPECT_FALSE(dialog->CancelBtn->isEnabled());
+
+    // The window plays its own battle as before.
+    p.main->findChild<QPushButton*>(QStringLiteral("BattleBtn"))->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return p.opener.opened.size() == 1; }, 60000));
+    EXPECT_TRUE(p.messages.errors.empty());
+
+    // A team with an empty slot is refused with the program's message, not a crash.
+    p.main->findChild<QComboBox*>(QStringLiteral("C12"))->setCurrentIndex(-1);
+    dialog->StartBtn->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->running(); }, 10000));
+    EXPECT_FALSE(dialog->result().has_value());
+    EXPECT_TRUE(dialog->ResultLabel->text().startsWith(QStringLiteral("C12")))
+        << dialog->ResultLabel->text().toStdString();
+
+    // Closing the window in the middle of a run stops it and waits for its threads.
+    p.main->findChild<QComboBox*>(QStringLiteral("C12"))->setCurrentIndex(0);
+    dialog->StartBtn->click();
+    EXPECT_TRUE(dialog->running());
+    p.main.reset();
+}
