@@ -13,10 +13,8 @@ namespace morvane {
 
 namespace {
 
-// Error locations are code page 932; paths are the file system's UTF-8.
-std::string where(const std::string& path) {
-    return utf8ToCp932(path);
-}
+// Error locations name paths as the file system spells them.
+const std::string& where(const std::string& path) { return path; }
 
 // A relative root is taken from the working folder, and a scan that would create its
 // first folder there is almost always a mistyped root: it stops instead.

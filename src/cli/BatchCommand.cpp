@@ -154,8 +154,8 @@ int runBatch(const std::vector<std::string>& args) {
     long long played = 0;
     // Stops the run at a folder: one error line that names it, and the exit status.
     auto stop = [&](MorvaneError& error, int status, const BatchFolder* folder) {
-        if (folder && error.where().find(utf8ToCp932(folder->path)) == std::string::npos)
-            error.setWhere(utf8ToCp932(folder->path) + (error.where().empty() ? "" : ": " + error.where()));
+        if (folder && error.where().find(folder->path) == std::string::npos)
+            error.setWhere(folder->path + (error.where().empty() ? "" : ": " + error.where()));
         progress.wipe();
         std::cout.flush();
         reportFailure(error);

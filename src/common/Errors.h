@@ -16,7 +16,8 @@ public:
 
     // The program's own text, code page 932.
     const std::string& message() const { return message_; }
-    // Where it came from, code page 932 or ASCII; may be empty.
+    // Where it came from (a path as the file system spells it, a line, a card), UTF-8;
+    // may be empty.
     const std::string& where() const { return where_; }
     void setWhere(std::string where) { where_ = std::move(where); }
 
