@@ -448,6 +448,7 @@ void Tmain::Timer1Timer() {
 }
 
 void Tmain::About1Click() {
+    // Two lines: the title and the version. Qt breaks message lines at a line feed.
     handle([this] {
         env_.messages->information(QStringLiteral("バージョン情報"),
                                    startup_.TitleText() + QLatin1Char('\n') + startup_.VersionText());
