@@ -105,6 +105,7 @@ fs::path findFileNoCase(const fs::path& folder, std::string_view name) {
 namespace {
 
 std::string convert(std::string_view in, const char* to, const char* from, std::string_view replacement) {
+    const bool fromUtf8 = std::string_view(from) == "UTF-8";
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
         return std::string(in);
@@ -119,10 +120,19 @@ std::string convert(std::string_view in, const char* to, const char* from, std::
         const size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
         out.append(buffer, static_cast<size_t>(dst - buffer));
         if (r == static_cast<size_t>(-1) && errno != E2BIG) {
-            // An invalid or cut-off sequence: replace one byte and go on.
+            // An invalid or unconvertible character: replace it and go on. UTF-8 input
+            // skips the whole character, so one character gives one replacement.
+            size_t skip = 1;
+            if (fromUtf8) {
+                const auto lead = static_cast<unsigned char>(*src);
+                skip = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+                for (size_t i = 1; i < skip; ++i)
+                    if (i >= srcLeft || (static_cast<unsigned char>(src[i]) & 0xC0) != 0x80)
+                        skip = i;
+            }
             out.append(replacement);
-            ++src;
-            --srcLeft;
+            src += skip;
+            srcLeft -= skip;
         }
     }
     iconv_close(cd);

@@ -93,6 +93,7 @@ TEST(Cp932, ConvertsBothWaysAndNeverThrowsOnBrokenBytes) {
     EXPECT_EQ(utf8ToCp932("物　。"), "\x95\xa8\x81@\x81"
                                      "B");
     EXPECT_EQ(cp932ToUtf8("ab\x81"), "ab\xef\xbf\xbd"); // a lead byte cut off at the end
+    EXPECT_EQ(utf8ToCp932("é😀x"), "??x");               // one mark per character it lacks
 }
 
 TEST(Paths, DirectoryPartEndsAtTheLastSeparatorByteEvenInsideADoubleByteCharacter) {
