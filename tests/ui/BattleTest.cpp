@@ -13,11 +13,9 @@ using namespace morvane;
 using namespace morvane::uitest;
 
 namespace {
-int count(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
+// The report has one head, however often the battle was started.
+bool oneHead(const std::string& report) {
+    return report.rfind("<html>", 0) == 0 && report.find("<html>", 1) == std::string::npos;
 }
 
 bool waitForReport(const Program& p, size_t opened) {
@@ -42,9 +40,7 @@ TEST(BattleButton, PlaysToTheEndAndOpensTheReportOnce) {
     EXPECT_FALSE(timer->isActive());
     const BattleState& state = p.main->battle()->state();
     EXPECT_FALSE(state.ReportOpen);
-    const std::string report = readFile(folder / "battle.html");
-    EXPECT_EQ(report.rfind("<html>\r\n", 0), 0u);
-    EXPECT_EQ(count(report, "<html>"), 1);
+    EXPECT_TRUE(oneHead(readFile(folder / "battle.html")));
     EXPECT_GT(state.TurnNo, 1);
 }
 
@@ -72,7 +68,7 @@ TEST(BattleButton, PressedDuringABattleRestoresHpAndGoesOnInTheSameReport) {
     EXPECT_EQ(state.slots[19].hp, 99);
     p.main->Timer1Timer();
     EXPECT_EQ(state.TurnNo, 3);
-    EXPECT_EQ(count(readFile(folder / "battle.html"), "<html>"), 1);
+    EXPECT_TRUE(oneHead(readFile(folder / "battle.html")));
 }
 
 TEST(BattleButton, RefusesEmptySelectionsAndHaltsOnAFailingTick) {
