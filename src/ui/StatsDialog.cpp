@@ -192,7 +192,10 @@ void StatsDialog::start() {
         try {
             result = playStatistics(runCatalogue_, request, control);
         } catch (const MorvaneError& e) {
-            error = e.where().empty() ? fromCp932(e.message()) : fromCp932(e.where() + ": " + e.message());
+            // Locations are UTF-8 (paths, cards, the battle's seed); messages code page 932.
+            error = e.where().empty()
+                        ? fromCp932(e.message())
+                        : QString::fromStdString(e.where()) + QStringLiteral(": ") + fromCp932(e.message());
         } catch (const std::exception& e) {
             error = QString::fromLocal8Bit(e.what());
         }
