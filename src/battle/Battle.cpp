@@ -141,15 +141,27 @@ bool Battle::Timer1Timer() {
 
     // Initiative: fastest first; among equal speeds each pick is uniform over those
     // still waiting. The draws go on after the battle ended, with nobody acting.
+    // Speeds outside 1 to 20 never act. Rather than scan all twenty levels, the
+    // positions that act are ordered by falling speed once (stable, so each level's
+    // list keeps rising position order) and played a level at a time.
     int32_t speed[7] = {};
-    for (int p = 1; p <= 6; ++p)
+    int ordered[6];
+    int acting = 0;
+    for (int p = 1; p <= 6; ++p) {
         speed[p] = catalogue_.character(s.slots[static_cast<size_t>(s.Front[static_cast<size_t>(p)])].cardId).sp;
-    for (int32_t level = 20; level >= 1; --level) {
+        if (speed[p] < 1 || speed[p] > 20)
+            continue;
+        int at = acting++;
+        for (; at > 0 && speed[ordered[at - 1]] < speed[p]; --at)
+            ordered[at] = ordered[at - 1];
+        ordered[at] = p;
+    }
+    for (int first = 0; first < acting;) {
+        const int32_t level = speed[ordered[first]];
         int list[6];
         uint32_t length = 0;
-        for (int p = 1; p <= 6; ++p)
-            if (speed[p] == level)
-                list[length++] = p;
+        while (first < acting && speed[ordered[first]] == level)
+            list[length++] = ordered[first++];
         while (length > 0) {
             const uint32_t r = random(length);
             if (s.BattleRunning)

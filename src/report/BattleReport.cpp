@@ -6,6 +6,7 @@
 #include "report/ReportText.h"
 
 #include <cerrno>
+#include <charconv>
 #include <clocale>
 #include <ctime>
 #include <iconv.h>
@@ -88,15 +89,25 @@ void BattleReport::appendCardCell(std::string& out, const BattleState& state, in
     const cardRecordType& row = vehicle ? catalogue_.vehicle(id) : catalogue_.character(id);
     const CardTraits& traits = vehicle ? catalogue_.vehicleTraits(id) : catalogue_.characterTraits(id);
     const int32_t power = traits.power.get(kind, id);
+    // Ten cells a turn: the card markup and the numbers go straight into the line,
+    // without the temporary strings of CardHTML and decimal (the same bytes).
+    auto number = [&out](int32_t value) {
+        char buffer[16];
+        out.append(buffer, static_cast<size_t>(std::to_chars(buffer, buffer + sizeof buffer, value).ptr - buffer));
+    };
     out.append(text::CellOpen)
-        .append(CardHTML(catalogue_, vehicle ? "V" : "C", id, slot < 10 ? text::Blue : text::Red))
-        .append(text::CellHp)
-        .append(decimal(state.slots[static_cast<size_t>(slot)].hp))
-        .append(text::CellAp)
-        .append(decimal(power))
-        .append(text::CellSp)
-        .append(decimal(row.sp))
-        .append(text::CellClose);
+        .append(text::FontOpen)
+        .append(slot < 10 ? text::Blue : text::Red)
+        .append(text::FontBold)
+        .append(row.name)
+        .append(text::BoldClose)
+        .append(text::CellHp);
+    number(state.slots[static_cast<size_t>(slot)].hp);
+    out.append(text::CellAp);
+    number(power);
+    out.append(text::CellSp);
+    number(row.sp);
+    out.append(text::CellClose);
 }
 
 void BattleReport::appendFrontCell(std::string& out, const BattleState& state, int position) const {
