@@ -74,18 +74,31 @@ void StatsChart::paintEvent(QPaintEvent*) {
     painter.drawText(bar.adjusted(4, 0, -4, 0), Qt::AlignLeft | Qt::AlignVCenter, percent(r.topWinRate()));
     painter.drawText(bar.adjusted(4, 0, -4, 0), Qt::AlignRight | Qt::AlignVCenter, percent(r.bottomWinRate()));
 
-    // Battle lengths, grouped into at most one column per few pixels.
+    // Battle lengths, a whole number of turns per column so that no column stays
+    // empty by rounding. The rare very long battles would squeeze the rest into a
+    // corner: beyond 99.5% of the battles they all go into the last column.
     std::vector<std::pair<int32_t, uint64_t>> lengths;
     r.lengths.forEach([&](int32_t turns, uint64_t count) { lengths.emplace_back(turns, count); });
     if (lengths.empty())
         return;
     const int32_t first = lengths.front().first;
-    const int32_t last = lengths.back().first;
-    const int columns = std::max(1, std::min(width / 4, int(std::min<int64_t>(int64_t{last} - first + 1, 1 << 20))));
-    const double perColumn = (double(last) - first + 1) / columns;
+    int32_t shownLast = lengths.back().first;
+    uint64_t seen = 0;
+    for (const auto& [turns, count] : lengths) {
+        seen += count;
+        if (seen * 1000 >= r.lengths.count() * 995) {
+            shownLast = turns;
+            break;
+        }
+    }
+    const bool clipped = shownLast < lengths.back().first;
+    const int64_t range = int64_t{shownLast} - first + 1;
+    const int64_t maxColumns = std::max(1, width / 4);
+    const int64_t perColumn = (range + maxColumns - 1) / maxColumns;
+    const int columns = int((range + perColumn - 1) / perColumn);
     std::vector<uint64_t> heights(static_cast<size_t>(columns), 0);
     for (const auto& [turns, count] : lengths)
-        heights[std::min<size_t>(static_cast<size_t>((turns - first) / perColumn), heights.size() - 1)] += count;
+        heights[static_cast<size_t>(std::min<int64_t>((int64_t{turns} - first) / perColumn, columns - 1))] += count;
     const uint64_t highest = *std::max_element(heights.begin(), heights.end());
 
     const int textHeight = fontMetrics().height();
@@ -105,7 +118,9 @@ void StatsChart::paintEvent(QPaintEvent*) {
     const QRect labels(area.left(), area.bottom() + 2, area.width(), textHeight);
     painter.drawText(labels, Qt::AlignLeft, QString::number(first));
     painter.drawText(labels, Qt::AlignHCenter, tr("battle length in turns"));
-    painter.drawText(labels, Qt::AlignRight, QString::number(last));
+    painter.drawText(labels, Qt::AlignRight,
+                     clipped ? QStringLiteral("%1+").arg(first + (columns - 1) * perColumn)
+                             : QString::number(lengths.back().first));
 }
 
 StatsDialog::StatsDialog(const CardCatalogue& catalogue, std::function<Teams()> teams, QWidget* parent)
@@ -130,6 +145,9 @@ StatsDialog::StatsDialog(const CardCatalogue& catalogue, std::function<Teams()> 
     ResultLabel->setObjectName(QStringLiteral("ResultLabel"));
     ResultLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     ResultLabel->setWordWrap(true);
+    ResultLabel->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    // Room for the whole result from the start, so the dialog does not jump when it comes.
+    ResultLabel->setMinimumHeight(ResultLabel->fontMetrics().lineSpacing() * 8);
     Chart = new StatsChart(this);
 
     auto* grid = new QGridLayout;
