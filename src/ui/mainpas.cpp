@@ -2,6 +2,7 @@
 
 #include "battle/Battle.h"
 #include "cards/NumberRule.h"
+#include "common/Errors.h"
 #include "common/Text.h"
 #include "report/ReportSink.h"
 #include "ui/StatsDialog.h"
@@ -12,6 +13,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFile>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -21,6 +23,7 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTimer>
 
 namespace morvane {
@@ -32,6 +35,12 @@ namespace {
 constexpr int ClientWidth = 462;
 constexpr int ClientHeight = 356;
 constexpr int SideOffset = 144;
+
+// The batch runner scans once a second. While a batch battle runs it looks for the
+// end ten times as often: a battle of a few dozen 20 ms turns would otherwise spend
+// most of its time waiting for the next look, and a long batch would crawl.
+constexpr int BatchScanInterval = 1000;
+constexpr int BatchBattleCheckInterval = 100;
 
 // Left and top (side 0) of slots 1 to 8 and the vehicle: a three-by-three grid with
 // the vehicle in the middle.
@@ -477,13 +486,94 @@ void Tmain::AppEnd() {
     QCoreApplication::quit();
 }
 
+QString Tmain::defaultBatchRoot() {
+    return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation) + QStringLiteral("/ＭＯＲＶＡＮＥ/");
+}
+
 void Tmain::SaverBtnClick() {
-    // The batch runner goes here: set SaverDir to the default root folder, then start
-    // SaverTimer.
+    handle([this] {
+        SaverDir->setText(defaultBatchRoot());
+        // Already on, it keeps its pace: a scan or a battle under way is not hurried.
+        if (!SaverTimer->isActive())
+            SaverTimer->start(BatchScanInterval);
+    });
 }
 
 void Tmain::SaverTimerTimer() {
-    // The batch runner goes here: one scan over the numbered batch folders.
+    handle([this] {
+        // Off for the whole tick; a tick that stops the runner leaves it off, and the
+        // next click starts a fresh scan.
+        SaverTimer->stop();
+        try {
+            batchStep();
+        } catch (...) {
+            batchScan_.reset();
+            batchFolder_.reset();
+            throw;
+        }
+        if (!SaverTimer->isActive()) {
+            batchScan_.reset();
+            batchFolder_.reset();
+        }
+    });
+}
+
+void Tmain::batchStep() {
+    if (batchFolder_) {
+        const BattleState& state = battle_->state();
+        if (state.BattleRunning || state.ReportOpen) {
+            // Still running: look again soon. Halted by a failing tick, which has shown
+            // why, it would never end: the runner stops.
+            if (Timer1->isActive())
+                SaverTimer->start(BatchBattleCheckInterval);
+            return;
+        }
+        try {
+            copyBatchReport(reportPath(), *batchFolder_);
+        } catch (const IoError&) {
+            // The folder still lacks its report, so a later scan plays it again.
+        }
+        batchFolder_.reset();
+    } else if (battle_ && battle_->state().BattleRunning && Timer1->isActive()) {
+        // The user's own battle: the battle button would restart it in its open
+        // report, so the folder would get a mix of two battles. Wait for its end.
+        SaverTimer->start(BatchBattleCheckInterval);
+        return;
+    }
+
+    if (!batchScan_) {
+        const QString text = SvrDirMax->currentText();
+        bool ok = false;
+        const int last = text.toInt(&ok);
+        if (!ok)
+            throw ConversionError(utf8ToCp932(text.toStdString()));
+        batchScan_.emplace(last);
+    }
+    // Read afresh for every folder: an edit takes effect at the next folder.
+    const auto root = [this] { return QFile::encodeName(SaverDir->text()).toStdString(); };
+    if (const std::optional<BatchFolder> folder = batchScan_->next(root)) {
+        startBatchBattle(*folder);
+        return;
+    }
+    batchScan_.reset();
+    SaverTimer->start(BatchScanInterval);
+}
+
+void Tmain::startBatchBattle(const BatchFolder& folder) {
+    const DeckPair pair = readDeckPair(folder);
+    // Set as from a saved deck, but the labels keep showing what the user had.
+    Deck0Set(pair.top);
+    Deck1Set(pair.bottom);
+    // A battle left halted by an earlier failure still holds its open report, and the
+    // battle button would go on in it.
+    if (battle_ && battle_->state().BattleRunning && !Timer1->isActive())
+        battle_->Abandon();
+    BattleBtn->click();
+    // A battle that cannot start has shown why; waiting for its end would never end.
+    if (!battle_ || !battle_->state().BattleRunning)
+        return;
+    batchFolder_ = folder;
+    SaverTimer->start(BatchBattleCheckInterval);
 }
 
 } // namespace morvane

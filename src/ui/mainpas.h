@@ -9,6 +9,7 @@
 // handler runs through runHandler, so a failure shows its message and leaves the
 // state as far as the handler got.
 
+#include "batch/BatchScan.h"
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
 #include "common/Random.h"
@@ -18,6 +19,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 class QAction;
@@ -91,10 +93,15 @@ public:
     void exit2Click();
     void AppEnd();
 
-    // The batch runner's handlers: its controls and timer are in place, the runner
-    // itself is not written yet, so both do nothing.
+    // The batch runner. A click points SaverDir at the default root and switches the
+    // runner on; each tick of SaverTimer goes on with the scan of the numbered folders
+    // under SaverDir, playing each ready folder's deck pair through the battle button
+    // and storing the report in the folder once the battle has ended. A failure shows
+    // its message and stops the runner until the next click.
     void SaverBtnClick();
     void SaverTimerTimer();
+    // The root folder a click sets: the user's desktop folder, then "ＭＯＲＶＡＮＥ/".
+    static QString defaultBatchRoot();
 
     // The battle of this window, once the battle button has made it; null before.
     const Battle* battle() const { return battle_.get(); }
@@ -145,6 +152,8 @@ private:
     QPlainTextEdit* deckStore(int side) const { return side == 0 ? Memo2 : Memo3; }
     Battle& battleEngine();
     void handle(const std::function<void()>& handler);
+    void batchStep();
+    void startBatchBattle(const BatchFolder& folder);
 
     const Environment& env_;
     const Tstartup& startup_;
@@ -153,6 +162,10 @@ private:
     std::array<DeckList, 2> decks_;
     std::unique_ptr<FileReportSink> reportSink_;
     std::unique_ptr<Battle> battle_;
+    // The batch runner between ticks: the scan under way, and the folder whose battle
+    // runs and is owed its report.
+    std::optional<BatchScan> batchScan_;
+    std::optional<BatchFolder> batchFolder_;
     bool ending_ = false;
 };
 
