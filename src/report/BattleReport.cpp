@@ -14,17 +14,21 @@
 
 namespace morvane {
 
-std::string CardHTML(const CardCatalogue& catalogue, std::string_view kind, int32_t id, std::string_view colour) {
+void appendCardHTML(std::string& out, const CardCatalogue& catalogue, std::string_view kind, int32_t id,
+                    std::string_view colour) {
     const cardRecordType* row = nullptr;
     if (kind == "C")
         row = &catalogue.character(id);
     else if (kind == "V")
         row = &catalogue.vehicle(id);
     else
-        return {};
-    std::string out;
-    out.reserve(32 + row->name.size());
+        return;
     out.append(text::FontOpen).append(colour).append(text::FontBold).append(row->name).append(text::BoldClose);
+}
+
+std::string CardHTML(const CardCatalogue& catalogue, std::string_view kind, int32_t id, std::string_view colour) {
+    std::string out;
+    appendCardHTML(out, catalogue, kind, id, colour);
     return out;
 }
 
@@ -90,18 +94,14 @@ void BattleReport::appendCardCell(std::string& out, const BattleState& state, in
     const CardTraits& traits = vehicle ? catalogue_.vehicleTraits(id) : catalogue_.characterTraits(id);
     const int32_t power = traits.power.get(kind, id);
     // Ten cells a turn: the card markup and the numbers go straight into the line,
-    // without the temporary strings of CardHTML and decimal (the same bytes).
+    // without temporary strings (the same bytes).
     auto number = [&out](int32_t value) {
         char buffer[16];
         out.append(buffer, static_cast<size_t>(std::to_chars(buffer, buffer + sizeof buffer, value).ptr - buffer));
     };
-    out.append(text::CellOpen)
-        .append(text::FontOpen)
-        .append(slot < 10 ? text::Blue : text::Red)
-        .append(text::FontBold)
-        .append(row.name)
-        .append(text::BoldClose)
-        .append(text::CellHp);
+    out.append(text::CellOpen);
+    appendCardHTML(out, catalogue_, vehicle ? "V" : "C", id, slot < 10 ? text::Blue : text::Red);
+    out.append(text::CellHp);
     number(state.slots[static_cast<size_t>(slot)].hp);
     out.append(text::CellAp);
     number(power);

@@ -19,6 +19,9 @@ class ReportSink;
 // cell to close: <font color="Blue"><b>name</b>. Kind "C" or "V"; anything else
 // gives the empty text, as does an id without a card.
 std::string CardHTML(const CardCatalogue& catalogue, std::string_view kind, int32_t id, std::string_view colour);
+// The same, appended to out, for lines built in one piece.
+void appendCardHTML(std::string& out, const CardCatalogue& catalogue, std::string_view kind, int32_t id,
+                    std::string_view colour);
 
 // The current time of day in the locale's long time format, code page 932.
 std::string currentTimeText();

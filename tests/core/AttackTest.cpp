@@ -34,13 +34,14 @@ TEST_F(Attack, ASingleTargetAttackerWhoseTargetIsDownHitsTheVehicleOthersHitNobo
         duel(c);
         hp(11) = 0;
         // ResolveAttack works on the context that PerformAction sets up.
-        state().context = ActionContext{.actorSlot = 3,
-                                        .actorCardId = 2,
-                                        .actorVehicleCardId = 1,
-                                        .targetSlot = 11,
-                                        .targetCardId = 3,
-                                        .targetVehicleSlot = 19,
-                                        .targetVehicleCardId = 2};
+        ActionContext& c = state().context;
+        c.actorSlot = 3;
+        c.actorCardId = 2;
+        c.actorVehicleCardId = 1;
+        c.targetSlot = 11;
+        c.targetCardId = 3;
+        c.targetVehicleSlot = 19;
+        c.targetVehicleCardId = 2;
         battle->ResolveAttack(3, 11);
         EXPECT_EQ(lines(), (Lines{A + "は、敵のいないところを攻撃した<br>"}));
         EXPECT_EQ(hp(19), 30);

@@ -3,10 +3,10 @@
 
 #include "common/Text.h"
 #include "stats/Statistics.h"
+#include "support/Process.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -15,22 +15,11 @@ namespace {
 
 const std::string Program = std::string(MORVANE_PROGRAM_DIR) + "/morvane-cli";
 
-struct CommandRun {
-    int status = -1;
-    std::string out;
-};
+using CommandRun = test::ProgramRun;
 
+// Arguments as a shell would split them, since some tests quote deck lines.
 CommandRun run(const std::string& arguments) {
-    CommandRun r;
-    FILE* pipe = popen((Program + " " + arguments + " 2>/dev/null").c_str(), "r");
-    if (!pipe)
-        return r;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        r.out.append(buffer, n);
-    const int status = pclose(pipe);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    return test::runProgram("/bin/sh", {"-c", Program + " " + arguments});
 }
 
 // The number after "key": at or after from; the search moves past it.
