@@ -34,14 +34,14 @@ TEST_F(Attack, ASingleTargetAttackerWhoseTargetIsDownHitsTheVehicleOthersHitNobo
         duel(c);
         hp(11) = 0;
         // ResolveAttack works on the context that PerformAction sets up.
-        ActionContext& c = state().context;
-        c.actorSlot = 3;
-        c.actorCardId = 2;
-        c.actorVehicleCardId = 1;
-        c.targetSlot = 11;
-        c.targetCardId = 3;
-        c.targetVehicleSlot = 19;
-        c.targetVehicleCardId = 2;
+        ActionContext& context = state().context;
+        context.actorSlot = 3;
+        context.actorCardId = 2;
+        context.actorVehicleCardId = 1;
+        context.targetSlot = 11;
+        context.targetCardId = 3;
+        context.targetVehicleSlot = 19;
+        context.targetVehicleCardId = 2;
         battle->ResolveAttack(3, 11);
         EXPECT_EQ(lines(), (Lines{A + "は、敵のいないところを攻撃した<br>"}));
         EXPECT_EQ(hp(19), 30);
