@@ -14,7 +14,9 @@ namespace morvane {
 namespace {
 
 // Error locations name paths as the file system spells them.
-const std::string& where(const std::string& path) { return path; }
+const std::string& where(const std::string& path) {
+    return path;
+}
 
 // A relative root is taken from the working folder, and a scan that would create its
 // first folder there is almost always a mistyped root: it stops instead.

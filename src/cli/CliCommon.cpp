@@ -61,8 +61,7 @@ int reportFailure(const std::exception& error) {
     std::string text;
     int status = ExitFailure;
     if (const auto* e = dynamic_cast<const MorvaneError*>(&error)) {
-        text =
-            e->where().empty() ? cp932ToUtf8(e->message()) : e->where() + ": " + cp932ToUtf8(e->message());
+        text = e->where().empty() ? cp932ToUtf8(e->message()) : e->where() + ": " + cp932ToUtf8(e->message());
         if (dynamic_cast<const InputError*>(e))
             status = ExitBadInput;
     } else if (dynamic_cast<const UsageError*>(&error)) {

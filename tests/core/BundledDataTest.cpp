@@ -172,12 +172,34 @@ TEST(BundledData, EveryAbilityMarkAndReachLetterOccurs) {
     for (int32_t id = 1; id <= vehicles; ++id)
         seen.insert(catalogue.vehicleTraits(id).airborne ? "airborne vehicle" : "grounded vehicle");
 
-    for (const char* expected :
-         {"kind physical", "kind magic", "kind breath", "block physical", "block magic", "block breath",
-          "absorb physical", "absorb magic", "absorb breath", "airborne character", "seal", "heal", "vehicle heal",
-          "lock enemy", "lock own", "kill chance", "random", "spread front", "spread front and vehicle", "pierce",
-          "count none", "count several", "reach e", "reach a", "vehicle reach e", "vehicle reach a",
-          "airborne vehicle", "grounded vehicle"})
+    for (const char* expected : {"kind physical",
+                                 "kind magic",
+                                 "kind breath",
+                                 "block physical",
+                                 "block magic",
+                                 "block breath",
+                                 "absorb physical",
+                                 "absorb magic",
+                                 "absorb breath",
+                                 "airborne character",
+                                 "seal",
+                                 "heal",
+                                 "vehicle heal",
+                                 "lock enemy",
+                                 "lock own",
+                                 "kill chance",
+                                 "random",
+                                 "spread front",
+                                 "spread front and vehicle",
+                                 "pierce",
+                                 "count none",
+                                 "count several",
+                                 "reach e",
+                                 "reach a",
+                                 "vehicle reach e",
+                                 "vehicle reach a",
+                                 "airborne vehicle",
+                                 "grounded vehicle"})
         EXPECT_TRUE(seen.count(expected)) << "no bundled card has: " << expected;
 }
 
