@@ -8,7 +8,7 @@
 // The engine does not care about windows, timers or files: the desktop program, the
 // command line tool and the tests all drive it through the same two calls.
 
-#include "battle/BattleState.h"
+#include "state/BattleState.h"
 #include "report/BattleReport.h"
 
 #include <array>
@@ -26,6 +26,10 @@ struct CardTraits;
 class Battle {
 public:
     Battle(const CardCatalogue& catalogue, Random& random, ReportSink* sink = nullptr);
+    // The action context holds views into this object's own name tables: a copy or a
+    // move would leave them pointing into the original.
+    Battle(const Battle&) = delete;
+    Battle& operator=(const Battle&) = delete;
 
     // Copies the two teams into the slot table with full catalogue HP, marks the
     // battle as running and frees both deck locks. Throws InputError, changing

@@ -4,7 +4,7 @@
 // of actions, attacks and results belong to the battle; they all pass through
 // WriteReportLine here.
 
-#include "battle/BattleState.h"
+#include "state/BattleState.h"
 
 #include <functional>
 #include <string>
