@@ -79,14 +79,6 @@ void Battle::write(std::initializer_list<std::string_view> pieces) {
     report_.WriteReportLine(line_);
 }
 
-std::string Battle::selectorName(int32_t slot) {
-    const int side = sideOfSlot(slot);
-    const int k = slot % 10;
-    if (k == 9)
-        return side == 0 ? "V00" : "V10";
-    return std::string(1, 'C') + static_cast<char>('0' + side) + static_cast<char>('0' + k);
-}
-
 void Battle::BattleBtnClick(const Teams& teams) {
     for (int side = 0; side < 2; ++side) {
         const SideSelection& s = teams.side[static_cast<size_t>(side)];

@@ -8,8 +8,8 @@
 // The engine does not care about windows, timers or files: the desktop program, the
 // command line tool and the tests all drive it through the same two calls.
 
-#include "state/BattleState.h"
 #include "report/BattleReport.h"
+#include "state/BattleState.h"
 
 #include <array>
 #include <string>
@@ -55,10 +55,6 @@ public:
 
     // Side whose vehicle survived the last ended battle: 0 top, 1 bottom, -1 none yet.
     int winner() const { return winner_; }
-
-    // The slot that each selector feeds: C01-C08 slots 1-8, V00 slot 9, C11-C18
-    // slots 11-18, V10 slot 19.
-    static std::string selectorName(int32_t slot);
 
 private:
     bool writes() const { return state_.ReportOpen && report_.sink() != nullptr; }

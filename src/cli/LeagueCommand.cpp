@@ -217,7 +217,7 @@ int runLeague(const std::vector<std::string>& args) {
         name.resize(5, ' ');
         std::string rate = percentText(deck.winRate());
         rate.insert(0, rate.size() < 9 ? 9 - rate.size() : 0, ' ');
-        std::string interval = percentText(ci.low) + " to " + percentText(ci.high);
+        std::string interval = intervalText(ci);
         interval.resize(22, ' ');
         std::string count = std::to_string(deck.wins) + "/" + std::to_string(deck.battles);
         count.resize(13, ' ');

@@ -40,38 +40,29 @@ card column that a battle cannot read), 1 anything else.
 
 namespace {
 
-// The battle command that replays one battle of this run with its report.
-std::string replayCommand(const Options& options, uint32_t seed, long long maxTurns) {
-    std::string command = "morvane-cli battle";
-    for (const char* option : {"--cards", "--top", "--bottom"})
-        if (auto value = options.value(option))
-            command += std::string(" ") + option + " " + shellWord(*value);
-    command += " --seed " + std::to_string(seed);
-    if (maxTurns != 10000)
-        command += " --max-turns " + std::to_string(maxTurns);
-    return command;
+// What a replay of this run needs: the options as the user gave them.
+ReplayOptions replayOptions(const Options& options, long long maxTurns) {
+    return {options.value("--cards"), options.value("--top"), options.value("--bottom"), maxTurns};
 }
 
 void printText(const StatsResult& r, const StatsRequest& request, const DeckSource& top, const DeckSource& bottom,
                const Options& options) {
-    const Interval topCi = r.topWinInterval();
-    const Interval bottomCi = r.bottomWinInterval();
     std::cout << "top:         " << cp932ToUtf8(top.line) << "\n"
               << "bottom:      " << cp932ToUtf8(bottom.line) << "\n"
               << "battles:     " << r.battles << " (seed " << request.seed << ", " << r.threads
               << (r.threads == 1 ? " thread" : " threads") << ", undecided after " << request.maxTurns << " turns)\n"
               << "top wins:    " << r.topWins << "  " << percentText(r.topWinRate()) << "  95% CI "
-              << percentText(topCi.low) << " to " << percentText(topCi.high) << "\n"
+              << intervalText(r.topWinInterval()) << "\n"
               << "bottom wins: " << r.bottomWins << "  " << percentText(r.bottomWinRate()) << "  95% CI "
-              << percentText(bottomCi.low) << " to " << percentText(bottomCi.high) << "\n"
+              << intervalText(r.bottomWinInterval()) << "\n"
               << "undecided:   " << r.undecided << "\n"
               << "turns:       mean " << fixedText(r.turnsMean(), 2) << ", median " << fixedText(r.lengths.median(), 1)
               << ", longest " << r.lengths.max() << ", total " << r.turnsTotal << "\n"
               << "speed:       " << fixedText(r.battlesPerSecond(), 0) << " battles/s, "
               << fixedText(r.turnsPerSecond(), 0) << " turns/s (" << fixedText(r.seconds, 3) << " s)\n"
               << "replay:      " << BattleSeedRule << "\n"
-              << "             battle 0: " << replayCommand(options, battleSeed(request.seed, 0), request.maxTurns)
-              << "\n";
+              << "             battle 0: "
+              << battleReplayCommand(replayOptions(options, request.maxTurns), battleSeed(request.seed, 0)) << "\n";
 }
 
 void printJson(const StatsResult& r, const StatsRequest& request, const DeckSource& top, const DeckSource& bottom) {
@@ -126,7 +117,7 @@ int runStats(const std::vector<std::string>& args) {
         const auto index = static_cast<uint64_t>(parseCount("--seed-of", *value, 0, 999999999999ll));
         const uint32_t seed = battleSeed(request.seed, index);
         std::cout << "battle " << index << " of seed " << request.seed << ": seed " << seed << "\n"
-                  << replayCommand(options, seed, request.maxTurns) << "\n";
+                  << battleReplayCommand(replayOptions(options, request.maxTurns), seed) << "\n";
         return ExitOk;
     }
 

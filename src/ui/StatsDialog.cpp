@@ -2,6 +2,8 @@
 
 #include "common/Errors.h"
 #include "common/Random.h"
+#include "common/Text.h"
+#include "stats/ResultText.h"
 #include "ui/Platform.h"
 #include "ui/mainpas.h"
 
@@ -24,11 +26,11 @@ namespace morvane {
 namespace {
 
 QString percent(double share) {
-    return QString::number(share * 100.0, 'f', 2) + QLatin1Char('%');
+    return QString::fromStdString(percentText(share));
 }
 
-QString intervalText(const Interval& i) {
-    return QStringLiteral("95% CI %1 to %2").arg(percent(i.low), percent(i.high));
+QString ciText(const Interval& i) {
+    return QStringLiteral("95% CI ") + QString::fromStdString(intervalText(i));
 }
 
 // Drawn in the report's side colours, so the picture reads like the report.
@@ -247,12 +249,11 @@ void StatsDialog::finish(std::optional<StatsResult> result, QString error) {
     QString text;
     if (r.cancelled)
         text += tr("Cancelled after %1 battles.").arg(r.battles) + QLatin1Char('\n');
-    text += tr("Top wins %1 (%2, %3)").arg(r.topWins).arg(percent(r.topWinRate()), intervalText(r.topWinInterval())) +
+    text += tr("Top wins %1 (%2, %3)").arg(r.topWins).arg(percent(r.topWinRate()), ciText(r.topWinInterval())) +
             QLatin1Char('\n');
-    text += tr("Bottom wins %1 (%2, %3)")
-                .arg(r.bottomWins)
-                .arg(percent(r.bottomWinRate()), intervalText(r.bottomWinInterval())) +
-            QLatin1Char('\n');
+    text +=
+        tr("Bottom wins %1 (%2, %3)").arg(r.bottomWins).arg(percent(r.bottomWinRate()), ciText(r.bottomWinInterval())) +
+        QLatin1Char('\n');
     text += tr("Undecided %1 of %2 battles").arg(r.undecided).arg(r.battles) + QLatin1Char('\n');
     text += tr("Turns: mean %1, median %2, longest %3")
                 .arg(QString::number(r.turnsMean(), 'f', 2), QString::number(r.lengths.median(), 'f', 1))
@@ -262,10 +263,12 @@ void StatsDialog::finish(std::optional<StatsResult> result, QString error) {
                 .arg(QString::number(r.battlesPerSecond(), 'f', 0), QString::number(r.turnsPerSecond(), 'f', 0))
                 .arg(r.threads) +
             QLatin1Char('\n');
-    text += tr("Replay: morvane-cli stats --top %1 --bottom %2 --seed %3 --battles %4")
-                .arg(fromCp932(formatDeckLine(runTeams_.side[0], 0)), fromCp932(formatDeckLine(runTeams_.side[1], 0)))
-                .arg(seed_)
-                .arg(BattleCount->value());
+    ReplayOptions replay;
+    replay.top = cp932ToUtf8(formatDeckLine(runTeams_.side[0], 0));
+    replay.bottom = cp932ToUtf8(formatDeckLine(runTeams_.side[1], 0));
+    text += tr("Replay: %1")
+                .arg(QString::fromStdString(
+                    statsReplayCommand(replay, seed_, static_cast<uint64_t>(BattleCount->value()))));
     ResultLabel->setText(text);
     Chart->setResult(r);
     Q_EMIT runEnded();

@@ -47,9 +47,9 @@ constexpr int BatchBattleCheckInterval = 100;
 constexpr int SelectorPlace[9][2] = {{8, 40},   {8, 72},   {8, 104},   {160, 40}, {160, 104},
                                      {312, 40}, {312, 72}, {312, 104}, {160, 72}};
 
+// Selector index 0-7 feeds slots 1-8 of its side, index 8 the vehicle.
 QString selectorName(int side, int index) {
-    return index == 8 ? QStringLiteral("V%1").arg(side) + QLatin1Char('0')
-                      : QStringLiteral("C%1%2").arg(side).arg(index + 1);
+    return QString::fromStdString(morvane::selectorName(10 * side + (index == 8 ? 9 : index + 1)));
 }
 
 QIcon trayIcon() {
