@@ -69,6 +69,7 @@ void BattleRunner::drain(Player& player) {
     std::vector<Outcome>& outcomes = *outcomes_;
     size_t index = 0;
     uint64_t played = 0;
+    uint64_t turns = 0;
     try {
         while (!stopped()) {
             const size_t first = next_.fetch_add(ChunkBattles, std::memory_order_relaxed);
@@ -85,6 +86,7 @@ void BattleRunner::drain(Player& player) {
                 const BattleOutcome outcome = playBattle(player.battle, teams, maxTurns_);
                 outcomes[index] = outcome.capped ? Undecided : outcome.winner == side ? Won : Lost;
                 ++played;
+                turns += static_cast<uint64_t>(outcome.turns);
             }
         }
     } catch (MorvaneError& e) {
@@ -108,6 +110,7 @@ void BattleRunner::drain(Player& player) {
         failed_ = true;
     }
     played_.fetch_add(played, std::memory_order_relaxed);
+    turns_.fetch_add(turns, std::memory_order_relaxed);
     done_.fetch_add(played, std::memory_order_relaxed);
 }
 

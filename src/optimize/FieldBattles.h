@@ -72,8 +72,9 @@ public:
     // A battle that fails throws; of several, the one listed first.
     bool play(const std::vector<FieldBattle>& battles, std::vector<Outcome>& outcomes);
 
-    // Battles played since construction, cancelled lists included.
+    // Battles played since construction, cancelled lists included, and their turns.
     uint64_t played() const { return played_.load(std::memory_order_relaxed); }
+    uint64_t turns() const { return turns_.load(std::memory_order_relaxed); }
     unsigned threads() const { return static_cast<unsigned>(workers_.size()) + 1; }
     const Field& field() const { return field_; }
 
@@ -104,6 +105,7 @@ private:
     std::exception_ptr failure_;
     size_t failedIndex_ = 0;
     std::atomic<uint64_t> played_{0};
+    std::atomic<uint64_t> turns_{0};
 };
 
 // Wins of a team in one pairing, or in several added up.

@@ -52,8 +52,8 @@ public:
           runner_(catalogue, request.field, request.threads, request.maxTurns, control.cancel),
           rng_(battleSeed(request.seed, 0xFFFFFFFFu)), budget_(std::min(request.budget, FreshBase)),
           pairings_(request.field.pairings()), start_(Clock::now()), reportedAt_(start_) {
-        // A local optimum that the budget's end cuts short still gets a duel with the
-        // best one so far.
+        // Kept back for the end: the climb under way when the budget runs out may have
+        // passed the best local optimum so far, and a duel decides.
         if (request.method == SearchMethod::Kick || request.method == SearchMethod::Restart)
             reserve_ = std::min(budget_ / 20, 2 * tuning_.testBattles);
     }
@@ -303,6 +303,7 @@ OptimizeResult Search::run() {
     result.best = best_ ? *best_ : incumbent_;
     result.bestTally = best_ ? bestTally_ : incumbentTally_;
     result.battles = runner_.played();
+    result.turns = runner_.turns();
     result.candidates = candidates_;
     result.accepted = accepted_;
     result.restarts = restarts_;

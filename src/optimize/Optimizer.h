@@ -48,7 +48,7 @@ struct SearchTuning {
     double falseReject = 0.2;    // chance of rejecting a candidate that is betterShare better
     uint64_t testBattles = 2048; // a candidate undecided after this many battles is rejected
     uint64_t stageBattles = 256; // battles played between two looks at the tests
-    unsigned kickMoves = 3;      // random moves from the best team at a restart
+    unsigned kickMoves = 6;      // random moves from the best team at a restart
 };
 
 struct OptimizeRequest {
@@ -88,6 +88,7 @@ struct OptimizeResult {
     SideSelection best;
     ScoreTally bestTally; // as in OptimizeProgress
     uint64_t battles = 0;
+    uint64_t turns = 0;      // of those battles
     uint64_t candidates = 0; // teams raced against an incumbent
     uint64_t accepted = 0;   // of them, significantly better
     uint64_t restarts = 0;
