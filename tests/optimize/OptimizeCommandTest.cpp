@@ -7,7 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
 #include <fstream>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+extern char** environ;
 
 namespace morvane {
 namespace {
@@ -141,6 +149,48 @@ TEST(OptimizeCommand, BadFieldOwnedAndKeepGiveStatus2AndOneLineNamingFileAndLine
     const test::ProgramRun help = optimize({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--owned FILE"), std::string::npos);
+}
+
+// Whether the process has a handler for SIGINT yet (Linux: the SigCgt mask of its status).
+bool catchesInterrupt(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("SigCgt:", 0) == 0)
+            return (std::stoull(line.substr(7), nullptr, 16) >> (SIGINT - 1)) & 1;
+    return false;
+}
+
+TEST(OptimizeCommand, CtrlCEndsTheSearchAndStillReportsAndMeasuresTheBestTeamSoFar) {
+    test::TempFolder folder;
+    write(folder / "field.dat", bundledField());
+    std::vector<std::string> args{Program,           "optimize",   "--field", (folder / "field.dat").string(),
+                                  "--budget",        "2000000000", "--seed",  "8",
+                                  "--final-battles", "20",         "--json"};
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 1, (folder / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&files, 2, (folder / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&files);
+    for (int i = 0; i < 600 && !catchesInterrupt(pid); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // let the search get under way
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << read(folder / "err");
+    const std::string out = read(folder / "out");
+    EXPECT_NE(out.find("\"interrupted\": true"), std::string::npos) << out;
+    EXPECT_LT(jsonNumber(out, "battles"), 2000000000);
+    EXPECT_EQ(jsonText(out, "best").size(), 40u);
+    EXPECT_EQ(jsonNumber(out.substr(out.find("\"best_score\": ")), "battles"), 320);
 }
 
 } // namespace
