@@ -65,7 +65,9 @@ std::vector<TextLine> readTextLines(const fs::path& path) {
 void writeFileAtomic(const fs::path& path, std::string_view bytes) {
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
     std::random_device entropy;
-    const fs::path temp = folder / ("." + path.filename().string() + "." + std::to_string(entropy()) + ".tmp");
+    const fs::path temp =
+        folder /
+        std::string(".").append(path.filename().string()).append(".").append(std::to_string(entropy())).append(".tmp");
     std::FILE* file = std::fopen(temp.c_str(), "wb");
     if (!file)
         throw IoError(std::string(msg::FileNotCreated), path.string());
