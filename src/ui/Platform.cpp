@@ -27,6 +27,14 @@ QFont programFont(int pixelSize) {
     return font;
 }
 
+QIcon applicationIcon() {
+    // Drawn apart for the small sizes, where the large drawing would blur.
+    QIcon icon;
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
 void runHandler(MessageBoxes& messages, const std::function<void()>& handler) {
     try {
         handler();

@@ -5,6 +5,7 @@
 // windows with fakes that record instead of blocking or launching anything.
 
 #include <QFont>
+#include <QIcon>
 #include <QString>
 
 #include <cstdint>
@@ -66,6 +67,10 @@ QString fromCp932(std::string_view bytes);
 
 // "ＭＳ Ｐゴシック" at the given pixel height, IPAPGothic where it is missing.
 QFont programFont(int pixelSize = 12);
+
+// The application's icon, drawn for every size the desktop asks for: the window
+// icon of every window, the tray icon and the menu entry's.
+QIcon applicationIcon();
 
 // Runs an event handler the way the application runs every handler: a failure ends it
 // where it happened and its message is shown in an error box; whatever the handler

@@ -19,8 +19,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPainter>
-#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -50,24 +48,6 @@ constexpr int SelectorPlace[9][2] = {{8, 40},   {8, 72},   {8, 104},   {160, 40}
 // Selector index 0-7 feeds slots 1-8 of its side, index 8 the vehicle.
 QString selectorName(int side, int index) {
     return QString::fromStdString(morvane::selectorName(10 * side + (index == 8 ? 9 : index + 1)));
-}
-
-QIcon trayIcon() {
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(0, 0, 128));
-    painter.drawRect(2, 2, 28, 14);
-    painter.setBrush(QColor(128, 0, 0));
-    painter.drawRect(2, 16, 28, 14);
-    painter.setPen(Qt::white);
-    QFont font = programFont(22);
-    font.setBold(true);
-    painter.setFont(font);
-    painter.drawText(QRect(2, 2, 28, 28), Qt::AlignCenter, QStringLiteral("M"));
-    painter.end();
-    return QIcon(pixmap);
 }
 
 int32_t selectedId(const QComboBox* selector) {
@@ -245,7 +225,7 @@ void Tmain::layOut() {
     IconTray1->setObjectName(QStringLiteral("IconTray1"));
     IconTray1->setRBtnPopupMenu(PopupMenu1);
     IconTray1->setLBtnPopupMenu(PopupMenu1);
-    IconTray1->setIcon(trayIcon());
+    IconTray1->setIcon(applicationIcon());
 
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     layout()->activate();

@@ -145,6 +145,9 @@ void Tstartup::VersionSnapshot() {
 
 void configureApplication() {
     QApplication::setApplicationName(QStringLiteral("Morvane"));
+    // Ties the windows to the installed menu entry, whose icon a Wayland desktop shows.
+    QGuiApplication::setDesktopFileName(QStringLiteral(MORVANE_APP_ID));
+    QApplication::setWindowIcon(applicationIcon());
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setFont(programFont());
 }
