@@ -22,6 +22,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTimer>
 
 namespace morvane {
@@ -335,7 +336,13 @@ void Tmain::DeckChange(int side) {
     const std::vector<std::string>& lines = decks_[side].lines();
     const std::string_view line =
         index >= 0 && static_cast<size_t>(index) < lines.size() ? std::string_view(lines[index]) : std::string_view();
-    DeckSet(side, line);
+    try {
+        DeckSet(side, line);
+    } catch (MorvaneError& e) {
+        // Lines added here are well formed: a bad one came from the deck file.
+        e.setWhere(deckFilePath(env_.programFolder, side).string());
+        throw;
+    }
 }
 
 void Tmain::DataAdd() {
@@ -413,9 +420,28 @@ Battle& Tmain::battleEngine() {
     // stands, and the catalogue is complete once the window is created.
     if (!battle_) {
         battle_ = std::make_unique<Battle>(catalogue_, random_, reportSink_.get());
-        battle_->report().setShowReport([this] { env_.opener->open(reportPath()); });
+        battle_->report().setShowReport([this] {
+            // Not a box: a batch must go on, and one line says it for every report.
+            if (!env_.opener->open(reportPath()))
+                showViewerMissing(reportPath());
+        });
     }
     return *battle_;
+}
+
+void Tmain::showViewerMissing(const std::filesystem::path& report) {
+    if (!ViewerNotice) {
+        statusBar()->setSizeGripEnabled(false);
+        ViewerNotice = new QLabel(statusBar());
+        ViewerNotice->setObjectName(QStringLiteral("ViewerNotice"));
+        ViewerNotice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        // A long path must not widen the fixed window; the tool tip shows all of it.
+        ViewerNotice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        statusBar()->addWidget(ViewerNotice, 1);
+    }
+    const QString path = QFile::decodeName(report.c_str());
+    ViewerNotice->setText(QStringLiteral("レポートを開くビューアを起動できませんでした: ") + path);
+    ViewerNotice->setToolTip(path);
 }
 
 void Tmain::BattleBtnClick() {
@@ -541,9 +567,18 @@ void Tmain::batchStep() {
 
 void Tmain::startBatchBattle(const BatchFolder& folder) {
     const DeckPair pair = readDeckPair(folder);
-    // Set as from a saved deck, but the labels keep showing what the user had.
-    Deck0Set(pair.top);
-    Deck1Set(pair.bottom);
+    // Set as from a saved deck, but the labels keep showing what the user had. A bad
+    // line is named by its file and line.
+    auto set = [this](int side, const std::string& line, const std::string& where) {
+        try {
+            DeckSet(side, line);
+        } catch (MorvaneError& e) {
+            e.setWhere(where);
+            throw;
+        }
+    };
+    set(0, pair.top, pair.topWhere);
+    set(1, pair.bottom, pair.bottomWhere);
     // A battle left halted by an earlier failure still holds its open report, and the
     // battle button would go on in it.
     if (battle_ && battle_->state().BattleRunning && !Timer1->isActive())
