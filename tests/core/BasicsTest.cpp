@@ -2,6 +2,7 @@
 // line rules of text files, the byte-level path helpers and the generator.
 
 #include "cards/NumberRule.h"
+#include "common/Clock.h"
 #include "common/Errors.h"
 #include "common/Paths.h"
 #include "common/Random.h"
@@ -94,6 +95,12 @@ TEST(Cp932, ConvertsBothWaysAndNeverThrowsOnBrokenBytes) {
                                      "B");
     EXPECT_EQ(cp932ToUtf8("ab\x81"), "ab\xef\xbf\xbd"); // a lead byte cut off at the end
     EXPECT_EQ(utf8ToCp932("é😀x"), "??x");               // one mark per character it lacks
+
+    // A converter the system lacks fails at once, rather than pass text on unchanged.
+    EXPECT_THROW(TextConverter("CP932", "NO-SUCH-ENCODING", "?"), std::runtime_error);
+    TextConverter latin("UTF-8", "ISO-8859-1", "?");
+    EXPECT_EQ(latin("caf\xe9"), "café");
+    EXPECT_EQ(latin("\xe9t\xe9"), "été") << "each text starts afresh";
 }
 
 TEST(Paths, DirectoryPartEndsAtTheLastSeparatorByteEvenInsideADoubleByteCharacter) {
@@ -123,5 +130,5 @@ TEST(Random, IsTheFixedLinearCongruentialSequence) {
     EXPECT_EQ(random.seed(), 2884733762u);
     Random wide(12345);
     EXPECT_EQ(wide(4294967295u), 1655067933u);
-    EXPECT_LT(Random::clockSeed(), 86400000u);
+    EXPECT_LT(systemClock().timeSeed(), 86400000u);
 }

@@ -6,6 +6,7 @@
 #include "battle/PlayBattle.h"
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
+#include "common/Clock.h"
 #include "common/Random.h"
 #include "common/Text.h"
 #include "report/ReportSink.h"
@@ -53,7 +54,8 @@ TEST(GoldenReport, WholeBattlesMatchTheirPinnedReportsByteForByte) {
         Random random(c.seed);
         MemoryReportSink sink;
         Battle battle(catalogue, random, &sink);
-        battle.report().setClock([] { return std::string("00:00:00"); });
+        const FixedClock clock("00:00:00");
+        battle.report().setClock(clock);
         const BattleOutcome outcome = playBattle(battle, teams, 10000);
         ASSERT_FALSE(outcome.capped);
         const std::filesystem::path file = Golden / c.file;
