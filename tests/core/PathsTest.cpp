@@ -135,10 +135,3 @@ TEST_F(ProgramFolderTest, EveryFailureNamesWhatIsMissing) {
     fs::remove(root / "home/.local/share/morvane/card.dat");
     EXPECT_EQ(whereOf<FileNotFoundError>([&] { ProgramFolder(site); }), "card.dat");
 }
-
-TEST(ProgramSite, ThisProgramLooksForItsDataBesideItsOwnFolder) {
-    const ProgramSite site = thisProgramSite();
-    EXPECT_EQ(site.executable, fs::path(ProgramFile()));
-    EXPECT_EQ(site.installedData, (site.executable.parent_path().parent_path() / "share/morvane"));
-    EXPECT_FALSE(writableFolder(site.executable)); // a file is not a folder
-}
