@@ -1,8 +1,8 @@
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
 #include "cli/StatsText.h"
+#include "common/Clock.h"
 #include "common/Errors.h"
-#include "common/Random.h"
 #include "common/Text.h"
 #include "optimize/Optimizer.h"
 
@@ -224,7 +224,7 @@ int runOptimize(const std::vector<std::string>& args) {
     request.threads = options.value("--threads")
                           ? static_cast<unsigned>(parseCount("--threads", *options.value("--threads"), 1, 1024))
                           : defaultThreadCount();
-    request.seed = options.value("--seed") ? parseSeed(*options.value("--seed")) : Random::clockSeed();
+    request.seed = options.value("--seed") ? parseSeed(*options.value("--seed")) : systemClock().timeSeed();
     if (auto value = options.value("--max-turns"))
         request.maxTurns = parseCount("--max-turns", *value, 1, 2147483647);
     const uint64_t finalBattles =

@@ -1,7 +1,7 @@
 #include "ui/OptimizeDialog.h"
 
+#include "common/Clock.h"
 #include "common/Errors.h"
-#include "common/Random.h"
 #include "common/Text.h"
 #include "stats/ResultText.h"
 #include "ui/Platform.h"
@@ -266,7 +266,7 @@ void OptimizeDialog::start() {
         Q_EMIT runEnded();
         return;
     }
-    request_.seed = Random::clockSeed();
+    request_.seed = window_.clock().timeSeed();
     runSide_ = TeamSide->currentIndex();
     cancel_ = false;
     ResultText->setPlainText(tr("探索中..."));
