@@ -163,10 +163,10 @@ bool catchesInterrupt(pid_t pid) {
 TEST(OptimizeCommand, CtrlCEndsTheSearchAndStillReportsAndMeasuresTheBestTeamSoFar) {
     test::TempFolder folder;
     write(folder / "field.dat", bundledField());
-    std::vector<std::string> args{Program,           "optimize",   "--field", (folder / "field.dat").string(),
-                                  "--budget",        "2000000000", "--seed",  "8",
-                                  "--final-battles", "20",         "--json"};
+    std::vector<std::string> args{Program, "optimize", "--field", (folder / "field.dat").string()};
+    args.insert(args.end(), {"--budget", "2000000000", "--seed", "8", "--final-battles", "20", "--json"});
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (std::string& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
