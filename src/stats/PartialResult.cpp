@@ -2,8 +2,8 @@
 
 #include "common/Errors.h"
 
+#include <nettle/sha2.h>
 #include <nlohmann/json.hpp>
-#include <openssl/evp.h>
 
 #include <map>
 
@@ -97,15 +97,16 @@ std::string difference(const RunIdentity& a, const RunIdentity& b) {
 } // namespace
 
 std::string catalogueDigest(std::string_view bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr) != 1)
-        throw std::runtime_error("SHA-256 is not available");
+    sha256_ctx context;
+    sha256_init(&context);
+    sha256_update(&context, bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
+    uint8_t digest[SHA256_DIGEST_SIZE];
+    sha256_digest(&context, sizeof digest, digest);
     static const char hex[] = "0123456789abcdef";
     std::string text;
-    for (unsigned int i = 0; i < size; ++i) {
-        text += hex[digest[i] >> 4];
-        text += hex[digest[i] & 15];
+    for (const uint8_t byte : digest) {
+        text += hex[byte >> 4];
+        text += hex[byte & 15];
     }
     return text;
 }
