@@ -44,7 +44,7 @@ Interval wilsonInterval(uint64_t successes, uint64_t trials) {
     if (trials == 0)
         return {0.0, 1.0};
     constexpr double z = 1.959963984540054; // the 97.5th percentile of the standard normal
-    const double n = double(trials);
+    const auto n = static_cast<double>(trials);
     const double p = double(std::min(successes, trials)) / n;
     const double z2 = z * z;
     const double denominator = 1.0 + z2 / n;

@@ -23,7 +23,7 @@ namespace {
 
 const std::string Program = std::string(MORVANE_PROGRAM_DIR) + "/morvane-cli";
 
-test::ProgramRun cli(std::vector<std::string> args) {
+test::ProgramRun cli(const std::vector<std::string>& args) {
     return test::runProgram(Program, args);
 }
 
@@ -58,7 +58,7 @@ protected:
     // merge --json of files, as its stdout, after checking it succeeded.
     std::string merged(std::vector<std::string> files) {
         files.insert(files.begin(), "merge");
-        files.push_back("--json");
+        files.emplace_back("--json");
         const test::ProgramRun run = cli(files);
         EXPECT_EQ(run.status, 0) << run.err;
         return run.out;
@@ -130,7 +130,9 @@ TEST_F(Shards, MergeRefusesOtherRunsAndMissingOrRepeatedShards) {
     refused({three[0], three[1], three[1], three[2]}, "shard 1/3 is given twice");
     refused({three[0], three[1], three[2], shards(run, 2, "halves")[1]}, "split into 2 shards, not 3");
 
-    auto other = [&](std::vector<std::string> args, const std::string& name) { return shards(args, 3, name)[1]; };
+    auto other = [&](const std::vector<std::string>& args, const std::string& name) {
+        return shards(args, 3, name)[1];
+    };
     refused({three[0], other({"stats", "--battles", "90", "--seed", "6"}, "seed"), three[2]}, "seed 6, not 5");
     refused({three[0], other({"stats", "--battles", "91", "--seed", "5"}, "count"), three[2]}, "91 battles, not 90");
     refused({three[0], other({"stats", "--battles", "90", "--seed", "5", "--max-turns", "50"}, "cap"), three[2]},
