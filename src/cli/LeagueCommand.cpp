@@ -4,6 +4,7 @@
 #include "cli/ProgressLine.h"
 #include "cli/RunResults.h"
 #include "cli/StatsText.h"
+#include "common/Clock.h"
 #include "common/Errors.h"
 #include "common/Random.h"
 #include "common/Text.h"
@@ -91,7 +92,7 @@ void checkDeck(const CardCatalogue& catalogue, const DeckSource& deck) {
 }
 
 std::string deckName(size_t index) {
-    return "#" + std::to_string(index + 1);
+    return std::string("#").append(std::to_string(index + 1));
 }
 
 } // namespace
@@ -116,7 +117,7 @@ int runLeague(const std::vector<std::string>& args) {
     request.threads = options.value("--threads")
                           ? static_cast<unsigned>(parseCount("--threads", *options.value("--threads"), 1, 1024))
                           : defaultThreadCount();
-    request.seed = options.value("--seed") ? parseSeed(*options.value("--seed")) : Random::clockSeed();
+    request.seed = options.value("--seed") ? parseSeed(*options.value("--seed")) : systemClock().timeSeed();
 
     const std::optional<Shard> shard = shardOption(options);
     if (shard) {

@@ -3,6 +3,7 @@
 #include "cli/ProgressLine.h"
 #include "cli/RunResults.h"
 #include "cli/StatsText.h"
+#include "common/Clock.h"
 #include "common/Random.h"
 #include "common/Text.h"
 #include "stats/PartialResult.h"
@@ -114,7 +115,7 @@ int runStats(const std::vector<std::string>& args) {
     request.threads = options.value("--threads")
                           ? static_cast<unsigned>(parseCount("--threads", *options.value("--threads"), 1, 1024))
                           : defaultThreadCount();
-    request.seed = options.value("--seed") ? parseSeed(*options.value("--seed")) : Random::clockSeed();
+    request.seed = options.value("--seed") ? parseSeed(*options.value("--seed")) : systemClock().timeSeed();
     if (auto value = options.value("--max-turns"))
         request.maxTurns = parseCount("--max-turns", *value, 1, 2147483647);
 

@@ -1,7 +1,7 @@
 #include "ui/title.h"
 
+#include "common/Clock.h"
 #include "common/Paths.h"
-#include "common/Random.h"
 #include "ui/Logpas.h"
 #include "ui/SysCtrls.h"
 #include "ui/mainpas.h"
@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <memory>
@@ -145,6 +146,9 @@ void Tstartup::VersionSnapshot() {
 
 void configureApplication() {
     QApplication::setApplicationName(QStringLiteral("Morvane"));
+    // Ties the windows to the installed menu entry, whose icon a Wayland desktop shows.
+    QGuiApplication::setDesktopFileName(QStringLiteral(MORVANE_APP_ID));
+    QApplication::setWindowIcon(applicationIcon());
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setFont(programFont());
 }
@@ -158,12 +162,19 @@ int ProgramEntry(int argc, char** argv) {
     QtTrayShell trayShell;
     CompiledVersionBlock version;
     Environment env;
-    env.programFolder = ProgramFolder();
+    try {
+        env.programFolder = ProgramFolder();
+    } catch (const MorvaneError& e) {
+        // Without a folder for its files the program has nothing to show.
+        showError(messages, e);
+        return 1;
+    }
     env.messages = &messages;
     env.opener = &opener;
     env.trayShell = &trayShell;
     env.version = &version;
-    env.clockSeed = &Random::clockSeed;
+    env.clock = &systemClock();
+    env.desktopFolder = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
 
     Tstartup startup(env);
     std::unique_ptr<Tmain> main;
@@ -171,7 +182,7 @@ int ProgramEntry(int argc, char** argv) {
         main = std::make_unique<Tmain>(env, startup);
     } catch (const MorvaneError& e) {
         // The tray icon refused: the program does not start.
-        messages.error(fromCp932(e.message()));
+        showError(messages, e);
         return 1;
     }
     TLog log;

@@ -7,6 +7,7 @@
 #include "battle/PlayBattle.h"
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
+#include "common/Clock.h"
 #include "common/Errors.h"
 #include "common/Random.h"
 #include "report/ReportSink.h"
@@ -20,6 +21,8 @@ using namespace morvane;
 using namespace morvane::test;
 
 namespace {
+
+const FixedClock Noon("12:00:00");
 
 // Two decks of the bundled catalogue with different speeds in every formation, and
 // a third that keeps the first one's cards in other slots.
@@ -56,7 +59,7 @@ TEST(BattleReuse, EveryBattleOfAReusedObjectEqualsOneOnAFreshObject) {
     Random reusedRandom;
     MemoryReportSink reusedSink;
     Battle reused(catalogue, reusedRandom, &reusedSink);
-    reused.report().setClock([] { return std::string("12:00:00"); });
+    reused.report().setClock(Noon);
     // Same teams again, the sides swapped, the same cards in other slots, and back.
     const std::pair<int, int> order[] = {{0, 1}, {0, 1}, {1, 0}, {2, 1}, {3, 1}, {0, 2}, {0, 1}};
     uint32_t seed = 11;
@@ -66,7 +69,7 @@ TEST(BattleReuse, EveryBattleOfAReusedObjectEqualsOneOnAFreshObject) {
             Random freshRandom;
             MemoryReportSink freshSink;
             Battle fresh(catalogue, freshRandom, &freshSink);
-            fresh.report().setClock([] { return std::string("12:00:00"); });
+            fresh.report().setClock(Noon);
             const Played a = play(reused, reusedSink, reusedRandom, teams, seed);
             const Played b = play(fresh, freshSink, freshRandom, teams, seed);
             ASSERT_TRUE(a.report == b.report) << "decks " << top << " and " << bottom << ", seed " << seed;
@@ -112,7 +115,7 @@ std::optional<Failure> firstFailure(const CardCatalogue& catalogue, ReportSink* 
                                     const Teams& later, uint32_t seed) {
     Random random(seed);
     Battle battle(catalogue, random, sink);
-    battle.report().setClock([] { return std::string("x"); });
+    battle.report().setClock(Noon);
     try {
         battle.BattleBtnClick(first);
         for (int turn = 1; turn <= 60 && battle.Timer1Timer(); ++turn)

@@ -46,7 +46,7 @@ TEST(StatsCommand, JsonHoldsEveryFigureAndTheyAddUp) {
     for (const char* key : {"battles", "top_wins", "bottom_wins", "undecided", "top_win_rate", "top_win_rate_ci",
                             "bottom_win_rate", "bottom_win_rate_ci", "turns_total", "turns_mean", "turns_median",
                             "turns_max", "threads", "seed", "seconds", "battles_per_second", "turns_per_second"})
-        EXPECT_NE(r.out.find("\"" + std::string(key) + "\": "), std::string::npos) << key;
+        EXPECT_NE(r.out.find(std::string("\"").append(key) + "\": "), std::string::npos) << key;
     EXPECT_EQ(number(r.out, "battles"), 200);
     EXPECT_EQ(number(r.out, "top_wins") + number(r.out, "bottom_wins") + number(r.out, "undecided"), 200);
     EXPECT_DOUBLE_EQ(number(r.out, "top_win_rate"), number(r.out, "top_wins") / 200);
@@ -65,7 +65,8 @@ TEST(StatsCommand, BattleSeedReplaysEachBattleOfTheRun) {
     // Battles 0 to 5 of seed 777, each replayed with its report by the battle command,
     // must add up to what stats counted; and battle 5 alone is the difference of runs
     // of 6 and 5 battles.
-    const std::string report = (std::filesystem::temp_directory_path() / "morvane-stats-replay.html").string();
+    const test::TempFolder folder;
+    const std::string report = (folder / "replay.html").string();
     const int battles = 6;
     int topWins = 0, bottomWins = 0, turns = 0, lastWinner = -1, lastTurns = 0;
     for (int i = 0; i < battles; ++i) {
@@ -102,8 +103,10 @@ TEST(StatsCommand, RefusesBadOptionsWithStatus2) {
 
 TEST(LeagueCommand, PlaysEveryPairBothWaysRoundAsStatsWould) {
     const std::string a = firstDeckLine(0), b = firstDeckLine(1);
-    const std::string quotedA = "'" + cp932ToUtf8(a) + "'", quotedB = "'" + cp932ToUtf8(b) + "'";
-    const std::filesystem::path decks = std::filesystem::temp_directory_path() / "morvane-league-test.dat";
+    const std::string quotedA = std::string("'").append(cp932ToUtf8(a)) + "'";
+    const std::string quotedB = std::string("'").append(cp932ToUtf8(b)) + "'";
+    const test::TempFolder folder;
+    const std::filesystem::path decks = folder / "league.dat";
     {
         std::ofstream out(decks, std::ios::binary);
         out << a << "\r\n" << b << "\r\n";
@@ -138,9 +141,8 @@ TEST(LeagueCommand, PlaysEveryPairBothWaysRoundAsStatsWould) {
         std::ofstream out(decks, std::ios::binary);
         out << a << "\r\n";
     }
-    EXPECT_EQ(run("league --decks " + decks.string()).status, 2);
     EXPECT_EQ(single.status, 0);
-    std::filesystem::remove(decks);
+    EXPECT_EQ(run("league --decks " + decks.string()).status, 2);
 }
 
 } // namespace

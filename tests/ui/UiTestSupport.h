@@ -3,6 +3,7 @@
 // temporary program folder with hand-made card and deck files, so the tests build the
 // same three windows the program does.
 
+#include "common/Clock.h"
 #include "common/Text.h"
 #include "ui/Logpas.h"
 #include "ui/SysCtrls.h"
@@ -21,15 +22,24 @@ struct FakeMessageBoxes : MessageBoxes {
     struct Box {
         QString caption, text;
     };
-    void error(const QString& text) override { errors.push_back(text); }
+    void error(const QString& text, const QString& location) override {
+        errors.push_back(text);
+        locations.push_back(location);
+    }
     void information(const QString& caption, const QString& text) override { infos.push_back({caption, text}); }
+    // The message of each error box, and the file or folder shown below it.
     std::vector<QString> errors;
+    std::vector<QString> locations;
     std::vector<Box> infos;
 };
 
 struct FakeOpener : DocumentOpener {
-    void open(const std::filesystem::path& path) override { opened.push_back(path); }
+    bool open(const std::filesystem::path& path) override {
+        opened.push_back(path);
+        return viewerStarts;
+    }
     std::vector<std::filesystem::path> opened;
+    bool viewerStarts = true;
 };
 
 struct FakeVersionBlock : VersionBlock {
@@ -126,7 +136,7 @@ struct ProgramFolder {
 // The three windows of the program, created in its order: splash, main, log.
 struct Program {
     explicit Program(const std::filesystem::path& folder, bool releaseCheck = true, bool create = true) {
-        env = {folder, &messages, &opener, &tray, &version, releaseCheck, [] { return 12345u; }};
+        env = {folder, &messages, &opener, &tray, &version, releaseCheck, &clock, desktop.path()};
         if (create)
             start();
     }
@@ -146,6 +156,8 @@ struct Program {
     FakeOpener opener;
     FakeTrayShell tray;
     FakeVersionBlock version;
+    FixedClock clock{"12:34:56", 12345};
+    QTemporaryDir desktop;
     Environment env;
     std::unique_ptr<Tstartup> startup;
     std::unique_ptr<Tmain> main;
