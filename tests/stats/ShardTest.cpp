@@ -196,7 +196,9 @@ std::string onTerminal(const std::vector<std::string>& args) {
 
 TEST(ProgressLine, OnATerminalStatsAndLeagueShowBattlesDoneOfAllAndWipeTheLine) {
     const std::string stats = onTerminal({"stats", "--battles", "3000", "--seed", "1", "--threads", "2"});
-    EXPECT_NE(stats.find("\r\033[Kstats: 3000 of 3000 battles, "), std::string::npos) << stats;
+    // How far the run is when the line is drawn depends on the machine's speed.
+    EXPECT_NE(stats.find("\r\033[Kstats: "), std::string::npos) << stats;
+    EXPECT_NE(stats.find(" of 3000 battles, "), std::string::npos) << stats;
     EXPECT_EQ(stats.substr(stats.size() - 4), "\r\033[K") << "the line is wiped before the result";
 
     test::TempFolder folder;
