@@ -33,8 +33,8 @@ void printUsage(std::ostream& out) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // The report's time of day follows the user's locale.
-    std::setlocale(LC_ALL, "");
+    // The report's time of day follows the user's locale. Set before any thread starts.
+    std::setlocale(LC_ALL, ""); // NOLINT(concurrency-mt-unsafe)
     if (argc < 2) {
         printUsage(std::cerr);
         return morvane::cli::ExitBadInput;
