@@ -65,8 +65,7 @@ std::optional<ScannedFolder> BatchScan::next(const std::function<std::string()>&
 }
 
 std::optional<ScannedFolder> BatchScan::next(std::string_view root) {
-    const std::string text(root);
-    return next([&text] { return text; });
+    return next([root] { return std::string(root); });
 }
 
 bool folderHolds(const std::string& folder, std::string_view name) {

@@ -20,6 +20,7 @@ const Command Commands[] = {
     {"stats", morvane::cli::runStats, "win rates of two decks over many battles"},
     {"league", morvane::cli::runLeague, "rank a file of decks by playing each against each, both ways round"},
     {"batch", morvane::cli::runBatch, "play the deck pairs dropped into numbered folders"},
+    {"merge", morvane::cli::runMerge, "put together the shards of a stats or league run"},
     {"optimize", morvane::cli::runOptimize, "search for the team that wins most often against a file of decks"},
 };
 
@@ -33,8 +34,8 @@ void printUsage(std::ostream& out) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // The report's time of day follows the user's locale.
-    std::setlocale(LC_ALL, "");
+    // The report's time of day follows the user's locale. Set before any thread starts.
+    std::setlocale(LC_ALL, ""); // NOLINT(concurrency-mt-unsafe)
     if (argc < 2) {
         printUsage(std::cerr);
         return morvane::cli::ExitBadInput;
