@@ -142,7 +142,7 @@ std::string sizeText(const CardCatalogue& catalogue, const SideSelection& team) 
     int64_t total = 0;
     for (const int32_t id : team.characters)
         total += catalogue.character(id).size;
-    return "Size " + decimal(total) + "(" + decimal(catalogue.vehicle(team.vehicle).size) + ")";
+    return std::string("Size ").append(decimal(total)) + "(" + decimal(catalogue.vehicle(team.vehicle).size) + ")";
 }
 
 // The vehicle, then slots 1 to 8, by name.
@@ -186,7 +186,7 @@ private:
 };
 
 std::string jsonTally(const ScoreTally& t) {
-    return "{\"wins\": " + jsonNumber(t.wins) + ", \"battles\": " + jsonNumber(t.battles) +
+    return std::string(R"({"wins": )").append(jsonNumber(t.wins)) + ", \"battles\": " + jsonNumber(t.battles) +
            ", \"undecided\": " + jsonNumber(t.undecided) + ", \"win_rate\": " + jsonNumber(t.winRate()) +
            ", \"win_rate_ci\": " + jsonInterval(t.interval()) + "}";
 }
@@ -329,7 +329,7 @@ int runOptimize(const std::vector<std::string>& args) {
                   << ", \"max_turns\": " << request.maxTurns << ", \"seconds\": " << jsonNumber(result.seconds)
                   << ", \"battles_per_second\": " << jsonNumber(battlesPerSecond)
                   << ", \"measure_seconds\": " << jsonNumber(measureSeconds) << ", \"saved\": "
-                  << (savedEntry ? "{\"file\": " + jsonString(*options.value("--save")) +
+                  << (savedEntry ? std::string(R"({"file": )").append(jsonString(*options.value("--save"))) +
                                        ", \"list_number\": " + jsonString(*savedEntry) + "}"
                                  : std::string("null"))
                   << "}" << std::endl;
@@ -353,7 +353,7 @@ int runOptimize(const std::vector<std::string>& args) {
               << "                  best                              start\n"
               << "  all             " << scoreColumn(best.total(), 32) << "  " << scoreColumn(initial.total()) << "\n";
     for (size_t p = 0; p < pairings; ++p) {
-        std::string label = "#" + std::to_string(request.field.deckOf(p) + 1) +
+        std::string label = std::string("#").append(std::to_string(request.field.deckOf(p) + 1)) +
                             (request.field.teamSideOf(p) == 0 ? " on top" : " below");
         label.resize(14, ' ');
         std::cout << "  " << label << "  " << scoreColumn(best.pairings[p], 32) << "  "

@@ -91,7 +91,7 @@ void BattleRunner::drain(Player& player) {
         }
     } catch (MorvaneError& e) {
         const FieldBattle& b = battles[index];
-        e.setWhere("battle of " + formatDeckLine(*b.team, 0) + " against field deck " +
+        e.setWhere(std::string("battle of ").append(formatDeckLine(*b.team, 0)) + " against field deck " +
                    std::to_string(field_.deckOf(b.pairing) + 1) +
                    (field_.teamSideOf(b.pairing) == 0 ? " below" : " above") + " (seed " + std::to_string(b.seed) +
                    ")" + (e.where().empty() ? std::string() : ", " + e.where()));

@@ -330,7 +330,7 @@ OptimizeResult optimizeTeam(const CardCatalogue& catalogue, const OptimizeReques
         try {
             checkPlayable(catalogue, request.field.decks[d]);
         } catch (MorvaneError& e) {
-            e.setWhere("field deck " + std::to_string(d + 1));
+            e.setWhere(std::string("field deck ").append(std::to_string(d + 1)));
             throw;
         }
     }

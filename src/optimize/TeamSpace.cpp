@@ -32,6 +32,11 @@ bool allDigits(std::string_view text) {
     return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// "'text' ", the start of a message about a card or a line.
+std::string quotedText(std::string_view text) {
+    return std::string("'").append(text).append("' ");
+}
+
 std::string cardName(char kind, int32_t id) {
     char name[16];
     std::snprintf(name, sizeof name, "%c%03d", kind, static_cast<int>(id));
@@ -88,10 +93,10 @@ OwnedCards parseOwnedCards(std::string_view bytes, const std::string& name, cons
         const char kind = card.empty() ? '\0' : upper(card[0]);
         if ((kind != 'C' && kind != 'V') || card.size() > 4 || !allDigits(card.substr(1)) ||
             !(count.empty() || (allDigits(count) && count.size() <= 3)))
-            throw InputError("'" + std::string(text) + "' " + std::string(msg::NotAnOwnedLine), where);
+            throw InputError(quotedText(text).append(msg::NotAnOwnedLine), where);
         const auto id = static_cast<int32_t>(std::stoi(std::string(card.substr(1))));
         if (kind == 'C' ? !catalogue.offersCharacter(id) : !catalogue.offersVehicle(id))
-            throw InputError("'" + std::string(card) + "' " + std::string(msg::CardIdOutOfRange), where);
+            throw InputError(quotedText(card).append(msg::CardIdOutOfRange), where);
         const int copies = count.empty() ? 1 : std::stoi(std::string(count));
         (kind == 'C' ? owned.characters : owned.vehicles)[static_cast<size_t>(id)] += copies;
     }
@@ -159,14 +164,14 @@ void TeamSpace::check(const SideSelection& team) const {
         if (!catalogue_.offersCharacter(team.characters[static_cast<size_t>(k)]))
             throw InputError(selectorName(k + 1) + std::string(msg::NoCardSelected));
     if (ownedVehicle(team.vehicle) < 1)
-        throw InputError("'" + cardName('V', team.vehicle) + "' " + std::string(msg::OverOwned));
+        throw InputError(quotedText(cardName('V', team.vehicle)).append(msg::OverOwned));
     for (int k = 0; k < 8; ++k) {
         const int32_t id = team.characters[static_cast<size_t>(k)];
         const int n = copies(team, id, -1);
         if (rules_.unique && n > 1)
-            throw InputError("'" + cardName('C', id) + "' " + std::string(msg::CardRepeated));
+            throw InputError(quotedText(cardName('C', id)).append(msg::CardRepeated));
         if (n > ownedCharacter(id))
-            throw InputError("'" + cardName('C', id) + "' " + std::string(msg::OverOwned));
+            throw InputError(quotedText(cardName('C', id)).append(msg::OverOwned));
     }
     if (!fits(sizeTotal(team), deckSize(team)))
         throw InputError(std::string(msg::OverDeckSize) + ": Size " + decimal(sizeTotal(team)) + "(" +
