@@ -12,13 +12,15 @@
 //   escape     the ways out of a local optimum compared: none (climb only), restarts
 //              from random teams, and restarts from the best team after a few moves
 //   speed      battles per second of the search on 1 and 2 threads
-//   tune       the default method on both catalogues, with the settings of --set
+//   tune       one method on both catalogues, with the settings of --set
 //
 // Usage: morvane_optimize_bench [PART...] [--budget N] [--seeds A-B] [--threads T]
-//                               [--final N] [--data DIR] [--set NAME=VALUE]...
-// PART is bundled, random, escape or speed (default: all of them). --final is the
-// number of fresh battles per field deck and side of each measurement (default 1000);
-// --set changes a setting of SearchTuning (raceSize=4, betterShare=0.6, ...).
+//                               [--final N] [--data DIR] [--method M] [--set NAME=VALUE]...
+// PART is bundled, random, escape, speed or tune (default: all but tune). --final is
+// the number of fresh battles per field deck and side of each measurement (default
+// 1000); --method (kick, restart, climb or random) is the method of bundled, random
+// and tune (default: the search's default); --set changes a setting of SearchTuning
+// (raceSize=4, betterShare=0.6, ...).
 
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
@@ -51,6 +53,7 @@ struct Options {
     std::filesystem::path data = MORVANE_DATA_DIR;
     SearchTuning tuning;
     std::string settings = "default";
+    SearchMethod method = OptimizeRequest{}.method;
 };
 
 // --set NAME=VALUE changes one setting of the search, to repeat the measurements that
@@ -187,6 +190,16 @@ Problem generatedProblem() {
         request.budget = 40000;
         request.threads = 2;
         request.seed = 1000 + i;
+        request.method = SearchMethod::Kick;
+        // Settings of their own, so that the problem stays the same when the search's
+        // defaults change.
+        request.tuning = SearchTuning{.raceSize = 8,
+                                      .betterShare = 0.65,
+                                      .falseAccept = 0.05,
+                                      .falseReject = 0.2,
+                                      .testBattles = 2048,
+                                      .stageBattles = 256,
+                                      .kickMoves = 6};
         p.field.decks.push_back(optimizeTeam(p.catalogue, request).best);
     }
     p.start = randomTeam();
@@ -256,7 +269,7 @@ void bundled(const Options& o) {
               << o.budget << "\n\n";
     printHeader();
     for (uint32_t seed = o.firstSeed; seed <= o.lastSeed; ++seed)
-        printRunRow("seed " + std::to_string(seed), runOnce(p, SearchMethod::Kick, o.budget, seed, o));
+        printRunRow("seed " + std::to_string(seed), runOnce(p, o.method, o.budget, seed, o));
 }
 
 void compare(const Options& o, const std::vector<SearchMethod>& methods, const std::string& title) {
@@ -340,6 +353,23 @@ int run(int argc, char** argv) {
             o.finalBattles = std::stoull(value());
         } else if (arg == "--data") {
             o.data = value();
+        } else if (arg == "--method") {
+            const std::string name = value();
+            const std::pair<const char*, SearchMethod> methods[] = {{"kick", SearchMethod::Kick},
+                                                                    {"restart", SearchMethod::Restart},
+                                                                    {"climb", SearchMethod::Climb},
+                                                                    {"random", SearchMethod::Random}};
+            bool known = false;
+            for (const auto& [text, method] : methods) {
+                if (name == text) {
+                    o.method = method;
+                    known = true;
+                }
+            }
+            if (!known) {
+                std::cerr << "--method wants kick, restart, climb or random\n";
+                return 2;
+            }
         } else if (arg == "--set") {
             const std::string assignment = value();
             o.settings = (o.settings == "default" ? "" : o.settings + " ") + assignment;
@@ -351,7 +381,7 @@ int run(int argc, char** argv) {
             o.parts.push_back(arg);
         } else {
             std::cerr << "usage: morvane_optimize_bench [bundled|random|escape|speed|tune]... [--budget N] "
-                         "[--seeds A-B] [--threads T] [--final N] [--data DIR] [--set NAME=VALUE]\n";
+                         "[--seeds A-B] [--threads T] [--final N] [--data DIR] [--method M] [--set NAME=VALUE]\n";
             return 2;
         }
     }
@@ -361,9 +391,9 @@ int run(int argc, char** argv) {
         if (part == "bundled")
             bundled(o);
         else if (part == "random")
-            compare(o, {SearchMethod::Kick, SearchMethod::Random}, "against random search");
+            compare(o, {o.method, SearchMethod::Random}, "against random search");
         else if (part == "tune")
-            compare(o, {SearchMethod::Kick}, "settings " + o.settings);
+            compare(o, {o.method}, "settings " + o.settings);
         else if (part == "escape")
             compare(o, {SearchMethod::Climb, SearchMethod::Restart, SearchMethod::Kick}, "escaping local optima");
         else
