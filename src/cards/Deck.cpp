@@ -29,9 +29,13 @@ std::string deckEntryText(std::string_view line) {
     return line.size() > 37 ? std::string(line.substr(37)) : std::string();
 }
 
+std::vector<TextLine> readDeckFile(const std::filesystem::path& path) {
+    return readTextLines(path, MaxDeckFileBytes);
+}
+
 DeckList DeckList::load(const std::filesystem::path& path) {
     DeckList list;
-    for (TextLine& line : readTextLines(path))
+    for (TextLine& line : readDeckFile(path))
         list.lines_.push_back(std::move(line.text));
     return list;
 }

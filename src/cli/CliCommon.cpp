@@ -102,7 +102,7 @@ DeckSource deckLine(const Options& options, const std::string& option, const std
     const std::filesystem::path path = deckFilePath(folder, side);
     std::vector<TextLine> lines;
     try {
-        lines = readTextLines(path);
+        lines = readDeckFile(path);
     } catch (const IoError& e) {
         throw InputError(e.message(), e.where());
     }

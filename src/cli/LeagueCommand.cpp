@@ -58,7 +58,7 @@ struct Pairing {
 std::vector<LeagueDeck> readDecks(const std::filesystem::path& path) {
     std::vector<TextLine> lines;
     try {
-        lines = readTextLines(path);
+        lines = readDeckFile(path);
     } catch (const IoError& e) {
         throw InputError(e.message(), e.where());
     }

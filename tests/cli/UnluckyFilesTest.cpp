@@ -1,0 +1,134 @@
+// morvane-cli where it meets the file system at its worst: data files that are no
+// regular files or are huge, a full disk under the report, a standard output that
+// cannot be written, and error lines that must stay one line of text.
+
+#include "common/Text.h"
+#include "support/Process.h"
+#include "support/TestCards.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <sys/stat.h>
+
+using namespace morvane;
+using namespace morvane::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string Cli = std::string(MORVANE_PROGRAM_DIR) + "/morvane-cli";
+const std::string Top = "V001C001C002C001C002C001C002C001C002:000";
+const std::string Bottom = "V002C002C001C002C001C002C001C002C001:000";
+// Every run has a watchdog, generous enough for a sanitizer build on a busy machine:
+// only a hang reaches it.
+RunLimits watched(long long fileSizeLimit = -1, std::string stdoutFile = {}) {
+    RunLimits limits;
+    limits.watchdogSeconds = 120;
+    limits.fileSizeLimit = fileSizeLimit;
+    limits.stdoutFile = std::move(stdoutFile);
+    return limits;
+}
+
+std::string catalogueBytes() {
+    return cardFile({Card{.id = 1, .hp = "12", .power = " 4", .sp = " 6", .name = "剣"}.line(),
+                     Card{.id = 2, .hp = " 9", .power = " 3", .sp = " 8", .name = "嵐"}.line(),
+                     Card{.id = 3, .power = "zz", .name = "壊"}.line(), Vehicle{.id = 1, .name = "甲車"}.line(),
+                     Vehicle{.id = 2, .name = "乙車"}.line()});
+}
+
+// A program folder with a catalogue and both deck files.
+struct Folder : TempFolder {
+    Folder() {
+        writeFileAtomic(*this / "card.dat", catalogueBytes());
+        writeFileAtomic(*this / "deck0.dat", Top + "\r\n");
+        writeFileAtomic(*this / "deck1.dat", Bottom + "\r\n");
+    }
+    std::vector<std::string> names() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(path()))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+ProgramRun battle(const Folder& folder, std::vector<std::string> extra, const RunLimits& limits = watched()) {
+    std::vector<std::string> args{"battle", "--cards", (folder / "card.dat").string(), "--time", "12:00:00"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return runProgram(Cli, args, limits);
+}
+
+void expectOneLine(const ProgramRun& run) {
+    EXPECT_EQ(run.err.rfind("morvane-cli: ", 0), 0u) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+}
+
+// Puts something that is not a regular file where a data file belongs.
+enum class Kind { Fifo, DevZero, Folder, Sparse3GB };
+void replaceWith(const fs::path& file, Kind kind) {
+    fs::remove(file);
+    switch (kind) {
+    case Kind::Fifo:
+        ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
+        break;
+    case Kind::DevZero:
+        fs::create_symlink("/dev/zero", file);
+        break;
+    case Kind::Folder:
+        fs::create_directory(file);
+        break;
+    case Kind::Sparse3GB:
+        writeFileAtomic(file, Top + "\r\n");
+        fs::resize_file(file, std::uintmax_t{3} << 30);
+        break;
+    }
+}
+
+} // namespace
+
+TEST(UnusualFiles, BattleReadsNoFifoDeviceFolderOrHugeFileAndSaysWhichAndWhy) {
+    struct Case {
+        const char* file;
+        Kind kind;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"card.dat", Kind::Fifo, "(a FIFO, not a regular file)"},
+        {"deck0.dat", Kind::Fifo, "(a FIFO, not a regular file)"},
+        {"deck1.dat", Kind::DevZero, "(a device, not a regular file)"},
+        {"card.dat", Kind::DevZero, "(a device, not a regular file)"},
+        {"card.dat", Kind::Folder, "(a folder)"},
+        {"deck0.dat", Kind::Sparse3GB, "(larger than 1048576 bytes)"},
+        {"card.dat", Kind::Sparse3GB, "(larger than 4194304 bytes)"},
+    };
+    for (const Case& c : cases) {
+        Folder folder;
+        replaceWith(folder / c.file, c.kind);
+        const ProgramRun run = battle(folder, {"-o", (folder / "x.html").string()});
+        EXPECT_FALSE(run.killed) << c.file << " " << c.why;
+        EXPECT_EQ(run.status, 2) << run.err;
+        EXPECT_NE(run.err.find((folder / c.file).string() + " " + c.why + ": ﾌｧｲﾙを読み込めません"), std::string::npos)
+            << run.err;
+        expectOneLine(run);
+        EXPECT_FALSE(fs::exists(folder / "x.html"));
+    }
+}
+
+TEST(UnusualFiles, BatchStopsAtADeckFileThatIsAFifoOrADeviceWithoutWaiting) {
+    for (const Kind kind : {Kind::Fifo, Kind::DevZero}) {
+        Folder folder;
+        const fs::path deck = folder / "root" / "0000" / "deck.dat";
+        fs::create_directories(deck.parent_path());
+        replaceWith(deck, kind);
+        const ProgramRun run = runProgram(
+            Cli, {"batch", (folder / "root").string(), "--last", "0", "--cards", (folder / "card.dat").string()},
+            watched());
+        EXPECT_FALSE(run.killed);
+        EXPECT_EQ(run.status, 2) << run.err;
+        EXPECT_NE(run.err.find(deck.string()), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("ﾌｧｲﾙを読み込めません"), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(deck.parent_path() / "battle.html"));
+    }
+}
