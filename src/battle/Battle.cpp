@@ -113,6 +113,15 @@ void Battle::ApplyFormation(int f0, int f1) {
 }
 
 bool Battle::Timer1Timer() {
+    try {
+        return playTurn();
+    } catch (...) {
+        report_.HaltReport(state_);
+        throw;
+    }
+}
+
+bool Battle::playTurn() {
     BattleState& s = state_;
     Random& random = *random_;
     if (!s.ReportOpen)

@@ -132,3 +132,34 @@ TEST(UnusualFiles, BatchStopsAtADeckFileThatIsAFifoOrADeviceWithoutWaiting) {
         EXPECT_FALSE(fs::exists(deck.parent_path() / "battle.html"));
     }
 }
+
+TEST(FullDisk, AReportThatCannotBeWrittenKeepsThePreviousOneAndNoTemporaryFile) {
+    Folder folder;
+    const fs::path report = folder / "battle.html";
+    ASSERT_EQ(battle(folder, {"--seed", "1"}).status, 0);
+    const std::string previous = readFileBytes(report);
+    ASSERT_GT(previous.size(), 16384u);
+
+    // Another battle on a disk that fills up after 8 KB.
+    const ProgramRun full = battle(folder, {"--seed", "2"}, watched(8192));
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.err.find(report.string() + ": ﾌｧｲﾙに書き込めません"), std::string::npos) << full.err;
+    expectOneLine(full);
+    EXPECT_EQ(readFileBytes(report), previous);
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"battle.html", "card.dat", "deck0.dat", "deck1.dat"}));
+
+    // A turn cap closes the report as it stands, in place of the file.
+    const ProgramRun capped = battle(folder, {"--seed", "2", "--max-turns", "2"});
+    EXPECT_EQ(capped.status, 3);
+    EXPECT_NE(readFileBytes(report).find(sjis("<b>2ターン</b>")), std::string::npos);
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"battle.html", "card.dat", "deck0.dat", "deck1.dat"}));
+
+    // A battle halted by a card column that holds no number leaves its report as far
+    // as it got: the head, stopped at the roster line.
+    const ProgramRun halted = battle(folder, {"--bottom", "V002C003C003C003C003C003C003C003C003:000"});
+    EXPECT_EQ(halted.status, 2);
+    const std::string stopped = readFileBytes(report);
+    EXPECT_EQ(stopped.rfind("<html>\r\n<center><font size=+1><b>Morvane</b>", 0), 0u) << stopped.substr(0, 80);
+    EXPECT_EQ(std::count(stopped.begin(), stopped.end(), '\n'), 2);
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"battle.html", "card.dat", "deck0.dat", "deck1.dat"}));
+}

@@ -159,3 +159,69 @@ TEST(FileReplacement, AFullDiskLeavesTheOldFileAndNoTemporaryFile) {
     EXPECT_EQ(readFileBytes(dir / "deck0.dat"), "old\r\n");
     EXPECT_EQ(names(dir.path()), std::vector<std::string>{"deck0.dat"});
 }
+
+TEST(FileReportSink, PutsAReportInPlaceWhenClosedOrHaltedAndNeverAPartOfOne) {
+    TempFolder dir;
+    const fs::path file = dir / "battle.html";
+    writeFileAtomic(file, "previous\r\n");
+    {
+        // Unfinished when the program ends: the previous report stays.
+        FileReportSink sink(file);
+        sink.open();
+        sink.writeLine("<html>");
+        EXPECT_EQ(readFileBytes(file), "previous\r\n");
+    }
+    EXPECT_EQ(names(dir.path()), std::vector<std::string>{"battle.html"});
+    {
+        // The disk fills up: the write fails and the previous report stays.
+        FileReportSink sink(file);
+        sink.open();
+        const DiskFillsAt full(4096);
+        const auto fill = [&sink] {
+            for (int i = 0; i < 10; ++i)
+                sink.writeLine(std::string(1000, 'x'));
+        };
+        EXPECT_THROW(fill(), IoError);
+        EXPECT_FALSE(sink.halt()) << "nothing to go on with";
+    }
+    EXPECT_EQ(readFileBytes(file), "previous\r\n");
+    EXPECT_EQ(names(dir.path()), std::vector<std::string>{"battle.html"});
+
+    FileReportSink sink(file);
+    sink.open();
+    sink.writeLine("<html>");
+    // A halted battle shows its report as far as it got, and a resumed one goes on.
+    EXPECT_TRUE(sink.halt());
+    EXPECT_EQ(readFileBytes(file), "<html>\r\n");
+    sink.writeLine("turn");
+    sink.close();
+    EXPECT_EQ(readFileBytes(file), "<html>\r\nturn\r\n");
+    sink.open();
+    sink.writeLine("next");
+    sink.close();
+    EXPECT_EQ(readFileBytes(file), "next\r\n");
+    EXPECT_EQ(names(dir.path()), std::vector<std::string>{"battle.html"});
+}
+
+TEST(FileReportSink, ABattleHaltedByACardColumnLeavesItsReportAsItStood) {
+    TempFolder dir;
+    const fs::path file = dir / "battle.html";
+    writeFileAtomic(file, "previous\r\n");
+    CardCatalogue catalogue;
+    catalogue.loadBytes(cardFile({Card{.id = 1}.line(), Card{.id = 2, .power = "zz"}.line(), Vehicle{.id = 1}.line()}));
+    Random random(1);
+    FileReportSink sink(file);
+    Battle battle(catalogue, random, &sink);
+    battle.report().setClock([] { return std::string("12:00:00"); });
+    Teams teams;
+    Deck0Set("V001C001C001C001C001C001C001C001C001", teams, catalogue);
+    Deck1Set("V001C002C002C002C002C002C002C002C002", teams, catalogue);
+    battle.BattleBtnClick(teams);
+    EXPECT_THROW(battle.Timer1Timer(), ConversionError);
+    // The head, up to the roster line that failed.
+    const std::string report = readFileBytes(file);
+    EXPECT_EQ(report.rfind("<html>\r\n<center>", 0), 0u);
+    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 2);
+    EXPECT_TRUE(battle.state().ReportOpen);
+    EXPECT_EQ(names(dir.path()), std::vector<std::string>{"battle.html"});
+}
