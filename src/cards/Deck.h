@@ -70,10 +70,14 @@ public:
     // The file's bytes: every line and CR LF, then one more CR LF.
     std::string fileBytes() const;
     // Replaces the file atomically; throws IoError and leaves the old file intact.
+    // A list that was not read from its file (start-up stopped before it) must not
+    // empty an existing file: that throws IoError ("読み込んでいないﾌｧｲﾙには記録できません")
+    // and writes nothing. Where no file exists yet, the save creates it.
     void save(const std::filesystem::path& path) const;
 
 private:
     std::vector<std::string> lines_;
+    bool read_ = false;
 };
 
 // The program folder's deck file of a side, found without regard to case so that
