@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 
 namespace morvane::uitest {
 
@@ -21,10 +22,17 @@ struct FakeMessageBoxes : MessageBoxes {
     struct Box {
         QString caption, text;
     };
-    void error(const QString& text) override { errors.push_back(text); }
+    void error(const QString& text) override {
+        errors.push_back(text);
+        if (whileErrorOpen)
+            whileErrorOpen();
+    }
     void information(const QString& caption, const QString& text) override { infos.push_back({caption, text}); }
     std::vector<QString> errors;
     std::vector<Box> infos;
+    // What happens while an error box is open, before the user closes it (a real box
+    // runs the event loop meanwhile).
+    std::function<void()> whileErrorOpen;
 };
 
 struct FakeOpener : DocumentOpener {
