@@ -163,3 +163,45 @@ TEST(FullDisk, AReportThatCannotBeWrittenKeepsThePreviousOneAndNoTemporaryFile) 
     EXPECT_EQ(std::count(stopped.begin(), stopped.end(), '\n'), 2);
     EXPECT_EQ(folder.names(), (std::vector<std::string>{"battle.html", "card.dat", "deck0.dat", "deck1.dat"}));
 }
+
+TEST(StandardOutput, EveryCommandThatCannotWriteItExitsOne) {
+    Folder folder;
+    const std::string cards = (folder / "card.dat").string();
+    writeFileAtomic(folder / "league.dat", Top + "\r\n" + Bottom + "\r\n");
+    fs::create_directories(folder / "root" / "0000");
+    writeFileAtomic(folder / "root" / "0000" / "deck.dat", Top + "\r\n" + Bottom + "\r\n");
+    const std::vector<std::vector<std::string>> commands = {
+        {"battle", "--cards", cards, "--seed", "1"},
+        {"battle", "--help"},
+        {"stats", "--cards", cards, "--battles", "20", "--threads", "1", "--seed", "1"},
+        {"league", "--cards", cards, "--decks", (folder / "league.dat").string(), "--battles", "2", "--threads", "1"},
+        {"batch", (folder / "root").string(), "--last", "0", "--cards", cards, "--seed", "1"},
+        {"--help"},
+    };
+    for (const auto& args : commands) {
+        const ProgramRun run = runProgram(Cli, args, watched(-1, "/dev/full"));
+        EXPECT_EQ(run.status, 1) << args.front();
+        EXPECT_NE(run.err.find("the standard output cannot be written"), std::string::npos) << run.err;
+    }
+    // Its work is done all the same: the report is in place.
+    EXPECT_TRUE(fs::exists(folder / "battle.html"));
+}
+
+TEST(ErrorLine, NamesTheFirstMissingDeckFileAndEscapesControlBytes) {
+    Folder folder;
+    fs::remove(folder / "deck0.dat");
+    fs::remove(folder / "deck1.dat");
+    const ProgramRun missing = battle(folder, {});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.err.find((folder / "deck0.dat").string() + ": ﾌｧｲﾙが見つかりません"), std::string::npos)
+        << missing.err;
+
+    // A NUL and a line feed in a column that should hold a number.
+    writeFileAtomic(folder / "card.dat", cardFile({Card{.id = 1, .hp = std::string("\0\n", 2)}.line()}));
+    const ProgramRun bad = battle(folder, {"--top", Top, "--bottom", Bottom});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find(R"('\x00' は整数ではありません)"), std::string::npos) << bad.err;
+    expectOneLine(bad);
+    EXPECT_TRUE(
+        std::none_of(bad.err.begin(), bad.err.end() - 1, [](char c) { return static_cast<unsigned char>(c) < 0x20; }));
+}
