@@ -9,6 +9,7 @@
 #include "battle/PlayBattle.h"
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
+#include "common/Clock.h"
 #include "common/Random.h"
 #include "common/Text.h"
 #include "report/ReportSink.h"
@@ -71,7 +72,8 @@ void BM_BattleMemoryReport(benchmark::State& state) {
     Random random;
     MemoryReportSink sink;
     Battle battle(data.catalogue, random, &sink);
-    battle.report().setClock([] { return std::string("12:00:00"); });
+    const FixedClock clock("12:00:00");
+    battle.report().setClock(clock);
     uint64_t index = 0, turns = 0, bytes = 0;
     for (auto _ : state) {
         random.setSeed(battleSeed(RunSeed, index++));

@@ -9,6 +9,7 @@
 #include "battle/PlayBattle.h"
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
+#include "common/Clock.h"
 #include "common/Errors.h"
 #include "common/Random.h"
 #include "report/ReportSink.h"
@@ -37,8 +38,9 @@ Ending play(const morvane::CardCatalogue& catalogue, const morvane::Teams& teams
             morvane::ReportSink* sink) {
     using namespace morvane;
     Random random(seed);
+    const FixedClock clock("12:00:00");
     Battle battle(catalogue, random, sink);
-    battle.report().setClock([] { return std::string("12:00:00"); });
+    battle.report().setClock(clock);
     Ending ending;
     try {
         ending.outcome = playBattle(battle, teams, MaxTurns);

@@ -2,6 +2,7 @@
 
 #include "cards/Deck.h"
 #include "common/Errors.h"
+#include "common/Messages.h"
 #include "common/Text.h"
 
 #include <cstdio>
@@ -13,25 +14,21 @@ namespace morvane {
 
 namespace {
 
-// Error locations name paths as the file system spells them.
-const std::string& where(const std::string& path) {
-    return path;
-}
-
 // A relative root is taken from the working folder, and a scan that would create its
-// first folder there is almost always a mistyped root: it stops instead.
-void makeFolder(const std::string& root, const std::string& folder) {
+// first folder there is almost always a mistyped root: it stops instead. A folder
+// that cannot be made is the caller's to pass over.
+void refuseMistypedRoot(const std::string& root, const std::string& folder) {
     if (root.empty())
-        throw FolderError(where(folder));
+        throw FolderError(folder);
     std::error_code ec;
     if (root.front() != '/' && !fs::is_directory(folder.substr(0, folder.find('/')), ec))
-        throw FolderError(where(folder));
-    fs::create_directories(fs::path(folder).parent_path(), ec);
+        throw FolderError(folder);
 }
 
-bool holds(const std::string& folder, std::string_view name) {
+bool madeFolder(const std::string& folder) {
     std::error_code ec;
-    return fs::exists(findFileNoCase(folder, name), ec);
+    fs::create_directories(fs::path(folder).parent_path(), ec);
+    return fs::is_directory(folder, ec);
 }
 
 } // namespace
@@ -48,21 +45,37 @@ std::string BatchFolder::name() const {
     return digits;
 }
 
-std::optional<BatchFolder> BatchScan::next(const std::function<std::string()>& root) {
+std::optional<ScannedFolder> BatchScan::next(const std::function<std::string()>& root) {
     while (next_ <= last_) {
         const std::string rootText = root();
-        BatchFolder folder{next_, batchFolderName(rootText, next_)};
-        makeFolder(rootText, folder.path);
+        ScannedFolder found{{next_, batchFolderName(rootText, next_)}, nullptr};
+        refuseMistypedRoot(rootText, found.folder.path);
         ++next_;
-        if (holds(folder.path, batch::DeckFile) && !holds(folder.path, batch::ReportFile))
-            return folder;
+        try {
+            if (!madeFolder(found.folder.path))
+                throw FolderError(found.folder.path);
+            if (folderHolds(found.folder.path, batch::DeckFile) && !folderHolds(found.folder.path, batch::ReportFile))
+                return found;
+        } catch (const MorvaneError&) {
+            found.problem = std::current_exception();
+            return found;
+        }
     }
     return std::nullopt;
 }
 
-std::optional<BatchFolder> BatchScan::next(std::string_view root) {
+std::optional<ScannedFolder> BatchScan::next(std::string_view root) {
     const std::string text(root);
     return next([&text] { return text; });
+}
+
+bool folderHolds(const std::string& folder, std::string_view name) {
+    const fs::path path = findFileNoCase(folder, name);
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (ec && ec != std::errc::no_such_file_or_directory)
+        throw IoError(std::string(msg::FileNotRead), path.string());
+    return fs::exists(status);
 }
 
 DeckPair readDeckPair(const BatchFolder& folder) {
@@ -73,9 +86,9 @@ DeckPair readDeckPair(const BatchFolder& folder) {
     auto take = [&](size_t index, std::string& line, std::string& origin) {
         if (index < lines.size()) {
             line = lines[index].text;
-            origin = where(file) + ":" + std::to_string(lines[index].number);
+            origin = file + ":" + std::to_string(lines[index].number);
         } else {
-            origin = where(file) + (index == 0 ? " (no first line)" : " (no second line)");
+            origin = file + (index == 0 ? " (no first line)" : " (no second line)");
         }
     };
     take(0, pair.top, pair.topWhere);
@@ -83,19 +96,21 @@ DeckPair readDeckPair(const BatchFolder& folder) {
     return pair;
 }
 
+void applyDeckPair(const DeckPair& pair, const std::function<void(int side, std::string_view line)>& set) {
+    for (int side = 0; side < 2; ++side) {
+        try {
+            set(side, side == 0 ? pair.top : pair.bottom);
+        } catch (MorvaneError& e) {
+            e.setWhere(side == 0 ? pair.topWhere : pair.bottomWhere);
+            throw;
+        }
+    }
+}
+
 void applyDeckPair(const DeckPair& pair, Teams& teams, const CardCatalogue& catalogue) {
-    try {
-        Deck0Set(pair.top, teams, catalogue);
-    } catch (MorvaneError& e) {
-        e.setWhere(pair.topWhere);
-        throw;
-    }
-    try {
-        Deck1Set(pair.bottom, teams, catalogue);
-    } catch (MorvaneError& e) {
-        e.setWhere(pair.bottomWhere);
-        throw;
-    }
+    applyDeckPair(pair, [&](int side, std::string_view line) {
+        applyDeckLine(line, teams.side[static_cast<size_t>(side)], catalogue);
+    });
 }
 
 void storeBatchReport(const BatchFolder& folder, std::string_view report) {
@@ -103,20 +118,24 @@ void storeBatchReport(const BatchFolder& folder, std::string_view report) {
     try {
         writeFileAtomic(file, report);
     } catch (MorvaneError& e) {
-        e.setWhere(where(file));
+        e.setWhere(file);
         throw;
     }
 }
 
-void copyBatchReport(const fs::path& report, const BatchFolder& folder) {
-    std::string bytes;
-    try {
-        bytes = readFileBytes(report);
-    } catch (MorvaneError& e) {
-        e.setWhere(where(report.string()));
-        throw;
+void removeStaleReportFiles(const BatchFolder& folder) {
+    // writeFileAtomic names its temporary files "." + the file's name + "." + a
+    // number + ".tmp".
+    const std::string prefix = "." + std::string(batch::ReportFile) + ".";
+    std::error_code ec;
+    for (fs::directory_iterator it(folder.path, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() > prefix.size() + 4 && name.compare(0, prefix.size(), prefix) == 0 &&
+            name.compare(name.size() - 4, 4, ".tmp") == 0) {
+            std::error_code removeError;
+            fs::remove(it->path(), removeError);
+        }
     }
-    storeBatchReport(folder, bytes);
 }
 
 } // namespace morvane

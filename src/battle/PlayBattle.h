@@ -15,7 +15,19 @@ struct BattleOutcome {
     bool capped = false;
 };
 
-// maxTurns <= 0 means no cap. A capped battle's report is closed as it stands.
+// Where a battle stands after a turn.
+enum class TurnResult {
+    Running, // call again
+    Ended,   // a vehicle fell
+    Capped,  // the turn cap was reached: the battle was ended as it stood
+};
+
+// Plays one turn, then ends a battle that has reached maxTurns turns without a result
+// (maxTurns <= 0: no cap), its report closed as it stands. Every driver of battles,
+// timer or loop, caps them through here.
+TurnResult playTurn(Battle& battle, long long maxTurns);
+
+// Starts and plays a whole battle. A capped battle's report is closed as it stands.
 BattleOutcome playBattle(Battle& battle, const Teams& teams, long long maxTurns);
 
 } // namespace morvane

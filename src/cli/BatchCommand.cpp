@@ -1,12 +1,10 @@
-#include "batch/BatchScan.h"
-#include "battle/Battle.h"
-#include "battle/PlayBattle.h"
+#include "batch/BatchRunner.h"
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
+#include "common/Clock.h"
 #include "common/Errors.h"
 #include "common/Random.h"
 #include "common/Text.h"
-#include "report/ReportSink.h"
 
 #include <chrono>
 #include <csignal>
@@ -38,11 +36,17 @@ holds battle.html is done and left alone.
                      between two battles)
 
 Prints one line per battle: NNNN winner=top|bottom|none turns=N
+A folder that cannot be made or looked into (its deck.dat a link loop, say) is passed
+over with one line on stderr. Several runs, on this machine or others, may share a
+ROOT: each claims a folder (ROOT/NNNN/.morvane-claim) before playing it, so no folder
+is played twice; the claim of a run that died is taken over once its process is gone
+or after ten minutes without a sign of life.
 On a terminal, stderr shows the progress.
-Exit status: 0 done (or --watch interrupted), 2 a folder whose deck.dat cannot be read
-or applied, or whose battle cannot start or halts on an error (the run stops there,
-with one error line naming the folder; that folder gets no report), or a bad option
-or catalogue; 1 a report that cannot be stored; 130 interrupted without --watch.
+Exit status: 0 done (or --watch interrupted); 2 a ROOT that cannot be used as a folder,
+a folder whose deck.dat cannot be read or applied, or whose battle cannot start or halts
+on an error (the run stops there, with one error line naming the folder; that folder
+gets no report), or a bad option or catalogue; 1 a report that cannot be stored (the
+run stops there); 130 interrupted without --watch.
 )";
 
 namespace {
@@ -113,6 +117,20 @@ void sleepUntilNextScan() {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
+// Prints a failure the runner handed over, the way every failure is printed, and
+// returns the exit status it calls for; a folder it belongs to is named first.
+int printFailure(const std::exception_ptr& error, const std::optional<BatchFolder>& folder) {
+    try {
+        std::rethrow_exception(error);
+    } catch (MorvaneError& e) {
+        if (folder && e.where().find(folder->path) == std::string::npos)
+            e.setWhere(folder->path + (e.where().empty() ? "" : ": " + e.where()));
+        return reportFailure(e);
+    } catch (const std::exception& e) {
+        return reportFailure(e);
+    }
+}
+
 } // namespace
 
 int runBatch(const std::vector<std::string>& args) {
@@ -127,7 +145,7 @@ int runBatch(const std::vector<std::string>& args) {
         throw UsageError("unexpected argument '" + options.positional()[1] + "'");
     const int last =
         options.value("--last") ? static_cast<int>(parseCount("--last", *options.value("--last"), 0, 9999)) : 1;
-    const uint32_t seed = options.value("--seed") ? parseSeed(*options.value("--seed")) : Random::clockSeed();
+    const uint32_t seed = options.value("--seed") ? parseSeed(*options.value("--seed")) : systemClock().timeSeed();
     const long long maxTurns =
         options.value("--max-turns") ? parseCount("--max-turns", *options.value("--max-turns"), 1, 2147483647) : 10000;
     const bool watch = options.flag("--watch");
@@ -140,71 +158,54 @@ int runBatch(const std::vector<std::string>& args) {
 
     const CardCatalogue catalogue = loadCatalogue(cardsPath(options));
     Random random(seed);
-    MemoryReportSink sink;
-    Battle battle(catalogue, random, &sink);
+    EngineBatchHost host(catalogue, random, root, last, maxTurns);
+    std::optional<FixedClock> fixedTime;
     if (auto time = options.value("--time")) {
-        const std::string text = utf8ToCp932(*time);
-        battle.report().setClock([text] { return text; });
+        fixedTime.emplace(utf8ToCp932(*time));
+        host.battle().report().setClock(*fixedTime);
     }
-    Teams teams;
+    BatchRunner runner(host, systemClock());
 
     catchInterrupts();
     Progress progress(::isatty(STDERR_FILENO) == 1);
     long long scannedBefore = 0;
     long long played = 0;
-    // Stops the run at a folder: one error line that names it, and the exit status.
-    auto stop = [&](MorvaneError& error, int status, const BatchFolder* folder) {
-        if (folder && error.where().find(folder->path) == std::string::npos)
-            error.setWhere(folder->path + (error.where().empty() ? "" : ": " + error.where()));
-        progress.wipe();
-        std::cout.flush();
-        reportFailure(error);
-        return status;
-    };
-
-    for (;;) {
-        BatchScan scan(last);
-        while (!interrupted) {
-            std::optional<BatchFolder> folder;
-            try {
-                folder = scan.next(root);
-            } catch (FolderError& e) {
-                return stop(e, ExitBadInput, nullptr);
-            }
-            progress.update(scannedBefore + scan.scanned(), played);
-            if (!folder)
-                break;
-            try {
-                applyDeckPair(readDeckPair(*folder), teams, catalogue);
-            } catch (MorvaneError& e) {
-                return stop(e, ExitBadInput, &*folder);
-            }
-            BattleOutcome outcome;
-            try {
-                outcome = playBattle(battle, teams, maxTurns);
-            } catch (MorvaneError& e) {
-                return stop(e, ExitBadInput, &*folder);
-            }
-            try {
-                storeBatchReport(*folder, sink.text());
-            } catch (MorvaneError& e) {
-                return stop(e, ExitFailure, &*folder);
-            }
+    // A first Ctrl-C lets the folder under way be finished and stored.
+    bool done = false;
+    while (!done && (!interrupted || runner.busy())) {
+        const BatchEvent event = runner.step();
+        switch (event.kind) {
+        case BatchEvent::ReportStored:
             ++played;
             progress.wipe();
-            std::cout << folder->name() << " winner="
-                      << (outcome.winner == 0   ? "top"
-                          : outcome.winner == 1 ? "bottom"
-                                                : "none")
-                      << " turns=" << outcome.turns << std::endl;
-            progress.update(scannedBefore + scan.scanned(), played);
+            std::cout << event.folder->name() << " winner="
+                      << (event.outcome.winner == 0   ? "top"
+                          : event.outcome.winner == 1 ? "bottom"
+                                                      : "none")
+                      << " turns=" << event.outcome.turns << std::endl;
+            break;
+        case BatchEvent::FolderSkipped:
+            // The run goes on without the folder, but says why it was passed over.
+            progress.wipe();
+            std::cout.flush();
+            printFailure(event.error, event.folder);
+            break;
+        case BatchEvent::Stopped:
+            progress.wipe();
+            std::cout.flush();
+            printFailure(event.error, event.folder);
+            return event.failure == BatchEvent::StoreFailed ? ExitFailure : ExitBadInput;
+        case BatchEvent::ScanFinished:
+            scannedBefore += runner.scanned();
+            if (watch)
+                sleepUntilNextScan();
+            else
+                done = true;
+            break;
+        default:
+            break;
         }
-        scannedBefore += scan.scanned();
-        if (!watch || interrupted)
-            break;
-        sleepUntilNextScan();
-        if (interrupted)
-            break;
+        progress.update(scannedBefore + runner.scanned(), played);
     }
     progress.finish(scannedBefore, played);
     return interrupted && !watch ? ExitInterrupted : ExitOk;

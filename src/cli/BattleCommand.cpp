@@ -2,6 +2,7 @@
 #include "battle/PlayBattle.h"
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
+#include "common/Clock.h"
 #include "common/Random.h"
 #include "common/Text.h"
 #include "report/ReportSink.h"
@@ -42,7 +43,7 @@ int runBattle(const std::vector<std::string>& args) {
     }
     if (!options.positional().empty())
         throw UsageError("unexpected argument '" + options.positional().front() + "'");
-    const uint32_t seed = options.value("--seed") ? parseSeed(*options.value("--seed")) : Random::clockSeed();
+    const uint32_t seed = options.value("--seed") ? parseSeed(*options.value("--seed")) : systemClock().timeSeed();
     const long long maxTurns =
         options.value("--max-turns") ? parseCount("--max-turns", *options.value("--max-turns"), 1, 2147483647) : 10000;
 
@@ -59,9 +60,10 @@ int runBattle(const std::vector<std::string>& args) {
     Random random(seed);
     FileReportSink sink(reportPath);
     Battle battle(catalogue, random, &sink);
+    std::optional<FixedClock> fixedTime;
     if (auto time = options.value("--time")) {
-        const std::string text = utf8ToCp932(*time);
-        battle.report().setClock([text] { return text; });
+        fixedTime.emplace(utf8ToCp932(*time));
+        battle.report().setClock(*fixedTime);
     }
     const BattleOutcome outcome = playBattle(battle, teams, maxTurns);
     std::cout << "winner="

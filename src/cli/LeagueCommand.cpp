@@ -2,6 +2,7 @@
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
 #include "cli/StatsText.h"
+#include "common/Clock.h"
 #include "common/Errors.h"
 #include "common/Random.h"
 #include "common/Text.h"
@@ -110,7 +111,7 @@ int runLeague(const std::vector<std::string>& args) {
     request.threads = options.value("--threads")
                           ? static_cast<unsigned>(parseCount("--threads", *options.value("--threads"), 1, 1024))
                           : defaultThreadCount();
-    request.seed = options.value("--seed") ? parseSeed(*options.value("--seed")) : Random::clockSeed();
+    request.seed = options.value("--seed") ? parseSeed(*options.value("--seed")) : systemClock().timeSeed();
 
     const std::filesystem::path cards = cardsPath(options);
     const CardCatalogue catalogue = loadCatalogue(cards);

@@ -1,6 +1,7 @@
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
 #include "cli/StatsText.h"
+#include "common/Clock.h"
 #include "common/Random.h"
 #include "common/Text.h"
 #include "stats/Statistics.h"
@@ -107,7 +108,7 @@ int runStats(const std::vector<std::string>& args) {
     request.threads = options.value("--threads")
                           ? static_cast<unsigned>(parseCount("--threads", *options.value("--threads"), 1, 1024))
                           : defaultThreadCount();
-    request.seed = options.value("--seed") ? parseSeed(*options.value("--seed")) : Random::clockSeed();
+    request.seed = options.value("--seed") ? parseSeed(*options.value("--seed")) : systemClock().timeSeed();
     if (auto value = options.value("--max-turns"))
         request.maxTurns = parseCount("--max-turns", *value, 1, 2147483647);
 

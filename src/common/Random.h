@@ -11,10 +11,6 @@ class Random {
 public:
     explicit Random(uint32_t seed = 0) : seed_(seed) {}
 
-    // Seed from the time of day as the desktop program does at start-up:
-    // ((hours * 60 + minutes) * 60 + seconds) * 1000 + milliseconds, local time.
-    static uint32_t clockSeed();
-
     uint32_t seed() const { return seed_; }
     void setSeed(uint32_t seed) { seed_ = seed; }
 

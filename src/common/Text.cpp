@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <random>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -282,13 +283,19 @@ fs::path findFileNoCase(const fs::path& folder, std::string_view name) {
     return exact;
 }
 
-namespace {
+TextConverter::TextConverter(const char* to, const char* from, std::string_view replacement)
+    : cd_(iconv_open(to, from)), fromUtf8_(std::string_view(from) == "UTF-8"), replacement_(replacement) {
+    if (cd_ == reinterpret_cast<void*>(-1))
+        throw std::runtime_error(std::string("no text conversion from ") + from + " to " + to + " on this system");
+}
 
-std::string convert(std::string_view in, const char* to, const char* from, std::string_view replacement) {
-    const bool fromUtf8 = std::string_view(from) == "UTF-8";
-    iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return std::string(in);
+TextConverter::~TextConverter() {
+    iconv_close(static_cast<iconv_t>(cd_));
+}
+
+std::string TextConverter::operator()(std::string_view in) {
+    const auto cd = static_cast<iconv_t>(cd_);
+    iconv(cd, nullptr, nullptr, nullptr, nullptr); // a fresh shift state for every text
     std::string out;
     out.reserve(in.size() * 2);
     char* src = const_cast<char*>(in.data());
@@ -298,41 +305,51 @@ std::string convert(std::string_view in, const char* to, const char* from, std::
         char* dst = buffer;
         size_t dstLeft = sizeof buffer;
         const size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+        const int error = errno;
         out.append(buffer, static_cast<size_t>(dst - buffer));
-        if (r == static_cast<size_t>(-1) && errno != E2BIG) {
+        if (r == static_cast<size_t>(-1) && error != E2BIG) {
             // An invalid or unconvertible character: replace it and go on. UTF-8 input
             // skips the whole character, so one character gives one replacement.
             size_t skip = 1;
-            if (fromUtf8) {
+            if (fromUtf8_) {
                 const auto lead = static_cast<unsigned char>(*src);
                 skip = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
                 for (size_t i = 1; i < skip; ++i)
                     if (i >= srcLeft || (static_cast<unsigned char>(src[i]) & 0xC0) != 0x80)
                         skip = i;
             }
-            out.append(replacement);
+            out.append(replacement_);
             src += skip;
             srcLeft -= skip;
         }
     }
-    iconv_close(cd);
     return out;
+}
+
+namespace {
+
+bool isAscii(std::string_view text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
 }
 
 } // namespace
 
 std::string cp932ToUtf8(std::string_view cp932) {
-    bool ascii = true;
-    for (char c : cp932)
-        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    return ascii ? std::string(cp932) : convert(cp932, "UTF-8", "CP932", "\xef\xbf\xbd");
+    if (isAscii(cp932))
+        return std::string(cp932);
+    // One converter per thread: iconv keeps state, and opening one per call costs.
+    thread_local TextConverter convert("UTF-8", "CP932", "\xef\xbf\xbd");
+    return convert(cp932);
 }
 
 std::string utf8ToCp932(std::string_view utf8) {
-    bool ascii = true;
-    for (char c : utf8)
-        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    return ascii ? std::string(utf8) : convert(utf8, "CP932", "UTF-8", "?");
+    if (isAscii(utf8))
+        return std::string(utf8);
+    thread_local TextConverter convert("CP932", "UTF-8", "?");
+    return convert(utf8);
 }
 
 std::string decimal(long long value) {

@@ -87,8 +87,28 @@ void writeFileAtomic(const std::filesystem::path& path, std::string_view bytes);
 // folder / name when there is none. "deck0.dat" and "Deck0.dat" thus name one file.
 std::filesystem::path findFileNoCase(const std::filesystem::path& folder, std::string_view name);
 
+// Converts text from one encoding to another through the system's iconv. A
+// character that cannot be converted becomes the replacement text (one per
+// character for UTF-8 input). An encoding pair the system cannot convert throws at
+// construction: text must never pass through unconverted, or UTF-8 bytes would land
+// in a code page 932 file. An object converts on one thread at a time.
+class TextConverter {
+public:
+    TextConverter(const char* to, const char* from, std::string_view replacement);
+    ~TextConverter();
+    TextConverter(const TextConverter&) = delete;
+    TextConverter& operator=(const TextConverter&) = delete;
+
+    std::string operator()(std::string_view in);
+
+private:
+    void* cd_;
+    bool fromUtf8_;
+    std::string replacement_;
+};
+
 // Code page 932 to UTF-8 and back. Bytes that cannot be converted become U+FFFD
-// (or "?" the other way); these never throw.
+// (or "?" the other way). They throw only when the system has no converter at all.
 std::string cp932ToUtf8(std::string_view cp932);
 std::string utf8ToCp932(std::string_view utf8);
 

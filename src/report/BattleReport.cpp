@@ -1,16 +1,12 @@
 #include "report/BattleReport.h"
 
 #include "cards/CardCatalogue.h"
+#include "common/Clock.h"
 #include "common/Text.h"
 #include "report/ReportSink.h"
 #include "report/ReportText.h"
 
-#include <cerrno>
 #include <charconv>
-#include <clocale>
-#include <ctime>
-#include <iconv.h>
-#include <langinfo.h>
 
 namespace morvane {
 
@@ -32,39 +28,8 @@ std::string CardHTML(const CardCatalogue& catalogue, std::string_view kind, int3
     return out;
 }
 
-std::string currentTimeText() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char buffer[128];
-    const size_t n = std::strftime(buffer, sizeof buffer, "%X", &local);
-    std::string text(buffer, n);
-    bool ascii = true;
-    for (char c : text)
-        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    if (ascii)
-        return text;
-    // A locale whose time format has non-ASCII text (21時03分40秒): bring it into
-    // the report's code page.
-    const char* codeset = nl_langinfo(CODESET);
-    iconv_t cd = iconv_open("CP932", codeset ? codeset : "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return utf8ToCp932(text);
-    std::string out(text.size() * 2 + 8, '\0');
-    char* src = text.data();
-    size_t srcLeft = text.size();
-    char* dst = out.data();
-    size_t dstLeft = out.size();
-    const size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-    iconv_close(cd);
-    if (r == static_cast<size_t>(-1))
-        return utf8ToCp932(text);
-    out.resize(out.size() - dstLeft);
-    return out;
-}
-
 BattleReport::BattleReport(const CardCatalogue& catalogue, ReportSink* sink)
-    : catalogue_(catalogue), sink_(sink), clock_(currentTimeText) {}
+    : catalogue_(catalogue), sink_(sink), clock_(&systemClock()) {}
 
 void BattleReport::WriteReportLine(std::string_view line) {
     if (sink_)
@@ -81,7 +46,7 @@ std::string BattleReport::headerLine() const {
         .append(text::HomePage)
         .append(text::HomePageClose)
         .append(text::HeaderResultLink)
-        .append(clock_ ? clock_() : std::string())
+        .append(clock_->timeOfDayText())
         .append(text::HeaderEnd);
     return out;
 }

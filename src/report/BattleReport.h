@@ -13,6 +13,7 @@
 namespace morvane {
 
 class CardCatalogue;
+class Clock;
 class ReportSink;
 
 // A card's name in bold in its side's colour, the font element left open for the
@@ -23,12 +24,8 @@ std::string CardHTML(const CardCatalogue& catalogue, std::string_view kind, int3
 void appendCardHTML(std::string& out, const CardCatalogue& catalogue, std::string_view kind, int32_t id,
                     std::string_view colour);
 
-// The current time of day in the locale's long time format, code page 932.
-std::string currentTimeText();
-
 class BattleReport {
 public:
-    using Clock = std::function<std::string()>;
     using ShowReport = std::function<void()>;
 
     // sink may be null: the battle then runs with the same state changes and draws
@@ -37,8 +34,9 @@ public:
 
     void setSink(ReportSink* sink) { sink_ = sink; }
     ReportSink* sink() const { return sink_; }
-    // The text between "make time[" and "]"; by default currentTimeText().
-    void setClock(Clock clock) { clock_ = std::move(clock); }
+    // Gives the text between "make time[" and "]": its time of day. The system clock
+    // by default; the clock must outlive the report.
+    void setClock(const Clock& clock) { clock_ = &clock; }
     // Called when a finished report is closed, to show it to the user.
     void setShowReport(ShowReport show) { show_ = std::move(show); }
 
@@ -61,7 +59,7 @@ private:
 
     const CardCatalogue& catalogue_;
     ReportSink* sink_;
-    Clock clock_;
+    const Clock* clock_;
     ShowReport show_;
 };
 

@@ -15,6 +15,7 @@
 
 namespace morvane {
 
+class Clock;
 class TrayShell;
 
 // The message boxes of the program. error() is what the application shows for a
@@ -57,8 +58,14 @@ struct Environment {
     // The checked state of the splash's hidden "Release" box: the shipped program is a
     // release build.
     bool releaseCheck = true;
-    // Seed of the battle's generator; the clock by default.
-    std::function<uint32_t()> clockSeed;
+    // The time: the report header, the generator's seed, the deck strength runs.
+    const Clock* clock = nullptr;
+    // The user's desktop folder, which holds the batch runner's default root; empty
+    // when the desktop has none.
+    QString desktopFolder;
+    // A battle still running after this many turns is ended as it stands, as the
+    // command line tool ends it: one in which nobody can act would run for ever.
+    long long maxTurns = 10000;
 };
 
 // Code page 932 bytes of cards, decks and messages, for display.

@@ -1,7 +1,7 @@
 #include "ui/StatsDialog.h"
 
+#include "common/Clock.h"
 #include "common/Errors.h"
-#include "common/Random.h"
 #include "common/Text.h"
 #include "stats/ResultText.h"
 #include "ui/Platform.h"
@@ -125,8 +125,9 @@ void StatsChart::paintEvent(QPaintEvent*) {
                              : QString::number(lengths.back().first));
 }
 
-StatsDialog::StatsDialog(const CardCatalogue& catalogue, std::function<Teams()> teams, QWidget* parent)
-    : QDialog(parent), catalogue_(catalogue), teams_(std::move(teams)) {
+StatsDialog::StatsDialog(const CardCatalogue& catalogue, std::function<Teams()> teams, const Clock& clock,
+                         QWidget* parent)
+    : QDialog(parent), catalogue_(catalogue), teams_(std::move(teams)), clock_(clock) {
     setObjectName(QStringLiteral("StatsDialog"));
     setWindowTitle(tr("Deck strength"));
     setModal(false);
@@ -185,7 +186,7 @@ void StatsDialog::start() {
         return;
     runCatalogue_ = catalogue_;
     runTeams_ = teams_();
-    seed_ = Random::clockSeed();
+    seed_ = clock_.timeSeed();
     cancel_ = false;
     result_.reset();
     Chart->clear();
@@ -292,7 +293,7 @@ void addDeckStrengthCommand(Tmain& window) {
         auto* dialog = window.findChild<StatsDialog*>(QStringLiteral("StatsDialog"));
         if (!dialog)
             dialog = new StatsDialog(
-                window.catalogue(), [&window] { return window.currentTeams(); }, &window);
+                window.catalogue(), [&window] { return window.currentTeams(); }, window.clock(), &window);
         dialog->show();
         dialog->raise();
         dialog->activateWindow();

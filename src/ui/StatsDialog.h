@@ -28,6 +28,7 @@ class QSpinBox;
 
 namespace morvane {
 
+class Clock;
 class Tmain;
 
 // The picture of a result: the win shares of both sides as one bar, and a histogram
@@ -51,7 +52,8 @@ class StatsDialog : public QDialog {
     Q_OBJECT
 public:
     // teams is asked for at every start: the selections as they stand then.
-    StatsDialog(const CardCatalogue& catalogue, std::function<Teams()> teams, QWidget* parent = nullptr);
+    StatsDialog(const CardCatalogue& catalogue, std::function<Teams()> teams, const Clock& clock,
+                QWidget* parent = nullptr);
     // Cancels a running computation and waits for its threads.
     ~StatsDialog() override;
 
@@ -87,6 +89,7 @@ private:
 
     const CardCatalogue& catalogue_;
     std::function<Teams()> teams_;
+    const Clock& clock_;
     // What a running computation reads; copied at its start and left alone until it ends.
     CardCatalogue runCatalogue_;
     Teams runTeams_;

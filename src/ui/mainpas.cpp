@@ -1,7 +1,10 @@
 #include "ui/mainpas.h"
 
+#include "batch/BatchRunner.h"
 #include "battle/Battle.h"
+#include "battle/PlayBattle.h"
 #include "cards/NumberRule.h"
+#include "common/Clock.h"
 #include "common/Errors.h"
 #include "common/Text.h"
 #include "report/ReportSink.h"
@@ -23,7 +26,6 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QTimer>
 
 namespace morvane {
@@ -97,9 +99,67 @@ QString statText(const cardRecordType& row) {
 
 } // namespace
 
+// The core's batch runner as this window plays it: the deck pair goes into the
+// selectors as a picked deck does (without touching the labels), the battle starts as
+// the battle button starts it, Timer1 plays its turns, and the report is read back
+// from the program folder.
+class Tmain::BatchFront : public BatchHost {
+public:
+    explicit BatchFront(Tmain& window) : w_(window) {}
+
+    std::string root() override { return QFile::encodeName(w_.SaverDir->text()).toStdString(); }
+
+    int lastFolder() override {
+        const QString text = w_.SvrDirMax->currentText();
+        bool ok = false;
+        const int last = text.toInt(&ok);
+        if (!ok)
+            throw ConversionError(utf8ToCp932(text.toStdString()));
+        return last;
+    }
+
+    void applyDecks(const DeckPair& decks) override {
+        applyDeckPair(decks, [this](int side, std::string_view line) { w_.DeckSet(side, line); });
+    }
+
+    void startBattle() override {
+        // A battle left halted by an earlier failure still holds its open report, and
+        // the battle button would go on in it.
+        if (w_.battle_ && w_.battle_->state().BattleRunning && !w_.Timer1->isActive())
+            w_.battle_->Abandon();
+        w_.startBattle();
+        w_.batchBattle_ = true;
+    }
+
+    BatchBattleState advanceBattle() override {
+        const BattleState& state = w_.battle_->state();
+        BatchBattleState seen;
+        seen.turns = state.TurnNo;
+        seen.winner = w_.battle_->winner();
+        if (w_.Timer1->isActive())
+            return seen;
+        w_.batchBattle_ = false;
+        // Stopped with the battle still running: a failing tick, which showed why.
+        seen.status = w_.capped_            ? BatchBattleState::Capped
+                      : state.BattleRunning ? BatchBattleState::Halted
+                                            : BatchBattleState::Ended;
+        return seen;
+    }
+
+    std::string finishedReport() override { return readFileBytes(w_.reportPath()); }
+
+private:
+    Tmain& w_;
+};
+
 Tmain::Tmain(const Environment& env, const Tstartup& startup, QWidget* parent)
     : QMainWindow(parent), env_(env), startup_(startup),
-      reportSink_(std::make_unique<FileReportSink>(env.programFolder / "battle.html")) {
+      reportSink_(std::make_unique<FileReportSink>(env.programFolder / "battle.html")),
+      batchFront_(std::make_unique<BatchFront>(*this)) {
+    BatchOptions options;
+    // The window passes over a root it cannot use folder by folder, as always.
+    options.stopOnBadRoot = false;
+    batchRunner_ = std::make_unique<BatchRunner>(*batchFront_, clock(), options);
     layOut();
     IconTray1->AfterLoad();
     FormCreate();
@@ -258,7 +318,7 @@ void Tmain::handle(const std::function<void()>& handler) {
 
 void Tmain::FormCreate() {
     handle([this] {
-        random_.setSeed(env_.clockSeed ? env_.clockSeed() : Random::clockSeed());
+        random_.setSeed(clock().timeSeed());
         loadCatalogue();
         loadDecks();
         SvrDirMax->setCurrentIndex(0);
@@ -421,6 +481,10 @@ void Tmain::SaveBtn1Click() {
     handle([this] { SaveList(1); });
 }
 
+const Clock& Tmain::clock() const {
+    return env_.clock ? *env_.clock : systemClock();
+}
+
 std::filesystem::path Tmain::reportPath() const {
     std::error_code ec;
     const std::filesystem::path path = env_.programFolder / "battle.html";
@@ -433,17 +497,22 @@ Battle& Tmain::battleEngine() {
     // stands, and the catalogue is complete once the window is created.
     if (!battle_) {
         battle_ = std::make_unique<Battle>(catalogue_, random_, reportSink_.get());
+        battle_->report().setClock(clock());
         battle_->report().setShowReport([this] { env_.opener->open(reportPath()); });
     }
     return *battle_;
 }
 
+void Tmain::startBattle() {
+    // A running or halted battle restarts with full HP and goes on in its report.
+    battleEngine().BattleBtnClick(currentTeams());
+    capped_ = false;
+    batchBattle_ = false;
+    Timer1->start();
+}
+
 void Tmain::BattleBtnClick() {
-    handle([this] {
-        // A running or halted battle restarts with full HP and goes on in its report.
-        battleEngine().BattleBtnClick(currentTeams());
-        Timer1->start();
-    });
+    handle([this] { startBattle(); });
 }
 
 void Tmain::Timer1Timer() {
@@ -451,8 +520,27 @@ void Tmain::Timer1Timer() {
         // Off for the whole tick: a tick never overlaps another, and one that fails
         // leaves the battle halted until the battle button resumes it.
         Timer1->stop();
-        if (battle_ && battle_->Timer1Timer())
+        if (!battle_)
+            return;
+        switch (playTurn(*battle_, env_.maxTurns)) {
+        case TurnResult::Running:
             Timer1->start();
+            break;
+        case TurnResult::Ended:
+            break;
+        case TurnResult::Capped:
+            capped_ = true;
+            // A batch battle is stored as it stands, like the command line tool's; the
+            // runner must not wait on a box.
+            if (!batchBattle_)
+                env_.messages->information(
+                    QStringLiteral("Morvane"),
+                    QStringLiteral("%1ターンを過ぎても決着がつかないため、戦闘を打ち切りました。\n"
+                                   "レポートはここまでの戦闘です: %2")
+                        .arg(env_.maxTurns)
+                        .arg(QFile::decodeName(reportPath().c_str())));
+            break;
+        }
     });
 }
 
@@ -486,8 +574,12 @@ void Tmain::AppEnd() {
     QCoreApplication::quit();
 }
 
-QString Tmain::defaultBatchRoot() {
-    return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation) + QStringLiteral("/ＭＯＲＶＡＮＥ/");
+QString Tmain::defaultBatchRoot() const {
+    // Without a desktop folder the root would be "/ＭＯＲＶＡＮＥ/", at the top of the
+    // file system.
+    if (env_.desktopFolder.isEmpty())
+        throw FolderError("desktop folder");
+    return env_.desktopFolder + QStringLiteral("/ＭＯＲＶＡＮＥ/");
 }
 
 void Tmain::SaverBtnClick() {
@@ -504,76 +596,31 @@ void Tmain::SaverTimerTimer() {
         // Off for the whole tick; a tick that stops the runner leaves it off, and the
         // next click starts a fresh scan.
         SaverTimer->stop();
-        try {
-            batchStep();
-        } catch (...) {
-            batchScan_.reset();
-            batchFolder_.reset();
-            throw;
-        }
-        if (!SaverTimer->isActive()) {
-            batchScan_.reset();
-            batchFolder_.reset();
-        }
-    });
-}
-
-void Tmain::batchStep() {
-    if (batchFolder_) {
-        const BattleState& state = battle_->state();
-        if (state.BattleRunning || state.ReportOpen) {
-            // Still running: look again soon. Halted by a failing tick, which has shown
-            // why, it would never end: the runner stops.
-            if (Timer1->isActive())
-                SaverTimer->start(BatchBattleCheckInterval);
+        if (!batchRunner_->busy() && battle_ && battle_->state().BattleRunning && Timer1->isActive()) {
+            // The user's own battle: the battle button would restart it in its open
+            // report, so a folder would get a mix of two battles. Wait for its end.
+            SaverTimer->start(BatchBattleCheckInterval);
             return;
         }
-        try {
-            copyBatchReport(reportPath(), *batchFolder_);
-        } catch (const IoError&) {
-            // The folder still lacks its report, so a later scan plays it again.
+        const BatchEvent event = batchRunner_->step();
+        switch (event.kind) {
+        case BatchEvent::Stopped:
+            if (event.error)
+                std::rethrow_exception(event.error);
+            return;
+        case BatchEvent::ScanFinished:
+            SaverTimer->start(BatchScanInterval);
+            return;
+        case BatchEvent::BattleStarted:
+        case BatchEvent::TurnPlayed:
+            SaverTimer->start(BatchBattleCheckInterval);
+            return;
+        default:
+            // A folder that cannot be made or looked into is passed over quietly.
+            SaverTimer->start(0);
+            return;
         }
-        batchFolder_.reset();
-    } else if (battle_ && battle_->state().BattleRunning && Timer1->isActive()) {
-        // The user's own battle: the battle button would restart it in its open
-        // report, so the folder would get a mix of two battles. Wait for its end.
-        SaverTimer->start(BatchBattleCheckInterval);
-        return;
-    }
-
-    if (!batchScan_) {
-        const QString text = SvrDirMax->currentText();
-        bool ok = false;
-        const int last = text.toInt(&ok);
-        if (!ok)
-            throw ConversionError(utf8ToCp932(text.toStdString()));
-        batchScan_.emplace(last);
-    }
-    // Read afresh for every folder: an edit takes effect at the next folder.
-    const auto root = [this] { return QFile::encodeName(SaverDir->text()).toStdString(); };
-    if (const std::optional<BatchFolder> folder = batchScan_->next(root)) {
-        startBatchBattle(*folder);
-        return;
-    }
-    batchScan_.reset();
-    SaverTimer->start(BatchScanInterval);
-}
-
-void Tmain::startBatchBattle(const BatchFolder& folder) {
-    const DeckPair pair = readDeckPair(folder);
-    // Set as from a saved deck, but the labels keep showing what the user had.
-    Deck0Set(pair.top);
-    Deck1Set(pair.bottom);
-    // A battle left halted by an earlier failure still holds its open report, and the
-    // battle button would go on in it.
-    if (battle_ && battle_->state().BattleRunning && !Timer1->isActive())
-        battle_->Abandon();
-    BattleBtn->click();
-    // A battle that cannot start has shown why; waiting for its end would never end.
-    if (!battle_ || !battle_->state().BattleRunning)
-        return;
-    batchFolder_ = folder;
-    SaverTimer->start(BatchBattleCheckInterval);
+    });
 }
 
 } // namespace morvane

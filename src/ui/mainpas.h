@@ -9,7 +9,6 @@
 // handler runs through runHandler, so a failure shows its message and leaves the
 // state as far as the handler got.
 
-#include "batch/BatchScan.h"
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
 #include "common/Random.h"
@@ -35,6 +34,7 @@ class QTimer;
 namespace morvane {
 
 class Battle;
+class BatchRunner;
 class FileReportSink;
 class TIconTray;
 class Tstartup;
@@ -94,18 +94,21 @@ public:
     void AppEnd();
 
     // The batch runner. A click points SaverDir at the default root and switches the
-    // runner on; each tick of SaverTimer goes on with the scan of the numbered folders
-    // under SaverDir, playing each ready folder's deck pair through the battle button
-    // and storing the report in the folder once the battle has ended. A failure shows
-    // its message and stops the runner until the next click.
+    // runner on; each tick of SaverTimer takes the core's runner one step further:
+    // a ready folder's deck pair is set in the selectors, its battle started through
+    // the battle button's engine and played by Timer1, its report stored in the folder
+    // once the battle has ended. A failure shows its message and stops the runner until
+    // the next click.
     void SaverBtnClick();
     void SaverTimerTimer();
     // The root folder a click sets: the user's desktop folder, then "ＭＯＲＶＡＮＥ/".
-    static QString defaultBatchRoot();
+    // Throws FolderError when the desktop has no folder.
+    QString defaultBatchRoot() const;
 
     // The battle of this window, once the battle button has made it; null before.
     const Battle* battle() const { return battle_.get(); }
     const CardCatalogue& catalogue() const { return catalogue_; }
+    const Clock& clock() const;
     std::filesystem::path reportPath() const;
 
     // Components, by the names the tests and the batch runner know them.
@@ -152,8 +155,8 @@ private:
     QPlainTextEdit* deckStore(int side) const { return side == 0 ? Memo2 : Memo3; }
     Battle& battleEngine();
     void handle(const std::function<void()>& handler);
-    void batchStep();
-    void startBatchBattle(const BatchFolder& folder);
+    // Starts a battle of the selected teams, as the battle button does.
+    void startBattle();
 
     const Environment& env_;
     const Tstartup& startup_;
@@ -162,10 +165,13 @@ private:
     std::array<DeckList, 2> decks_;
     std::unique_ptr<FileReportSink> reportSink_;
     std::unique_ptr<Battle> battle_;
-    // The batch runner between ticks: the scan under way, and the folder whose battle
-    // runs and is owed its report.
-    std::optional<BatchScan> batchScan_;
-    std::optional<BatchFolder> batchFolder_;
+    // The battle timer stopped the last battle at the turn cap.
+    bool capped_ = false;
+    // The battle under way was started by the batch runner.
+    bool batchBattle_ = false;
+    class BatchFront;
+    std::unique_ptr<BatchFront> batchFront_;
+    std::unique_ptr<BatchRunner> batchRunner_;
     bool ending_ = false;
 };
 

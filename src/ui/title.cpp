@@ -1,7 +1,7 @@
 #include "ui/title.h"
 
+#include "common/Clock.h"
 #include "common/Paths.h"
-#include "common/Random.h"
 #include "ui/Logpas.h"
 #include "ui/SysCtrls.h"
 #include "ui/mainpas.h"
@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <memory>
@@ -173,7 +174,8 @@ int ProgramEntry(int argc, char** argv) {
     env.opener = &opener;
     env.trayShell = &trayShell;
     env.version = &version;
-    env.clockSeed = &Random::clockSeed;
+    env.clock = &systemClock();
+    env.desktopFolder = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
 
     Tstartup startup(env);
     std::unique_ptr<Tmain> main;

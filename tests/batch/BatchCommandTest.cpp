@@ -4,15 +4,20 @@
 #include "battle/PlayBattle.h"
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
+#include "common/Clock.h"
 #include "common/Random.h"
 #include "report/ReportSink.h"
 
 #include "batch/BatchTesting.h"
+#include "support/Process.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <map>
 #include <spawn.h>
+#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <vector>
@@ -31,8 +36,8 @@ struct Ran {
 class BatchCommandTest : public BatchFolderTest {
 protected:
     // Starts morvane-cli batch on the test root, catalogue, seed and time, with stdout
-    // and stderr going to files.
-    pid_t start(std::vector<std::string> more = {}) {
+    // and stderr going to files named after `name`.
+    pid_t start(std::vector<std::string> more = {}, const std::string& name = "") {
         std::vector<std::string> args{std::string(MORVANE_PROGRAM_DIR) + "/morvane-cli", "batch", root.string()};
         args.insert(args.end(), {"--cards", cards.string(), "--seed", "7", "--time", "12:00:00"});
         args.insert(args.end(), more.begin(), more.end());
@@ -42,18 +47,19 @@ protected:
         argv.push_back(nullptr);
         posix_spawn_file_actions_t files;
         posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 1, (base / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&files, 2, (base / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const fs::path out = base / (name + "out"), err = base / (name + "err");
+        posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         pid_t pid = -1;
         EXPECT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&files);
         return pid;
     }
-    Ran finish(pid_t pid) {
+    Ran finish(pid_t pid, const std::string& name = "") {
         int status = 0;
         waitpid(pid, &status, 0);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), readAll(base / "out"),
-                readAll(base / "err")};
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), readAll(base / (name + "out")),
+                readAll(base / (name + "err"))};
     }
     Ran run(std::vector<std::string> more = {}) { return finish(start(std::move(more))); }
 };
@@ -77,7 +83,8 @@ TEST_F(BatchCommandTest, BattlesShareOneGeneratorInFolderOrderAndEachFolderGetsI
     for (int n : {0, 2}) {
         MemoryReportSink sink;
         Battle battle(catalogue, random, &sink);
-        battle.report().setClock([] { return std::string("12:00:00"); });
+        const FixedClock clock("12:00:00");
+        battle.report().setClock(clock);
         Teams teams;
         Deck0Set(n == 0 ? TopDeck : OtherTopDeck, teams, catalogue);
         Deck1Set(n == 0 ? BottomDeck : OtherBottomDeck, teams, catalogue);
@@ -145,6 +152,79 @@ TEST_F(BatchCommandTest, WatchPlaysDecksDroppedLaterAndEndsCleanlyOnInterrupt) {
     EXPECT_EQ(watched.status, 0) << watched.err;
     EXPECT_EQ(watched.out.substr(0, 5), "0000 ");
     EXPECT_EQ(watched.out.find("\n0001 "), watched.out.find('\n')) << watched.out;
+}
+
+TEST_F(BatchCommandTest, TwoRunsOnOneRootPlayEveryFolderOnceAndPrintTheBattleTheyStored) {
+    constexpr int Folders = 60;
+    for (int n = 0; n < Folders; ++n)
+        dropDecks(n, n % 2 ? TopDeck : OtherTopDeck, n % 3 ? BottomDeck : OtherBottomDeck);
+    const std::vector<std::string> options{"--last", std::to_string(Folders - 1)};
+    const pid_t first = start(options, "a");
+    const pid_t second = start(options, "b");
+    const Ran a = finish(first, "a"), b = finish(second, "b");
+    ASSERT_EQ(a.status, 0) << a.err;
+    ASSERT_EQ(b.status, 0) << b.err;
+
+    std::map<std::string, int> printed;
+    const std::string turnHeading = "\x83^\x81[\x83\x93</b>"; // ターン</b>, once per turn
+    for (const std::string& out : {a.out, b.out}) {
+        std::istringstream lines(out);
+        for (std::string line; std::getline(lines, line);) {
+            const std::string name = line.substr(0, 4);
+            ++printed[name];
+            const std::string html = report(std::stoi(name));
+            size_t headings = 0;
+            for (size_t at = html.find(turnHeading); at != std::string::npos; at = html.find(turnHeading, at + 1))
+                ++headings;
+            EXPECT_EQ(line.substr(line.find("turns=")), "turns=" + std::to_string(headings))
+                << "the line agrees with the report that stayed";
+        }
+    }
+    for (int n = 0; n < Folders; ++n) {
+        EXPECT_EQ(printed[batchName(n)], 1) << "folder " << n;
+        EXPECT_EQ(filesIn(n), 2u) << "deck.dat and battle.html, no claim left";
+    }
+}
+
+TEST_F(BatchCommandTest, RootsAndFoldersThatCannotBeUsedAreSaidNotPassedOverInSilence) {
+    writeAll(base / "plain", "a file");
+    for (const fs::path& bad : {base / "plain", base / "plain" / "below"}) {
+        root = bad;
+        const Ran refused = run();
+        EXPECT_EQ(refused.status, 2) << bad;
+        EXPECT_EQ(refused.err.rfind("morvane-cli: " + bad.string(), 0), 0u) << refused.err;
+        EXPECT_EQ(refused.err.find('\n'), refused.err.size() - 1) << "one line";
+    }
+
+    root = base / "runs";
+    dropDecks(0, TopDeck, BottomDeck);
+    writeAll(folder(1), "a file where folder 0001 belongs");
+    fs::create_directories(folder(2));
+    fs::create_symlink("deck.dat", folder(2) / "deck.dat");
+    dropDecks(3, TopDeck, BottomDeck);
+    const Ran passed = run({"--last", "3"});
+    EXPECT_EQ(passed.status, 0) << passed.err;
+    EXPECT_EQ(passed.out.substr(0, 5), "0000 ");
+    EXPECT_NE(passed.out.find("\n0003 "), std::string::npos) << passed.out;
+    EXPECT_NE(passed.err.find("morvane-cli: " + folder(1).string()), std::string::npos) << passed.err;
+    EXPECT_NE(passed.err.find("morvane-cli: " + (folder(2) / "deck.dat").string()), std::string::npos) << passed.err;
+    EXPECT_EQ(std::count(passed.err.begin(), passed.err.end(), '\n'), 2) << "one line for each";
+}
+
+TEST_F(BatchCommandTest, AReportThatCannotBeStoredStopsTheRunWithStatusOne) {
+    dropDecks(0, TopDeck, BottomDeck);
+    dropDecks(1, TopDeck, BottomDeck);
+    // Files of at most 2 KB: the claim fits, the report does not. A process that may
+    // write no more gets an error on the write, not the end of the program.
+    const test::ProgramRun full = test::runProgram(
+        "/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 4; exec \"$0\" batch \"$1\" --cards \"$2\" --seed 7",
+                    std::string(MORVANE_PROGRAM_DIR) + "/morvane-cli", root.string(), cards.string()});
+    EXPECT_EQ(full.status, 1) << full.err;
+    EXPECT_EQ(full.out, "");
+    EXPECT_EQ(full.err.rfind("morvane-cli: " + folder(0).string(), 0), 0u) << full.err;
+    EXPECT_EQ(full.err.find('\n'), full.err.size() - 1) << "said once";
+    EXPECT_EQ(filesIn(0), 1u) << "no report, no temporary file, no claim";
+    EXPECT_FALSE(hasReport(1)) << "the run stops at the folder";
 }
 
 } // namespace

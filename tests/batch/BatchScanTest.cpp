@@ -12,11 +12,12 @@ namespace {
 
 using BatchScanTest = BatchFolderTest;
 
+// Ready folders by number; a folder passed over for a problem counts as -1 - number.
 std::vector<int> readyFolders(int last, const std::string& root) {
     BatchScan scan(last);
     std::vector<int> numbers;
-    while (auto folder = scan.next(root))
-        numbers.push_back(folder->number);
+    while (auto found = scan.next(root))
+        numbers.push_back(found->problem ? -1 - found->folder.number : found->folder.number);
     EXPECT_EQ(scan.scanned(), last + 1);
     return numbers;
 }
@@ -41,10 +42,13 @@ TEST_F(BatchScanTest, FirstScanCreatesTheFoldersAndLaterScansFindReadyOnesInOrde
     fs::remove(folder(2) / "battle.html");
     EXPECT_EQ(readyFolders(5, rootText()), (std::vector<int>{1, 2, 3, 5})) << "a deleted report is played again";
 
-    writeAll(base / "battle.html", "<html>\r\n");
-    copyBatchReport(base / "battle.html", {2, rootText() + "0002/"});
+    writeAll(folder(2) / ".battle.html.12345.tmp", "left by a killed runner");
+    writeAll(folder(2) / ".deck.dat.1.tmp", "someone else's");
+    removeStaleReportFiles({2, rootText() + "0002/"});
+    EXPECT_EQ(filesIn(2), 2u) << "only the report's temporary files go";
+    storeBatchReport({2, rootText() + "0002/"}, "<html>\r\n");
     EXPECT_EQ(report(2), "<html>\r\n");
-    EXPECT_EQ(filesIn(2), 2u) << "no temporary file is left beside deck.dat and battle.html";
+    EXPECT_EQ(filesIn(2), 3u) << "no temporary file is left beside deck.dat and battle.html";
     EXPECT_EQ(readyFolders(5, rootText()), (std::vector<int>{1, 3, 5}));
 }
 
@@ -60,10 +64,22 @@ TEST_F(BatchScanTest, RootTextIsAskedPerFolderAndOnlyUnusableRootsStopTheScan) {
     EXPECT_THROW(BatchScan(1).next("no-such-folder-for-morvane-tests/"), FolderError);
     EXPECT_FALSE(fs::exists("no-such-folder-for-morvane-tests"));
 
+    // Folders that cannot be made or looked into are handed back with the reason, for
+    // the caller to pass over.
     writeAll(base / "plain-file", "not a folder");
-    BatchScan blocked(1);
-    EXPECT_FALSE(blocked.next((base / "plain-file").string() + "/")) << "uncreatable folders are passed over";
-    EXPECT_TRUE(blocked.finished());
+    EXPECT_EQ(readyFolders(1, (base / "plain-file").string() + "/"), (std::vector<int>{-1, -2}));
+    dropDecks(1, TopDeck, BottomDeck);
+    fs::remove_all(folder(0));
+    writeAll(folder(0), "a file where folder 0000 belongs");
+    fs::create_directories(folder(2));
+    fs::create_symlink("deck.dat", folder(2) / "deck.dat");
+    EXPECT_EQ(readyFolders(2, rootText()), (std::vector<int>{-1, 1, -3}));
+    BatchScan looping(2);
+    std::optional<ScannedFolder> found;
+    while ((found = looping.next(rootText())) && found->folder.number != 2) {
+    }
+    ASSERT_TRUE(found && found->problem);
+    EXPECT_THROW(std::rethrow_exception(found->problem), IoError) << "a link loop is not a missing deck pair";
 }
 
 TEST_F(BatchScanTest, OneLineDeckFailsOnTheBottomSideAfterTheTopSideWasSet) {

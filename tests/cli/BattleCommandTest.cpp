@@ -5,6 +5,7 @@
 #include "battle/PlayBattle.h"
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
+#include "common/Clock.h"
 #include "common/Random.h"
 #include "common/Text.h"
 #include "report/ReportSink.h"
@@ -61,7 +62,8 @@ TEST_F(BattleCommand, PlaysTheSameBattleAsTheEngineAndPrintsOneLine) {
     Random random(4242);
     MemoryReportSink sink;
     Battle engine(catalogue, random, &sink);
-    engine.report().setClock([] { return std::string("12:00:00"); });
+    const FixedClock clock("12:00:00");
+    engine.report().setClock(clock);
     const BattleOutcome outcome = playBattle(engine, teams, 10000);
 
     EXPECT_EQ(run.out, std::string("winner=") + (outcome.winner == 0 ? "top" : "bottom") +

@@ -2,10 +2,12 @@
 // line rules of text files, the byte-level path helpers and the generator.
 
 #include "cards/NumberRule.h"
+#include "common/Clock.h"
 #include "common/Errors.h"
 #include "common/Paths.h"
 #include "common/Random.h"
 #include "common/Text.h"
+#include "support/Process.h"
 #include "support/TestCards.h"
 
 #include <gtest/gtest.h>
@@ -67,8 +69,8 @@ TEST(TextLines, EndAtCrCrLfOrLoneLfStopAtByte26AndSkipEmptyLines) {
 }
 
 TEST(TextFiles, AtomicWriteReplacesWholeAndFailsWithoutTouchingTheOldFile) {
-    const auto dir = std::filesystem::temp_directory_path() / ("morvane-text-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    const test::TempFolder folder;
+    const auto& dir = folder.path();
     const auto file = dir / "Deck0.dat";
     writeFileAtomic(file, "one\r\n");
     writeFileAtomic(file, "two\r\n");
@@ -78,12 +80,7 @@ TEST(TextFiles, AtomicWriteReplacesWholeAndFailsWithoutTouchingTheOldFile) {
     EXPECT_EQ(findFileNoCase(dir, "deck1.dat"), dir / "deck1.dat");
     EXPECT_THROW(writeFileAtomic(dir / "missing" / "x.dat", "x"), IoError);
     EXPECT_THROW(readFileBytes(dir / "nothing.dat"), FileNotFoundError);
-    try {
-        readFileBytes(dir / "nothing.dat");
-    } catch (const FileNotFoundError& e) {
-        EXPECT_EQ(e.message(), test::sjis("ﾌｧｲﾙが見つかりません"));
-    }
-    std::filesystem::remove_all(dir);
+    EXPECT_EQ(FileNotFoundError("x").message(), test::sjis("ﾌｧｲﾙが見つかりません"));
 }
 
 TEST(Cp932, ConvertsBothWaysAndNeverThrowsOnBrokenBytes) {
@@ -94,6 +91,12 @@ TEST(Cp932, ConvertsBothWaysAndNeverThrowsOnBrokenBytes) {
                                      "B");
     EXPECT_EQ(cp932ToUtf8("ab\x81"), "ab\xef\xbf\xbd"); // a lead byte cut off at the end
     EXPECT_EQ(utf8ToCp932("é😀x"), "??x");               // one mark per character it lacks
+
+    // A converter the system lacks fails at once, rather than pass text on unchanged.
+    EXPECT_THROW(TextConverter("CP932", "NO-SUCH-ENCODING", "?"), std::runtime_error);
+    TextConverter latin("UTF-8", "ISO-8859-1", "?");
+    EXPECT_EQ(latin("caf\xe9"), "café");
+    EXPECT_EQ(latin("\xe9t\xe9"), "été") << "each text starts afresh";
 }
 
 TEST(Paths, DirectoryPartEndsAtTheLastSeparatorByteEvenInsideADoubleByteCharacter) {
@@ -124,5 +127,5 @@ TEST(Random, IsTheFixedLinearCongruentialSequence) {
     EXPECT_EQ(random.seed(), 2884733762u);
     Random wide(12345);
     EXPECT_EQ(wide(4294967295u), 1655067933u);
-    EXPECT_LT(Random::clockSeed(), 86400000u);
+    EXPECT_LT(systemClock().timeSeed(), 86400000u);
 }

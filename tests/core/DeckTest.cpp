@@ -74,8 +74,8 @@ TEST(DeckLine, ABadColumnKeepsTheSelectionsSetBeforeIt) {
 }
 
 TEST(DeckFile, AddSaveAndLoadGiveBackTheSameLinesAndEntries) {
-    const auto dir = std::filesystem::temp_directory_path() / ("morvane-deck-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    const test::TempFolder folder;
+    const auto& dir = folder.path();
     // A file written on Linux with lone LF ends, and text after a list number.
     writeFileAtomic(dir / "deck0.dat", "V001C001C002C003C004C005C006C007C008:000 mine\n\nV002C001:001\n");
     DeckList list = DeckList::load(deckFilePath(dir, 0));
@@ -94,7 +94,6 @@ TEST(DeckFile, AddSaveAndLoadGiveBackTheSameLinesAndEntries) {
     EXPECT_EQ(again.entries(), list.entries());
 
     EXPECT_THROW(DeckList::load(deckFilePath(dir, 1)), FileNotFoundError);
-    std::filesystem::remove_all(dir);
 }
 
 TEST(DeckFile, EmptyListAddsEntryZeroThenOne) {

@@ -5,6 +5,7 @@
 #include "battle/Battle.h"
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
+#include "common/Clock.h"
 #include "common/Errors.h"
 #include "common/Random.h"
 #include "common/Text.h"
@@ -211,8 +212,9 @@ TEST(FileReportSink, ABattleHaltedByACardColumnLeavesItsReportAsItStood) {
     catalogue.loadBytes(cardFile({Card{.id = 1}.line(), Card{.id = 2, .power = "zz"}.line(), Vehicle{.id = 1}.line()}));
     Random random(1);
     FileReportSink sink(file);
+    const FixedClock clock("12:00:00");
     Battle battle(catalogue, random, &sink);
-    battle.report().setClock([] { return std::string("12:00:00"); });
+    battle.report().setClock(clock);
     Teams teams;
     Deck0Set("V001C001C001C001C001C001C001C001C001", teams, catalogue);
     Deck1Set("V001C002C002C002C002C002C002C002C002", teams, catalogue);

@@ -6,6 +6,7 @@
 #include "battle/PlayBattle.h"
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
+#include "common/Clock.h"
 #include "common/Random.h"
 #include "common/Text.h"
 #include "report/ReportSink.h"
@@ -31,12 +32,12 @@ struct Case {
 };
 
 const Case Cases[] = {
-    {"seed-1.html", "V001C003C011C012C007C021C019C020C005:000", "V004C018C016C024C022C025C039C044C002:000", 1, 0, 0},
-    {"seed-7.html", "V001C003C011C012C007C021C019C020C005:000", "V004C018C016C024C022C025C039C044C002:000", 7, 0, 0},
+    {"seed-1.html", "V001C003C011C012C007C021C019C020C005:000", "V004C018C016C024C022C025C039C044C002:000", 1, 0, 18},
+    {"seed-7.html", "V001C003C011C012C007C021C019C020C005:000", "V004C018C016C024C022C025C039C044C002:000", 7, 0, 18},
     {"seed-max.html", "V001C003C011C012C007C021C019C020C005:000", "V004C018C016C024C022C025C039C044C002:000",
-     4294967295u, 0, 0},
+     4294967295u, 1, 31},
     {"pair-2-seed-99.html", "V002C030C038C023C043C027C036C026C014:001", "V005C002C003C042C015C008C012C019C011:003", 99,
-     0, 0},
+     1, 27},
 };
 
 } // namespace
@@ -53,7 +54,8 @@ TEST(GoldenReport, WholeBattlesMatchTheirPinnedReportsByteForByte) {
         Random random(c.seed);
         MemoryReportSink sink;
         Battle battle(catalogue, random, &sink);
-        battle.report().setClock([] { return std::string("00:00:00"); });
+        const FixedClock clock("00:00:00");
+        battle.report().setClock(clock);
         const BattleOutcome outcome = playBattle(battle, teams, 10000);
         ASSERT_FALSE(outcome.capped);
         const std::filesystem::path file = Golden / c.file;
@@ -61,8 +63,10 @@ TEST(GoldenReport, WholeBattlesMatchTheirPinnedReportsByteForByte) {
             writeFileAtomic(file, sink.text());
         const std::string expected = readFileBytes(file);
         EXPECT_TRUE(sink.text() == expected) << "report differs from " << file;
+        EXPECT_EQ(outcome.winner, c.winner);
+        EXPECT_EQ(outcome.turns, c.turns);
         // The closing lines name the side whose vehicle survived.
-        const std::string result = outcome.winner == 0 ? "<font color=\"Blue\">" : "<font color=\"Red\">";
+        const std::string result = c.winner == 0 ? "<font color=\"Blue\">" : "<font color=\"Red\">";
         EXPECT_NE(expected.find("<a name=\"end\">\r\n" + result), std::string::npos);
         EXPECT_EQ(expected.substr(expected.size() - 6), "</a>\r\n");
     }

@@ -56,34 +56,35 @@ TEST_F(TurnLoop, TheFirstTickOpensTheReportWithItsHeadThenPlaysTurnOne) {
 
 TEST_F(TurnLoop, FormationsComeFromTwoDrawsTopFirstOrFromALock) {
     load({Idle});
-    start();
-    Random expected(random.seed());
-    battle->Timer1Timer();
-    const int32_t table[2][4][3] = {{{3, 2, 1}, {1, 4, 6}, {8, 5, 3}, {6, 7, 8}},
-                                    {{11, 12, 13}, {16, 14, 11}, {13, 15, 18}, {18, 17, 16}}};
-    const uint32_t f0 = expected(40) / 10;
-    const uint32_t f1 = expected(40) / 10;
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(state().Front[1 + i], table[0][f0][i]);
-        EXPECT_EQ(state().Front[4 + i], table[1][f1][i]);
+    using Front = std::array<int32_t, 7>;
+    // Seeds whose two draws give each formation once on each side; the first draw is
+    // the top side's (drawn the other way round, seed 1 would put 18, 17, 16 on top).
+    const std::pair<uint32_t, Front> cases[] = {
+        {1, {0, 3, 2, 1, 18, 17, 16}},
+        {9, {0, 1, 4, 6, 16, 14, 11}},
+        {17, {0, 8, 5, 3, 11, 12, 13}},
+        {26, {0, 6, 7, 8, 13, 15, 18}},
+    };
+    for (const auto& [seed, front] : cases) {
+        start();
+        random.setSeed(seed);
+        battle->Timer1Timer();
+        EXPECT_EQ(state().Front, front) << "seed " << seed;
     }
 
     // A locked top side keeps formation 2 and only the bottom side draws.
     sink.open();
     state().DeckLock = {2, 9};
-    expected.setSeed(random.seed());
+    random.setSeed(1);
     battle->Timer1Timer();
-    EXPECT_EQ(state().Front[1], 8);
-    EXPECT_EQ(state().Front[2], 5);
-    EXPECT_EQ(state().Front[3], 3);
-    EXPECT_EQ(state().Front[4], table[1][expected(40) / 10][0]);
+    EXPECT_EQ(state().Front, (Front{0, 8, 5, 3, 11, 12, 13})) << "the bottom side takes the first draw";
     EXPECT_EQ(lines().at(18), "上はデッキの回転を止められている<br>");
     EXPECT_EQ(state().DeckLock[0], 9);
 
     battle->ApplyFormation(1, 3);
-    EXPECT_EQ(state().Front, (std::array<int32_t, 7>{0, 1, 4, 6, 18, 17, 16}));
+    EXPECT_EQ(state().Front, (Front{0, 1, 4, 6, 18, 17, 16}));
     battle->ApplyFormation(4, -1);
-    EXPECT_EQ(state().Front, (std::array<int32_t, 7>{0, 1, 4, 6, 18, 17, 16}));
+    EXPECT_EQ(state().Front, (Front{0, 1, 4, 6, 18, 17, 16})) << "no such formation: the front stays";
 }
 
 TEST_F(TurnLoop, ALockPlacedInATurnKeepsThatSidesFormationForExactlyTheNextTurn) {
@@ -121,28 +122,32 @@ TEST_F(TurnLoop, FasterFrontCharactersActFirstAndEqualSpeedsInDrawnOrder) {
           Card{.id = 5, .sp = " 9", .lock = "自", .count = "00", .name = "四"},
           Card{.id = 6, .sp = " 3", .lock = "自", .count = "00", .name = "五"},
           Card{.id = 7, .sp = "25", .lock = "自", .count = "00", .name = "六"}});
-    // Formation 0 on both sides: positions 1-6 are slots 3, 2, 1, 11, 12, 13.
-    start({{3, 2}, {2, 3}, {1, 4}, {11, 5}, {12, 6}, {13, 7}});
-    state().DeckLock = {0, 0};
-    Random expected(random.seed());
-    battle->Timer1Timer();
-
-    const std::string names[7] = {"", "一", "二", "三", "四", "五", "六"};
-    Lines want;
-    for (std::vector<int> list : {std::vector<int>{2, 4}, std::vector<int>{1, 3}, std::vector<int>{5}}) {
-        while (!list.empty()) {
-            const uint32_t r = expected(static_cast<uint32_t>(list.size()));
-            const int p = list[r];
-            want.push_back((p <= 3 ? blue(names[p]) : red(names[p])) + "は、味方のデッキを固定した<br>");
-            list.erase(list.begin() + r);
-        }
+    // Locked in formation 0 on both sides, so no formation is drawn: positions 1-6 are
+    // slots 3, 2, 1, 11, 12, 13.
+    auto order = [&](uint32_t seed) {
+        start({{3, 2}, {2, 3}, {1, 4}, {11, 5}, {12, 6}, {13, 7}});
+        state().DeckLock = {0, 0};
+        random.setSeed(seed);
+        battle->Timer1Timer();
+        const Lines all = lines();
+        EXPECT_EQ(all.at(21), "上はデッキの回転を止められている<br>");
+        EXPECT_EQ(all.at(22), "下はデッキの回転を止められている<br>");
+        std::string actors;
+        for (auto line = all.begin() + 23; line != all.end(); ++line)
+            actors += line->substr(line->find('>') + 1, 3); // the name after the colour tag
+        return actors;
+    };
+    // Speed 9 before 7 before 3; speed 25 never acts; equal speeds in drawn order,
+    // one draw for each pick, even the last of a speed.
+    const std::pair<uint32_t, std::string> cases[] = {
+        {0, "二四三一五"}, {997, "二四一三五"}, {1994, "四二三一五"}, {2991, "四二一三五"}};
+    for (const auto& [seed, actors] : cases) {
+        EXPECT_EQ(order(seed), actors) << "seed " << seed;
+        Random fiveDraws(seed);
+        for (int draw = 0; draw < 5; ++draw)
+            fiveDraws(2);
+        EXPECT_EQ(random.seed(), fiveDraws.seed()) << "seed " << seed;
     }
-    const Lines all = lines();
-    ASSERT_GE(all.size(), 23u);
-    EXPECT_EQ(all[21], "上はデッキの回転を止められている<br>");
-    EXPECT_EQ(all[22], "下はデッキの回転を止められている<br>");
-    EXPECT_EQ(Lines(all.begin() + 23, all.end()), want);
-    EXPECT_EQ(random.seed(), expected.seed());
 }
 
 TEST_F(TurnLoop, NobodyWhoCanActMeansEndlessTurnsOfHeadingsAndFronts) {

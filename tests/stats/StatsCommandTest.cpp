@@ -65,7 +65,8 @@ TEST(StatsCommand, BattleSeedReplaysEachBattleOfTheRun) {
     // Battles 0 to 5 of seed 777, each replayed with its report by the battle command,
     // must add up to what stats counted; and battle 5 alone is the difference of runs
     // of 6 and 5 battles.
-    const std::string report = (std::filesystem::temp_directory_path() / "morvane-stats-replay.html").string();
+    const test::TempFolder folder;
+    const std::string report = (folder / "replay.html").string();
     const int battles = 6;
     int topWins = 0, bottomWins = 0, turns = 0, lastWinner = -1, lastTurns = 0;
     for (int i = 0; i < battles; ++i) {
@@ -103,7 +104,8 @@ TEST(StatsCommand, RefusesBadOptionsWithStatus2) {
 TEST(LeagueCommand, PlaysEveryPairBothWaysRoundAsStatsWould) {
     const std::string a = firstDeckLine(0), b = firstDeckLine(1);
     const std::string quotedA = "'" + cp932ToUtf8(a) + "'", quotedB = "'" + cp932ToUtf8(b) + "'";
-    const std::filesystem::path decks = std::filesystem::temp_directory_path() / "morvane-league-test.dat";
+    const test::TempFolder folder;
+    const std::filesystem::path decks = folder / "league.dat";
     {
         std::ofstream out(decks, std::ios::binary);
         out << a << "\r\n" << b << "\r\n";
@@ -138,9 +140,8 @@ TEST(LeagueCommand, PlaysEveryPairBothWaysRoundAsStatsWould) {
         std::ofstream out(decks, std::ios::binary);
         out << a << "\r\n";
     }
-    EXPECT_EQ(run("league --decks " + decks.string()).status, 2);
     EXPECT_EQ(single.status, 0);
-    std::filesystem::remove(decks);
+    EXPECT_EQ(run("league --decks " + decks.string()).status, 2);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -68,9 +69,8 @@ TEST(DeckStrengthDialog, CountsWhatTheCoreCountsForTheTeamsShownAtItsStart) {
 
     // The picture starts with the top side's share in its colour.
     const QImage picture = dialog->Chart->grab().toImage();
-    if (expected.topWins * 10 > expected.battles) {
-        EXPECT_EQ(picture.pixelColor(12, 12), QColor(40, 70, 220));
-    }
+    ASSERT_GT(expected.topWins * 10, expected.battles) << "the top side's share is wide enough to see";
+    EXPECT_EQ(picture.pixelColor(12, 12), QColor(40, 70, 220));
 
     // The next run reads the edited teams.
     dialog->BattleCount->setValue(10);
@@ -115,5 +115,7 @@ TEST(DeckStrengthDialog, CancelStopsTheRunAndLeavesTheWindowUsable) {
     p.main->findChild<QComboBox*>(QStringLiteral("C12"))->setCurrentIndex(0);
     dialog->StartBtn->click();
     EXPECT_TRUE(dialog->running());
+    const QPointer<StatsDialog> watched(dialog);
     p.main.reset();
+    EXPECT_TRUE(watched.isNull());
 }

@@ -5,6 +5,7 @@
 #include "battle/Battle.h"
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
+#include "common/Clock.h"
 #include "common/Random.h"
 #include "report/ReportSink.h"
 #include "support/TestCards.h"
@@ -37,7 +38,7 @@ protected:
             lines.push_back(v.line());
         catalogue.loadBytes(cardFile(lines));
         battle = std::make_unique<Battle>(catalogue, random, &sink);
-        battle->report().setClock([] { return std::string("12:34:56"); });
+        battle->report().setClock(clock);
     }
 
     // Starts a battle with the given cards by slot (others: filler, vehicles 1 and 2),
@@ -75,6 +76,7 @@ protected:
         return out;
     }
 
+    FixedClock clock{"12:34:56"};
     CardCatalogue catalogue;
     Random random{1};
     MemoryReportSink sink;

@@ -1,5 +1,6 @@
-// The batch runner of the main window, driven by its timer; each folder's report is
-// compared with the engine's battles played from the same generator stream.
+// The batch runner of the main window, its timers' ticks played by hand in the order
+// they would come; each folder's report is compared with the engine's battles played
+// from the same generator stream.
 
 #include "UiTestSupport.h"
 
@@ -64,8 +65,22 @@ std::vector<QString> labelTexts(const Tmain& main) {
     return texts;
 }
 
-bool waitFor(const std::function<bool()>& done) {
-    return QTest::qWaitFor(done, 60000);
+// Ticks the window's timers by hand until done(): the battle timer while it is on
+// (it ticks fifty times a second), else the runner's. Fails when both are off first.
+bool drive(const Program& p, const std::function<bool()>& done) {
+    for (int tick = 0; tick < 100000 && !done(); ++tick) {
+        if (p.main->Timer1->isActive())
+            p.main->Timer1Timer();
+        else if (p.main->SaverTimer->isActive())
+            p.main->SaverTimerTimer();
+        else
+            break;
+    }
+    return done();
+}
+
+bool idle(const Program& p) {
+    return drive(p, [&] { return !p.main->Timer1->isActive() && !p.main->SaverTimer->isActive(); });
 }
 
 } // namespace
@@ -73,19 +88,13 @@ bool waitFor(const std::function<bool()>& done) {
 TEST(BatchRunner, ScansTheDesktopFolderAndPlaysReadyFoldersInOrderEachWithItsOwnReport) {
     ProgramFolder folder;
     folder.writeStandard();
-    QTemporaryDir home;
-    const QByteArray oldHome = qgetenv("HOME");
-    qputenv("HOME", home.path().toUtf8());
-    writeFile(fs::path(home.path().toStdString()) / ".config/user-dirs.dirs",
-              "XDG_DESKTOP_DIR=\"$HOME/デスクトップ\"\n");
     Program p(folder.path());
     const std::vector<QString> labels = labelTexts(*p.main);
-    const fs::path root = fs::path(home.path().toStdString()) / "デスクトップ/ＭＯＲＶＡＮＥ";
+    const fs::path root = fs::path(p.desktop.path().toStdString()) / "ＭＯＲＶＡＮＥ";
 
     p.find<QPushButton>("SaverBtn")->click();
-    qputenv("HOME", oldHome);
     EXPECT_EQ(p.main->SaverDir->text(), QString::fromStdString(root.string()) + "/");
-    ASSERT_TRUE(waitFor([&] { return fs::is_directory(root / "0001"); }));
+    ASSERT_TRUE(drive(p, [&] { return fs::is_directory(root / "0001"); }));
     EXPECT_TRUE(fs::is_directory(root / "0000"));
     EXPECT_FALSE(fs::exists(root / "0002"));
 
@@ -95,7 +104,7 @@ TEST(BatchRunner, ScansTheDesktopFolderAndPlaysReadyFoldersInOrderEachWithItsOwn
     writeFile(root / "0003/deck.dat", crlf({First.first, First.second}));
     writeFile(root / "0003/battle.html", "kept");
     p.main->SvrDirMax->setCurrentIndex(1);
-    ASSERT_TRUE(waitFor([&] { return fs::exists(root / "0001/battle.html") && fs::is_directory(root / "0005"); }));
+    ASSERT_TRUE(drive(p, [&] { return fs::exists(root / "0001/battle.html") && fs::is_directory(root / "0005"); }));
 
     EXPECT_EQ(folderReport(root / "0000"), engineReport(folder / "card.dat", {First}));
     EXPECT_EQ(folderReport(root / "0001"), engineReport(folder / "card.dat", {First, Second}));
@@ -117,8 +126,7 @@ TEST(BatchRunner, StopsOnAnUnusableRootOrDeckPairWithTheErrorShown) {
     auto tickStops = [&](const QString& rootText, const char* error) {
         p.main->SaverDir->setText(rootText);
         p.main->SaverTimer->start();
-        p.main->SaverTimerTimer();
-        EXPECT_FALSE(p.main->SaverTimer->isActive());
+        EXPECT_TRUE(idle(p)) << "the runner stops";
         ASSERT_FALSE(p.messages.errors.empty());
         EXPECT_EQ(p.messages.errors.back(), utf8(error));
     };
@@ -149,14 +157,14 @@ TEST(BatchRunner, NeverMixesAnotherBattleIntoAFoldersReport) {
         writeFile(root / "0000/deck.dat", crlf({"V001C011C011C011C011C011C011C011C011:000", First.second}));
         p.main->SaverDir->setText(batch.path() + "/");
         p.main->SaverTimer->start();
-        ASSERT_TRUE(waitFor([&] { return !p.main->SaverTimer->isActive(); }));
+        ASSERT_TRUE(drive(p, [&] { return !p.main->SaverTimer->isActive(); }));
         EXPECT_EQ(p.messages.errors.size(), 1u) << "only the failing battle tick says why";
         EXPECT_FALSE(fs::exists(root / "0000/battle.html"));
 
         // Started again, the runner drops the halted battle's open report.
         writeFile(root / "0000/deck.dat", crlf({First.first, First.second}));
         p.main->SaverTimer->start();
-        ASSERT_TRUE(waitFor([&] { return fs::exists(root / "0000/battle.html"); }));
+        ASSERT_TRUE(drive(p, [&] { return fs::exists(root / "0000/battle.html"); }));
         EXPECT_EQ(folderReport(root / "0000"), engineReport(folder / "card.dat", {First}));
     }
 
@@ -169,7 +177,75 @@ TEST(BatchRunner, NeverMixesAnotherBattleIntoAFoldersReport) {
     p.main->SaverDir->setText(batch.path() + "/");
     p.main->SaverTimerTimer();
     EXPECT_TRUE(p.main->SaverTimer->isActive());
-    ASSERT_TRUE(waitFor([&] { return fs::exists(root / "0001/battle.html"); }));
+    EXPECT_EQ(p.main->battle()->state().TurnNo, 0) << "the user's battle is not cut short";
+    ASSERT_TRUE(drive(p, [&] { return fs::exists(root / "0001/battle.html"); }));
     EXPECT_EQ(folderReport(root / "0001"), engineReport(folder / "card.dat", {First, Second}));
     EXPECT_TRUE(p.messages.errors.empty());
+}
+
+TEST(BatchRunner, AReportThatCannotBeStoredIsShownOnceAndStopsTheRunner) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    QTemporaryDir batch;
+    const fs::path root = batch.path().toStdString();
+    writeFile(root / "0000/deck.dat", crlf({First.first, First.second}));
+    Program p(folder.path());
+    p.main->SaverDir->setText(batch.path() + "/");
+    p.main->SaverTimer->start();
+    ASSERT_TRUE(drive(p, [&] { return p.opener.opened.size() == 1; }));
+
+    // The battle ended; its report goes before the runner can copy it.
+    fs::remove(folder / "battle.html");
+    ASSERT_TRUE(idle(p));
+    ASSERT_EQ(p.messages.errors.size(), 1u);
+    EXPECT_EQ(p.messages.errors[0], utf8("ﾌｧｲﾙが見つかりません"));
+    EXPECT_FALSE(p.main->SaverTimer->isActive()) << "stopped, not replaying the folder on every scan";
+    EXPECT_FALSE(fs::exists(root / "0000/battle.html"));
+    EXPECT_FALSE(fs::exists(root / "0000/.morvane-claim"));
+    EXPECT_EQ(p.opener.opened.size(), 1u);
+}
+
+TEST(BatchRunner, TheTurnCapEndsABattleAsTheToolDoesAndSaysSoOnlyForTheUsersOwn) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    QTemporaryDir batch;
+    const fs::path root = batch.path().toStdString();
+    Program p(folder.path(), true, false);
+    p.env.maxTurns = 2;
+    p.start();
+
+    p.find<QPushButton>("BattleBtn")->click();
+    ASSERT_TRUE(idle(p));
+    const BattleState& state = p.main->battle()->state();
+    EXPECT_FALSE(state.BattleRunning);
+    EXPECT_FALSE(state.ReportOpen);
+    EXPECT_EQ(state.TurnNo, 2);
+    ASSERT_EQ(p.messages.infos.size(), 1u);
+    EXPECT_TRUE(p.messages.infos[0].text.startsWith(QStringLiteral("2ターン")))
+        << p.messages.infos[0].text.toStdString();
+    EXPECT_EQ(readFile(folder / "battle.html").find("<a name=\"end\">"), std::string::npos);
+    EXPECT_TRUE(p.opener.opened.empty()) << "an unfinished report is not shown as a result";
+
+    writeFile(root / "0000/deck.dat", crlf({First.first, First.second}));
+    writeFile(root / "0001/deck.dat", crlf({Second.first, Second.second}));
+    p.main->SaverDir->setText(batch.path() + "/");
+    p.main->SaverTimer->start();
+    ASSERT_TRUE(drive(p, [&] { return fs::exists(root / "0001/battle.html"); }));
+    EXPECT_EQ(readFile(root / "0000/battle.html").find("<a name=\"end\">"), std::string::npos);
+    EXPECT_EQ(p.messages.infos.size(), 1u) << "a batch does not stop at a box";
+    EXPECT_TRUE(p.messages.errors.empty());
+    EXPECT_TRUE(p.main->SaverTimer->isActive());
+}
+
+TEST(BatchRunner, WithoutADesktopFolderTheButtonRefusesRatherThanUseTheFileSystemRoot) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    Program p(folder.path(), true, false);
+    p.env.desktopFolder.clear();
+    p.start();
+    p.find<QPushButton>("SaverBtn")->click();
+    ASSERT_EQ(p.messages.errors.size(), 1u);
+    EXPECT_EQ(p.messages.errors[0], utf8("ﾃﾞｨﾚｸﾄﾘを作成することができません"));
+    EXPECT_FALSE(p.main->SaverTimer->isActive());
+    EXPECT_EQ(p.main->SaverDir->text(), QStringLiteral("SaverDir"));
 }

@@ -109,6 +109,7 @@ TEST(IconTray, DispatchesTheMouseTableAndPopsUpItsMenus) {
     EXPECT_EQ(t.LBtnPopupMenu(), nullptr);
     EXPECT_EQ(t.RBtnPopupMenu(), nullptr);
     shell.mouse(window, tray::LButtonUp);
+    EXPECT_EQ(events.mid(events.size() - 2), QStringList({"click", "up L 17"})) << "and no menu to pop up";
 }
 
 TEST(IconTray, QtShellStartsWithoutANotificationArea) {

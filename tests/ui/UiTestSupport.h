@@ -3,6 +3,7 @@
 // temporary program folder with hand-made card and deck files, so the tests build the
 // same three windows the program does.
 
+#include "common/Clock.h"
 #include "common/Text.h"
 #include "ui/Logpas.h"
 #include "ui/SysCtrls.h"
@@ -134,7 +135,7 @@ struct ProgramFolder {
 // The three windows of the program, created in its order: splash, main, log.
 struct Program {
     explicit Program(const std::filesystem::path& folder, bool releaseCheck = true, bool create = true) {
-        env = {folder, &messages, &opener, &tray, &version, releaseCheck, [] { return 12345u; }};
+        env = {folder, &messages, &opener, &tray, &version, releaseCheck, &clock, desktop.path()};
         if (create)
             start();
     }
@@ -154,6 +155,8 @@ struct Program {
     FakeOpener opener;
     FakeTrayShell tray;
     FakeVersionBlock version;
+    FixedClock clock{"12:34:56", 12345};
+    QTemporaryDir desktop;
     Environment env;
     std::unique_ptr<Tstartup> startup;
     std::unique_ptr<Tmain> main;

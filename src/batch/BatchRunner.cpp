@@ -1,0 +1,187 @@
+#include "batch/BatchRunner.h"
+
+#include "cards/CardCatalogue.h"
+#include "common/Clock.h"
+#include "common/Errors.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace morvane {
+
+namespace {
+
+BatchEvent event(BatchEvent::Kind kind, std::optional<BatchFolder> folder = std::nullopt,
+                 std::exception_ptr error = nullptr) {
+    BatchEvent e;
+    e.kind = kind;
+    e.folder = std::move(folder);
+    e.error = std::move(error);
+    return e;
+}
+
+} // namespace
+
+BatchRunner::BatchRunner(BatchHost& host, const Clock& clock, BatchOptions options)
+    : host_(host), clock_(clock), options_(options) {}
+
+BatchRunner::~BatchRunner() = default;
+
+void BatchRunner::reset() {
+    claim_.reset();
+    folder_.reset();
+    scan_.reset();
+    scanning_ = false;
+    phase_ = Phase::Scan;
+}
+
+BatchEvent BatchRunner::stop(BatchEvent::Failure failure, std::exception_ptr error) {
+    BatchEvent stopped = event(BatchEvent::Stopped, folder_, std::move(error));
+    stopped.failure = failure;
+    reset();
+    return stopped;
+}
+
+BatchEvent BatchRunner::step() {
+    return phase_ == Phase::Scan ? scanStep() : playStep();
+}
+
+void BatchRunner::checkRoot(const std::string& root) const {
+    // An empty or mistyped relative root is refused by the scan itself; this is about
+    // a root that names something other than a usable folder.
+    if (root.empty() || (root.front() != '/' && !fs::is_directory(root.substr(0, root.find('/')))))
+        return;
+    std::error_code ec;
+    fs::create_directories(root, ec);
+    if (!fs::is_directory(root, ec))
+        throw FolderError(root);
+}
+
+BatchEvent BatchRunner::scanStep() {
+    try {
+        if (!scanning_) {
+            const int last = host_.lastFolder();
+            if (options_.stopOnBadRoot)
+                checkRoot(host_.root());
+            scan_.emplace(last);
+            scanning_ = true;
+        }
+    } catch (...) {
+        return stop(BatchEvent::BadRoot, std::current_exception());
+    }
+
+    for (;;) {
+        std::optional<ScannedFolder> found;
+        try {
+            found = scan_->next([this] { return host_.root(); });
+        } catch (...) {
+            return stop(BatchEvent::BadRoot, std::current_exception());
+        }
+        if (!found) {
+            scanning_ = false;
+            return event(BatchEvent::ScanFinished);
+        }
+        const BatchFolder& folder = found->folder;
+        if (found->problem)
+            return event(BatchEvent::FolderSkipped, folder, found->problem);
+
+        std::optional<BatchClaim> claim;
+        try {
+            claim = BatchClaim::acquire(folder.path, clock_, options_.claimTimeout);
+            // Another runner may have stored the report between the look and the claim.
+            if (claim && folderHolds(folder.path, batch::ReportFile))
+                claim.reset();
+        } catch (const MorvaneError&) {
+            return event(BatchEvent::FolderSkipped, folder, std::current_exception());
+        }
+        if (!claim)
+            continue; // played by another runner
+        removeStaleReportFiles(folder);
+        claim_ = std::move(claim);
+        folder_ = folder;
+        refreshedAt_ = clock_.now();
+        try {
+            host_.applyDecks(readDeckPair(folder));
+        } catch (...) {
+            return stop(BatchEvent::BadFolder, std::current_exception());
+        }
+        phase_ = Phase::Start;
+        return event(BatchEvent::DecksApplied, folder);
+    }
+}
+
+BatchEvent BatchRunner::playStep() {
+    BatchBattleState state;
+    try {
+        if (phase_ == Phase::Start) {
+            host_.startBattle();
+            phase_ = Phase::Play;
+            return event(BatchEvent::BattleStarted, folder_);
+        }
+        state = host_.advanceBattle();
+    } catch (...) {
+        return stop(BatchEvent::BadFolder, std::current_exception());
+    }
+    if (state.status == BatchBattleState::Halted)
+        return stop(BatchEvent::BadFolder, nullptr);
+    if (state.status == BatchBattleState::Running) {
+        // Long battles (the window plays a turn every 20 ms) keep the claim alive.
+        if (clock_.now() - refreshedAt_ > options_.claimTimeout / 4) {
+            claim_->refresh();
+            refreshedAt_ = clock_.now();
+        }
+        return event(BatchEvent::TurnPlayed, folder_);
+    }
+
+    BattleOutcome outcome;
+    outcome.capped = state.status == BatchBattleState::Capped;
+    outcome.winner = outcome.capped ? -1 : state.winner;
+    outcome.turns = state.turns;
+    if (!claim_->held()) {
+        // Taken over by a runner that judged this one dead: that runner plays the
+        // folder and stores its own report.
+        folder_.reset();
+        claim_.reset();
+        phase_ = Phase::Scan;
+        return scanStep();
+    }
+    try {
+        storeBatchReport(*folder_, host_.finishedReport());
+    } catch (...) {
+        return stop(BatchEvent::StoreFailed, std::current_exception());
+    }
+    BatchEvent stored = event(BatchEvent::ReportStored, folder_);
+    stored.outcome = outcome;
+    claim_.reset();
+    folder_.reset();
+    phase_ = Phase::Scan;
+    return stored;
+}
+
+EngineBatchHost::EngineBatchHost(const CardCatalogue& catalogue, Random& random, std::string root, int last,
+                                 long long maxTurns)
+    : catalogue_(catalogue), root_(std::move(root)), last_(last), maxTurns_(maxTurns),
+      battle_(catalogue, random, &sink_) {}
+
+void EngineBatchHost::applyDecks(const DeckPair& decks) {
+    applyDeckPair(decks, teams_, catalogue_);
+}
+
+void EngineBatchHost::startBattle() {
+    battle_.BattleBtnClick(teams_);
+}
+
+BatchBattleState EngineBatchHost::advanceBattle() {
+    const TurnResult result = playTurn(battle_, maxTurns_);
+    BatchBattleState state;
+    state.status = result == TurnResult::Running ? BatchBattleState::Running
+                   : result == TurnResult::Ended ? BatchBattleState::Ended
+                                                 : BatchBattleState::Capped;
+    state.turns = battle_.state().TurnNo;
+    state.winner = battle_.winner();
+    return state;
+}
+
+} // namespace morvane

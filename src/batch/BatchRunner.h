@@ -1,0 +1,158 @@
+#pragma once
+// The batch runner: scans a root's numbered folders, and plays and stores the battle of
+// every ready one, one step per call. Each step does one thing (apply a folder's decks,
+// start its battle, let it go on by a turn, store its report, finish a scan) and says
+// what it did, so the front end only decides when to call again and what to show:
+// morvane-cli calls in a loop and prints a line per folder, the window calls from its
+// timer and lets its battle timer play the turns.
+//
+// The runner claims a folder before playing it (BatchClaim), so several runners can
+// share one root, and gives up the claim once the folder's report is stored or the run
+// stops there.
+
+#include "batch/BatchClaim.h"
+#include "batch/BatchScan.h"
+#include "battle/Battle.h"
+#include "battle/PlayBattle.h"
+#include "cards/Deck.h"
+#include "report/ReportSink.h"
+
+#include <chrono>
+#include <exception>
+#include <optional>
+#include <string>
+
+namespace morvane {
+
+class CardCatalogue;
+class Clock;
+class Random;
+
+// Where a batch battle stands, as its front end sees it.
+struct BatchBattleState {
+    enum Status {
+        Running, // not over yet
+        Ended,   // a vehicle fell
+        Capped,  // stopped at the turn cap, its report kept as it stands
+        Halted,  // stopped by an error that the front end has already shown
+    };
+    Status status = Running;
+    int32_t turns = 0;
+    int winner = -1;
+};
+
+// What the runner asks of its front end. Failures are thrown, with the program's
+// message; the runner stops on them.
+class BatchHost {
+public:
+    virtual ~BatchHost() = default;
+    // The root folder's text, asked afresh for every folder.
+    virtual std::string root() = 0;
+    // The highest folder number, asked at the start of every scan.
+    virtual int lastFolder() = 0;
+    // Sets the two sides from a folder's deck pair: the top line, then the bottom one.
+    virtual void applyDecks(const DeckPair& decks) = 0;
+    // Starts the battle of the sides as set.
+    virtual void startBattle() = 0;
+    // Lets the battle go on by the front end's own pace (a turn, or a look at the
+    // battle that its own timer plays) and says where it stands.
+    virtual BatchBattleState advanceBattle() = 0;
+    // The report of the battle that has just ended.
+    virtual std::string finishedReport() = 0;
+};
+
+struct BatchEvent {
+    enum Kind {
+        DecksApplied,  // a ready folder was claimed and its decks set: call again now
+        BattleStarted, // call again at the battle's pace
+        TurnPlayed,    // the battle goes on: call again at the battle's pace
+        ReportStored,  // the folder is done: call again now
+        FolderSkipped, // the folder cannot be made or looked into (error): call again now
+        ScanFinished,  // call again when the next scan is due
+        Stopped,       // the run stops here (error; null when the front end showed it)
+    };
+    // Why a run stopped, for the command line tool's exit status.
+    enum Failure {
+        None,
+        BadRoot,    // the root cannot be used
+        BadFolder,  // a folder's deck pair cannot be read or applied, or its battle fails
+        StoreFailed // a finished report cannot be stored
+    };
+
+    Kind kind = ScanFinished;
+    std::optional<BatchFolder> folder;
+    BattleOutcome outcome; // ReportStored
+    std::exception_ptr error;
+    Failure failure = None;
+};
+
+struct BatchOptions {
+    // Stop when the root itself cannot be used (it is not a folder, or cannot be made
+    // or written). The window passes over its folders one by one instead.
+    bool stopOnBadRoot = true;
+    // A claim untouched this long is taken over: its runner is taken to have died.
+    std::chrono::seconds claimTimeout{600};
+};
+
+class BatchRunner {
+public:
+    BatchRunner(BatchHost& host, const Clock& clock, BatchOptions options = {});
+    ~BatchRunner();
+    BatchRunner(const BatchRunner&) = delete;
+    BatchRunner& operator=(const BatchRunner&) = delete;
+
+    BatchEvent step();
+
+    // A folder is claimed: its battle runs or its report is owed. Ending the run now
+    // would leave the folder to a later run.
+    bool busy() const { return phase_ != Phase::Scan; }
+    // Folders looked at so far in the current scan.
+    int scanned() const { return scan_ ? scan_->scanned() : 0; }
+    // Gives up the folder under way, if any; the next step starts a new scan.
+    void reset();
+
+private:
+    enum class Phase { Scan, Start, Play };
+
+    BatchEvent scanStep();
+    BatchEvent playStep();
+    BatchEvent stop(BatchEvent::Failure failure, std::exception_ptr error);
+    void checkRoot(const std::string& root) const;
+
+    BatchHost& host_;
+    const Clock& clock_;
+    BatchOptions options_;
+    Phase phase_ = Phase::Scan;
+    std::optional<BatchScan> scan_;
+    bool scanning_ = false; // scan_ has folders left to look at
+    std::optional<BatchFolder> folder_;
+    std::optional<BatchClaim> claim_;
+    Clock::TimePoint refreshedAt_{};
+};
+
+// The runner's front end without windows: the engine plays each battle turn by turn
+// from one generator shared by the whole run, the report goes to memory.
+class EngineBatchHost : public BatchHost {
+public:
+    EngineBatchHost(const CardCatalogue& catalogue, Random& random, std::string root, int last, long long maxTurns);
+
+    std::string root() override { return root_; }
+    int lastFolder() override { return last_; }
+    void applyDecks(const DeckPair& decks) override;
+    void startBattle() override;
+    BatchBattleState advanceBattle() override;
+    std::string finishedReport() override { return sink_.text(); }
+
+    Battle& battle() { return battle_; }
+
+private:
+    const CardCatalogue& catalogue_;
+    std::string root_;
+    int last_;
+    long long maxTurns_;
+    MemoryReportSink sink_;
+    Battle battle_;
+    Teams teams_;
+};
+
+} // namespace morvane

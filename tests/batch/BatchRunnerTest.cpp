@@ -1,0 +1,258 @@
+// The batch runner driven step by step, as the window's timer and the command line
+// tool's loop drive it, without timers or waits.
+
+#include "batch/BatchRunner.h"
+#include "cards/CardCatalogue.h"
+#include "common/Clock.h"
+#include "common/Errors.h"
+#include "common/Messages.h"
+#include "common/Random.h"
+
+#include "batch/BatchTesting.h"
+
+#include <map>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace morvane::test {
+namespace {
+
+class BatchRunnerTest : public BatchFolderTest {
+protected:
+    void SetUp() override {
+        BatchFolderTest::SetUp();
+        catalogue.load(cards);
+    }
+
+    // Steps until a scan has finished or the run stopped; one word per step.
+    static std::vector<std::string> runScan(BatchRunner& runner, BatchEvent* last = nullptr) {
+        static const char* const words[] = {"applied", "started", "turn", "stored", "skipped", "scan", "stopped"};
+        std::vector<std::string> trace;
+        for (int i = 0; i < 100000; ++i) {
+            const BatchEvent event = runner.step();
+            trace.push_back((event.folder ? event.folder->name() + " " : std::string()) + words[event.kind]);
+            if (last)
+                *last = event;
+            if (event.kind == BatchEvent::ScanFinished || event.kind == BatchEvent::Stopped)
+                break;
+        }
+        return trace;
+    }
+
+    bool hasClaim(int n) const { return fs::exists(folder(n) / ".morvane-claim"); }
+
+    CardCatalogue catalogue;
+    FixedClock clock{"12:00:00", 0, std::chrono::system_clock::now()};
+};
+
+// Turns of one folder's battle, each a step of its own, folded into one word.
+std::vector<std::string> folded(const std::vector<std::string>& trace, std::map<std::string, int>* turns = nullptr) {
+    std::vector<std::string> out;
+    for (const std::string& word : trace) {
+        if (word.size() > 5 && word.compare(word.size() - 4, 4, "turn") == 0) {
+            if (turns)
+                ++(*turns)[word.substr(0, 4)];
+            continue;
+        }
+        out.push_back(word);
+    }
+    return out;
+}
+
+TEST_F(BatchRunnerTest, EachStepDoesOneThingAndEveryReadyFolderGetsItsOwnBattlesReport) {
+    dropDecks(0, TopDeck, BottomDeck);
+    dropDecks(2, OtherTopDeck, OtherBottomDeck);
+    writeAll(folder(2) / ".battle.html.99.tmp", "left by a runner that was killed");
+    Random random(7);
+    EngineBatchHost host(catalogue, random, rootText(), 2, 50);
+    host.battle().report().setClock(clock);
+    BatchRunner runner(host, clock);
+
+    std::map<std::string, int> turns;
+    const std::vector<std::string> trace = folded(runScan(runner), &turns);
+    EXPECT_EQ(trace, (std::vector<std::string>{"0000 applied", "0000 started", "0000 stored", "0002 applied",
+                                               "0002 started", "0002 stored", "scan"}));
+    EXPECT_EQ(runner.scanned(), 3);
+    EXPECT_FALSE(runner.busy());
+
+    // The same battles from one generator, one after the other; the last turn of each
+    // is the step that stores it.
+    Random replay(7);
+    for (int n : {0, 2}) {
+        MemoryReportSink sink;
+        Battle battle(catalogue, replay, &sink);
+        battle.report().setClock(clock);
+        Teams teams;
+        Deck0Set(n == 0 ? TopDeck : OtherTopDeck, teams, catalogue);
+        Deck1Set(n == 0 ? BottomDeck : OtherBottomDeck, teams, catalogue);
+        const BattleOutcome outcome = playBattle(battle, teams, 50);
+        EXPECT_EQ(turns[batchName(n)], outcome.turns - 1) << "folder " << n;
+        EXPECT_EQ(report(n), sink.text()) << "folder " << n;
+        EXPECT_FALSE(hasClaim(n)) << "the claim goes with the stored report";
+    }
+    EXPECT_EQ(filesIn(2), 2u) << "the killed runner's temporary file is gone";
+    EXPECT_EQ(folded(runScan(runner)), std::vector<std::string>{"scan"}) << "done folders are left alone";
+}
+
+// A host that plays no real battle: each call does what the test scripted.
+struct ScriptedHost : BatchHost {
+    std::string rootText;
+    std::function<void()> apply = [] {};
+    int turnsToPlay = 2;
+    BatchBattleState::Status end = BatchBattleState::Ended;
+    std::function<std::string()> report = [] { return std::string("<html>\r\n"); };
+    int played = 0;
+
+    std::string root() override { return rootText; }
+    int lastFolder() override { return 1; }
+    void applyDecks(const DeckPair&) override { apply(); }
+    void startBattle() override { played = 0; }
+    BatchBattleState advanceBattle() override {
+        BatchBattleState state;
+        state.turns = ++played;
+        state.winner = 0;
+        if (played >= turnsToPlay)
+            state.status = end;
+        return state;
+    }
+    std::string finishedReport() override { return report(); }
+};
+
+TEST_F(BatchRunnerTest, AFailingFolderStopsTheRunOnceAndGivesUpItsClaim) {
+    dropDecks(0, TopDeck, BottomDeck);
+    dropDecks(1, TopDeck, BottomDeck);
+    ScriptedHost host;
+    host.rootText = rootText();
+    BatchRunner runner(host, clock);
+
+    // A report that cannot be stored: said once, and the run ends there.
+    host.report = [this]() -> std::string { throw IoError(std::string(msg::FileNotWritten), root.string()); };
+    BatchEvent last;
+    EXPECT_EQ(runScan(runner, &last),
+              (std::vector<std::string>{"0000 applied", "0000 started", "0000 turn", "0000 stopped"}));
+    EXPECT_EQ(last.failure, BatchEvent::StoreFailed);
+    EXPECT_THROW(std::rethrow_exception(last.error), IoError);
+    EXPECT_FALSE(hasReport(0));
+    EXPECT_FALSE(hasClaim(0));
+    EXPECT_FALSE(runner.busy());
+
+    // A battle the front end saw halt has been reported by it: no error to show again.
+    host.report = [] { return std::string("<html>\r\n"); };
+    host.end = BatchBattleState::Halted;
+    EXPECT_EQ(folded(runScan(runner, &last)),
+              (std::vector<std::string>{"0000 applied", "0000 started", "0000 stopped"}));
+    EXPECT_EQ(last.failure, BatchEvent::BadFolder);
+    EXPECT_EQ(last.error, nullptr);
+    EXPECT_FALSE(hasClaim(0));
+
+    // Decks that cannot be applied, then a capped battle, which is stored as it stands.
+    host.end = BatchBattleState::Capped;
+    host.apply = [] { throw ConversionError("xyz"); };
+    EXPECT_EQ(runScan(runner, &last), std::vector<std::string>{"0000 stopped"});
+    EXPECT_EQ(last.failure, BatchEvent::BadFolder);
+    host.apply = [] {};
+    const std::vector<std::string> capped = folded(runScan(runner, &last));
+    EXPECT_EQ(capped.back(), "scan");
+    EXPECT_EQ(capped[2], "0000 stored");
+    EXPECT_EQ(report(0), "<html>\r\n");
+    EXPECT_EQ(report(1), "<html>\r\n");
+}
+
+TEST_F(BatchRunnerTest, ARootThatIsNoFolderStopsTheToolButTheWindowPassesItsFoldersOver) {
+    writeAll(base / "plain", "a file");
+    Random random(1);
+    EngineBatchHost host(catalogue, random, (base / "plain").string() + "/", 1, 50);
+
+    BatchRunner tool(host, clock);
+    BatchEvent last;
+    EXPECT_EQ(runScan(tool, &last), std::vector<std::string>{"stopped"});
+    EXPECT_EQ(last.failure, BatchEvent::BadRoot);
+    EXPECT_THROW(std::rethrow_exception(last.error), FolderError);
+
+    BatchOptions quiet;
+    quiet.stopOnBadRoot = false;
+    BatchRunner window(host, clock, quiet);
+    EXPECT_EQ(runScan(window), (std::vector<std::string>{"0000 skipped", "0001 skipped", "scan"}));
+}
+
+std::string claimText(const std::string& host, long long pid) {
+    return host + " " + std::to_string(pid) + " 1\n";
+}
+
+std::string thisHost() {
+    char name[256] = {};
+    ::gethostname(name, sizeof name - 1);
+    return name;
+}
+
+TEST_F(BatchRunnerTest, ClaimsOfLiveRunnersAreRespectedAndThoseOfDeadOnesTakenOver) {
+    for (int n = 0; n < 5; ++n)
+        dropDecks(n, TopDeck, BottomDeck);
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    writeAll(folder(0) / ".morvane-claim", claimText(thisHost(), ::getpid())); // alive
+    writeAll(folder(1) / ".morvane-claim", claimText(thisHost(), child));      // its process is gone
+    writeAll(folder(2) / ".morvane-claim", claimText("elsewhere", 1));         // another machine, fresh
+    writeAll(folder(3) / ".morvane-claim", claimText("elsewhere", 1));         // another machine, silent
+    const timeval hourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+    ASSERT_EQ(::utimes((folder(3) / ".morvane-claim").c_str(), hourAgo), 0);
+    writeAll(folder(0) / ".battle.html.5.tmp", "the live runner's own temporary file");
+
+    Random random(3);
+    EngineBatchHost host(catalogue, random, rootText(), 4, 50);
+    BatchRunner runner(host, clock);
+    std::vector<std::string> stored;
+    for (const std::string& word : folded(runScan(runner)))
+        if (word.find("stored") != std::string::npos)
+            stored.push_back(word.substr(0, 4));
+    EXPECT_EQ(stored, (std::vector<std::string>{"0001", "0003", "0004"}));
+    for (int n : {1, 3, 4})
+        EXPECT_FALSE(hasClaim(n)) << n;
+    EXPECT_EQ(readAll(folder(0) / ".morvane-claim"), claimText(thisHost(), ::getpid()));
+    EXPECT_TRUE(hasClaim(2));
+    EXPECT_TRUE(fs::exists(folder(0) / ".battle.html.5.tmp")) << "a held folder is not touched";
+}
+
+TEST_F(BatchRunnerTest, TwoRunnersOnOneRootPlayEveryFolderOnceAndAClaimTakenAwayIsNotStored) {
+    for (int n = 0; n < 8; ++n)
+        dropDecks(n, n % 2 ? TopDeck : OtherTopDeck, BottomDeck);
+    Random randomA(1), randomB(2);
+    EngineBatchHost hostA(catalogue, randomA, rootText(), 7, 50), hostB(catalogue, randomB, rootText(), 7, 50);
+    BatchRunner a(hostA, clock), b(hostB, clock);
+    std::map<int, int> storedBy[2];
+    bool doneA = false, doneB = false;
+    for (int i = 0; i < 100000 && !(doneA && doneB); ++i) {
+        for (int r = 0; r < 2; ++r) {
+            bool& done = r == 0 ? doneA : doneB;
+            if (done)
+                continue;
+            const BatchEvent event = (r == 0 ? a : b).step();
+            if (event.kind == BatchEvent::ReportStored)
+                ++storedBy[r][event.folder->number];
+            done = event.kind == BatchEvent::ScanFinished;
+        }
+    }
+    for (int n = 0; n < 8; ++n) {
+        EXPECT_EQ(storedBy[0][n] + storedBy[1][n], 1) << "folder " << n;
+        EXPECT_TRUE(hasReport(n));
+        EXPECT_FALSE(hasClaim(n));
+    }
+    EXPECT_FALSE(storedBy[0].empty() || storedBy[1].empty()) << "both runners got work";
+
+    // A runner that was judged dead while it played: the one that took the folder over
+    // stores the report, not this one.
+    dropDecks(8, TopDeck, BottomDeck);
+    EngineBatchHost late(catalogue, randomA, rootText(), 8, 50);
+    BatchRunner slow(late, clock);
+    EXPECT_EQ(slow.step().kind, BatchEvent::DecksApplied);
+    writeAll(folder(8) / ".morvane-claim", claimText("elsewhere", 1));
+    EXPECT_EQ(folded(runScan(slow)), (std::vector<std::string>{"0008 started", "scan"}));
+    EXPECT_FALSE(hasReport(8));
+    EXPECT_EQ(readAll(folder(8) / ".morvane-claim"), claimText("elsewhere", 1));
+}
+
+} // namespace
+} // namespace morvane::test
