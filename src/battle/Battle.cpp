@@ -93,7 +93,7 @@ void Battle::BattleBtnClick(const Teams& teams) {
         const SideSelection& s = teams.side[static_cast<size_t>(side)];
         for (int k = 1; k <= 8; ++k) {
             const cardRecordType& row = catalogue_.character(s.characters[static_cast<size_t>(k - 1)]);
-            state_.slots[static_cast<size_t>(10 * side + k)] = {row.hp, row.id};
+            state_.slots[10 * static_cast<size_t>(side) + static_cast<size_t>(k)] = {row.hp, row.id};
         }
         const cardRecordType& vehicle = catalogue_.vehicle(s.vehicle);
         state_.slots[static_cast<size_t>(vehicleSlotOf(side))] = {vehicle.hp, vehicle.id};
@@ -105,11 +105,11 @@ void Battle::BattleBtnClick(const Teams& teams) {
 
 void Battle::ApplyFormation(int f0, int f1) {
     if (f0 >= 0 && f0 <= 3)
-        for (int i = 0; i < 3; ++i)
-            state_.Front[static_cast<size_t>(1 + i)] = FormationSlots[0][f0][i];
+        for (size_t i = 0; i < 3; ++i)
+            state_.Front[1 + i] = FormationSlots[0][f0][i];
     if (f1 >= 0 && f1 <= 3)
-        for (int i = 0; i < 3; ++i)
-            state_.Front[static_cast<size_t>(4 + i)] = FormationSlots[1][f1][i];
+        for (size_t i = 0; i < 3; ++i)
+            state_.Front[4 + i] = FormationSlots[1][f1][i];
 }
 
 bool Battle::Timer1Timer() {
@@ -344,7 +344,7 @@ void Battle::ResolveAttack(int32_t attackerSlot, int32_t defenderSlot) {
 
     if (a.kind == AttackKind::None)
         return;
-    const size_t kind = static_cast<size_t>(a.kind);
+    const auto kind = static_cast<size_t>(a.kind);
     if (d.blocks[kind]) {
         if (writes())
             write({c.targetName, text::Wa, c.actorName, text::BlockedLeft, Num(target.hp), text::Br});

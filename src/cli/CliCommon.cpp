@@ -9,7 +9,8 @@
 
 namespace morvane::cli {
 
-Options::Options(std::vector<std::string> args, std::vector<std::string> valued, std::vector<std::string> flags) {
+Options::Options(std::vector<std::string> args, const std::vector<std::string>& valued,
+                 const std::vector<std::string>& flags) {
     auto has = [](const std::vector<std::string>& list, const std::string& name) {
         return std::find(list.begin(), list.end(), name) != list.end();
     };

@@ -30,7 +30,8 @@ struct UsageError : std::runtime_error {
 // Options of one command: "--name value", "-o value" and "--flag".
 class Options {
 public:
-    Options(std::vector<std::string> args, std::vector<std::string> valued, std::vector<std::string> flags);
+    Options(std::vector<std::string> args, const std::vector<std::string>& valued,
+            const std::vector<std::string>& flags);
 
     std::optional<std::string> value(const std::string& name) const;
     bool flag(const std::string& name) const;

@@ -64,6 +64,7 @@ std::vector<LeagueDeck> readDecks(const std::filesystem::path& path) {
         throw InputError(e.message(), e.where());
     }
     std::vector<LeagueDeck> decks;
+    decks.reserve(lines.size());
     for (const TextLine& line : lines)
         decks.push_back({{line.text, path.string() + ":" + std::to_string(line.number)}});
     if (decks.size() < 2)

@@ -18,8 +18,9 @@ using test::Card;
 using test::Vehicle;
 
 namespace {
-CardCatalogue catalogueWithIds(std::vector<int> characters, std::vector<int> vehicles) {
+CardCatalogue catalogueWithIds(const std::vector<int>& characters, const std::vector<int>& vehicles) {
     std::vector<std::string> lines;
+    lines.reserve(characters.size() + vehicles.size());
     for (int id : characters)
         lines.push_back(Card{.id = id}.line());
     for (int id : vehicles)
