@@ -22,12 +22,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const SelectorEntry& entry : catalogue.vehicleEntries())
         if (!catalogue.offersVehicle(entry.id) || catalogue.vehicle(entry.id).id != entry.id)
             __builtin_trap();
-    // Every id the battle may ask for, in and out of the tables.
+    // Every id the battle may ask for, in and out of the tables; the AP column of each
+    // defined card as the report reads it.
     for (int32_t id = -1; id <= CardCatalogue::CharacterRows + 1; ++id) {
-        try {
-            catalogue.characterTraits(id).power.get('C', id);
-            catalogue.vehicleTraits(id).power.get('V', id);
-        } catch (const ConversionError&) {
+        for (const char kind : {'C', 'V'}) {
+            const cardRecordType& row = kind == 'C' ? catalogue.character(id) : catalogue.vehicle(id);
+            if (!row.defined())
+                continue;
+            try {
+                (kind == 'C' ? catalogue.characterTraits(id) : catalogue.vehicleTraits(id)).power.get(kind, id);
+            } catch (const ConversionError&) {
+            }
         }
     }
     return 0;
