@@ -62,7 +62,7 @@ std::string kindOf(mode_t mode) {
     return "not a regular file";
 }
 
-// Closes a descriptor however the read ends.
+// Closes a descriptor however the function that opened it ends.
 struct Descriptor {
     explicit Descriptor(int fd) : fd(fd) {}
     ~Descriptor() {
@@ -97,11 +97,14 @@ std::string readFileBytes(const fs::path& path, std::uintmax_t maxBytes) {
         notRead(path, std::generic_category().message(error));
     }
     struct stat opened {};
-    if (::fstat(in.fd, &opened) != 0)
-        notRead(path, std::generic_category().message(errno));
+    if (::fstat(in.fd, &opened) != 0) {
+        const int error = errno;
+        notRead(path, std::generic_category().message(error));
+    }
     if (!S_ISREG(opened.st_mode))
         notRead(path, kindOf(opened.st_mode));
-    const std::string tooLarge = "larger than " + std::to_string(maxBytes) + " bytes";
+    // Built by appending: GCC 12 misreads "literal" + std::string&& as an overlap.
+    const std::string tooLarge = std::string("larger than ").append(std::to_string(maxBytes)).append(" bytes");
     if (static_cast<std::uintmax_t>(opened.st_size) > maxBytes)
         notRead(path, tooLarge);
 
@@ -110,10 +113,11 @@ std::string readFileBytes(const fs::path& path, std::uintmax_t maxBytes) {
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(in.fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
+        const int error = errno;
+        if (n < 0 && error == EINTR)
             continue;
         if (n < 0)
-            notRead(path, std::generic_category().message(errno));
+            notRead(path, std::generic_category().message(error));
         if (n == 0)
             break;
         // The file may have grown since it was looked at.
@@ -178,7 +182,11 @@ FileReplacement::FileReplacement(const fs::path& path) : where_(path.string()) {
     std::random_device entropy;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
-        temp_ = folderOf(target_) / ("." + target_.filename().string() + "." + std::to_string(entropy()) + ".tmp");
+        temp_ = folderOf(target_) / std::string(".")
+                                        .append(target_.filename().string())
+                                        .append(".")
+                                        .append(std::to_string(entropy()))
+                                        .append(".tmp");
         fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, exists ? 0600 : 0666);
         if (fd < 0 && errno != EEXIST)
             break;

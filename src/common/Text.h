@@ -21,9 +21,9 @@ struct TextLine {
 };
 std::vector<TextLine> splitTextLines(std::string_view bytes);
 
-// Largest file read where the caller names no limit of its own. A report of a battle
-// stopped at the 10,000-turn cap is some 15 MB; this leaves room for many times that
-// and still fits in memory.
+// Largest file read where the caller names no limit of its own. The report of a
+// battle stopped at the 10,000-turn cap runs to about 9 MB when nobody acts, more
+// with actions; this leaves room for many times that and still fits in memory.
 inline constexpr std::uintmax_t DefaultMaxFileBytes = std::uintmax_t{256} << 20;
 
 // Reads a whole regular file of at most maxBytes. Only regular files are read, and

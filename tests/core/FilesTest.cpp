@@ -43,7 +43,7 @@ std::pair<std::string, std::string> readFailure(const fs::path& path, std::uintm
     try {
         readFileBytes(path, limit);
     } catch (const FileNotFoundError& e) {
-        return {"not found: " + cp932ToUtf8(e.message()), e.where()};
+        return {std::string("not found: ").append(cp932ToUtf8(e.message())), e.where()};
     } catch (const IoError& e) {
         return {cp932ToUtf8(e.message()), e.where()};
     }
