@@ -29,7 +29,8 @@ struct Bundled {
     Teams teams;
 
     Bundled() {
-        const char* env = std::getenv("MORVANE_DATA_DIR");
+        // Read once, before any benchmark starts a thread.
+        const char* env = std::getenv("MORVANE_DATA_DIR"); // NOLINT(concurrency-mt-unsafe)
         const std::filesystem::path folder = env ? env : MORVANE_DATA_DIR;
         catalogue.load(folder / "card.dat");
         for (int side = 0; side < 2; ++side)

@@ -71,7 +71,7 @@ bool untouchedFor(const std::string& path, const Clock& clock, std::chrono::seco
 
 std::optional<BatchClaim> BatchClaim::acquire(const std::string& folder, const Clock& clock,
                                               std::chrono::seconds staleAfter) {
-    const std::string path = folder + std::string(FileName);
+    const std::string path = std::string(folder).append(FileName);
     const std::string token = newToken();
     // A few rounds: a stale claim is moved aside, then the folder is claimed afresh,
     // and another runner may win that race.

@@ -65,8 +65,7 @@ std::optional<ScannedFolder> BatchScan::next(const std::function<std::string()>&
 }
 
 std::optional<ScannedFolder> BatchScan::next(std::string_view root) {
-    const std::string text(root);
-    return next([&text] { return text; });
+    return next([root] { return std::string(root); });
 }
 
 bool folderHolds(const std::string& folder, std::string_view name) {
@@ -126,7 +125,7 @@ void storeBatchReport(const BatchFolder& folder, std::string_view report) {
 void removeStaleReportFiles(const BatchFolder& folder) {
     // writeFileAtomic names its temporary files "." + the file's name + "." + a
     // number + ".tmp".
-    const std::string prefix = "." + std::string(batch::ReportFile) + ".";
+    const std::string prefix = std::string(".").append(batch::ReportFile) + ".";
     std::error_code ec;
     for (fs::directory_iterator it(folder.path, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();

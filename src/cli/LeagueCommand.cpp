@@ -88,7 +88,7 @@ void checkDeck(const CardCatalogue& catalogue, const DeckSource& deck) {
 }
 
 std::string deckName(size_t index) {
-    return "#" + std::to_string(index + 1);
+    return std::string("#").append(std::to_string(index + 1));
 }
 
 } // namespace

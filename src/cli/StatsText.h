@@ -47,7 +47,7 @@ inline std::string jsonString(std::string_view utf8) {
 }
 
 inline std::string jsonInterval(const Interval& interval) {
-    return "[" + jsonNumber(interval.low) + ", " + jsonNumber(interval.high) + "]";
+    return std::string("[").append(jsonNumber(interval.low)).append(", ").append(jsonNumber(interval.high)) + "]";
 }
 
 } // namespace morvane::cli

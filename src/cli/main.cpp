@@ -56,7 +56,7 @@ int runCommand(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // The report's time of day follows the user's locale. Set before any thread runs.
+    // The report's time of day follows the user's locale. Set before any thread starts.
     std::setlocale(LC_ALL, ""); // NOLINT(concurrency-mt-unsafe)
     const int status = runCommand(argc, argv);
     // Output that never arrived (a full disk) is a failure, whatever the command

@@ -29,7 +29,7 @@ std::string SystemClock::timeOfDayText() const {
     const size_t n = std::strftime(buffer, sizeof buffer, "%X", &local);
     if (n == 0)
         throw std::runtime_error("the time of day cannot be formatted");
-    const std::string text(buffer, n);
+    std::string text(buffer, n);
     bool ascii = true;
     for (const char c : text)
         ascii = ascii && static_cast<unsigned char>(c) < 0x80;
@@ -37,7 +37,9 @@ std::string SystemClock::timeOfDayText() const {
         return text;
     // A locale whose time format has non-ASCII text (21時03分40秒): from the locale's
     // own encoding into the report's code page.
-    const char* codeset = nl_langinfo(CODESET);
+    // The locale is set once, before any thread starts, and nothing else asks for
+    // locale data, so the buffer nl_langinfo answers in is not overwritten.
+    const char* codeset = nl_langinfo(CODESET); // NOLINT(concurrency-mt-unsafe)
     return TextConverter("CP932", codeset && *codeset ? codeset : "UTF-8", "?")(text);
 }
 

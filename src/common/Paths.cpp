@@ -1,15 +1,68 @@
 #include "common/Paths.h"
 
-#include <filesystem>
+#include "common/Errors.h"
+#include "common/Text.h"
+
+#include <array>
+#include <cstdlib>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
 
 namespace morvane {
 
 namespace {
+
 std::string_view untilZero(std::string_view path) {
     const size_t zero = path.find('\0');
     return zero == std::string_view::npos ? path : path.substr(0, zero);
 }
+
+// The files a program folder starts with; the rest (battle.html, saved lists) the
+// program writes itself.
+constexpr std::array<std::string_view, 3> SeedFiles{"card.dat", "deck0.dat", "deck1.dat"};
+
+bool holds(const fs::path& folder, std::string_view name) {
+    std::error_code ec;
+    return fs::is_regular_file(findFileNoCase(folder, name), ec);
+}
+
+std::string withSeparator(std::string folder) {
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    return folder;
+}
+
+// $XDG_DATA_HOME/morvane/, or ~/.local/share/morvane/. The XDG rules ignore a relative
+// path in the variable.
+std::string userDataFolder(const ProgramSite& site) {
+    if (!site.dataHome.empty() && site.dataHome.front() == '/')
+        return withSeparator(site.dataHome) + "morvane/";
+    if (site.home.empty() || site.home.front() != '/')
+        throw FolderError("$HOME/.local/share/morvane/");
+    return withSeparator(site.home) + ".local/share/morvane/";
+}
+
+std::string getEnvironment(const char* name) {
+    // Read once at start, before any thread of the program exists.
+    const char* value = std::getenv(name); // NOLINT(concurrency-mt-unsafe)
+    return value ? std::string(value) : std::string();
+}
+
+std::string homeFromPasswordDatabase() {
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found || !found->pw_dir)
+        return {};
+    return found->pw_dir;
+}
+
 } // namespace
 
 std::string GetFilePassName(std::string_view path) {
@@ -28,12 +81,63 @@ std::string GetFileName(std::string_view path) {
 
 std::string ProgramFile() {
     std::error_code ec;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    const auto exe = fs::read_symlink("/proc/self/exe", ec);
     return ec ? std::string() : exe.string();
 }
 
+ProgramSite thisProgramSite() {
+    ProgramSite site;
+    site.executable = ProgramFile();
+    site.dataHome = getEnvironment("XDG_DATA_HOME");
+    site.home = getEnvironment("HOME");
+    if (site.home.empty())
+        site.home = homeFromPasswordDatabase();
+    if (!site.executable.empty())
+        site.installedData = (site.executable.parent_path() / MORVANE_DATA_FROM_BIN).lexically_normal();
+    return site;
+}
+
+bool writableFolder(const fs::path& folder) {
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+        return false;
+    if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        return false;
+    return ::faccessat(AT_FDCWD, folder.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+std::string ProgramFolder(const ProgramSite& site) {
+    if (site.executable.empty())
+        throw FileNotFoundError("/proc/self/exe");
+    std::string programFolder = GetFilePassName(site.executable.string());
+    const bool portable = holds(programFolder, "card.dat");
+    if (portable && writableFolder(programFolder))
+        return programFolder;
+
+    std::string folder = userDataFolder(site);
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec || !fs::is_directory(folder, ec))
+        throw FolderError(folder);
+    // A read-only portable copy carries its own files; an installed one has them in
+    // its data folder.
+    const fs::path source =
+        portable && !holds(site.installedData, "card.dat") ? fs::path(programFolder) : site.installedData;
+    for (const std::string_view name : SeedFiles) {
+        if (holds(folder, name))
+            continue;
+        // No installed folder at all must not make a bare name of the working folder.
+        if (source.empty())
+            throw FileNotFoundError(std::string(name));
+        // Read whole and renamed into place: a failed copy leaves no partial card.dat
+        // that later starts would keep.
+        writeFileAtomic(fs::path(folder) / std::string(name), readFileBytes(findFileNoCase(source, name)));
+    }
+    return folder;
+}
+
 std::string ProgramFolder() {
-    return GetFilePassName(ProgramFile());
+    return ProgramFolder(thisProgramSite());
 }
 
 } // namespace morvane

@@ -1,8 +1,11 @@
 #pragma once
-// Every file of the program lies in the folder of the program file. These are the
-// byte-level path helpers that find it: they scan single bytes, so a second byte
+// Where the program keeps its files. A portable copy keeps them beside the program
+// file, as it always has; an installed copy, whose folder the user cannot write to,
+// keeps them in the user's data folder, seeded on first start from the files
+// installed with it. The byte-level path helpers scan single bytes, so a second byte
 // 0x5C of a double-byte character counts as a separator, as it always has.
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -14,9 +17,42 @@ std::string GetFilePassName(std::string_view path);
 // The part of path after GetFilePassName(path).
 std::string GetFileName(std::string_view path);
 
-// Full path of the running executable.
+// Full path of the running executable; empty when it cannot be found.
 std::string ProgramFile();
-// GetFilePassName(ProgramFile()): the program folder, ending with a separator.
+
+// Everything the program folder depends on, so that tests can stand in for the
+// machine.
+struct ProgramSite {
+    // The running program file; empty when it cannot be found.
+    std::filesystem::path executable;
+    // $XDG_DATA_HOME and $HOME as set; empty when unset.
+    std::string dataHome;
+    std::string home;
+    // The files an installed copy seeds the user's folder with: <prefix>/share/morvane/.
+    std::filesystem::path installedData;
+};
+
+// The machine as it is: /proc/self/exe, the environment (the password database when
+// HOME is unset) and the data folder installed beside the executable's folder.
+ProgramSite thisProgramSite();
+
+// The program folder, ending with a separator:
+// - the executable's folder, when it holds card.dat and the user can write there
+//   (a portable copy, the build folder among them);
+// - otherwise the user's data folder, $XDG_DATA_HOME/morvane/ (by default
+//   ~/.local/share/morvane/), created when missing; each of card.dat, deck0.dat and
+//   deck1.dat that it lacks is copied from the installed data folder (or, for a
+//   read-only portable copy, from the executable's folder). A file already there is
+//   never replaced.
+// Throws FileNotFoundError when the executable cannot be found or a file to seed is
+// missing, FolderError when the data folder cannot be created, IoError when a copy
+// fails; each names the file or folder.
+std::string ProgramFolder(const ProgramSite& site);
 std::string ProgramFolder();
+
+// The user can write into folder. A folder without any write bit counts as read-only
+// even for root, who could write there anyway: a copy that was made read-only on
+// purpose is not to be changed.
+bool writableFolder(const std::filesystem::path& folder);
 
 } // namespace morvane

@@ -293,7 +293,8 @@ fs::path findFileNoCase(const fs::path& folder, std::string_view name) {
 
 TextConverter::TextConverter(const char* to, const char* from, std::string_view replacement)
     : cd_(iconv_open(to, from)), fromUtf8_(std::string_view(from) == "UTF-8"), replacement_(replacement) {
-    if (cd_ == reinterpret_cast<void*>(-1))
+    // iconv_open says it failed with (iconv_t)-1.
+    if (cd_ == reinterpret_cast<void*>(-1)) // NOLINT(performance-no-int-to-ptr)
         throw std::runtime_error(std::string("no text conversion from ") + from + " to " + to + " on this system");
 }
 

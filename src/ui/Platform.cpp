@@ -7,6 +7,7 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QFontDatabase>
+#include <QLabel>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -27,21 +28,43 @@ QFont programFont(int pixelSize) {
     return font;
 }
 
+QIcon applicationIcon() {
+    // Drawn apart for the small sizes, where the large drawing would blur.
+    QIcon icon;
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+void showError(MessageBoxes& messages, const std::exception& error) {
+    if (const auto* e = dynamic_cast<const MorvaneError*>(&error)) {
+        // "ﾌｧｲﾙが見つかりません" alone does not say which file.
+        messages.error(fromCp932(e->message()), QString::fromStdString(e->where()));
+        return;
+    }
+    // Failures from outside the program's own code (memory, the file system library)
+    // have no code page 932 text of their own.
+    messages.error(QString::fromLocal8Bit(error.what()), QString());
+}
+
 void runHandler(MessageBoxes& messages, const std::function<void()>& handler) {
     try {
         handler();
-    } catch (const MorvaneError& e) {
-        messages.error(fromCp932(e.message()));
     } catch (const std::exception& e) {
-        // Failures from outside the program's own code (memory, the file system
-        // library) have no code page 932 text of their own.
-        messages.error(QString::fromLocal8Bit(e.what()));
+        showError(messages, e);
     }
 }
 
-void QtMessageBoxes::error(const QString& text) {
+void QtMessageBoxes::error(const QString& text, const QString& location) {
     QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), text, QMessageBox::Ok,
                     QApplication::activeWindow());
+    // Shown as they are: a column text or a path is not to be read as markup.
+    box.setTextFormat(Qt::PlainText);
+    if (!location.isEmpty()) {
+        box.setInformativeText(location);
+        if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+            label->setTextFormat(Qt::PlainText);
+    }
     box.exec();
 }
 
@@ -50,10 +73,8 @@ void QtMessageBoxes::information(const QString& caption, const QString& text) {
     box.exec();
 }
 
-void QtDocumentOpener::open(const std::filesystem::path& absolutePath) {
-    // As with the shell command it stands for, whether a viewer started is not looked
-    // at: a batch of battles must not stop at a box for every report.
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(absolutePath.c_str())));
+bool QtDocumentOpener::open(const std::filesystem::path& absolutePath) {
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(absolutePath.c_str())));
 }
 
 std::optional<FixedVersion> CompiledVersionBlock::read() const {

@@ -5,9 +5,11 @@
 // windows with fakes that record instead of blocking or launching anything.
 
 #include <QFont>
+#include <QIcon>
 #include <QString>
 
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -19,20 +21,22 @@ class Clock;
 class TrayShell;
 
 // The message boxes of the program. error() is what the application shows for a
-// handler that failed; information() is a box with one OK button. Both wait until the
-// box is closed.
+// handler that failed: the program's own message, and below it the file or folder it
+// concerns when the failure names one (empty otherwise). information() is a box with
+// one OK button. Both wait until the box is closed.
 class MessageBoxes {
 public:
     virtual ~MessageBoxes() = default;
-    virtual void error(const QString& text) = 0;
+    virtual void error(const QString& text, const QString& location) = 0;
     virtual void information(const QString& caption, const QString& text) = 0;
 };
 
-// Hands a finished document to the user's viewer.
+// Hands a finished document to the user's viewer; false when no viewer could be
+// started.
 class DocumentOpener {
 public:
     virtual ~DocumentOpener() = default;
-    virtual void open(const std::filesystem::path& absolutePath) = 0;
+    virtual bool open(const std::filesystem::path& absolutePath) = 0;
 };
 
 // The fixed version block of the executable: the two product version words, each a
@@ -74,21 +78,29 @@ QString fromCp932(std::string_view bytes);
 // "ＭＳ Ｐゴシック" at the given pixel height, IPAPGothic where it is missing.
 QFont programFont(int pixelSize = 12);
 
+// The application's icon, drawn for every size the desktop asks for: the window
+// icon of every window, the tray icon and the menu entry's.
+QIcon applicationIcon();
+
+// Shows a failure in an error box: its message, and where it came from (a file or
+// folder, UTF-8) below it.
+void showError(MessageBoxes& messages, const std::exception& error);
+
 // Runs an event handler the way the application runs every handler: a failure ends it
-// where it happened and its message is shown in an error box; whatever the handler
-// changed before stays changed.
+// where it happened and is shown by showError; whatever the handler changed before
+// stays changed.
 void runHandler(MessageBoxes& messages, const std::function<void()>& handler);
 
 // The real desktop.
 class QtMessageBoxes : public MessageBoxes {
 public:
-    void error(const QString& text) override;
+    void error(const QString& text, const QString& location) override;
     void information(const QString& caption, const QString& text) override;
 };
 
 class QtDocumentOpener : public DocumentOpener {
 public:
-    void open(const std::filesystem::path& absolutePath) override;
+    bool open(const std::filesystem::path& absolutePath) override;
 };
 
 // The product version compiled in from the project version.

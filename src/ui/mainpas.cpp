@@ -22,10 +22,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPainter>
-#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTimer>
 
 namespace morvane {
@@ -52,24 +51,6 @@ constexpr int SelectorPlace[9][2] = {{8, 40},   {8, 72},   {8, 104},   {160, 40}
 // Selector index 0-7 feeds slots 1-8 of its side, index 8 the vehicle.
 QString selectorName(int side, int index) {
     return QString::fromStdString(morvane::selectorName(10 * side + (index == 8 ? 9 : index + 1)));
-}
-
-QIcon trayIcon() {
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(0, 0, 128));
-    painter.drawRect(2, 2, 28, 14);
-    painter.setBrush(QColor(128, 0, 0));
-    painter.drawRect(2, 16, 28, 14);
-    painter.setPen(Qt::white);
-    QFont font = programFont(22);
-    font.setBold(true);
-    painter.setFont(font);
-    painter.drawText(QRect(2, 2, 28, 28), Qt::AlignCenter, QStringLiteral("M"));
-    painter.end();
-    return QIcon(pixmap);
 }
 
 int32_t selectedId(const QComboBox* selector) {
@@ -305,7 +286,7 @@ void Tmain::layOut() {
     IconTray1->setObjectName(QStringLiteral("IconTray1"));
     IconTray1->setRBtnPopupMenu(PopupMenu1);
     IconTray1->setLBtnPopupMenu(PopupMenu1);
-    IconTray1->setIcon(trayIcon());
+    IconTray1->setIcon(applicationIcon());
 
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     layout()->activate();
@@ -415,7 +396,13 @@ void Tmain::DeckChange(int side) {
     const std::vector<std::string>& lines = decks_[side].lines();
     const std::string_view line =
         index >= 0 && static_cast<size_t>(index) < lines.size() ? std::string_view(lines[index]) : std::string_view();
-    DeckSet(side, line);
+    try {
+        DeckSet(side, line);
+    } catch (MorvaneError& e) {
+        // Lines added here are well formed: a bad one came from the deck file.
+        e.setWhere(deckFilePath(env_.programFolder, side).string());
+        throw;
+    }
 }
 
 void Tmain::DataAdd() {
@@ -498,9 +485,28 @@ Battle& Tmain::battleEngine() {
     if (!battle_) {
         battle_ = std::make_unique<Battle>(catalogue_, random_, reportSink_.get());
         battle_->report().setClock(clock());
-        battle_->report().setShowReport([this] { env_.opener->open(reportPath()); });
+        battle_->report().setShowReport([this] {
+            // Not a box: a batch must go on, and one line says it for every report.
+            if (!env_.opener->open(reportPath()))
+                showViewerMissing(reportPath());
+        });
     }
     return *battle_;
+}
+
+void Tmain::showViewerMissing(const std::filesystem::path& report) {
+    if (!ViewerNotice) {
+        statusBar()->setSizeGripEnabled(false);
+        ViewerNotice = new QLabel(statusBar());
+        ViewerNotice->setObjectName(QStringLiteral("ViewerNotice"));
+        ViewerNotice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        // A long path must not widen the fixed window; the tool tip shows all of it.
+        ViewerNotice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        statusBar()->addWidget(ViewerNotice, 1);
+    }
+    const QString path = QFile::decodeName(report.c_str());
+    ViewerNotice->setText(QStringLiteral("レポートを開くビューアを起動できませんでした: ") + path);
+    ViewerNotice->setToolTip(path);
 }
 
 void Tmain::startBattle() {

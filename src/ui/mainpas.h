@@ -136,6 +136,9 @@ public:
     QMenu* PopupMenu1 = nullptr;
     QAction* exit2 = nullptr;
     TIconTray* IconTray1 = nullptr;
+    // The status line that says a finished report could not be shown; made on the
+    // first such report.
+    QLabel* ViewerNotice = nullptr;
 
 protected:
     // FormClose: closing the main window ends the program.
@@ -155,6 +158,7 @@ private:
     QPlainTextEdit* deckStore(int side) const { return side == 0 ? Memo2 : Memo3; }
     Battle& battleEngine();
     void handle(const std::function<void()>& handler);
+    void showViewerMissing(const std::filesystem::path& report);
     // Starts a battle of the selected teams, as the battle button does.
     void startBattle();
 

@@ -156,6 +156,9 @@ void Tstartup::VersionSnapshot() {
 
 void configureApplication() {
     QApplication::setApplicationName(QStringLiteral("Morvane"));
+    // Ties the windows to the installed menu entry, whose icon a Wayland desktop shows.
+    QGuiApplication::setDesktopFileName(QStringLiteral(MORVANE_APP_ID));
+    QApplication::setWindowIcon(applicationIcon());
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setFont(programFont());
 }
@@ -169,7 +172,13 @@ int ProgramEntry(int argc, char** argv) {
     QtTrayShell trayShell;
     CompiledVersionBlock version;
     Environment env;
-    env.programFolder = ProgramFolder();
+    try {
+        env.programFolder = ProgramFolder();
+    } catch (const MorvaneError& e) {
+        // Without a folder for its files the program has nothing to show.
+        showError(messages, e);
+        return 1;
+    }
     env.messages = &messages;
     env.opener = &opener;
     env.trayShell = &trayShell;
@@ -183,7 +192,7 @@ int ProgramEntry(int argc, char** argv) {
         main = std::make_unique<Tmain>(env, startup);
     } catch (const MorvaneError& e) {
         // The tray icon refused: the program does not start.
-        messages.error(fromCp932(e.message()));
+        showError(messages, e);
         return 1;
     }
     TLog log;

@@ -32,9 +32,11 @@ inline std::string cardCatalogueBytes() {
     const char* speeds[] = {" 9", " 7", " 7", " 5", " 4", " 4", " 3", " 2", " 1"};
     std::string text;
     for (int id = 1; id <= 9; ++id) {
+        char power[8] = "ab";
+        if (id != 9)
+            std::snprintf(power, sizeof power, "%2d", id % 3 + 3);
         char head[64];
-        std::snprintf(head, sizeof head, "C%03d物地 112%s%s", id,
-                      id == 9 ? "ab" : (" " + std::to_string(id % 3 + 3)).c_str(), speeds[id - 1]);
+        std::snprintf(head, sizeof head, "C%03d物地 112%s%s", id, power, speeds[id - 1]);
         text += head;
         for (int i = 0; i < 23; ++i)
             text += "＿";

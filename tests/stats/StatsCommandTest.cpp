@@ -46,7 +46,7 @@ TEST(StatsCommand, JsonHoldsEveryFigureAndTheyAddUp) {
     for (const char* key : {"battles", "top_wins", "bottom_wins", "undecided", "top_win_rate", "top_win_rate_ci",
                             "bottom_win_rate", "bottom_win_rate_ci", "turns_total", "turns_mean", "turns_median",
                             "turns_max", "threads", "seed", "seconds", "battles_per_second", "turns_per_second"})
-        EXPECT_NE(r.out.find("\"" + std::string(key) + "\": "), std::string::npos) << key;
+        EXPECT_NE(r.out.find(std::string("\"").append(key) + "\": "), std::string::npos) << key;
     EXPECT_EQ(number(r.out, "battles"), 200);
     EXPECT_EQ(number(r.out, "top_wins") + number(r.out, "bottom_wins") + number(r.out, "undecided"), 200);
     EXPECT_DOUBLE_EQ(number(r.out, "top_win_rate"), number(r.out, "top_wins") / 200);
@@ -103,7 +103,8 @@ TEST(StatsCommand, RefusesBadOptionsWithStatus2) {
 
 TEST(LeagueCommand, PlaysEveryPairBothWaysRoundAsStatsWould) {
     const std::string a = firstDeckLine(0), b = firstDeckLine(1);
-    const std::string quotedA = "'" + cp932ToUtf8(a) + "'", quotedB = "'" + cp932ToUtf8(b) + "'";
+    const std::string quotedA = std::string("'").append(cp932ToUtf8(a)) + "'";
+    const std::string quotedB = std::string("'").append(cp932ToUtf8(b)) + "'";
     const test::TempFolder folder;
     const std::filesystem::path decks = folder / "league.dat";
     {

@@ -1,6 +1,6 @@
 // The application shell: the splash and its two ways to the main window, the version
 // text, the non-release path with its version snapshot and log window, the About box,
-// and the ways out of the program.
+// the ways out of the program, and the one application icon.
 
 #include "UiTestSupport.h"
 
@@ -148,4 +148,22 @@ TEST(MainFrame, ClosingTheLogGoesOnAndTheThreeWaysOutEndTheProgram) {
         // Destroying the window removed the icon.
         EXPECT_EQ(p.tray.calls.back().command, TrayCommand::Delete);
     }
+}
+
+TEST(ApplicationIcon, IsEveryWindowsIconAndTheTrayIconAtEverySize) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    Program p(folder.path());
+    const QIcon icon = applicationIcon();
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        EXPECT_EQ(icon.pixmap(size).size(), QSize(size, size)) << size;
+    // The 16 px drawing is its own, not the large one scaled down.
+    EXPECT_NE(icon.pixmap(16).toImage(),
+              icon.pixmap(256).scaled(16, 16, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).toImage());
+
+    const QImage expected = icon.pixmap(32).toImage();
+    for (const QWidget* window : std::initializer_list<const QWidget*>{p.startup.get(), p.main.get(), p.log.get()})
+        EXPECT_EQ(window->windowIcon().pixmap(32).toImage(), expected) << window->objectName().toStdString();
+    ASSERT_FALSE(p.tray.calls.empty());
+    EXPECT_EQ(p.tray.calls.back().data.icon.pixmap(16).toImage(), icon.pixmap(16).toImage());
 }

@@ -23,13 +23,16 @@ struct FakeMessageBoxes : MessageBoxes {
     struct Box {
         QString caption, text;
     };
-    void error(const QString& text) override {
+    void error(const QString& text, const QString& location) override {
         errors.push_back(text);
+        locations.push_back(location);
         if (whileErrorOpen)
             whileErrorOpen();
     }
     void information(const QString& caption, const QString& text) override { infos.push_back({caption, text}); }
+    // The message of each error box, and the file or folder shown below it.
     std::vector<QString> errors;
+    std::vector<QString> locations;
     std::vector<Box> infos;
     // What happens while an error box is open, before the user closes it (a real box
     // runs the event loop meanwhile).
@@ -37,8 +40,12 @@ struct FakeMessageBoxes : MessageBoxes {
 };
 
 struct FakeOpener : DocumentOpener {
-    void open(const std::filesystem::path& path) override { opened.push_back(path); }
+    bool open(const std::filesystem::path& path) override {
+        opened.push_back(path);
+        return viewerStarts;
+    }
     std::vector<std::filesystem::path> opened;
+    bool viewerStarts = true;
 };
 
 struct FakeVersionBlock : VersionBlock {

@@ -1,0 +1,92 @@
+// What the user sees when something goes wrong: an error box names the file or folder
+// its message does not name, and a report that no viewer could show is said once on a
+// status line, without a box and without stopping a batch.
+
+#include "UiTestSupport.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+
+using namespace morvane;
+using namespace morvane::uitest;
+namespace fs = std::filesystem;
+
+namespace {
+QString pathText(const fs::path& path) {
+    return QString::fromStdString(path.string());
+}
+} // namespace
+
+TEST(ErrorBox, NamesTheFileBelowAMessageThatDoesNotSayWhich) {
+    {
+        ProgramFolder folder;
+        Program p(folder.path());
+        ASSERT_EQ(p.messages.locations.size(), 1u);
+        EXPECT_EQ(p.messages.locations[0], pathText(folder / "card.dat"));
+    }
+    {
+        ProgramFolder folder;
+        folder.write("card.dat", smallCatalogue());
+        folder.write("deck0.dat", "V001C001C002Cxy3C004C005C006C007C008:000\r\n");
+        folder.write("deck1.dat", Deck1);
+        Program p(folder.path());
+        ASSERT_EQ(p.messages.errors.size(), 1u);
+        EXPECT_EQ(p.messages.errors[0], utf8("'xy3' は整数ではありません"));
+        EXPECT_EQ(p.messages.locations[0], pathText(folder / "deck0.dat"));
+    }
+    ProgramFolder folder;
+    folder.writeStandard();
+    Program p(folder.path());
+
+    // A batch folder's deck pair, by file and line.
+    QTemporaryDir batch;
+    const fs::path root = batch.path().toStdString();
+    fs::create_directories(root / "0000");
+    std::ofstream(root / "0000/deck.dat", std::ios::binary) << Deck1 << "V003C002CzzzC002C002C002C002C002C002:000\r\n";
+    p.main->SaverDir->setText(batch.path() + "/");
+    p.main->SaverTimer->start();
+    p.main->SaverTimerTimer();
+    ASSERT_EQ(p.messages.locations.size(), 1u);
+    EXPECT_EQ(p.messages.errors[0], utf8("'zzz' は整数ではありません"));
+    EXPECT_EQ(p.messages.locations[0], pathText(root / "0000/deck.dat") + ":2");
+
+    // A message that says it all has nothing below it.
+    p.find<QComboBox>("C13")->setCurrentIndex(-1);
+    p.find<QPushButton>("BattleBtn")->click();
+    ASSERT_EQ(p.messages.locations.size(), 2u);
+    EXPECT_EQ(p.messages.errors[1], utf8("C13のカードが選ばれていません"));
+    EXPECT_EQ(p.messages.locations[1], QString());
+}
+
+TEST(ViewerMissing, IsSaidOnceOnAStatusLineAndABatchGoesOn) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    Program p(folder.path());
+    p.opener.viewerStarts = false;
+    p.main->show();
+    const QSize frame = p.main->size();
+    EXPECT_EQ(p.main->ViewerNotice, nullptr);
+
+    QTemporaryDir batch;
+    const fs::path root = batch.path().toStdString();
+    for (const char* name : {"0000", "0001"}) {
+        fs::create_directories(root / name);
+        std::ofstream(root / name / "deck.dat", std::ios::binary) << Deck0;
+    }
+    p.main->SaverDir->setText(batch.path() + "/");
+    p.main->SaverTimer->start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fs::exists(root / "0001/battle.html"); }, 60000));
+
+    EXPECT_EQ(p.opener.opened.size(), 2u);
+    EXPECT_TRUE(p.messages.errors.empty());
+    ASSERT_NE(p.main->ViewerNotice, nullptr);
+    EXPECT_TRUE(p.main->ViewerNotice->isVisible());
+    EXPECT_TRUE(p.main->ViewerNotice->text().endsWith(pathText(p.main->reportPath())));
+    EXPECT_EQ(p.main->statusBar()->findChildren<QLabel*>().size(), 1);
+    // The frame grows by the line's height only, however long the path.
+    EXPECT_EQ(p.main->width(), frame.width());
+}
