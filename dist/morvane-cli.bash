@@ -46,10 +46,13 @@ _morvane_cli() {
         return
     fi
 
-    # A folder argument: the ROOT of batch.
+    # A folder argument: the ROOT of batch; file arguments: the FILE... of merge.
     if grep -qE '^usage: [^ ]+ [a-z-]+ ROOT' <<<"$synopsis"; then
         compopt -o filenames 2>/dev/null
         mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+    elif grep -qE '^usage: [^ ]+ [a-z-]+ FILE' <<<"$synopsis"; then
+        compopt -o filenames 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
     fi
 }
 

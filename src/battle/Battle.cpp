@@ -8,6 +8,7 @@
 #include "common/Random.h"
 #include "report/ReportText.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace morvane {
@@ -30,11 +31,32 @@ struct Num {
     size_t size;
 };
 
+// The slots a team fills, in the order of the selectors: C01-C08, V00, C11-C18, V10.
+constexpr int32_t TeamSlots[18] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 15, 16, 17, 18, 19};
+
 // Front slots of each formation: side 0 (Front[1..3]) and side 1 (Front[4..6]).
 constexpr int32_t FormationSlots[2][4][3] = {
     {{3, 2, 1}, {1, 4, 6}, {8, 5, 3}, {6, 7, 8}},
     {{11, 12, 13}, {16, 14, 11}, {13, 15, 18}, {18, 17, 16}},
 };
+
+// Puts the larger of two keys first.
+inline void exchange(uint32_t& first, uint32_t& second) {
+    const uint32_t a = first;
+    const uint32_t b = second;
+    first = std::max(a, b);
+    second = std::min(a, b);
+}
+
+// Sorts six keys, largest first, with the twelve exchanges of the smallest sorting
+// network for six: no branches and no loop.
+void sortDownwards(uint32_t (&k)[6]) {
+    exchange(k[0], k[5]), exchange(k[1], k[3]), exchange(k[2], k[4]);
+    exchange(k[1], k[2]), exchange(k[3], k[4]);
+    exchange(k[0], k[3]), exchange(k[2], k[5]);
+    exchange(k[0], k[1]), exchange(k[2], k[3]), exchange(k[4], k[5]);
+    exchange(k[1], k[2]), exchange(k[3], k[4]);
+}
 
 std::string colouredName(std::string_view name, bool top) {
     std::string out;
@@ -56,6 +78,16 @@ Battle::Battle(const CardCatalogue& catalogue, Random& random, ReportSink* sink)
         for (int32_t id = 0; id <= CardCatalogue::VehicleRows; ++id)
             vehicleNames_[static_cast<size_t>(side)].push_back(colouredName(catalogue.vehicle(id).name, side == 0));
     }
+    for (int32_t slot = 0; slot <= 20; ++slot)
+        resolveSlot(slot);
+}
+
+inline void Battle::resolveSlot(int32_t slot) {
+    const int32_t id = state_.slots[static_cast<size_t>(slot)].cardId;
+    const bool vehicle = slot == 9 || slot == 19;
+    const cardRecordType& row = vehicle ? catalogue_.vehicle(id) : catalogue_.character(id);
+    state_.cards[static_cast<size_t>(slot)] = {
+        vehicle ? &catalogue_.vehicleTraits(id) : &catalogue_.characterTraits(id), row.hp, row.sp};
 }
 
 std::string_view Battle::characterName(int32_t id, bool top) const {
@@ -68,10 +100,6 @@ std::string_view Battle::vehicleName(int32_t id, bool top) const {
     return id >= 0 && static_cast<size_t>(id) < names.size() ? names[static_cast<size_t>(id)] : names[0];
 }
 
-const CardTraits& Battle::characterTraits(int32_t id) const {
-    return catalogue_.characterTraits(id);
-}
-
 void Battle::write(std::initializer_list<std::string_view> pieces) {
     line_.clear();
     for (std::string_view piece : pieces)
@@ -80,24 +108,36 @@ void Battle::write(std::initializer_list<std::string_view> pieces) {
 }
 
 void Battle::BattleBtnClick(const Teams& teams) {
-    for (int side = 0; side < 2; ++side) {
-        const SideSelection& s = teams.side[static_cast<size_t>(side)];
-        for (int k = 1; k <= 8; ++k) {
-            if (!catalogue_.offersCharacter(s.characters[static_cast<size_t>(k - 1)]))
-                throw InputError(selectorName(10 * side + k) + std::string(msg::NoCardSelected));
+    auto selection = [&teams](int32_t slot) {
+        const SideSelection& s = teams.side[static_cast<size_t>(sideOfSlot(slot))];
+        return slot % 10 == 9 ? s.vehicle : s.characters[static_cast<size_t>(slot % 10 - 1)];
+    };
+    // A run of battles between the same teams finds every card in its slot already,
+    // checked and looked up by the battle start that put it there: only the hit
+    // points go back to full.
+    bool sameCards = teamsChecked_;
+    for (int32_t slot : TeamSlots)
+        sameCards = sameCards && state_.slots[static_cast<size_t>(slot)].cardId == selection(slot);
+    if (!sameCards) {
+        for (int32_t slot : TeamSlots) {
+            const bool vehicle = slot == 9 || slot == 19;
+            if (!(vehicle ? catalogue_.offersVehicle(selection(slot)) : catalogue_.offersCharacter(selection(slot))))
+                throw InputError(selectorName(slot) + std::string(msg::NoCardSelected));
         }
-        if (!catalogue_.offersVehicle(s.vehicle))
-            throw InputError(selectorName(vehicleSlotOf(side)) + std::string(msg::NoCardSelected));
-    }
-    for (int side = 0; side < 2; ++side) {
-        const SideSelection& s = teams.side[static_cast<size_t>(side)];
-        for (int k = 1; k <= 8; ++k) {
-            const cardRecordType& row = catalogue_.character(s.characters[static_cast<size_t>(k - 1)]);
-            state_.slots[10 * static_cast<size_t>(side) + static_cast<size_t>(k)] = {row.hp, row.id};
+        bool powersReadable = true;
+        for (int32_t slot : TeamSlots) {
+            state_.slots[static_cast<size_t>(slot)].cardId = selection(slot);
+            resolveSlot(slot);
+            powersReadable = powersReadable && state_.cards[static_cast<size_t>(slot)].traits->power.valid;
         }
-        const cardRecordType& vehicle = catalogue_.vehicle(s.vehicle);
-        state_.slots[static_cast<size_t>(vehicleSlotOf(side))] = {vehicle.hp, vehicle.id};
+        state_.powersReadable = powersReadable;
+        // The plans hold the card ids and speeds of the slots.
+        for (FrontPlan& plan : plans_)
+            plan.ready = false;
+        teamsChecked_ = true;
     }
+    for (int32_t slot : TeamSlots)
+        state_.slots[static_cast<size_t>(slot)].hp = state_.cards[static_cast<size_t>(slot)].hp;
     state_.BattleRunning = true;
     state_.DeckLock = {DeckLockFree, DeckLockFree};
     winner_ = -1;
@@ -105,11 +145,64 @@ void Battle::BattleBtnClick(const Teams& teams) {
 
 void Battle::ApplyFormation(int f0, int f1) {
     if (f0 >= 0 && f0 <= 3)
-        for (size_t i = 0; i < 3; ++i)
-            state_.Front[1 + i] = FormationSlots[0][f0][i];
+        std::copy_n(FormationSlots[0][f0], 3, &state_.Front[1]);
     if (f1 >= 0 && f1 <= 3)
-        for (size_t i = 0; i < 3; ++i)
-            state_.Front[4 + i] = FormationSlots[1][f1][i];
+        std::copy_n(FormationSlots[1][f1], 3, &state_.Front[4]);
+}
+
+ActionSlots Battle::actionSlots(int p) const {
+    const BattleState& s = state_;
+    // Positions 1/4, 2/5 and 3/6 face each other.
+    const int32_t actor = s.Front[static_cast<size_t>(p)];
+    const int32_t target = s.Front[static_cast<size_t>(p <= 3 ? p + 3 : p - 3)];
+    const int32_t targetVehicle = target < 10 ? 9 : 19;
+    return {actor,
+            s.slots[static_cast<size_t>(actor)].cardId,
+            s.slots[actor < 10 ? 9 : 19].cardId,
+            target,
+            s.slots[static_cast<size_t>(target)].cardId,
+            targetVehicle,
+            s.slots[static_cast<size_t>(targetVehicle)].cardId};
+}
+
+// The turn loop runs this for every front position it draws, kept inline there so
+// that a fallen actor costs little more than setting up its context.
+inline void Battle::act(int p, const ActionSlots& slots) {
+    static_cast<ActionSlots&>(state_.context) = slots;
+    // Names are only needed for report lines: with none written they are left as
+    // they were.
+    if (writes())
+        setNames(slots.actorSlot);
+    if (state_.slots[static_cast<size_t>(slots.actorSlot)].hp > 0)
+        performLiveAction(p);
+}
+
+void Battle::PerformAction(int p) {
+    act(p, actionSlots(p));
+}
+
+void Battle::makeFrontPlan(FrontPlan& plan) const {
+    // Each position's key holds its speed above and 7 - position below, so that the
+    // keys sorted downwards give the speeds from the fastest and, within a speed, the
+    // positions in rising order. Speeds outside 1 to 20 never act.
+    uint32_t keys[6];
+    for (size_t p = 1; p <= 6; ++p) {
+        const int32_t speed = state_.cards[static_cast<size_t>(state_.Front[p])].sp;
+        keys[p - 1] = speed >= 1 && speed <= 20 ? static_cast<uint32_t>(speed) << 3 | static_cast<uint32_t>(7 - p) : 0;
+    }
+    sortDownwards(keys);
+    plan.acting = 0;
+    while (plan.acting < 6 && keys[plan.acting] != 0) {
+        const size_t i = plan.acting++;
+        plan.order[i] = static_cast<uint8_t>(7 - (keys[i] & 7));
+        // Counted from the end of the speed: 1 for its last entry.
+        plan.left[i] = 1;
+        for (size_t j = i; j > 0 && keys[j - 1] >> 3 == keys[i] >> 3; --j)
+            ++plan.left[j - 1];
+    }
+    for (int p = 1; p <= 6; ++p)
+        plan.actions[static_cast<size_t>(p)] = actionSlots(p);
+    plan.ready = true;
 }
 
 bool Battle::Timer1Timer() {
@@ -132,7 +225,9 @@ bool Battle::playTurn() {
     const int32_t f0 = s.DeckLock[0] == DeckLockFree ? static_cast<int32_t>(random(40) / 10) : s.DeckLock[0];
     const int32_t f1 = s.DeckLock[1] == DeckLockFree ? static_cast<int32_t>(random(40) / 10) : s.DeckLock[1];
     ApplyFormation(f0, f1);
-    if (s.ReportOpen)
+    // Without a report the section only checks the AP columns it would show, and
+    // those were all found readable when the battle started.
+    if (writes() || (s.ReportOpen && !s.powersReadable))
         report_.WriteTurnSection(s);
     if (s.DeckLock[0] != DeckLockFree && writes())
         report_.WriteReportLine(text::LockedTop);
@@ -141,36 +236,23 @@ bool Battle::playTurn() {
     s.DeckLock = {DeckLockFree, DeckLockFree};
 
     // Initiative: fastest first; among equal speeds each pick is uniform over those
-    // still waiting. The draws go on after the battle ended, with nobody acting.
-    // Speeds outside 1 to 20 never act. Rather than scan all twenty levels, the
-    // positions that act are ordered by falling speed once (stable, so each level's
-    // list keeps rising position order) and played a level at a time.
-    int32_t speed[7] = {};
-    int ordered[6];
-    int acting = 0;
-    for (int p = 1; p <= 6; ++p) {
-        speed[p] = catalogue_.character(s.slots[static_cast<size_t>(s.Front[static_cast<size_t>(p)])].cardId).sp;
-        if (speed[p] < 1 || speed[p] > 20)
-            continue;
-        int at = acting++;
-        for (; at > 0 && speed[ordered[at - 1]] < speed[p]; --at)
-            ordered[at] = ordered[at - 1];
-        ordered[at] = p;
-    }
-    for (int first = 0; first < acting;) {
-        const int32_t level = speed[ordered[first]];
-        int list[6];
-        uint32_t length = 0;
-        while (first < acting && speed[ordered[first]] == level)
-            list[length++] = ordered[first++];
-        while (length > 0) {
-            const uint32_t r = random(length);
-            if (s.BattleRunning)
-                PerformAction(list[r]);
-            for (uint32_t i = r + 1; i < length; ++i)
-                list[i - 1] = list[i];
-            --length;
-        }
+    // still waiting, and the draws go on after the battle ended, with nobody acting.
+    const bool formed = f0 >= 0 && f0 <= 3 && f1 >= 0 && f1 <= 3;
+    FrontPlan& plan = plans_[formed ? static_cast<size_t>(f0 * 4 + f1) : plans_.size() - 1];
+    if (!plan.ready || !formed)
+        makeFrontPlan(plan);
+    // Pick i draws from the i-th entry on the left[i] positions still waiting at its
+    // speed; moving the ones before the drawn entry up by one keeps the rest of the
+    // speed list, in order, from entry i + 1 on.
+    std::array<uint8_t, 6> waiting = plan.order;
+    for (size_t i = 0; i < plan.acting; ++i) {
+        const size_t drawn = i + random(plan.left[i]);
+        const int p = waiting[drawn];
+        if (s.BattleRunning)
+            act(p, plan.actions[static_cast<size_t>(p)]);
+        uint8_t carry = waiting[i];
+        for (size_t j = i + 1; j <= drawn; ++j)
+            std::swap(carry, waiting[j]);
     }
 
     if (s.DeckLock[0] == 0)
@@ -181,138 +263,15 @@ bool Battle::playTurn() {
     return s.BattleRunning;
 }
 
-void Battle::PerformAction(int p) {
-    BattleState& s = state_;
-    ActionContext& c = s.context;
-    auto slot = [&](int32_t n) -> BattleSlot& { return s.slots[static_cast<size_t>(n)]; };
-
-    c.actorSlot = s.Front[static_cast<size_t>(p)];
-    c.actorCardId = slot(c.actorSlot).cardId;
-    c.actorVehicleCardId = slot(sideOfSlot(c.actorSlot) * 10 + 9).cardId;
-    c.targetSlot = s.Front[static_cast<size_t>((p + 2) % 6 + 1)];
-    c.targetCardId = slot(c.targetSlot).cardId;
-    c.targetVehicleSlot = (sideOfSlot(c.targetSlot) * 10) % 20 + 9;
-    c.targetVehicleCardId = slot(c.targetVehicleSlot).cardId;
-    setNames(c.actorSlot);
-    if (slot(c.actorSlot).hp <= 0)
-        return;
-
-    const CardTraits& t = characterTraits(c.actorCardId);
-    const cardRecordType& row = catalogue_.character(c.actorCardId);
-    const int own = sideOfSlot(c.actorSlot);
-    const int enemy = 1 - own;
-
-    if (t.lock == LockMark::Enemy) {
-        s.DeckLock[static_cast<size_t>(enemy)] = 0;
-        if (writes())
-            write({c.actorName, text::LockedEnemy});
-    } else if (t.lock == LockMark::Own) {
-        s.DeckLock[static_cast<size_t>(own)] = 0;
-        if (writes())
-            write({c.actorName, text::LockedOwn});
-    }
-
-    if (!t.heal.none) {
-        BattleSlot& self = slot(c.actorSlot);
-        const int64_t amount = std::min<int64_t>(int64_t{row.hp} - self.hp, t.heal.number.get('C', c.actorCardId));
-        self.hp = wrap(self.hp + amount);
-        if (writes())
-            write({c.actorName, text::HpOf, Num(amount), text::PointsHealed});
-    }
-
-    if (!t.vehicleHeal.none) {
-        BattleSlot& vehicle = slot(vehicleSlotOf(own));
-        const int64_t cap = catalogue_.vehicle(c.actorVehicleCardId).hp;
-        const int64_t amount = std::min<int64_t>(cap - vehicle.hp, t.vehicleHeal.number.get('C', c.actorCardId));
-        vehicle.hp = wrap(vehicle.hp + amount);
-        if (writes())
-            write({c.actorVehicleName, text::HpOf, Num(amount), text::PointsHealed});
-    }
-
-    if (t.seals) {
-        if (s.MagicSealed[static_cast<size_t>(own)]) {
-            if (writes())
-                write({c.actorName, p <= 3 ? text::MagicAlreadySealedTop : text::MagicAlreadySealedBottom});
-        } else {
-            s.MagicSealed[static_cast<size_t>(enemy)] = true;
-            if (writes())
-                write({c.actorName, text::SealedEnemyMagic});
-        }
-    }
-
-    if (!t.killChance.none) {
-        BattleSlot& target = slot(c.targetSlot);
-        if (target.hp <= 0) {
-            if (writes())
-                write({c.actorName, text::AbilityNotShown});
-        } else {
-            const uint32_t r = (*random_)(100);
-            if (int64_t{r} < t.killChance.number.get('C', c.actorCardId)) {
-                target.hp = 0;
-                if (writes()) {
-                    write({c.actorName, text::Wa, c.targetName, text::KilledInstantly});
-                    write({c.targetName, text::FellPlain});
-                }
-            } else if (writes()) {
-                write({c.actorName, text::AbilityFailed});
-            }
-        }
-    }
-
-    if (t.kind == AttackKind::Magic && s.MagicSealed[static_cast<size_t>(own)]) {
-        if (writes())
-            write({c.actorName, text::CannotAttackSealed});
-        return;
-    }
-
-    // A count of "＿" means one attack.
-    int32_t count = t.attackCount.none ? 1 : t.attackCount.number.get('C', c.actorCardId);
-    const size_t enemyFront = p <= 3 ? 4 : 1;
-    const int32_t enemyVehicle = vehicleSlotOf(enemy);
-    while (count > 0) {
-        --count;
-        switch (t.spread) {
-        case SpreadMark::AllFront:
-        case SpreadMark::AllFrontAndVehicle:
-            for (size_t i = 0; i < 3; ++i)
-                ResolveAttack(c.actorSlot, s.Front[enemyFront + i]);
-            if (t.spread == SpreadMark::AllFrontAndVehicle)
-                AttackVehicle(c.actorSlot, enemyVehicle, t.power.get('C', c.actorCardId));
-            break;
-        case SpreadMark::Other:
-            break;
-        case SpreadMark::None:
-            if (t.randomTargets) {
-                if ((*random_)(4) == 0) {
-                    AttackVehicle(c.actorSlot, enemyVehicle, t.power.get('C', c.actorCardId));
-                } else {
-                    const uint32_t b = (*random_)(3);
-                    ResolveAttack(c.actorSlot, s.Front[enemyFront + b]);
-                }
-            } else {
-                ResolveAttack(c.actorSlot, c.targetSlot);
-            }
-            break;
-        }
-    }
-}
-
-void Battle::setNames(int32_t attackerSlot) {
-    ActionContext& c = state_.context;
-    const bool top = attackerSlot < 10;
-    c.actorName = characterName(c.actorCardId, top);
-    c.actorVehicleName = vehicleName(c.actorVehicleCardId, top);
-    c.targetName = characterName(c.targetCardId, !top);
-    c.targetVehicleName = vehicleName(c.targetVehicleCardId, !top);
-}
-
-void Battle::ResolveAttack(int32_t attackerSlot, int32_t defenderSlot) {
+// ResolveAttack with the attacker's card (the context's actorCardId) at hand, inline
+// where an action attacks its one opposite target, the commonest attack by far.
+[[gnu::always_inline]] inline void Battle::attack(int32_t attackerSlot, int32_t defenderSlot, const CardTraits& a) {
     BattleState& s = state_;
     ActionContext& c = s.context;
     BattleSlot& target = s.slots[static_cast<size_t>(defenderSlot)];
     c.targetCardId = target.cardId;
-    setNames(attackerSlot);
-    const CardTraits& a = characterTraits(c.actorCardId);
+    if (writes())
+        setNames(attackerSlot);
     const int32_t power = a.power.get('C', c.actorCardId);
     const bool piercing = a.pierces;
 
@@ -324,7 +283,8 @@ void Battle::ResolveAttack(int32_t attackerSlot, int32_t defenderSlot) {
         return;
     }
 
-    const CardTraits& d = characterTraits(c.targetCardId);
+    const SlotCard& defender = s.cards[static_cast<size_t>(defenderSlot)];
+    const CardTraits& d = *defender.traits;
     if (d.airborne && a.reach == 'e') {
         if (piercing) {
             if (writes())
@@ -351,8 +311,7 @@ void Battle::ResolveAttack(int32_t attackerSlot, int32_t defenderSlot) {
         return;
     }
     if (d.absorbs[kind]) {
-        const int64_t cap = catalogue_.character(c.targetCardId).hp;
-        const int64_t gain = std::min<int64_t>(power, cap - target.hp);
+        const int64_t gain = std::min<int64_t>(power, int64_t{defender.hp} - target.hp);
         target.hp = wrap(target.hp + gain);
         if (writes())
             write({c.targetName, text::Wa, c.actorName, text::AttackBy, Num(gain), text::AbsorbedLeft, Num(target.hp),
@@ -378,29 +337,162 @@ void Battle::ResolveAttack(int32_t attackerSlot, int32_t defenderSlot) {
     }
 }
 
+void Battle::ResolveAttack(int32_t attackerSlot, int32_t defenderSlot) {
+    // Within a battle the context's card is always the card of attackerSlot,
+    // resolved when the battle started.
+    const BattleState& s = state_;
+    const int32_t id = s.context.actorCardId;
+    attack(attackerSlot, defenderSlot,
+           s.slots[static_cast<size_t>(attackerSlot)].cardId == id ? *s.cards[static_cast<size_t>(attackerSlot)].traits
+                                                                   : catalogue_.characterTraits(id));
+}
+
+void Battle::useAbilities(int p) {
+    BattleState& s = state_;
+    ActionContext& c = s.context;
+    const auto actor = static_cast<size_t>(c.actorSlot);
+    const CardTraits& t = *s.cards[actor].traits;
+    const int own = c.actorSlot < 10 ? 0 : 1;
+    const int enemy = 1 - own;
+
+    if (t.lock == LockMark::Enemy) {
+        s.DeckLock[static_cast<size_t>(enemy)] = 0;
+        if (writes())
+            write({c.actorName, text::LockedEnemy});
+    } else if (t.lock == LockMark::Own) {
+        s.DeckLock[static_cast<size_t>(own)] = 0;
+        if (writes())
+            write({c.actorName, text::LockedOwn});
+    }
+
+    if (!t.heal.none) {
+        BattleSlot& self = s.slots[actor];
+        const int64_t amount =
+            std::min<int64_t>(int64_t{s.cards[actor].hp} - self.hp, t.heal.number.get('C', c.actorCardId));
+        self.hp = wrap(self.hp + amount);
+        if (writes())
+            write({c.actorName, text::HpOf, Num(amount), text::PointsHealed});
+    }
+
+    if (!t.vehicleHeal.none) {
+        const auto ownVehicle = static_cast<size_t>(vehicleSlotOf(own));
+        BattleSlot& vehicle = s.slots[ownVehicle];
+        const int64_t amount = std::min<int64_t>(int64_t{s.cards[ownVehicle].hp} - vehicle.hp,
+                                                 t.vehicleHeal.number.get('C', c.actorCardId));
+        vehicle.hp = wrap(vehicle.hp + amount);
+        if (writes())
+            write({c.actorVehicleName, text::HpOf, Num(amount), text::PointsHealed});
+    }
+
+    if (t.seals) {
+        if (s.MagicSealed[static_cast<size_t>(own)]) {
+            if (writes())
+                write({c.actorName, p <= 3 ? text::MagicAlreadySealedTop : text::MagicAlreadySealedBottom});
+        } else {
+            s.MagicSealed[static_cast<size_t>(enemy)] = true;
+            if (writes())
+                write({c.actorName, text::SealedEnemyMagic});
+        }
+    }
+
+    if (!t.killChance.none) {
+        BattleSlot& target = s.slots[static_cast<size_t>(c.targetSlot)];
+        if (target.hp <= 0) {
+            if (writes())
+                write({c.actorName, text::AbilityNotShown});
+        } else {
+            const uint32_t r = (*random_)(100);
+            if (int64_t{r} < t.killChance.number.get('C', c.actorCardId)) {
+                target.hp = 0;
+                if (writes()) {
+                    write({c.actorName, text::Wa, c.targetName, text::KilledInstantly});
+                    write({c.targetName, text::FellPlain});
+                }
+            } else if (writes()) {
+                write({c.actorName, text::AbilityFailed});
+            }
+        }
+    }
+}
+
+void Battle::performLiveAction(int p) {
+    BattleState& s = state_;
+    ActionContext& c = s.context;
+    const CardTraits& t = *s.cards[static_cast<size_t>(c.actorSlot)].traits;
+    if (t.hasAbility)
+        useAbilities(p);
+
+    const int own = c.actorSlot < 10 ? 0 : 1;
+    if (t.kind == AttackKind::Magic && s.MagicSealed[static_cast<size_t>(own)]) {
+        if (writes())
+            write({c.actorName, text::CannotAttackSealed});
+        return;
+    }
+
+    // A count of "＿" means one attack.
+    int32_t count = t.attackCount.none ? 1 : t.attackCount.number.get('C', c.actorCardId);
+    const size_t enemyFront = p <= 3 ? 4 : 1;
+    const int32_t enemyVehicle = vehicleSlotOf(1 - own);
+    for (; count > 0; --count) {
+        switch (t.spread) {
+        case SpreadMark::AllFront:
+        case SpreadMark::AllFrontAndVehicle:
+            for (size_t i = 0; i < 3; ++i)
+                ResolveAttack(c.actorSlot, s.Front[enemyFront + i]);
+            if (t.spread == SpreadMark::AllFrontAndVehicle)
+                AttackVehicle(c.actorSlot, enemyVehicle, t.power.get('C', c.actorCardId));
+            break;
+        case SpreadMark::Other:
+            break;
+        case SpreadMark::None:
+            if (t.randomTargets) {
+                if ((*random_)(4) == 0) {
+                    AttackVehicle(c.actorSlot, enemyVehicle, t.power.get('C', c.actorCardId));
+                } else {
+                    const uint32_t b = (*random_)(3);
+                    ResolveAttack(c.actorSlot, s.Front[enemyFront + b]);
+                }
+            } else {
+                attack(c.actorSlot, c.targetSlot, t);
+            }
+            break;
+        }
+    }
+}
+
+void Battle::setNames(int32_t attackerSlot) {
+    ActionContext& c = state_.context;
+    const bool top = attackerSlot < 10;
+    c.actorName = characterName(c.actorCardId, top);
+    c.actorVehicleName = vehicleName(c.actorVehicleCardId, top);
+    c.targetName = characterName(c.targetCardId, !top);
+    c.targetVehicleName = vehicleName(c.targetVehicleCardId, !top);
+}
+
 void Battle::AttackVehicle(int32_t attackerSlot, int32_t vehicleSlot, int32_t damage) {
     BattleState& s = state_;
-    const int32_t attackerId = s.slots[static_cast<size_t>(attackerSlot)].cardId;
     BattleSlot& vehicle = s.slots[static_cast<size_t>(vehicleSlot)];
-    const std::string_view attackerName = characterName(attackerId, attackerSlot < 10);
-    const std::string_view name = vehicleName(vehicle.cardId, vehicleSlot < 10);
-    const char reach = characterTraits(attackerId).vehicleReach;
-    const bool airborne = catalogue_.vehicleTraits(vehicle.cardId).airborne;
+    const char reach = s.cards[static_cast<size_t>(attackerSlot)].traits->vehicleReach;
+    const bool airborne = s.cards[static_cast<size_t>(vehicleSlot)].traits->airborne;
+    auto attackerName = [&] {
+        return characterName(s.slots[static_cast<size_t>(attackerSlot)].cardId, attackerSlot < 10);
+    };
+    auto name = [&] { return vehicleName(vehicle.cardId, vehicleSlot < 10); };
 
     if ((airborne && reach == 'e') || (!airborne && reach == 'a')) {
         if (writes())
-            write({attackerName, text::AttackOf, name, text::MissedLeft, Num(vehicle.hp), text::Br});
+            write({attackerName(), text::AttackOf, name(), text::MissedLeft, Num(vehicle.hp), text::Br});
     } else {
         vehicle.hp = wrap(int64_t{vehicle.hp} - damage);
         if (writes())
-            write({attackerName, text::Wa, name, text::Ni, Num(damage), text::VehicleDamageLeft, Num(vehicle.hp),
+            write({attackerName(), text::Wa, name(), text::Ni, Num(damage), text::VehicleDamageLeft, Num(vehicle.hp),
                    text::Br});
     }
     if (vehicle.hp >= 1)
         return;
 
     if (writes()) {
-        write({name, text::VehicleFell});
+        write({name(), text::VehicleFell});
         report_.WriteReportLine(text::EndAnchor);
         report_.WriteReportLine(vehicleSlot == 9 ? text::BottomWins : text::TopWins);
         report_.WriteReportLine(text::EndAnchorClose);

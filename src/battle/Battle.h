@@ -18,10 +18,10 @@
 namespace morvane {
 
 class CardCatalogue;
+struct CardTraits;
 class Random;
 class ReportSink;
 struct Teams;
-struct CardTraits;
 
 class Battle {
 public:
@@ -63,17 +63,45 @@ private:
     std::string_view characterName(int32_t id, bool top) const;
     std::string_view vehicleName(int32_t id, bool top) const;
     void setNames(int32_t attackerSlot);
-    const CardTraits& characterTraits(int32_t id) const;
+    // The context of an action of front position p, from Front and the slots.
+    ActionSlots actionSlots(int p) const;
+    // PerformAction with its context worked out.
+    void act(int p, const ActionSlots& slots);
+    // PerformAction from the abilities on, once the actor is known to stand.
+    void performLiveAction(int p);
+    void attack(int32_t attackerSlot, int32_t defenderSlot, const CardTraits& a);
+    void useAbilities(int p);
+    // Looks up the card of a slot in the catalogue into state().cards.
+    void resolveSlot(int32_t slot);
+
+    // What a turn needs of its front: the front positions in initiative order and the
+    // context of each one's action. Both follow from Front and the slots' cards
+    // alone, which change only with the formations and the teams, so a plan is
+    // worked out the first time its pair of formations stands and then reused, by
+    // later battles too while the teams stay the same.
+    struct FrontPlan {
+        bool ready = false;
+        uint8_t acting = 0; // positions whose speed is from 1 to 20
+        // Those positions by falling speed, in rising order within a speed, and for
+        // each how many of its speed stand from it to the last of them.
+        std::array<uint8_t, 6> order{};
+        std::array<uint8_t, 6> left{};
+        std::array<ActionSlots, 7> actions{}; // by position
+    };
+    void makeFrontPlan(FrontPlan& plan) const;
 
     const CardCatalogue& catalogue_;
     Random* random_;
     BattleReport report_;
     BattleState state_;
     int winner_ = -1;
+    bool teamsChecked_ = false; // the slots hold cards a battle start checked and looked up
     std::string line_;
     // Coloured names by card id: [0] blue (top side), [1] red (bottom side).
     std::array<std::vector<std::string>, 2> characterNames_;
     std::array<std::vector<std::string>, 2> vehicleNames_;
+    // By formations f0 * 4 + f1; the last one for a Front no pair of formations made.
+    std::array<FrontPlan, 17> plans_;
 };
 
 } // namespace morvane

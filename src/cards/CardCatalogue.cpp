@@ -10,9 +10,7 @@
 
 namespace morvane {
 
-int32_t NumberField::get(char kind, int32_t id) const {
-    if (valid)
-        return value;
+int32_t NumberField::fail(char kind, int32_t id) const {
     char where[64];
     std::snprintf(where, sizeof where, "card %c%03d, columns %d-%d", kind, static_cast<int>(id), column, column + 1);
     throw ConversionError(text, where);
@@ -80,6 +78,7 @@ CardTraits CardTraits::decode(std::string_view line) {
     t.reach = letterAt(line, 65);
     t.vehicleReach = letterAt(line, 66);
     t.power.decode(line, 13, 2);
+    t.hasAbility = t.lock != LockMark::None || !t.heal.none || !t.vehicleHeal.none || t.seals || !t.killChance.none;
     return t;
 }
 
@@ -112,22 +111,6 @@ void CardCatalogue::loadBytes(std::string_view bytes, const std::string& name) {
     }
 }
 
-const cardRecordType& CardCatalogue::character(int32_t id) const {
-    return id >= 0 && id <= CharacterRows ? characters_[static_cast<size_t>(id)].record : undefined_.record;
-}
-
-const cardRecordType& CardCatalogue::vehicle(int32_t id) const {
-    return id >= 0 && id <= VehicleRows ? vehicles_[static_cast<size_t>(id)].record : undefined_.record;
-}
-
-const CardTraits& CardCatalogue::characterTraits(int32_t id) const {
-    return id >= 0 && id <= CharacterRows ? characters_[static_cast<size_t>(id)].traits : undefined_.traits;
-}
-
-const CardTraits& CardCatalogue::vehicleTraits(int32_t id) const {
-    return id >= 0 && id <= VehicleRows ? vehicles_[static_cast<size_t>(id)].traits : undefined_.traits;
-}
-
 namespace {
 template <class Rows> std::vector<SelectorEntry> entriesOf(const Rows& rows, int32_t offered) {
     std::vector<SelectorEntry> entries;
@@ -146,14 +129,6 @@ std::vector<SelectorEntry> CardCatalogue::characterEntries() const {
 
 std::vector<SelectorEntry> CardCatalogue::vehicleEntries() const {
     return entriesOf(vehicles_, OfferedVehicles);
-}
-
-bool CardCatalogue::offersCharacter(int32_t id) const {
-    return id >= 1 && id <= OfferedCharacters && character(id).defined();
-}
-
-bool CardCatalogue::offersVehicle(int32_t id) const {
-    return id >= 1 && id <= OfferedVehicles && vehicle(id).defined();
 }
 
 } // namespace morvane

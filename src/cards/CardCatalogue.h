@@ -25,15 +25,19 @@ struct cardRecordType {
 };
 
 // A numeric column decoded at load. get() gives the value or throws the conversion
-// error the battle would raise on reading it.
+// error the battle would raise on reading it; the battle reads these on every attack,
+// so the common case stays inline and the failure out of line.
 struct NumberField {
     bool valid = false;
     int32_t value = 0;
     std::string text; // the column's bytes, for the error message
     int column = 0;   // first column, for where the error came from
 
-    int32_t get(char kind, int32_t id) const;
+    int32_t get(char kind, int32_t id) const { return valid ? value : fail(kind, id); }
     void decode(std::string_view line, int column, int width);
+
+private:
+    [[noreturn]] int32_t fail(char kind, int32_t id) const;
 };
 
 // A numeric column that may hold the none mark "＿".
@@ -65,6 +69,9 @@ struct CardTraits {
     char reach = 0;        // column 65
     char vehicleReach = 0; // column 66
     NumberField power;     // columns 13-14
+    // Any of the five abilities of an action: deck lock, self heal, vehicle heal,
+    // magic seal, instant kill. Most cards have none.
+    bool hasAbility = false;
 
     // Spread and random marks both "＿": a fallen target sends the attack to the vehicle.
     bool singleTarget() const { return spread == SpreadMark::None && randomNone; }
@@ -100,16 +107,16 @@ public:
     void loadBytes(std::string_view bytes, const std::string& name = "card.dat");
 
     // Row of an id, or an undefined row for any id outside the table.
-    const cardRecordType& character(int32_t id) const;
-    const cardRecordType& vehicle(int32_t id) const;
-    const CardTraits& characterTraits(int32_t id) const;
-    const CardTraits& vehicleTraits(int32_t id) const;
+    const cardRecordType& character(int32_t id) const { return characterRow(id).record; }
+    const cardRecordType& vehicle(int32_t id) const { return vehicleRow(id).record; }
+    const CardTraits& characterTraits(int32_t id) const { return characterRow(id).traits; }
+    const CardTraits& vehicleTraits(int32_t id) const { return vehicleRow(id).traits; }
 
     // Entries of the selectors: defined ids 1-125 / 1-25 in rising order.
     std::vector<SelectorEntry> characterEntries() const;
     std::vector<SelectorEntry> vehicleEntries() const;
-    bool offersCharacter(int32_t id) const;
-    bool offersVehicle(int32_t id) const;
+    bool offersCharacter(int32_t id) const { return id >= 1 && id <= OfferedCharacters && character(id).defined(); }
+    bool offersVehicle(int32_t id) const { return id >= 1 && id <= OfferedVehicles && vehicle(id).defined(); }
 
     // Every non-empty line of the file, comments included, in file order.
     const std::vector<std::string>& cardLines() const { return cardLines_; }
@@ -119,6 +126,12 @@ private:
         cardRecordType record;
         CardTraits traits;
     };
+    const Row& characterRow(int32_t id) const {
+        return id >= 0 && id <= CharacterRows ? characters_[static_cast<size_t>(id)] : undefined_;
+    }
+    const Row& vehicleRow(int32_t id) const {
+        return id >= 0 && id <= VehicleRows ? vehicles_[static_cast<size_t>(id)] : undefined_;
+    }
     std::vector<Row> characters_; // index = id, 0..126
     std::vector<Row> vehicles_;   // index = id, 0..26
     std::vector<std::string> cardLines_;

@@ -1,6 +1,7 @@
 #include "batch/BatchRunner.h"
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
+#include "cli/ProgressLine.h"
 #include "common/Clock.h"
 #include "common/Errors.h"
 #include "common/Random.h"
@@ -71,45 +72,28 @@ void catchInterrupts() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-// The progress line on a terminal: redrawn in place at most ten times a second, and
-// wiped before anything else is printed so that it never splits another line.
+// The batch's progress line: folders scanned, battles played, time.
 class Progress {
 public:
-    explicit Progress(bool shown) : shown_(shown), start_(Clock::now()), drawnAt_(start_ - std::chrono::seconds(1)) {}
+    explicit Progress(bool shown) : line_(shown) {}
 
     void update(long long scanned, long long played, bool now = false) {
-        if (!shown_)
-            return;
-        const auto time = Clock::now();
-        if (!now && time - drawnAt_ < std::chrono::milliseconds(100))
-            return;
-        const double seconds = std::chrono::duration<double>(time - start_).count();
-        std::fprintf(stderr, "\r\033[Kbatch: %lld folders scanned, %lld battles played, %.1f s", scanned, played,
-                     seconds);
-        std::fflush(stderr);
-        drawn_ = true;
-        drawnAt_ = time;
+        line_.update([&] { return text(scanned, played); }, now);
     }
-    void wipe() {
-        if (drawn_)
-            std::fputs("\r\033[K", stderr);
-        drawn_ = false;
-    }
+    void wipe() { line_.wipe(); }
     // Leaves the last figures on the terminal.
     void finish(long long scanned, long long played) {
-        if (!shown_)
-            return;
-        update(scanned, played, true);
-        std::fputs("\n", stderr);
-        drawn_ = false;
+        line_.finish([&] { return text(scanned, played); });
     }
 
 private:
-    using Clock = std::chrono::steady_clock;
-    bool shown_;
-    bool drawn_ = false;
-    Clock::time_point start_;
-    Clock::time_point drawnAt_;
+    std::string text(long long scanned, long long played) const {
+        char buffer[128];
+        std::snprintf(buffer, sizeof buffer, "batch: %lld folders scanned, %lld battles played, %.1f s", scanned,
+                      played, line_.seconds());
+        return buffer;
+    }
+    ProgressLine line_;
 };
 
 void sleepUntilNextScan() {

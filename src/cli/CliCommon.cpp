@@ -1,15 +1,17 @@
 #include "cli/CliCommon.h"
 
+#include "cli/ProgressLine.h"
 #include "common/Errors.h"
 #include "common/Paths.h"
 #include "common/Text.h"
+#include "stats/PartialResult.h"
 
 #include <algorithm>
 #include <iostream>
 
 namespace morvane::cli {
 
-Options::Options(std::vector<std::string> args, const std::vector<std::string>& valued,
+Options::Options(const std::vector<std::string>& args, const std::vector<std::string>& valued,
                  const std::vector<std::string>& flags) {
     auto has = [](const std::vector<std::string>& list, const std::string& name) {
         return std::find(list.begin(), list.end(), name) != list.end();
@@ -140,6 +142,42 @@ Teams teamsFrom(const CardCatalogue& catalogue, const DeckSource& top, const Dec
         }
     }
     return teams;
+}
+
+std::optional<Shard> shardOption(const Options& options) {
+    const std::optional<std::string> text = options.value("--shard");
+    if (!text)
+        return std::nullopt;
+    const size_t slash = text->find('/');
+    if (slash == std::string::npos)
+        throw UsageError("--shard wants K/N, shard K (from 0) of N, not '" + *text + "'");
+    Shard shard;
+    shard.count = static_cast<uint64_t>(parseCount("--shard N", text->substr(slash + 1), 1, 1000000));
+    shard.index = static_cast<uint64_t>(
+        parseCount("--shard K", text->substr(0, slash), 0, static_cast<long long>(shard.count) - 1));
+    if (!options.value("--seed"))
+        throw UsageError("--shard needs the --seed of the run, the same for every shard");
+    return shard;
+}
+
+std::string catalogueDigestOf(const std::filesystem::path& cards) {
+    try {
+        return catalogueDigest(readFileBytes(cards));
+    } catch (const IoError& e) {
+        throw InputError(e.message(), e.where());
+    }
+}
+
+std::string battlesProgressText(const char* command, uint64_t done, uint64_t total, double seconds) {
+    char buffer[160];
+    if (done == 0 || done >= total)
+        std::snprintf(buffer, sizeof buffer, "%s: %llu of %llu battles, %.1f s", command,
+                      static_cast<unsigned long long>(done), static_cast<unsigned long long>(total), seconds);
+    else
+        std::snprintf(buffer, sizeof buffer, "%s: %llu of %llu battles, %.1f s, about %.0f s left", command,
+                      static_cast<unsigned long long>(done), static_cast<unsigned long long>(total), seconds,
+                      seconds * double(total - done) / double(done));
+    return buffer;
 }
 
 } // namespace morvane::cli

@@ -30,7 +30,7 @@ struct UsageError : std::runtime_error {
 // Options of one command: "--name value", "-o value" and "--flag".
 class Options {
 public:
-    Options(std::vector<std::string> args, const std::vector<std::string>& valued,
+    Options(const std::vector<std::string>& args, const std::vector<std::string>& valued,
             const std::vector<std::string>& flags);
 
     std::optional<std::string> value(const std::string& name) const;
@@ -70,5 +70,17 @@ DeckSource deckLine(const Options& options, const std::string& option, const std
 
 // Applies both sides' deck lines, naming the failing one in the error.
 Teams teamsFrom(const CardCatalogue& catalogue, const DeckSource& top, const DeckSource& bottom);
+
+// --shard K/N of stats and league: shard K (from 0) of N. The shards of a run must
+// agree on its seed, so --shard needs --seed.
+struct Shard {
+    uint64_t index = 0;
+    uint64_t count = 1;
+};
+std::optional<Shard> shardOption(const Options& options);
+
+// The SHA-256 of the catalogue file, which tells the shards of one run apart from
+// those of a run on other cards.
+std::string catalogueDigestOf(const std::filesystem::path& cards);
 
 } // namespace morvane::cli

@@ -11,5 +11,6 @@ int runBattle(const std::vector<std::string>& args);
 int runStats(const std::vector<std::string>& args);
 int runLeague(const std::vector<std::string>& args);
 int runBatch(const std::vector<std::string>& args);
+int runMerge(const std::vector<std::string>& args);
 
 } // namespace morvane::cli

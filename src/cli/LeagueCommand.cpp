@@ -1,11 +1,14 @@
 #include "battle/Battle.h"
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
+#include "cli/ProgressLine.h"
+#include "cli/RunResults.h"
 #include "cli/StatsText.h"
 #include "common/Clock.h"
 #include "common/Errors.h"
 #include "common/Random.h"
 #include "common/Text.h"
+#include "stats/PartialResult.h"
 #include "stats/Statistics.h"
 
 #include <algorithm>
@@ -16,6 +19,7 @@ namespace morvane::cli {
 
 const char* const LeagueUsage =
     R"(usage: morvane-cli league [--cards FILE] --decks FILE [--battles N] [--threads T] [--seed S] [--json]
+                          [--shard K/N]
 
 Plays every deck of FILE against every other, both ways round (each as the top side
 and as the bottom side, since the two sides' formations differ), and prints a ranking
@@ -28,6 +32,9 @@ by overall win rate and the matrix of pairwise win rates.
   --threads T    worker threads (default: one per core); the result does not depend on it
   --seed S       seed of the run, 0 to 4294967295 (default: the milliseconds of the time of day)
   --json         print the result as one JSON object
+  --shard K/N    play only the battles i with i mod N = K (K from 0 to N-1) of every pair
+                 and print their counts and lengths as one line of JSON; 'morvane-cli
+                 merge' puts the N shards together into the whole league (needs --seed)
 
 Every ordered pair plays battles 0 to N-1 of the seed S, exactly as 'morvane-cli stats
 --top A --bottom B --seed S' would; battle i uses the seed
@@ -36,6 +43,7 @@ Every ordered pair plays battles 0 to N-1 of the seed S, exactly as 'morvane-cli
 ('morvane-cli stats --seed S --seed-of i' prints it). A battle still running after
 10000 turns is undecided. Decks are named #1, #2, ... in the order of FILE.
 
+On a terminal, stderr shows the progress.
 Exit status: 0 done, 2 bad input (catalogue, deck file or line, option, or a card column
 that a battle cannot read), 1 anything else.
 )";
@@ -44,16 +52,12 @@ namespace {
 
 struct LeagueDeck {
     DeckSource source;
+};
+
+struct DeckTally {
     uint64_t wins = 0;
     uint64_t battles = 0;
     double winRate() const { return battles ? double(wins) / double(battles) : 0.0; }
-};
-
-// Results of deck a on top against deck b below.
-struct Pairing {
-    size_t top = 0;
-    size_t bottom = 0;
-    StatsResult result;
 };
 
 std::vector<LeagueDeck> readDecks(const std::filesystem::path& path) {
@@ -94,7 +98,8 @@ std::string deckName(size_t index) {
 } // namespace
 
 int runLeague(const std::vector<std::string>& args) {
-    const Options options(args, {"--cards", "--decks", "--battles", "--threads", "--seed"}, {"--json", "--help", "-h"});
+    const Options options(args, {"--cards", "--decks", "--battles", "--threads", "--seed", "--shard"},
+                          {"--json", "--help", "-h"});
     if (options.flag("--help") || options.flag("-h")) {
         std::cout << LeagueUsage;
         return ExitOk;
@@ -114,43 +119,88 @@ int runLeague(const std::vector<std::string>& args) {
                           : defaultThreadCount();
     request.seed = options.value("--seed") ? parseSeed(*options.value("--seed")) : systemClock().timeSeed();
 
+    const std::optional<Shard> shard = shardOption(options);
+    if (shard) {
+        request.shard = shard->index;
+        request.shards = shard->count;
+    }
+
     const std::filesystem::path cards = cardsPath(options);
     const CardCatalogue catalogue = loadCatalogue(cards);
     const std::filesystem::path decksPath = *options.value("--decks");
-    std::vector<LeagueDeck> decks = readDecks(decksPath);
+    const std::vector<LeagueDeck> decks = readDecks(decksPath);
     for (const LeagueDeck& deck : decks)
         checkDeck(catalogue, deck.source);
 
-    std::vector<Pairing> pairings;
-    double seconds = 0;
-    uint64_t battles = 0;
-    uint64_t turns = 0;
-    unsigned threads = 0;
+    LeagueRun run;
+    for (const LeagueDeck& deck : decks)
+        run.decks.push_back(cp932ToUtf8(deck.source.line));
+    run.decksFile = decksPath.string();
+    run.battles = request.battles;
+    run.seed = request.seed;
+
+    // One progress line over all pairs: the battles of the pairs done and of the one
+    // under way.
+    ProgressLine progress;
+    const uint64_t perPair = shardBattles(request.battles, request.shard, request.shards);
+    const uint64_t total = perPair * decks.size() * (decks.size() - 1);
+    uint64_t before = 0;
+    StatsControl control;
+    if (progress.shown())
+        control.progress = [&](uint64_t done, uint64_t) {
+            progress.update([&] { return battlesProgressText("league", before + done, total, progress.seconds()); });
+        };
     for (size_t a = 0; a < decks.size(); ++a) {
         for (size_t b = 0; b < decks.size(); ++b) {
             if (a == b)
                 continue;
             request.teams = teamsFrom(catalogue, decks[a].source, decks[b].source);
-            Pairing pairing{a, b, playStatistics(catalogue, request)};
-            const StatsResult& r = pairing.result;
-            decks[a].wins += r.topWins;
-            decks[b].wins += r.bottomWins;
-            decks[a].battles += r.battles;
-            decks[b].battles += r.battles;
-            seconds += r.seconds;
-            battles += r.battles;
-            turns += r.turnsTotal;
-            threads = std::max(threads, r.threads);
-            pairings.push_back(std::move(pairing));
+            run.pairings.push_back({a, b, playStatistics(catalogue, request, control)});
+            before += perPair;
         }
+    }
+    progress.wipe();
+
+    if (shard) {
+        PartialResult partial;
+        partial.run = {"league",  request.battles, request.seed, 10000, catalogueDigestOf(cards),
+                       run.decks, request.shards};
+        partial.shard = request.shard;
+        for (const LeaguePairing& p : run.pairings)
+            partial.results.push_back(p.result);
+        partial.cardsOption = options.value("--cards");
+        partial.decksFile = run.decksFile;
+        std::cout << partialJson(partial) << std::endl;
+        return ExitOk;
+    }
+    printLeague(run, options.flag("--json"));
+    return ExitOk;
+}
+
+void printLeague(const LeagueRun& run, bool json) {
+    const size_t n = run.decks.size();
+    std::vector<DeckTally> decks(n);
+    double seconds = 0;
+    uint64_t battles = 0;
+    uint64_t turns = 0;
+    unsigned threads = 0;
+    for (const LeaguePairing& p : run.pairings) {
+        const StatsResult& r = p.result;
+        decks[p.top].wins += r.topWins;
+        decks[p.bottom].wins += r.bottomWins;
+        decks[p.top].battles += r.battles;
+        decks[p.bottom].battles += r.battles;
+        seconds += r.seconds;
+        battles += r.battles;
+        turns += r.turnsTotal;
+        threads = std::max(threads, r.threads);
     }
 
     // Wins of the row deck against the column deck over both ways round, and the
     // battles they played together.
-    const size_t n = decks.size();
     std::vector<uint64_t> wins(n * n, 0);
     std::vector<uint64_t> played(n * n, 0);
-    for (const Pairing& p : pairings) {
+    for (const LeaguePairing& p : run.pairings) {
         wins[p.top * n + p.bottom] += p.result.topWins;
         wins[p.bottom * n + p.top] += p.result.bottomWins;
         played[p.top * n + p.bottom] += p.result.battles;
@@ -165,13 +215,13 @@ int runLeague(const std::vector<std::string>& args) {
     const double battlesPerSecond = seconds > 0 ? double(battles) / seconds : 0.0;
     const double turnsPerSecond = seconds > 0 ? double(turns) / seconds : 0.0;
 
-    if (options.flag("--json")) {
+    if (json) {
         std::string out = "{\"decks\": [";
         for (size_t rank = 0; rank < n; ++rank) {
             const size_t d = ranking[rank];
-            const LeagueDeck& deck = decks[d];
+            const DeckTally& deck = decks[d];
             out += std::string(rank ? ", " : "") + "{\"rank\": " + std::to_string(rank + 1) +
-                   ", \"deck\": " + std::to_string(d + 1) + ", \"line\": " + jsonString(cp932ToUtf8(deck.source.line)) +
+                   ", \"deck\": " + std::to_string(d + 1) + ", \"line\": " + jsonString(run.decks[d]) +
                    ", \"wins\": " + jsonNumber(deck.wins) + ", \"battles\": " + jsonNumber(deck.battles) +
                    ", \"win_rate\": " + jsonNumber(deck.winRate()) +
                    ", \"win_rate_ci\": " + jsonInterval(wilsonInterval(deck.wins, deck.battles)) + "}";
@@ -184,8 +234,8 @@ int runLeague(const std::vector<std::string>& args) {
             out += "]";
         }
         out += "], \"pairs\": [";
-        for (size_t i = 0; i < pairings.size(); ++i) {
-            const Pairing& p = pairings[i];
+        for (size_t i = 0; i < run.pairings.size(); ++i) {
+            const LeaguePairing& p = run.pairings[i];
             const StatsResult& r = p.result;
             out += std::string(i ? ", " : "") + "{\"top\": " + std::to_string(p.top + 1) +
                    ", \"bottom\": " + std::to_string(p.bottom + 1) + ", \"battles\": " + jsonNumber(r.battles) +
@@ -196,22 +246,22 @@ int runLeague(const std::vector<std::string>& args) {
                    ", \"turns_median\": " + jsonNumber(r.lengths.median()) +
                    ", \"turns_max\": " + std::to_string(r.lengths.max()) + "}";
         }
-        out += "], \"battles_per_pair\": " + jsonNumber(request.battles) + ", \"battles\": " + jsonNumber(battles) +
+        out += "], \"battles_per_pair\": " + jsonNumber(run.battles) + ", \"battles\": " + jsonNumber(battles) +
                ", \"turns_total\": " + jsonNumber(turns) + ", \"threads\": " + std::to_string(threads) +
-               ", \"seed\": " + std::to_string(request.seed) + ", \"seconds\": " + jsonNumber(seconds) +
+               ", \"seed\": " + std::to_string(run.seed) + ", \"seconds\": " + jsonNumber(seconds) +
                ", \"battles_per_second\": " + jsonNumber(battlesPerSecond) +
                ", \"turns_per_second\": " + jsonNumber(turnsPerSecond) +
                ", \"seed_rule\": " + jsonString(BattleSeedRule) + "}";
         std::cout << out << std::endl;
-        return ExitOk;
+        return;
     }
 
-    std::cout << "league:  " << n << " decks from " << decksPath.string() << ", " << request.battles
-              << " battles per ordered pair, " << battles << " in all (seed " << request.seed << ", " << threads
+    std::cout << "league:  " << n << " decks from " << run.decksFile << ", " << run.battles
+              << " battles per ordered pair, " << battles << " in all (seed " << run.seed << ", " << threads
               << (threads == 1 ? " thread" : " threads") << ")\n\n"
               << "rank  deck    win rate  95% CI                 wins/battles  deck line\n";
     for (size_t rank = 0; rank < n; ++rank) {
-        const LeagueDeck& deck = decks[ranking[rank]];
+        const DeckTally& deck = decks[ranking[rank]];
         const Interval ci = wilsonInterval(deck.wins, deck.battles);
         std::string row = std::to_string(rank + 1);
         row.resize(6, ' ');
@@ -223,8 +273,8 @@ int runLeague(const std::vector<std::string>& args) {
         interval.resize(22, ' ');
         std::string count = std::to_string(deck.wins) + "/" + std::to_string(deck.battles);
         count.resize(13, ' ');
-        std::cout << row << name << "  " << rate << "  " << interval << " " << count << " "
-                  << cp932ToUtf8(deck.source.line) << "\n";
+        std::cout << row << name << "  " << rate << "  " << interval << " " << count << " " << run.decks[ranking[rank]]
+                  << "\n";
     }
     std::cout << "\nwin rate of the row deck against the column deck, both ways round:\n      ";
     auto cell = [](std::string text) {
@@ -247,7 +297,6 @@ int runLeague(const std::vector<std::string>& args) {
               << "replay:  battle i of deck A on top against deck B below: morvane-cli battle --top A --bottom B "
                  "--seed <seed of battle i>, where the "
               << BattleSeedRule << "\n";
-    return ExitOk;
 }
 
 } // namespace morvane::cli

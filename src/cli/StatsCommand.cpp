@@ -1,9 +1,12 @@
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
+#include "cli/ProgressLine.h"
+#include "cli/RunResults.h"
 #include "cli/StatsText.h"
 #include "common/Clock.h"
 #include "common/Random.h"
 #include "common/Text.h"
+#include "stats/PartialResult.h"
 #include "stats/Statistics.h"
 
 #include <iostream>
@@ -12,7 +15,7 @@ namespace morvane::cli {
 
 const char* const StatsUsage =
     R"(usage: morvane-cli stats [--cards FILE] [--top DECKLINE] [--bottom DECKLINE] [--battles N] [--threads T]
-                         [--seed S] [--max-turns N] [--json] [--seed-of I]
+                         [--seed S] [--max-turns N] [--json] [--seed-of I] [--shard K/N]
 
 Plays many independent battles between two decks without writing reports and prints
 how often each side wins.
@@ -28,6 +31,9 @@ how often each side wins.
   --max-turns N      a battle still running after N turns is undecided (default 10000)
   --json             print the result as one JSON object
   --seed-of I        print the seed and the battle command that replay battle I of the run, and stop
+  --shard K/N        play only the battles i with i mod N = K (K from 0 to N-1) and print
+                     their counts and lengths as one line of JSON; 'morvane-cli merge' puts
+                     the N shards together into the result of the whole run (needs --seed)
 
 Battle i (from 0) is played with its own generator, whose seed is
   mix(S xor mix(i)), with mix(x) on 32 bits: x ^= x >> 16; x *= 0x7FEB352D; x ^= x >> 15;
@@ -35,6 +41,7 @@ Battle i (from 0) is played with its own generator, whose seed is
 so 'morvane-cli battle --seed <that seed>' with the same decks and --max-turns replays it
 with its report.
 
+On a terminal, stderr shows the progress.
 Exit status: 0 done, 2 bad input (catalogue, deck line, empty selection, option, or a
 card column that a battle cannot read), 1 anything else.
 )";
@@ -46,27 +53,29 @@ ReplayOptions replayOptions(const Options& options, long long maxTurns) {
     return {options.value("--cards"), options.value("--top"), options.value("--bottom"), maxTurns};
 }
 
-void printText(const StatsResult& r, const StatsRequest& request, const DeckSource& top, const DeckSource& bottom,
-               const Options& options) {
-    std::cout << "top:         " << cp932ToUtf8(top.line) << "\n"
-              << "bottom:      " << cp932ToUtf8(bottom.line) << "\n"
-              << "battles:     " << r.battles << " (seed " << request.seed << ", " << r.threads
-              << (r.threads == 1 ? " thread" : " threads") << ", undecided after " << request.maxTurns << " turns)\n"
-              << "top wins:    " << r.topWins << "  " << percentText(r.topWinRate()) << "  95% CI "
-              << intervalText(r.topWinInterval()) << "\n"
-              << "bottom wins: " << r.bottomWins << "  " << percentText(r.bottomWinRate()) << "  95% CI "
-              << intervalText(r.bottomWinInterval()) << "\n"
-              << "undecided:   " << r.undecided << "\n"
-              << "turns:       mean " << fixedText(r.turnsMean(), 2) << ", median " << fixedText(r.lengths.median(), 1)
-              << ", longest " << r.lengths.max() << ", total " << r.turnsTotal << "\n"
-              << "speed:       " << fixedText(r.battlesPerSecond(), 0) << " battles/s, "
-              << fixedText(r.turnsPerSecond(), 0) << " turns/s (" << fixedText(r.seconds, 3) << " s)\n"
-              << "replay:      " << BattleSeedRule << "\n"
-              << "             battle 0: "
-              << battleReplayCommand(replayOptions(options, request.maxTurns), battleSeed(request.seed, 0)) << "\n";
-}
+} // namespace
 
-void printJson(const StatsResult& r, const StatsRequest& request, const DeckSource& top, const DeckSource& bottom) {
+void printStats(const StatsRun& run, bool json) {
+    const StatsResult& r = run.result;
+    if (!json) {
+        std::cout << "top:         " << run.top << "\n"
+                  << "bottom:      " << run.bottom << "\n"
+                  << "battles:     " << r.battles << " (seed " << run.seed << ", " << r.threads
+                  << (r.threads == 1 ? " thread" : " threads") << ", undecided after " << run.maxTurns << " turns)\n"
+                  << "top wins:    " << r.topWins << "  " << percentText(r.topWinRate()) << "  95% CI "
+                  << intervalText(r.topWinInterval()) << "\n"
+                  << "bottom wins: " << r.bottomWins << "  " << percentText(r.bottomWinRate()) << "  95% CI "
+                  << intervalText(r.bottomWinInterval()) << "\n"
+                  << "undecided:   " << r.undecided << "\n"
+                  << "turns:       mean " << fixedText(r.turnsMean(), 2) << ", median "
+                  << fixedText(r.lengths.median(), 1) << ", longest " << r.lengths.max() << ", total " << r.turnsTotal
+                  << "\n"
+                  << "speed:       " << fixedText(r.battlesPerSecond(), 0) << " battles/s, "
+                  << fixedText(r.turnsPerSecond(), 0) << " turns/s (" << fixedText(r.seconds, 3) << " s)\n"
+                  << "replay:      " << BattleSeedRule << "\n"
+                  << "             battle 0: " << battleReplayCommand(run.replay, battleSeed(run.seed, 0)) << "\n";
+        return;
+    }
     std::string histogram;
     r.lengths.forEach([&](int32_t turns, uint64_t count) {
         histogram += (histogram.empty() ? "[" : ", [") + std::to_string(turns) + ", " + std::to_string(count) + "]";
@@ -80,20 +89,18 @@ void printJson(const StatsResult& r, const StatsRequest& request, const DeckSour
               << ", \"turns_total\": " << r.turnsTotal << ", \"turns_mean\": " << jsonNumber(r.turnsMean())
               << ", \"turns_median\": " << jsonNumber(r.lengths.median()) << ", \"turns_max\": " << r.lengths.max()
               << ", \"turns_histogram\": [" << histogram << "]"
-              << ", \"threads\": " << r.threads << ", \"seed\": " << request.seed
-              << ", \"max_turns\": " << request.maxTurns << ", \"seconds\": " << jsonNumber(r.seconds)
+              << ", \"threads\": " << r.threads << ", \"seed\": " << run.seed << ", \"max_turns\": " << run.maxTurns
+              << ", \"seconds\": " << jsonNumber(r.seconds)
               << ", \"battles_per_second\": " << jsonNumber(r.battlesPerSecond())
-              << ", \"turns_per_second\": " << jsonNumber(r.turnsPerSecond())
-              << ", \"top\": " << jsonString(cp932ToUtf8(top.line))
-              << ", \"bottom\": " << jsonString(cp932ToUtf8(bottom.line))
-              << ", \"seed_rule\": " << jsonString(BattleSeedRule) << "}" << std::endl;
+              << ", \"turns_per_second\": " << jsonNumber(r.turnsPerSecond()) << ", \"top\": " << jsonString(run.top)
+              << ", \"bottom\": " << jsonString(run.bottom) << ", \"seed_rule\": " << jsonString(BattleSeedRule) << "}"
+              << std::endl;
 }
-
-} // namespace
 
 int runStats(const std::vector<std::string>& args) {
     const Options options(
-        args, {"--cards", "--top", "--bottom", "--battles", "--threads", "--seed", "--max-turns", "--seed-of"},
+        args,
+        {"--cards", "--top", "--bottom", "--battles", "--threads", "--seed", "--max-turns", "--seed-of", "--shard"},
         {"--json", "--help", "-h"});
     if (options.flag("--help") || options.flag("-h")) {
         std::cout << StatsUsage;
@@ -122,18 +129,43 @@ int runStats(const std::vector<std::string>& args) {
         return ExitOk;
     }
 
+    const std::optional<Shard> shard = shardOption(options);
     const std::filesystem::path cards = cardsPath(options);
     const CardCatalogue catalogue = loadCatalogue(cards);
     const std::filesystem::path folder = folderOf(cards);
     const DeckSource top = deckLine(options, "--top", folder, 0);
     const DeckSource bottom = deckLine(options, "--bottom", folder, 1);
     request.teams = teamsFrom(catalogue, top, bottom);
+    if (shard) {
+        request.shard = shard->index;
+        request.shards = shard->count;
+    }
 
-    const StatsResult result = playStatistics(catalogue, request);
-    if (options.flag("--json"))
-        printJson(result, request, top, bottom);
-    else
-        printText(result, request, top, bottom, options);
+    ProgressLine progress;
+    StatsControl control;
+    if (progress.shown())
+        control.progress = [&progress](uint64_t done, uint64_t total) {
+            progress.update([&] { return battlesProgressText("stats", done, total, progress.seconds()); });
+        };
+    const StatsResult result = playStatistics(catalogue, request, control);
+    progress.wipe();
+
+    if (shard) {
+        PartialResult partial;
+        partial.run = {"stats",          request.battles,          request.seed,
+                       request.maxTurns, catalogueDigestOf(cards), {cp932ToUtf8(top.line), cp932ToUtf8(bottom.line)},
+                       request.shards};
+        partial.shard = request.shard;
+        partial.results = {result};
+        partial.cardsOption = options.value("--cards");
+        partial.topOption = options.value("--top");
+        partial.bottomOption = options.value("--bottom");
+        std::cout << partialJson(partial) << std::endl;
+        return ExitOk;
+    }
+    printStats({result, request.seed, request.maxTurns, cp932ToUtf8(top.line), cp932ToUtf8(bottom.line),
+                replayOptions(options, request.maxTurns)},
+               options.flag("--json"));
     return ExitOk;
 }
 

@@ -19,7 +19,7 @@ inline std::string jsonNumber(double value) {
         return "null";
     char buffer[64];
     const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-    return std::string(buffer, end);
+    return {buffer, end};
 }
 
 inline std::string jsonNumber(uint64_t value) {

@@ -113,7 +113,7 @@ void BattleReport::OpenReport(BattleState& state) {
     if (sink_) {
         WriteReportLine(headerLine());
         WriteReportLine(rosterLine(state));
-    } else {
+    } else if (!state.powersReadable) {
         // Without a report the roster is not written, but a card whose AP column is
         // not a number still stops the battle here, as it would with one.
         for (int32_t slot : {1, 4, 6, 11, 14, 16, 2, 9, 7, 12, 19, 17, 3, 5, 8, 13, 15, 18}) {
@@ -127,6 +127,8 @@ void BattleReport::OpenReport(BattleState& state) {
 
 void BattleReport::WriteTurnSection(const BattleState& state) {
     if (!sink_) {
+        if (state.powersReadable)
+            return;
         for (int p = 1; p <= 6; ++p) {
             const int32_t slot = state.Front[static_cast<size_t>(p)];
             if (slot >= 1 && slot <= 20 && state.slots[static_cast<size_t>(slot)].hp > 0)

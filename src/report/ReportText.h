@@ -13,7 +13,7 @@ inline constexpr std::string_view Credit = "Morvane card battle simulator";
 inline constexpr std::string_view CreditClose = "</div>";
 inline constexpr std::string_view HomePageOpen = "<a href=\"";
 inline constexpr std::string_view HomePage = "https://morvane.example.org/";
-inline constexpr std::string_view HomePageClose = "\" target=\"_blank\">HP</a>";
+inline constexpr std::string_view HomePageClose = R"(" target="_blank">HP</a>)";
 // 　<a href="#end">結果</a>　make time[
 inline constexpr std::string_view HeaderResultLink = "\x81@<a href=\"#end\">\x8c\x8b\x89\xca</a>\x81@make time[";
 inline constexpr std::string_view HeaderEnd = "]<hr>";

@@ -14,6 +14,8 @@
 
 namespace morvane {
 
+struct CardTraits;
+
 struct BattleSlot {
     int32_t hp = 0;
     int32_t cardId = 0;
@@ -22,9 +24,18 @@ struct BattleSlot {
 };
 using BcardRecordType = BattleSlot;
 
-// The action under way. Names are coloured names, held as views of the battle's
-// table of names, which lives as long as the battle.
-struct ActionContext {
+// A slot's card as the battle reads it, looked up in the catalogue once when the
+// battle starts: a card's columns cannot change while it runs, and a turn then never
+// searches the catalogue. The traits still hold a column that is not a number as
+// such, so the battle raises its error when it first reads it, not before.
+struct SlotCard {
+    const CardTraits* traits = nullptr;
+    int32_t hp = 0; // the catalogue HP: the ceiling of healing and absorbing
+    int32_t sp = 0;
+};
+
+// Who acts against whom in an action: slots and the card ids in them.
+struct ActionSlots {
     int32_t actorSlot = 0;
     int32_t actorCardId = 0;
     int32_t actorVehicleCardId = 0;
@@ -32,6 +43,11 @@ struct ActionContext {
     int32_t targetCardId = 0;
     int32_t targetVehicleSlot = 0;
     int32_t targetVehicleCardId = 0;
+};
+
+// The action under way. Names are coloured names, held as views of the battle's
+// table of names, which lives as long as the battle.
+struct ActionContext : ActionSlots {
     std::string_view actorName;
     std::string_view targetName;
     std::string_view actorVehicleName;
@@ -50,6 +66,10 @@ struct BattleState {
     bool BattleRunning = false;
     bool ReportOpen = false;
     ActionContext context;
+    std::array<SlotCard, 21> cards{}; // index = slot number, set with slots by the battle start
+    // Every slot's AP column holds a number: the checks made of it when no report is
+    // written can never fail and are skipped.
+    bool powersReadable = false;
 };
 
 inline constexpr int sideOfSlot(int32_t slot) {

@@ -44,7 +44,7 @@ Interval wilsonInterval(uint64_t successes, uint64_t trials) {
     if (trials == 0)
         return {0.0, 1.0};
     constexpr double z = 1.959963984540054; // the 97.5th percentile of the standard normal
-    const double n = double(trials);
+    const auto n = static_cast<double>(trials);
     const double p = double(std::min(successes, trials)) / n;
     const double z2 = z * z;
     const double denominator = 1.0 + z2 / n;
@@ -107,6 +107,10 @@ double TurnHistogram::median() const {
     return (lower + upper) / 2.0;
 }
 
+uint64_t shardBattles(uint64_t battles, uint64_t shard, uint64_t shards) {
+    return shards == 0 || shard >= battles ? 0 : (battles - shard - 1) / shards + 1;
+}
+
 unsigned defaultThreadCount() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
@@ -119,7 +123,10 @@ StatsResult playStatistics(const CardCatalogue& catalogue, const StatsRequest& r
         probe.BattleBtnClick(request.teams);
     }
 
-    const uint64_t total = request.battles;
+    // Battles are counted within the shard: its n-th battle is battle shard + n * shards
+    // of the run.
+    const uint64_t total = shardBattles(request.battles, request.shard, request.shards);
+    auto battleOf = [&request](uint64_t n) { return request.shard + n * request.shards; };
     unsigned threads = request.threads == 0 ? defaultThreadCount() : request.threads;
     threads = static_cast<unsigned>(
         std::max<uint64_t>(1, std::min<uint64_t>(threads, (total + ChunkBattles - 1) / ChunkBattles)));
@@ -149,7 +156,7 @@ StatsResult playStatistics(const CardCatalogue& catalogue, const StatsRequest& r
         StatsResult counts;
         Random random;
         Battle battle(catalogue, random);
-        uint64_t index = 0;
+        uint64_t index = 0; // of the run
         try {
             while (!stopped()) {
                 const uint64_t first = next.fetch_add(ChunkBattles, std::memory_order_relaxed);
@@ -157,7 +164,8 @@ StatsResult playStatistics(const CardCatalogue& catalogue, const StatsRequest& r
                     break;
                 const uint64_t last = std::min(total, first + ChunkBattles);
                 uint64_t played = 0;
-                for (index = first; index < last && !stopped(); ++index, ++played) {
+                for (uint64_t n = first; n < last && !stopped(); ++n, ++played) {
+                    index = battleOf(n);
                     random.setSeed(battleSeed(request.seed, index));
                     const BattleOutcome outcome = playBattle(battle, request.teams, request.maxTurns);
                     ++counts.battles;

@@ -72,7 +72,14 @@ struct StatsRequest {
     unsigned threads = 1; // 0: one per core
     uint32_t seed = 0;
     long long maxTurns = 10000; // a battle still running after this many turns is undecided
+    // Shard `shard` of `shards` plays only the battles i with i mod shards = shard, so
+    // that shards run anywhere add up to the whole run.
+    uint64_t shard = 0;
+    uint64_t shards = 1;
 };
+
+// How many of a run's battles shard `shard` of `shards` plays.
+uint64_t shardBattles(uint64_t battles, uint64_t shard, uint64_t shards);
 
 struct StatsResult {
     uint64_t battles = 0; // battles played to their end or to the turn cap
@@ -96,7 +103,7 @@ struct StatsResult {
 
 // How a caller watches and stops a run. progress is called on the thread that called
 // playStatistics, about every progressInterval and once more at the end, with the
-// battles finished so far and the battles asked for. Setting *cancel stops the
+// battles finished so far and the battles asked for (of its shard). Setting *cancel stops the
 // workers after the battle each is playing.
 struct StatsControl {
     std::atomic<bool>* cancel = nullptr;
