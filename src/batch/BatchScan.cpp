@@ -79,13 +79,8 @@ bool folderHolds(const std::string& folder, std::string_view name) {
 
 DeckPair readDeckPair(const BatchFolder& folder) {
     const std::string file = findFileNoCase(folder.path, batch::DeckFile).string();
-    std::vector<TextLine> lines;
-    try {
-        lines = readTextLines(file);
-    } catch (MorvaneError& e) {
-        e.setWhere(file);
-        throw;
-    }
+    // The error names the file, and why it cannot be read.
+    const std::vector<TextLine> lines = readDeckFile(file);
     DeckPair pair;
     auto take = [&](size_t index, std::string& line, std::string& origin) {
         if (index < lines.size()) {

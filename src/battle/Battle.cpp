@@ -206,6 +206,15 @@ void Battle::makeFrontPlan(FrontPlan& plan) const {
 }
 
 bool Battle::Timer1Timer() {
+    try {
+        return playTurn();
+    } catch (...) {
+        report_.HaltReport(state_);
+        throw;
+    }
+}
+
+bool Battle::playTurn() {
     BattleState& s = state_;
     Random& random = *random_;
     if (!s.ReportOpen)

@@ -36,7 +36,7 @@ public:
     // nothing, when any of the 18 selections is empty.
     void BattleBtnClick(const Teams& teams);
     // Plays one turn. Returns true while the battle runs (re-arm the timer). A failure
-    // throws and leaves the battle halted as it stood.
+    // throws and leaves the battle halted as it stood, its report kept as far as it got.
     bool Timer1Timer();
 
     void ApplyFormation(int f0, int f1);
@@ -57,6 +57,7 @@ public:
     int winner() const { return winner_; }
 
 private:
+    bool playTurn();
     bool writes() const { return state_.ReportOpen && report_.sink() != nullptr; }
     void write(std::initializer_list<std::string_view> pieces);
     std::string_view characterName(int32_t id, bool top) const;

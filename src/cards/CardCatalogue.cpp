@@ -85,7 +85,7 @@ CardTraits CardTraits::decode(std::string_view line) {
 CardCatalogue::CardCatalogue() : characters_(CharacterRows + 1), vehicles_(VehicleRows + 1) {}
 
 void CardCatalogue::load(const std::filesystem::path& path) {
-    loadBytes(readFileBytes(path), path.string());
+    loadBytes(readFileBytes(path, MaxFileBytes), path.string());
 }
 
 void CardCatalogue::loadBytes(std::string_view bytes, const std::string& name) {

@@ -91,11 +91,16 @@ public:
     static constexpr int32_t VehicleRows = 26;    // ids 1-26 may be filled
     static constexpr int32_t OfferedCharacters = 125;
     static constexpr int32_t OfferedVehicles = 25;
+    // Largest card.dat read. 151 card lines of some 80 bytes fill every row; with a
+    // few thousand lines of comments besides, a catalogue stays well below 1 MB, and
+    // this is four times that.
+    static constexpr std::uintmax_t MaxFileBytes = std::uintmax_t{4} << 20;
 
     CardCatalogue();
 
     // Reads card.dat. Rows filled before a failing line stay filled; the failure is
-    // FileNotFoundError, IoError, ConversionError or InputError (id out of range),
+    // FileNotFoundError, IoError (also for a file that is no regular file or is
+    // larger than MaxFileBytes), ConversionError or InputError (id out of range),
     // each naming the file and line.
     void load(const std::filesystem::path& path);
     // The same from bytes already read; name is used in error locations.

@@ -2,9 +2,12 @@
 
 #include "cards/CardCatalogue.h"
 #include "cards/NumberRule.h"
+#include "common/Errors.h"
+#include "common/Messages.h"
 #include "common/Text.h"
 
 #include <cstdio>
+#include <system_error>
 
 namespace morvane {
 
@@ -29,10 +32,15 @@ std::string deckEntryText(std::string_view line) {
     return line.size() > 37 ? std::string(line.substr(37)) : std::string();
 }
 
+std::vector<TextLine> readDeckFile(const std::filesystem::path& path) {
+    return readTextLines(path, MaxDeckFileBytes);
+}
+
 DeckList DeckList::load(const std::filesystem::path& path) {
     DeckList list;
-    for (TextLine& line : readTextLines(path))
+    for (TextLine& line : readDeckFile(path))
         list.lines_.push_back(std::move(line.text));
+    list.read_ = true;
     return list;
 }
 
@@ -63,6 +71,10 @@ std::string DeckList::fileBytes() const {
 }
 
 void DeckList::save(const std::filesystem::path& path) const {
+    // A link to a missing file counts as no file: the save creates what it names.
+    std::error_code ec;
+    if (!read_ && std::filesystem::exists(path, ec))
+        throw IoError(std::string(msg::ListNotRead), path.string());
     writeFileAtomic(path, fileBytes());
 }
 

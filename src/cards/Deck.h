@@ -3,6 +3,8 @@
 // "V%.3dC%.3dC%.3dC%.3dC%.3dC%.3dC%.3dC%.3dC%.3d:%.3d", and the deck files that keep
 // a side's list of them.
 
+#include "common/Text.h"
+
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -43,6 +45,14 @@ inline void Deck1Set(std::string_view line, Teams& teams, const CardCatalogue& c
 // A deck list entry's text: the line from column 38 on (empty for shorter lines).
 std::string deckEntryText(std::string_view line);
 
+// Largest deck file read (deck0.dat, deck1.dat, a batch folder's deck.dat, a league's
+// list). A deck line is some 42 bytes with its line end, so this holds about 25,000
+// of them: far more than a drop-down list can usefully offer or a league can pair.
+inline constexpr std::uintmax_t MaxDeckFileBytes = std::uintmax_t{1} << 20;
+
+// A deck file's lines; throws FileNotFoundError or IoError as readTextLines does.
+std::vector<TextLine> readDeckFile(const std::filesystem::path& path);
+
 // One side's stored deck lines, as kept by "deck0.dat" / "deck1.dat".
 class DeckList {
 public:
@@ -60,10 +70,14 @@ public:
     // The file's bytes: every line and CR LF, then one more CR LF.
     std::string fileBytes() const;
     // Replaces the file atomically; throws IoError and leaves the old file intact.
+    // A list that was not read from its file (start-up stopped before it) must not
+    // empty an existing file: that throws IoError ("読み込んでいないﾌｧｲﾙには記録できません")
+    // and writes nothing. Where no file exists yet, the save creates it.
     void save(const std::filesystem::path& path) const;
 
 private:
     std::vector<std::string> lines_;
+    bool read_ = false;
 };
 
 // The program folder's deck file of a side, found without regard to case so that

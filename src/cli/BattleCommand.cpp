@@ -50,8 +50,10 @@ int runBattle(const std::vector<std::string>& args) {
     const std::filesystem::path cards = cardsPath(options);
     const CardCatalogue catalogue = loadCatalogue(cards);
     const std::filesystem::path folder = folderOf(cards);
-    const Teams teams =
-        teamsFrom(catalogue, deckLine(options, "--top", folder, 0), deckLine(options, "--bottom", folder, 1));
+    // One after the other: of two missing deck files, the error names the first.
+    const DeckSource top = deckLine(options, "--top", folder, 0);
+    const DeckSource bottom = deckLine(options, "--bottom", folder, 1);
+    const Teams teams = teamsFrom(catalogue, top, bottom);
     const std::filesystem::path reportPath =
         options.value("-o") ? std::filesystem::path(*options.value("-o")) : folder / "battle.html";
 

@@ -73,9 +73,24 @@ int reportFailure(const std::exception& error) {
     } else {
         text = error.what();
     }
-    std::replace(text.begin(), text.end(), '\n', ' ');
-    std::cerr << "morvane-cli: " << text << std::endl;
+    std::cerr << "morvane-cli: " << escapeControls(text) << std::endl;
     return status;
+}
+
+std::string escapeControls(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            static constexpr char Hex[] = "0123456789abcdef";
+            out.append("\\x").push_back(Hex[byte >> 4]);
+            out.push_back(Hex[byte & 0xf]);
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
 }
 
 std::filesystem::path cardsPath(const Options& options) {
@@ -105,7 +120,7 @@ DeckSource deckLine(const Options& options, const std::string& option, const std
     const std::filesystem::path path = deckFilePath(folder, side);
     std::vector<TextLine> lines;
     try {
-        lines = readTextLines(path);
+        lines = readDeckFile(path);
     } catch (const IoError& e) {
         throw InputError(e.message(), e.where());
     }

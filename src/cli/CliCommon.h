@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace morvane::cli {
@@ -47,8 +48,10 @@ uint32_t parseSeed(const std::string& text);
 long long parseCount(const std::string& option, const std::string& text, long long min, long long max);
 
 // Prints "morvane-cli: where: message" on stderr in UTF-8 and returns the exit status
-// that the failure calls for.
+// that the failure calls for. Control bytes (a NUL from a bad card column, a line
+// feed in a path) are written as \xNN, so the error stays one line of text.
 int reportFailure(const std::exception& error);
+std::string escapeControls(std::string_view text);
 
 // The catalogue from --cards, or card.dat in the program folder.
 std::filesystem::path cardsPath(const Options& options);

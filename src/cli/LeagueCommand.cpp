@@ -63,7 +63,7 @@ struct DeckTally {
 std::vector<LeagueDeck> readDecks(const std::filesystem::path& path) {
     std::vector<TextLine> lines;
     try {
-        lines = readTextLines(path);
+        lines = readDeckFile(path);
     } catch (const IoError& e) {
         throw InputError(e.message(), e.where());
     }

@@ -31,11 +31,7 @@ void printUsage(std::ostream& out) {
     out << "\n'morvane-cli COMMAND --help' describes a command.\n";
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    // The report's time of day follows the user's locale. Set before any thread starts.
-    std::setlocale(LC_ALL, ""); // NOLINT(concurrency-mt-unsafe)
+int runCommand(int argc, char** argv) {
     if (argc < 2) {
         printUsage(std::cerr);
         return morvane::cli::ExitBadInput;
@@ -57,4 +53,20 @@ int main(int argc, char** argv) {
     std::cerr << "morvane-cli: unknown command '" << name << "'\n";
     printUsage(std::cerr);
     return morvane::cli::ExitBadInput;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // The report's time of day follows the user's locale. Set before any thread starts.
+    std::setlocale(LC_ALL, ""); // NOLINT(concurrency-mt-unsafe)
+    const int status = runCommand(argc, argv);
+    // Output that never arrived (a full disk) is a failure, whatever the command
+    // thought of its own work; a failure it reported already keeps its status.
+    std::cout.flush();
+    if (!std::cout && (status == morvane::cli::ExitOk || status == morvane::cli::ExitTurnCap)) {
+        std::cerr << "morvane-cli: the standard output cannot be written" << std::endl;
+        return morvane::cli::ExitFailure;
+    }
+    return status;
 }

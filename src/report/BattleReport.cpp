@@ -181,6 +181,11 @@ void BattleReport::CloseReport(BattleState& state) {
         show_();
 }
 
+void BattleReport::HaltReport(BattleState& state) noexcept {
+    if (state.ReportOpen && sink_ && !sink_->halt())
+        state.ReportOpen = false;
+}
+
 void BattleReport::AbandonReport(BattleState& state) {
     if (!state.ReportOpen)
         return;

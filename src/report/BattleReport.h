@@ -46,6 +46,9 @@ public:
     void CloseReport(BattleState& state);
     // Ends an unfinished report as it stands: no result lines, nothing shown.
     void AbandonReport(BattleState& state);
+    // A turn failed and the battle halted: the report stays open as far as it got,
+    // unless a failed write lost it, when the next turn opens a new one.
+    void HaltReport(BattleState& state) noexcept;
 
     std::string headerLine() const;
     std::string rosterLine(const BattleState& state) const;

@@ -5,35 +5,39 @@
 
 namespace morvane {
 
-FileReportSink::~FileReportSink() {
-    if (file_)
-        std::fclose(file_);
-}
+FileReportSink::~FileReportSink() = default;
 
 void FileReportSink::open() {
-    if (file_) {
-        std::fclose(file_);
-        file_ = nullptr;
-    }
-    file_ = std::fopen(path_.c_str(), "wb");
-    if (!file_)
-        throw IoError(std::string(msg::FileNotCreated), path_.string());
+    // An unfinished report that is started again is replaced by the new one.
+    file_.reset();
+    file_ = std::make_unique<FileReplacement>(path_);
 }
 
 void FileReportSink::writeLine(std::string_view text) {
-    if (!file_)
+    if (!file_ || !file_->active())
         throw IoError(std::string(msg::FileNotWritten), path_.string());
-    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fwrite("\r\n", 1, 2, file_) != 2)
-        throw IoError(std::string(msg::FileNotWritten), path_.string());
+    file_->write(text);
+    file_->write("\r\n");
 }
 
 void FileReportSink::close() {
     if (!file_)
         return;
-    const int result = std::fclose(file_);
-    file_ = nullptr;
-    if (result != 0)
-        throw IoError(std::string(msg::FileNotWritten), path_.string());
+    const std::unique_ptr<FileReplacement> file = std::move(file_);
+    if (file->active())
+        file->commit();
+}
+
+bool FileReportSink::halt() noexcept {
+    if (!file_ || !file_->active())
+        return false;
+    try {
+        file_->publish();
+        return true;
+    } catch (...) {
+        // The report is lost either way; the next turn starts a new one.
+        return false;
+    }
 }
 
 } // namespace morvane

@@ -69,6 +69,12 @@ Tstartup::Tstartup(const Environment& env, QWidget* parent)
 void Tstartup::setWindows(Tmain* main, TLog* log) {
     main_ = main;
     log_ = log;
+    // The time ran out while the main window was still being made (an error box of its
+    // start-up stayed open): the hand-over happens as soon as the event loop runs.
+    if (handOverDue_) {
+        handOverDue_ = false;
+        Timer1->start(0);
+    }
 }
 
 void Tstartup::FormCreate() {
@@ -97,15 +103,19 @@ void Tstartup::centreLabel(QLabel* label) {
 
 void Tstartup::Timer1Timer() {
     Timer1->stop();
+    if (!main_) {
+        // Nothing to hand over to yet; hiding now would leave the splash, shown later,
+        // on screen for good.
+        handOverDue_ = true;
+        return;
+    }
     if (!releaseMode_)
         VersionSnapshot();
     // A release build's main window already has its fixed frame.
     if (!releaseMode_ && log_)
         log_->show();
-    if (main_) {
-        main_->show();
-        main_->activateWindow();
-    }
+    main_->show();
+    main_->activateWindow();
     hide();
 }
 

@@ -26,7 +26,8 @@ class Tstartup : public QWidget {
 public:
     explicit Tstartup(const Environment& env, QWidget* parent = nullptr);
 
-    // The windows the splash hands over to; set once all three exist.
+    // The windows the splash hands over to; set once all three exist. If the splash
+    // time ran out before, the hand-over follows as soon as the event loop runs.
     void setWindows(Tmain* main, TLog* log);
 
     void FormCreate();
@@ -56,6 +57,7 @@ private:
     Tmain* main_ = nullptr;
     TLog* log_ = nullptr;
     bool releaseMode_ = true;
+    bool handOverDue_ = false;
     QString titleText_;
     QString versionText_;
 };

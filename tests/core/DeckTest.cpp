@@ -18,8 +18,9 @@ using test::Card;
 using test::Vehicle;
 
 namespace {
-CardCatalogue catalogueWithIds(std::vector<int> characters, std::vector<int> vehicles) {
+CardCatalogue catalogueWithIds(const std::vector<int>& characters, const std::vector<int>& vehicles) {
     std::vector<std::string> lines;
+    lines.reserve(characters.size() + vehicles.size());
     for (int id : characters)
         lines.push_back(Card{.id = id}.line());
     for (int id : vehicles)
@@ -102,4 +103,30 @@ TEST(DeckFile, EmptyListAddsEntryZeroThenOne) {
     EXPECT_EQ(list.add(SideSelection{}), "001");
     EXPECT_EQ(list.lines()[0], "V000C000C000C000C000C000C000C000C000:000");
     EXPECT_EQ(DeckList().fileBytes(), "\r\n");
+}
+
+TEST(DeckFile, AListNotReadFromItsFileNeverEmptiesItButCreatesAMissingOne) {
+    test::TempFolder dir;
+    const std::string stored = "V001C001C002C003C004C005C006C007C008:000\r\n\r\n";
+    writeFileAtomic(dir / "deck1.dat", stored);
+    // Start-up stopped before this side's file was read: its list is empty.
+    DeckList unread;
+    try {
+        unread.save(dir / "deck1.dat");
+        ADD_FAILURE() << "an unread list was saved over its file";
+    } catch (const IoError& e) {
+        EXPECT_EQ(cp932ToUtf8(e.message()), "読み込んでいないﾌｧｲﾙには記録できません");
+        EXPECT_EQ(e.where(), (dir / "deck1.dat").string());
+    }
+    EXPECT_EQ(readFileBytes(dir / "deck1.dat"), stored);
+
+    unread.add(SideSelection{1, {1, 1, 1, 1, 1, 1, 1, 1}});
+    unread.save(dir / "deck0.dat");
+    EXPECT_EQ(readFileBytes(dir / "deck0.dat"), "V001C001C001C001C001C001C001C001C001:000\r\n\r\n");
+
+    // A list that was read saves over its file as ever, an empty one too.
+    DeckList read = DeckList::load(dir / "deck1.dat");
+    read.add(SideSelection{});
+    read.save(dir / "deck1.dat");
+    EXPECT_EQ(DeckList::load(dir / "deck1.dat").lines().size(), 2u);
 }

@@ -251,12 +251,23 @@ TEST_F(TurnLoop, AStartWithAnEmptySelectionIsRefusedAndChangesNothing) {
 namespace {
 struct FailingSink : ReportSink {
     bool failOpen = true;
+    bool failWrite = false;
+    bool lost = false;
+    int opened = 0;
     void open() override {
         if (failOpen)
             throw IoError("cannot create");
+        ++opened;
+        lost = false;
     }
-    void writeLine(std::string_view) override {}
+    void writeLine(std::string_view) override {
+        if (failWrite) {
+            lost = true;
+            throw IoError("cannot write");
+        }
+    }
     void close() override {}
+    bool halt() noexcept override { return !lost; }
 };
 } // namespace
 
@@ -272,4 +283,15 @@ TEST_F(TurnLoop, FailuresHaltTheTickAndTheNextTickTriesAgain) {
     EXPECT_THROW(battle->Timer1Timer(), ConversionError) << "the first actor's heal column";
     EXPECT_TRUE(state().ReportOpen);
     EXPECT_TRUE(state().BattleRunning);
+    EXPECT_THROW(battle->Timer1Timer(), ConversionError);
+    EXPECT_EQ(failing.opened, 1) << "a halted report goes on";
+
+    // A write that fails loses the report: the next tick starts a new one.
+    failing.failWrite = true;
+    EXPECT_THROW(battle->Timer1Timer(), IoError);
+    EXPECT_FALSE(state().ReportOpen);
+    failing.failWrite = false;
+    EXPECT_THROW(battle->Timer1Timer(), ConversionError);
+    EXPECT_EQ(failing.opened, 2);
+    EXPECT_TRUE(state().ReportOpen);
 }

@@ -3,11 +3,14 @@
 // status, for end-to-end tests of morvane-cli.
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -18,16 +21,36 @@ struct ProgramRun {
     int status = -1; // exit status, or -1 when it did not exit normally
     std::string out;
     std::string err;
+    bool killed = false; // it outlived RunLimits::watchdogSeconds
 };
 
-inline ProgramRun runProgram(const std::string& program, const std::vector<std::string>& args) {
+// What the program runs under, for tests of the unlucky cases.
+struct RunLimits {
+    // A program still running after this many seconds is killed, so that a hang fails
+    // its test instead of stalling the suite; 0 waits for ever.
+    int watchdogSeconds = 0;
+    // Largest file the program may write (RLIMIT_FSIZE), with SIGXFSZ ignored so a
+    // write past it fails as on a full disk; negative for no limit.
+    long long fileSizeLimit = -1;
+    // Standard output goes to this file (such as /dev/full) rather than to out.
+    std::string stdoutFile;
+};
+
+inline ProgramRun runProgram(const std::string& program, const std::vector<std::string>& args,
+                             const RunLimits& limits = {}) {
     int outPipe[2], errPipe[2];
     if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0)
         return {};
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::dup2(outPipe[1], 1);
+        const int out = limits.stdoutFile.empty() ? outPipe[1] : ::open(limits.stdoutFile.c_str(), O_WRONLY);
+        ::dup2(out, 1);
         ::dup2(errPipe[1], 2);
+        if (limits.fileSizeLimit >= 0) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit size{static_cast<rlim_t>(limits.fileSizeLimit), static_cast<rlim_t>(limits.fileSizeLimit)};
+            ::setrlimit(RLIMIT_FSIZE, &size);
+        }
         ::close(outPipe[0]);
         ::close(errPipe[0]);
         std::vector<char*> argv{const_cast<char*>(program.c_str())};
@@ -42,8 +65,21 @@ inline ProgramRun runProgram(const std::string& program, const std::vector<std::
     ProgramRun run;
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     int open = 2;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limits.watchdogSeconds);
     while (open > 0) {
-        if (::poll(fds, 2, -1) < 0 && errno != EINTR)
+        int wait = -1;
+        if (limits.watchdogSeconds > 0 && !run.killed) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                ::kill(pid, SIGKILL);
+                run.killed = true;
+            } else {
+                wait = static_cast<int>(left.count());
+            }
+        }
+        fds[0].revents = fds[1].revents = 0;
+        if (::poll(fds, 2, wait) < 0 && errno != EINTR)
             break;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))

@@ -125,6 +125,26 @@ TEST(DeckLists, AddPickSaveAndReload) {
     EXPECT_EQ(list(again, "D1")->count(), 1);
 }
 
+TEST(DeckLists, ASaveAfterAFailedStartNeverEmptiesAFileItDidNotRead) {
+    // deck0.dat missing: start-up stops before deck1.dat is read.
+    ProgramFolder folder;
+    folder.write("card.dat", smallCatalogue());
+    folder.write("deck1.dat", Deck1);
+    Program p(folder.path());
+    ASSERT_EQ(p.messages.errors.size(), 1u);
+
+    p.find<QPushButton>("SaveBtn1")->click();
+    ASSERT_EQ(p.messages.errors.size(), 2u);
+    EXPECT_EQ(p.messages.errors[1], utf8("読み込んでいないﾌｧｲﾙには記録できません"));
+    EXPECT_EQ(readFile(folder / "deck1.dat"), Deck1);
+
+    // Where no file exists, the save makes one from the list as it stands.
+    p.find<QPushButton>("AddBtn0")->click();
+    p.find<QPushButton>("SaveBtn0")->click();
+    EXPECT_EQ(p.messages.errors.size(), 2u);
+    EXPECT_EQ(readFile(folder / "deck0.dat"), "V000C000C000C000C000C000C000C000C000:000\r\n\r\n");
+}
+
 TEST(DeckLists, BadLinesEmptyFilesAndFailedSaves) {
     ProgramFolder folder;
     folder.write("card.dat", smallCatalogue());

@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -58,6 +59,21 @@ TEST(Splash, ClickOrTimerShowsTheMainWindow) {
     EXPECT_TRUE(p.main->isVisible());
     EXPECT_FALSE(p.log->isVisible());
     EXPECT_FALSE(std::filesystem::exists(folder / "Version 0.0.0.5"));
+}
+
+TEST(Splash, AnErrorBoxLeftOpenPastTheSplashTimeStillEndsWithTheMainWindow) {
+    ProgramFolder folder; // no card.dat: the main window's start-up shows an error
+    Program p(folder.path(), true, false);
+    // The user leaves the box open until the splash time has run out.
+    p.messages.whileErrorOpen = [&p] {
+        p.startup->Timer1->setInterval(1);
+        QSignalSpy fired(p.startup->Timer1, &QTimer::timeout);
+        ASSERT_TRUE(fired.wait(5000));
+    };
+    p.start();
+    ASSERT_EQ(p.messages.errors.size(), 1u);
+    p.startup->show();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return p.main->isVisible() && !p.startup->isVisible(); }, 5000));
 }
 
 TEST(Splash, TimerInADevelopmentBuildKeepsOneSnapshotPerVersion) {

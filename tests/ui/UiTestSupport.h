@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 
 namespace morvane::uitest {
 
@@ -25,12 +26,17 @@ struct FakeMessageBoxes : MessageBoxes {
     void error(const QString& text, const QString& location) override {
         errors.push_back(text);
         locations.push_back(location);
+        if (whileErrorOpen)
+            whileErrorOpen();
     }
     void information(const QString& caption, const QString& text) override { infos.push_back({caption, text}); }
     // The message of each error box, and the file or folder shown below it.
     std::vector<QString> errors;
     std::vector<QString> locations;
     std::vector<Box> infos;
+    // What happens while an error box is open, before the user closes it (a real box
+    // runs the event loop meanwhile).
+    std::function<void()> whileErrorOpen;
 };
 
 struct FakeOpener : DocumentOpener {
