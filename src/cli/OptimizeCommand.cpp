@@ -99,7 +99,7 @@ struct FieldDeck {
 std::vector<FieldDeck> readField(const std::filesystem::path& path) {
     std::vector<TextLine> lines;
     try {
-        lines = readTextLines(path);
+        lines = readDeckFile(path);
     } catch (const IoError& e) {
         throw InputError(e.message(), e.where());
     }

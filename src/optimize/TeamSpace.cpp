@@ -104,7 +104,8 @@ OwnedCards parseOwnedCards(std::string_view bytes, const std::string& name, cons
 }
 
 OwnedCards readOwnedCards(const std::filesystem::path& path, const CardCatalogue& catalogue) {
-    return parseOwnedCards(readFileBytes(path), path.string(), catalogue);
+    // A card a line: a deck file's limit is more than any collection needs.
+    return parseOwnedCards(readFileBytes(path, MaxDeckFileBytes), path.string(), catalogue);
 }
 
 SideSelection applyMove(SideSelection team, const TeamMove& move) {

@@ -43,6 +43,7 @@ struct OwnedCards {
 // or that names a card the catalogue does not offer, throws InputError with name and
 // line in its location.
 OwnedCards parseOwnedCards(std::string_view bytes, const std::string& name, const CardCatalogue& catalogue);
+// Reads the file as above; one larger than a deck file may be throws IoError.
 OwnedCards readOwnedCards(const std::filesystem::path& path, const CardCatalogue& catalogue);
 
 struct TeamRules {

@@ -234,7 +234,7 @@ OptimizeRequest OptimizeDialog::makeRequest() const {
             throw InputError(utf8ToCp932(tr("相手側のデッキリストが空です").toStdString()));
     } else {
         const std::filesystem::path path = QFile::encodeName(FieldFile->text()).toStdString();
-        for (const TextLine& line : readTextLines(path))
+        for (const TextLine& line : readDeckFile(path))
             applyLine(line.text, path.string() + ":" + std::to_string(line.number));
         if (request.field.decks.empty())
             throw InputError(utf8ToCp932(tr("デッキファイルにデッキがありません").toStdString()), path.string());

@@ -127,6 +127,7 @@ TEST(OptimizeCommand, BadFieldOwnedAndKeepGiveStatus2AndOneLineNamingFileAndLine
         {{"--field", (folder / "missing.dat").string()}, (folder / "missing.dat").string() + ": ﾌｧｲﾙが見つかりません"},
         {{"--field", (folder / "bad-field.dat").string()}, "bad-field.dat:2: 'x38' は整数ではありません"},
         {{"--field", (folder / "empty.dat").string()}, "empty.dat holds no deck line"},
+        {{"--field", folder.path().string()}, "(a folder): ﾌｧｲﾙを読み込めません"},
         {{"--field", field, "--owned", owned}, "owned.txt:3: 'C011 two' は所持カードの行ではありません"},
         {{"--field", field, "--owned", (folder / "none.txt").string()}, "none.txt: ﾌｧｲﾙが見つかりません"},
         {{"--field", field, "--owned", (folder / "poor.txt").string()}, "deck0.dat:1: 'C003' の所持数を超えています"},
