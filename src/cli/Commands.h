@@ -12,5 +12,6 @@ int runStats(const std::vector<std::string>& args);
 int runLeague(const std::vector<std::string>& args);
 int runBatch(const std::vector<std::string>& args);
 int runMerge(const std::vector<std::string>& args);
+int runOptimize(const std::vector<std::string>& args);
 
 } // namespace morvane::cli

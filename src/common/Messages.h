@@ -37,4 +37,20 @@ inline constexpr std::string_view CardIdOutOfRange =
 inline constexpr std::string_view NoCardSelected =
     "\x82\xcc\x83J\x81[\x83h\x82\xaa\x91I\x82\xce\x82\xea\x82\xc4\x82\xa2\x82\xdc\x82\xb9\x82\xf1";
 
+// "サイズ合計がデッキサイズを超えています" (a team the optimizer may not start from)
+inline constexpr std::string_view OverDeckSize = "\x83T\x83"
+                                                 "C\x83Y\x8d\x87\x8cv\x82\xaa\x83"
+                                                 "f\x83"
+                                                 "b\x83L\x83T\x83"
+                                                 "C\x83Y\x82\xf0\x92\xb4\x82\xa6\x82\xc4\x82\xa2\x82\xdc\x82\xb7";
+// "が重複しています" (after a quoted card such as 'C012')
+inline constexpr std::string_view CardRepeated = "\x82\xaa\x8f"
+                                                 "d\x95\xa1\x82\xb5\x82\xc4\x82\xa2\x82\xdc\x82\xb7";
+// "の所持数を超えています" (after a quoted card such as 'C012')
+inline constexpr std::string_view OverOwned =
+    "\x82\xcc\x8f\x8a\x8e\x9d\x90\x94\x82\xf0\x92\xb4\x82\xa6\x82\xc4\x82\xa2\x82\xdc\x82\xb7";
+// "は所持カードの行ではありません" (after the quoted line of an owned-cards file)
+inline constexpr std::string_view NotAnOwnedLine = "\x82\xcd\x8f\x8a\x8e\x9d\x83J\x81[\x83h\x82\xcc\x8ds\x82\xc5"
+                                                   "\x82\xcd\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1";
+
 } // namespace morvane::msg

@@ -30,7 +30,7 @@ QString percent(double share) {
 }
 
 QString ciText(const Interval& i) {
-    return QStringLiteral("95% CI ") + QString::fromStdString(intervalText(i));
+    return QStringLiteral("95% 信頼区間 %1 〜 %2").arg(percent(i.low), percent(i.high));
 }
 
 // Drawn in the report's side colours, so the picture reads like the report.
@@ -66,7 +66,7 @@ void StatsChart::paintEvent(QPaintEvent*) {
 
     // Win shares: top, undecided, bottom from left to right.
     const QRect bar(margin, margin, width, 24);
-    const double n = double(r.battles);
+    const auto n = double(r.battles);
     const int topWidth = int(std::lround(bar.width() * double(r.topWins) / n));
     const int bottomWidth = int(std::lround(bar.width() * double(r.bottomWins) / n));
     painter.fillRect(bar, UndecidedColour);
@@ -119,7 +119,7 @@ void StatsChart::paintEvent(QPaintEvent*) {
     painter.setPen(palette().text().color());
     const QRect labels(area.left(), area.bottom() + 2, area.width(), textHeight);
     painter.drawText(labels, Qt::AlignLeft, QString::number(first));
-    painter.drawText(labels, Qt::AlignHCenter, tr("battle length in turns"));
+    painter.drawText(labels, Qt::AlignHCenter, tr("対戦の長さ (ターン)"));
     painter.drawText(labels, Qt::AlignRight,
                      clipped ? QStringLiteral("%1+").arg(first + (columns - 1) * perColumn)
                              : QString::number(lengths.back().first));
@@ -129,7 +129,7 @@ StatsDialog::StatsDialog(const CardCatalogue& catalogue, std::function<Teams()> 
                          QWidget* parent)
     : QDialog(parent), catalogue_(catalogue), teams_(std::move(teams)), clock_(clock) {
     setObjectName(QStringLiteral("StatsDialog"));
-    setWindowTitle(tr("Deck strength"));
+    setWindowTitle(tr("デッキの強さ"));
     setModal(false);
 
     BattleCount = new QSpinBox(this);
@@ -137,9 +137,9 @@ StatsDialog::StatsDialog(const CardCatalogue& catalogue, std::function<Teams()> 
     BattleCount->setRange(1, 100000000);
     BattleCount->setSingleStep(1000);
     BattleCount->setValue(10000);
-    StartBtn = new QPushButton(tr("Start"), this);
+    StartBtn = new QPushButton(tr("開始"), this);
     StartBtn->setObjectName(QStringLiteral("StartBtn"));
-    CancelBtn = new QPushButton(tr("Cancel"), this);
+    CancelBtn = new QPushButton(tr("中止"), this);
     CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
     Progress = new QProgressBar(this);
     Progress->setObjectName(QStringLiteral("Progress"));
@@ -154,7 +154,7 @@ StatsDialog::StatsDialog(const CardCatalogue& catalogue, std::function<Teams()> 
     Chart = new StatsChart(this);
 
     auto* grid = new QGridLayout;
-    grid->addWidget(new QLabel(tr("Battles of the two teams in the editor:"), this), 0, 0);
+    grid->addWidget(new QLabel(tr("編集中の2チームの対戦数:"), this), 0, 0);
     grid->addWidget(BattleCount, 0, 1);
     grid->addWidget(StartBtn, 0, 2);
     grid->addWidget(CancelBtn, 0, 3);
@@ -191,7 +191,7 @@ void StatsDialog::start() {
     result_.reset();
     Chart->clear();
     Progress->setValue(0);
-    ResultLabel->setText(tr("Playing..."));
+    ResultLabel->setText(tr("対戦中..."));
     setRunning(true);
 
     StatsRequest request;
@@ -234,7 +234,7 @@ void StatsDialog::showProgress(uint64_t done, uint64_t total) {
         Progress->setValue(int(1000.0 * double(done) / double(total)));
 }
 
-void StatsDialog::finish(std::optional<StatsResult> result, QString error) {
+void StatsDialog::finish(std::optional<StatsResult> result, const QString& error) {
     if (worker_.joinable())
         worker_.join();
     setRunning(false);
@@ -249,25 +249,25 @@ void StatsDialog::finish(std::optional<StatsResult> result, QString error) {
     Progress->setValue(r.cancelled ? Progress->value() : 1000);
     QString text;
     if (r.cancelled)
-        text += tr("Cancelled after %1 battles.").arg(r.battles) + QLatin1Char('\n');
-    text += tr("Top wins %1 (%2, %3)").arg(r.topWins).arg(percent(r.topWinRate()), ciText(r.topWinInterval())) +
+        text += tr("%1 戦で中止しました。").arg(r.battles) + QLatin1Char('\n');
+    text += tr("上の勝ち %1 (%2、%3)").arg(r.topWins).arg(percent(r.topWinRate()), ciText(r.topWinInterval())) +
             QLatin1Char('\n');
     text +=
-        tr("Bottom wins %1 (%2, %3)").arg(r.bottomWins).arg(percent(r.bottomWinRate()), ciText(r.bottomWinInterval())) +
+        tr("下の勝ち %1 (%2、%3)").arg(r.bottomWins).arg(percent(r.bottomWinRate()), ciText(r.bottomWinInterval())) +
         QLatin1Char('\n');
-    text += tr("Undecided %1 of %2 battles").arg(r.undecided).arg(r.battles) + QLatin1Char('\n');
-    text += tr("Turns: mean %1, median %2, longest %3")
+    text += tr("決着なし %1 (全 %2 戦)").arg(r.undecided).arg(r.battles) + QLatin1Char('\n');
+    text += tr("ターン数: 平均 %1、中央値 %2、最長 %3")
                 .arg(QString::number(r.turnsMean(), 'f', 2), QString::number(r.lengths.median(), 'f', 1))
                 .arg(r.lengths.max()) +
             QLatin1Char('\n');
-    text += tr("%1 battles/s, %2 turns/s on %3 threads")
+    text += tr("%1 戦/秒、%2 ターン/秒 (%3 スレッド)")
                 .arg(QString::number(r.battlesPerSecond(), 'f', 0), QString::number(r.turnsPerSecond(), 'f', 0))
                 .arg(r.threads) +
             QLatin1Char('\n');
     ReplayOptions replay;
     replay.top = cp932ToUtf8(formatDeckLine(runTeams_.side[0], 0));
     replay.bottom = cp932ToUtf8(formatDeckLine(runTeams_.side[1], 0));
-    text += tr("Replay: %1")
+    text += tr("再現: %1")
                 .arg(QString::fromStdString(
                     statsReplayCommand(replay, seed_, static_cast<uint64_t>(BattleCount->value()))));
     ResultLabel->setText(text);
@@ -283,11 +283,17 @@ void StatsDialog::hideEvent(QHideEvent* event) {
     QDialog::hideEvent(event);
 }
 
-void addDeckStrengthCommand(Tmain& window) {
-    QMenu* tools = new QMenu(QObject::tr("Tools"), &window);
+QMenu* toolsMenu(Tmain& window) {
+    if (auto* tools = window.MainMenu1->findChild<QMenu*>(QStringLiteral("Tools1")))
+        return tools;
+    auto* tools = new QMenu(QObject::tr("ツール"), window.MainMenu1);
     tools->setObjectName(QStringLiteral("Tools1"));
     window.MainMenu1->insertMenu(window.Help1 ? window.Help1->menuAction() : nullptr, tools);
-    QAction* strength = tools->addAction(QObject::tr("Deck strength..."));
+    return tools;
+}
+
+void addDeckStrengthCommand(Tmain& window) {
+    QAction* strength = toolsMenu(window)->addAction(QObject::tr("デッキの強さ..."));
     strength->setObjectName(QStringLiteral("DeckStrength1"));
     QObject::connect(strength, &QAction::triggered, &window, [&window] {
         auto* dialog = window.findChild<StatsDialog*>(QStringLiteral("StatsDialog"));

@@ -22,6 +22,7 @@
 #include <thread>
 
 class QLabel;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class QSpinBox;
@@ -84,7 +85,7 @@ protected:
 
 private:
     void showProgress(uint64_t done, uint64_t total);
-    void finish(std::optional<StatsResult> result, QString error);
+    void finish(std::optional<StatsResult> result, const QString& error);
     void setRunning(bool running);
 
     const CardCatalogue& catalogue_;
@@ -98,6 +99,9 @@ private:
     std::thread worker_;
     std::optional<StatsResult> result_;
 };
+
+// The window's Tools menu, made before Help on first use; every tool's command goes in it.
+QMenu* toolsMenu(Tmain& window);
 
 // Adds the menu command that opens the deck strength dialog of the window (one per
 // window, made on first use).

@@ -8,6 +8,7 @@
 #include "common/Errors.h"
 #include "common/Text.h"
 #include "report/ReportSink.h"
+#include "ui/OptimizeDialog.h"
 #include "ui/StatsDialog.h"
 #include "ui/SysCtrls.h"
 #include "ui/title.h"
@@ -275,6 +276,7 @@ void Tmain::layOut() {
     About1->setObjectName(QStringLiteral("About1"));
     connect(About1, &QAction::triggered, this, &Tmain::About1Click);
     addDeckStrengthCommand(*this);
+    addTeamOptimizerCommand(*this);
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
@@ -368,6 +370,13 @@ void Tmain::showSelection(int side, const SideSelection& selection) {
 
 Teams Tmain::currentTeams() const {
     return Teams{{sideSelection(0), sideSelection(1)}};
+}
+
+void Tmain::TeamSet(int side, const SideSelection& team) {
+    handle([this, side, team] {
+        showSelection(side, team);
+        DataAdd();
+    });
 }
 
 void Tmain::DeckSet(int side, std::string_view line) {

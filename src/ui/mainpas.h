@@ -60,6 +60,11 @@ public:
     void Deck1Set(std::string_view line);
     // The teams as the selectors show them (card id 0 where nothing is selected).
     Teams currentTeams() const;
+    // Puts a team into a side's selectors and recomputes the labels, as picking a
+    // stored deck does; the deck list is left alone.
+    void TeamSet(int side, const SideSelection& team);
+    // A side's stored deck lines, as its list shows them.
+    const DeckList& deckList(int side) const { return decks_[side]; }
 
     // Handlers of the user's actions.
     void C01Change() { CardChange(); }

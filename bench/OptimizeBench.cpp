@@ -1,0 +1,416 @@
+// Quality and speed of the team optimizer, measured the way a user meets it: a search
+// with a budget of battles, then the found team's score on fresh seeds that the search
+// never used, beside the start team's score on the same seeds.
+//
+//   bundled    the first line of deck0.dat against the field of all eight bundled deck
+//              lines, both sides, for search seeds 1 to 5
+//   random     the same budget spent on random legal teams (each raced against the best
+//              so far with the same test), on the bundled data and on a generated
+//              catalogue of 125 characters and 25 vehicles (the most a catalogue holds),
+//              from a random team against a field of eight decks that short searches
+//              made strong
+//   escape     the ways out of a local optimum compared: none (climb only), restarts
+//              from random teams, and restarts from the best team after a few moves
+//   speed      battles per second of the search on 1 and 2 threads
+//   tune       one method on both catalogues, with the settings of --set
+//
+// Usage: morvane_optimize_bench [PART...] [--budget N] [--seeds A-B] [--threads T]
+//                               [--final N] [--data DIR] [--method M] [--set NAME=VALUE]...
+// PART is bundled, random, escape, speed or tune (default: all but tune). --final is
+// the number of fresh battles per field deck and side of each measurement (default
+// 1000); --method (kick, restart, climb or random) is the method of bundled, random
+// and tune (default: the search's default); --set changes a setting of SearchTuning
+// (raceSize=4, betterShare=0.6, ...).
+
+#include "cards/CardCatalogue.h"
+#include "cards/Deck.h"
+#include "common/Errors.h"
+#include "common/Random.h"
+#include "common/Text.h"
+#include "optimize/FieldBattles.h"
+#include "optimize/Optimizer.h"
+#include "stats/ResultText.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace morvane;
+
+struct Options {
+    std::vector<std::string> parts;
+    uint64_t budget = 500000;
+    uint32_t firstSeed = 1;
+    uint32_t lastSeed = 5;
+    unsigned threads = 2;
+    uint64_t finalBattles = 1000;
+    std::filesystem::path data = MORVANE_DATA_DIR;
+    SearchTuning tuning;
+    std::string settings = "default";
+    SearchMethod method = OptimizeRequest{}.method;
+};
+
+// --set NAME=VALUE changes one setting of the search, to repeat the measurements that
+// chose its defaults.
+bool setTuning(SearchTuning& t, const std::string& assignment) {
+    const size_t eq = assignment.find('=');
+    if (eq == std::string::npos)
+        return false;
+    const std::string name = assignment.substr(0, eq);
+    const double value = std::stod(assignment.substr(eq + 1));
+    if (name == "raceSize")
+        t.raceSize = static_cast<unsigned>(value);
+    else if (name == "betterShare")
+        t.betterShare = value;
+    else if (name == "falseAccept")
+        t.falseAccept = value;
+    else if (name == "falseReject")
+        t.falseReject = value;
+    else if (name == "testBattles")
+        t.testBattles = static_cast<uint64_t>(value);
+    else if (name == "stageBattles")
+        t.stageBattles = static_cast<uint64_t>(value);
+    else if (name == "kickMoves")
+        t.kickMoves = static_cast<unsigned>(value);
+    else
+        return false;
+    return true;
+}
+
+// A catalogue, a start team and a field to search against.
+struct Problem {
+    std::string name;
+    CardCatalogue catalogue;
+    SideSelection start;
+    Field field;
+};
+
+Problem bundledProblem(const std::filesystem::path& folder) {
+    Problem p;
+    p.name = "bundled";
+    p.catalogue.load(folder / "card.dat");
+    for (int side = 0; side < 2; ++side) {
+        for (const TextLine& line : readTextLines(deckFilePath(folder, side))) {
+            SideSelection deck;
+            applyDeckLine(line.text, deck, p.catalogue);
+            p.field.decks.push_back(deck);
+        }
+    }
+    p.start = p.field.decks.front();
+    p.field.side = PlaySide::Both;
+    return p;
+}
+
+// --- a generated catalogue -------------------------------------------------------------
+
+std::string two(int value) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, "%2d", value);
+    return buffer;
+}
+
+// Cards drawn like the bundled ones: the same ranges of size, HP, AP and SP and the same
+// abilities, in about the same proportions. Reach letters against vehicles are left out:
+// a team that cannot hit the enemy vehicle at all only plays to the turn cap.
+std::string generatedCards(uint32_t seed, int characters, int vehicles) {
+    Random r(seed);
+    auto chance = [&](int percent) { return static_cast<int>(r(100)) < percent; };
+    auto between = [&](int low, int high) { return low + static_cast<int>(r(static_cast<uint32_t>(high - low + 1))); };
+    const char* kinds[3] = {"物", "魔", "ブ"};
+    std::string file = "; generated by morvane_optimize_bench\r\n";
+    for (int id = 1; id <= characters; ++id) {
+        const int size = between(3, 9);
+        const int hp = std::min(36, size * 3 + between(-4, 6));
+        const int ap = between(2, 9);
+        const int kind = static_cast<int>(r(3));
+        char head[8];
+        std::snprintf(head, sizeof head, "C%03d", id);
+        std::string line = std::string(head) + kinds[kind] + (chance(20) ? "空" : "地") + two(size) + two(hp) +
+                           two(ap) + two(between(1, 20)) + "＿＿＿＿＿＿";
+        for (const char* blocked : kinds)
+            line += chance(6) ? blocked : "＿";
+        for (const char* absorbed : kinds)
+            line += chance(5) ? absorbed : "＿";
+        line += chance(3) ? "サ" : "＿";
+        line += chance(8) ? two(between(2, 4)) : "＿";
+        line += chance(5) && ap > 2 ? two(between(1, ap - 1)) : "＿";
+        line += "＿＿＿";
+        line += chance(5) ? (chance(80) ? "敵" : "自") : "＿";
+        line += chance(8) ? two(between(10, 25)) : "＿";
+        line += chance(10) ? "ラ" : "＿";
+        line += chance(12) ? (chance(60) ? "Ｃ" : "Ａ") : "＿";
+        line += chance(8) ? "貫" : "＿";
+        line += chance(15) ? two(between(2, 3)) : "＿";
+        line += chance(25) ? "e" : chance(5) ? "a" : "-";
+        line += "-";
+        line += "キャラ" + std::to_string(id);
+        file += utf8ToCp932(line) + "\r\n";
+    }
+    for (int id = 1; id <= vehicles; ++id) {
+        char head[8];
+        std::snprintf(head, sizeof head, "V%03d", id);
+        std::string line = std::string(head) + "車" + (chance(30) ? "空" : "地") + two(between(38, 54)) +
+                           two(between(75, 99)) + two(between(1, 5)) + two(between(1, 10));
+        for (int i = 0; i < 25; ++i)
+            line += "＿";
+        line += "車両" + std::to_string(id);
+        file += utf8ToCp932(line) + "\r\n";
+    }
+    return file;
+}
+
+Problem generatedProblem() {
+    Problem p;
+    p.name = "generated";
+    p.catalogue.loadBytes(generatedCards(20260101, CardCatalogue::OfferedCharacters, CardCatalogue::OfferedVehicles),
+                          "generated");
+    // A field of random teams is beaten by almost anything: make it a gauntlet of eight
+    // decks, each the result of a short search from a random team against random teams.
+    TeamSpace space(p.catalogue, TeamRules{}, SideSelection{});
+    Random r(77);
+    auto randomTeam = [&] {
+        std::optional<SideSelection> team = space.randomTeam(r);
+        if (!team)
+            throw std::runtime_error("no legal team in the generated catalogue");
+        return *team;
+    };
+    Field randoms;
+    for (int i = 0; i < 8; ++i)
+        randoms.decks.push_back(randomTeam());
+    for (uint32_t i = 0; i < 8; ++i) {
+        OptimizeRequest request;
+        request.start = randomTeam();
+        request.field = randoms;
+        request.budget = 40000;
+        request.threads = 2;
+        request.seed = 1000 + i;
+        request.method = SearchMethod::Kick;
+        // Settings of their own, so that the problem stays the same when the search's
+        // defaults change.
+        request.tuning = SearchTuning{.raceSize = 8,
+                                      .betterShare = 0.65,
+                                      .falseAccept = 0.05,
+                                      .falseReject = 0.2,
+                                      .testBattles = 2048,
+                                      .stageBattles = 256,
+                                      .kickMoves = 6};
+        p.field.decks.push_back(optimizeTeam(p.catalogue, request).best);
+    }
+    p.start = randomTeam();
+    p.field.side = PlaySide::Both;
+    return p;
+}
+
+// --- runs ------------------------------------------------------------------------------
+
+struct Run {
+    OptimizeResult search;
+    FieldScore best;
+    FieldScore start;
+};
+
+Run runOnce(const Problem& p, SearchMethod method, uint64_t budget, uint32_t seed, const Options& o) {
+    OptimizeRequest request;
+    request.start = p.start;
+    request.field = p.field;
+    request.budget = budget;
+    request.threads = o.threads;
+    request.seed = seed;
+    request.method = method;
+    request.tuning = o.tuning;
+    Run run;
+    run.search = optimizeTeam(p.catalogue, request);
+    BattleRunner runner(p.catalogue, p.field, o.threads, request.maxTurns);
+    const uint64_t battles = o.finalBattles * p.field.pairings();
+    run.best = measureTeam(runner, run.search.best, seed, 0, battles);
+    run.start = measureTeam(runner, p.start, seed, 0, battles);
+    return run;
+}
+
+std::string scoreText(const FieldScore& s) {
+    const ScoreTally t = s.total();
+    return percentText(t.winRate()) + " (" + intervalText(t.interval()) + ")";
+}
+
+const char* methodName(SearchMethod m) {
+    switch (m) {
+    case SearchMethod::Kick:
+        return "restart from best + moves";
+    case SearchMethod::Restart:
+        return "restart from random team";
+    case SearchMethod::Climb:
+        return "climb only";
+    case SearchMethod::Random:
+        return "random search";
+    }
+    return "?";
+}
+
+void printRunRow(const std::string& label, const Run& r) {
+    std::cout << "| " << label << " | " << scoreText(r.best) << " | " << scoreText(r.start) << " | " << r.search.battles
+              << " | " << r.search.accepted << " / " << r.search.candidates << " | " << r.search.restarts << " | "
+              << cp932ToUtf8(formatDeckLine(r.search.best, 0)) << " |\n";
+}
+
+void printHeader() {
+    std::cout << "| run | found team, fresh seeds (95% CI) | start team, same seeds | battles | accepted / raced | "
+                 "restarts | found team |\n|---|---|---|---|---|---|---|\n";
+}
+
+void bundled(const Options& o) {
+    const Problem p = bundledProblem(o.data);
+    std::cout << "\n### bundled: first line of deck0.dat against all eight bundled deck lines, both sides, budget "
+              << o.budget << "\n\n";
+    printHeader();
+    for (uint32_t seed = o.firstSeed; seed <= o.lastSeed; ++seed)
+        printRunRow("seed " + std::to_string(seed), runOnce(p, o.method, o.budget, seed, o));
+}
+
+void compare(const Options& o, const std::vector<SearchMethod>& methods, const std::string& title) {
+    for (const Problem& p : {bundledProblem(o.data), generatedProblem()}) {
+        std::cout << "\n### " << title << ": " << p.name << " catalogue, budget " << o.budget << "\n\n";
+        printHeader();
+        for (const SearchMethod m : methods) {
+            double sum = 0;
+            for (uint32_t seed = o.firstSeed; seed <= o.lastSeed; ++seed) {
+                const Run r = runOnce(p, m, o.budget, seed, o);
+                sum += r.best.total().winRate();
+                printRunRow(std::string(methodName(m)) + ", seed " + std::to_string(seed), r);
+            }
+            std::cout << "| **" << methodName(m) << ", mean** | **"
+                      << percentText(sum / double(o.lastSeed - o.firstSeed + 1)) << "** | | | | | |\n";
+        }
+    }
+}
+
+// The search's speed beside the engine's on the same machine at the same time: the
+// same field battles played back to back by the runner (the found team's final
+// measurement), and playStatistics on the first decks of both sides. Battles of strong
+// teams are shorter, so turns per second is the fair comparison.
+void speed(const Options& o) {
+    const Problem p = bundledProblem(o.data);
+    std::cout
+        << "\n### speed: bundled data, budget " << o.budget << ", seed 1\n\n"
+        << "| threads | what | battles | turns | seconds | battles/s | turns/s |\n|---|---|---|---|---|---|---|\n";
+    auto row = [](unsigned threads, const std::string& what, uint64_t battles, uint64_t turns, double seconds) {
+        std::cout << "| " << threads << " | " << what << " | " << battles << " | " << turns << " | "
+                  << fixedText(seconds, 2) << " | " << fixedText(double(battles) / seconds, 0) << " | "
+                  << fixedText(double(turns) / seconds, 0) << " |\n";
+    };
+    for (unsigned threads : {1u, 2u}) {
+        OptimizeRequest request;
+        request.start = p.start;
+        request.field = p.field;
+        request.budget = o.budget;
+        request.threads = threads;
+        request.seed = 1;
+        const OptimizeResult r = optimizeTeam(p.catalogue, request);
+        row(threads, "search", r.battles, r.turns, r.seconds);
+
+        BattleRunner runner(p.catalogue, p.field, threads, request.maxTurns);
+        const auto start = std::chrono::steady_clock::now();
+        measureTeam(runner, r.best, 1, 0, o.budget);
+        row(threads, "the found team's battles, no search", runner.played(), runner.turns(),
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+
+        StatsRequest stats;
+        stats.teams = Teams{{p.field.decks.front(), p.field.decks[p.field.decks.size() / 2]}};
+        stats.battles = o.budget;
+        stats.threads = threads;
+        stats.seed = 1;
+        const StatsResult s = playStatistics(p.catalogue, stats);
+        row(threads, "playStatistics, first decks of both sides", s.battles, s.turnsTotal, s.seconds);
+    }
+}
+
+// Returns the exit status; bad numbers in options throw.
+int run(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (i + 1 >= argc && arg.rfind("--", 0) == 0) {
+            std::cerr << arg << " needs a value\n";
+            return 2;
+        }
+        auto value = [&]() -> std::string { return argv[++i]; };
+        if (arg == "--budget") {
+            o.budget = std::stoull(value());
+        } else if (arg == "--seeds") {
+            const std::string v = value();
+            const size_t dash = v.find('-');
+            o.firstSeed = static_cast<uint32_t>(std::stoul(v.substr(0, dash)));
+            o.lastSeed =
+                dash == std::string::npos ? o.firstSeed : static_cast<uint32_t>(std::stoul(v.substr(dash + 1)));
+        } else if (arg == "--threads") {
+            o.threads = static_cast<unsigned>(std::stoul(value()));
+        } else if (arg == "--final") {
+            o.finalBattles = std::stoull(value());
+        } else if (arg == "--data") {
+            o.data = value();
+        } else if (arg == "--method") {
+            const std::string name = value();
+            const std::pair<const char*, SearchMethod> methods[] = {{"kick", SearchMethod::Kick},
+                                                                    {"restart", SearchMethod::Restart},
+                                                                    {"climb", SearchMethod::Climb},
+                                                                    {"random", SearchMethod::Random}};
+            bool known = false;
+            for (const auto& [text, method] : methods) {
+                if (name == text) {
+                    o.method = method;
+                    known = true;
+                }
+            }
+            if (!known) {
+                std::cerr << "--method wants kick, restart, climb or random\n";
+                return 2;
+            }
+        } else if (arg == "--set") {
+            const std::string assignment = value();
+            o.settings = (o.settings == "default" ? "" : o.settings + " ") + assignment;
+            if (!setTuning(o.tuning, assignment)) {
+                std::cerr << "--set wants NAME=VALUE with a setting of SearchTuning\n";
+                return 2;
+            }
+        } else if (arg == "bundled" || arg == "random" || arg == "escape" || arg == "speed" || arg == "tune") {
+            o.parts.push_back(arg);
+        } else {
+            std::cerr << "usage: morvane_optimize_bench [bundled|random|escape|speed|tune]... [--budget N] "
+                         "[--seeds A-B] [--threads T] [--final N] [--data DIR] [--method M] [--set NAME=VALUE]\n";
+            return 2;
+        }
+    }
+    if (o.parts.empty())
+        o.parts = {"bundled", "random", "escape", "speed"};
+    for (const std::string& part : o.parts) {
+        if (part == "bundled")
+            bundled(o);
+        else if (part == "random")
+            compare(o, {o.method, SearchMethod::Random}, "against random search");
+        else if (part == "tune")
+            compare(o, {o.method}, "settings " + o.settings);
+        else if (part == "escape")
+            compare(o, {SearchMethod::Climb, SearchMethod::Restart, SearchMethod::Kick}, "escaping local optima");
+        else
+            speed(o);
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const morvane::MorvaneError& e) {
+        std::cerr << e.where() << ": " << morvane::cp932ToUtf8(e.message()) << "\n";
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << "\n";
+    }
+    return 1;
+}

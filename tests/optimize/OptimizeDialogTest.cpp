@@ -1,0 +1,140 @@
+// The team optimizer in the window: a search on worker threads from a side's team
+// against the other side's list, whose result the core gives too, that "apply" puts
+// into the side's selectors with fresh labels, and that a cancel or a closed window
+// ends cleanly.
+
+#include "../ui/UiTestSupport.h"
+
+#include "stats/ResultText.h"
+#include "ui/OptimizeDialog.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+
+using namespace morvane;
+using namespace morvane::uitest;
+
+namespace {
+
+OptimizeDialog* openDialog(Program& p) {
+    auto* command = p.main->findChild<QAction*>(QStringLiteral("TeamOptimizer1"));
+    EXPECT_NE(command, nullptr);
+    if (!command)
+        return nullptr;
+    command->trigger();
+    auto* dialog = p.main->findChild<OptimizeDialog*>(QStringLiteral("OptimizeDialog"));
+    EXPECT_NE(dialog, nullptr);
+    return dialog;
+}
+
+} // namespace
+
+TEST(TeamOptimizerDialog, FindsWhatTheCoreFindsAndApplyPutsItIntoTheSidesSelectors) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    Program p(folder.path());
+    // One Tools menu holds both tools, in Japanese.
+    auto* tools = p.main->findChild<QMenu*>(QStringLiteral("Tools1"));
+    ASSERT_NE(tools, nullptr);
+    EXPECT_EQ(tools->title(), utf8("ツール"));
+    EXPECT_EQ(tools->actions().size(), 2);
+    OptimizeDialog* dialog = openDialog(p);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(dialog->isModal());
+    EXPECT_FALSE(dialog->ApplyBtn->isEnabled());
+
+    const SideSelection before = p.main->currentTeams().side[0];
+    dialog->Budget->setValue(3000);
+    dialog->StartBtn->click();
+    EXPECT_TRUE(dialog->running());
+    EXPECT_FALSE(dialog->StartBtn->isEnabled());
+    // The window stays in use: an edit during the run changes the editor, not the run.
+    pick(p.find<QComboBox>("C02"), 9);
+    EXPECT_EQ(p.find<QLabel>("C02data")->text(), utf8("HP:20 AP: 3 SP: 5"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->running(); }, 60000));
+
+    ASSERT_TRUE(dialog->outcome().has_value()) << dialog->ResultText->toPlainText().toStdString();
+    const OptimizeRun& run = *dialog->outcome();
+    EXPECT_EQ(dialog->request().start, before);
+    ASSERT_EQ(dialog->request().field.decks.size(), 1u); // the bottom side's one deck line
+    EXPECT_LE(run.search.battles, 3000u);
+    EXPECT_FALSE(run.search.cancelled);
+    const OptimizeResult expected = optimizeTeam(p.main->catalogue(), dialog->request());
+    EXPECT_EQ(run.search.best, expected.best);
+    EXPECT_EQ(run.search.battles, expected.battles);
+    EXPECT_EQ(run.best.total().battles, OptimizeDialog::FinalBattles * 2);
+    EXPECT_EQ(dialog->Progress->value(), dialog->Progress->maximum());
+    const QString text = dialog->ResultText->toPlainText();
+    EXPECT_TRUE(text.contains(utf8("最良のチーム  ") + QString::fromStdString(percentText(run.best.total().winRate()))))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(utf8("シード: %1").arg(dialog->seed())));
+    EXPECT_TRUE(dialog->BestLabel->text().contains(fromCp932(formatDeckLine(run.search.best, 0))));
+
+    // Apply: the top side's selectors show the found team, and the labels follow.
+    ASSERT_TRUE(dialog->ApplyBtn->isEnabled());
+    dialog->ApplyBtn->click();
+    EXPECT_EQ(p.main->currentTeams().side[0], run.search.best);
+    int total = 0;
+    for (const int32_t id : run.search.best.characters)
+        total += id;
+    const int deckSize[] = {0, 50, 30, 9};
+    EXPECT_EQ(p.find<QLabel>("AllData0")->text(),
+              QStringLiteral("Size %1(%2)").arg(total).arg(deckSize[run.search.best.vehicle]));
+    EXPECT_EQ(p.find<QLabel>("C02data")->text(),
+              QStringLiteral("HP:%1 AP: 3 SP: 5").arg(10 + run.search.best.characters[1]));
+    EXPECT_EQ(p.find<QComboBox>("D0")->count(), 2); // the list is left alone
+    EXPECT_TRUE(p.messages.errors.empty());
+}
+
+TEST(TeamOptimizerDialog, RefusesABadStartTeamAndCancelLeavesTheWindowUsable) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    Program p(folder.path());
+    OptimizeDialog* dialog = openDialog(p);
+    ASSERT_NE(dialog, nullptr);
+
+    // The bottom team, eight size-2 cards on a deck size of 9, breaks the size rule.
+    dialog->TeamSide->setCurrentIndex(1);
+    dialog->StartBtn->click();
+    EXPECT_FALSE(dialog->running());
+    EXPECT_FALSE(dialog->outcome().has_value());
+    EXPECT_TRUE(
+        dialog->ResultText->toPlainText().startsWith(utf8("開始チーム: サイズ合計がデッキサイズを超えています")))
+        << dialog->ResultText->toPlainText().toStdString();
+
+    // Without the rule it runs; a cancel ends it with the best team so far, measured.
+    dialog->SizeRuleBox->setChecked(false);
+    dialog->Budget->setValue(dialog->Budget->maximum());
+    dialog->StartBtn->click();
+    ASSERT_TRUE(dialog->running());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->BestLabel->text().isEmpty(); }, 30000));
+    dialog->CancelBtn->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->running(); }, 30000));
+    ASSERT_TRUE(dialog->outcome().has_value()) << dialog->ResultText->toPlainText().toStdString();
+    EXPECT_TRUE(dialog->outcome()->search.cancelled);
+    EXPECT_EQ(dialog->outcome()->best.total().battles, OptimizeDialog::FinalBattles * 4);
+    EXPECT_TRUE(dialog->ResultText->toPlainText().startsWith(utf8("中止しました。")));
+    EXPECT_TRUE(dialog->StartBtn->isEnabled());
+    EXPECT_FALSE(dialog->CancelBtn->isEnabled());
+
+    // The window plays its own battle as before.
+    p.find<QPushButton>("BattleBtn")->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return p.opener.opened.size() == 1; }, 60000));
+    EXPECT_TRUE(p.messages.errors.empty());
+    dialog->ApplyBtn->click();
+    EXPECT_EQ(p.main->currentTeams().side[1], dialog->outcome()->search.best);
+
+    // Closing the window in the middle of a run stops it and waits for its threads.
+    dialog->StartBtn->click();
+    EXPECT_TRUE(dialog->running());
+    p.main.reset();
+}
