@@ -163,8 +163,8 @@ int runLeague(const std::vector<std::string>& args) {
 
     if (shard) {
         PartialResult partial;
-        partial.run = {"league",  request.battles, request.seed, 10000, catalogueDigestOf(cards),
-                       run.decks, request.shards};
+        partial.run = {
+            "league", request.battles, request.seed, 10000, catalogueDigestOf(cards), run.decks, request.shards, {}};
         partial.shard = request.shard;
         for (const LeaguePairing& p : run.pairings)
             partial.results.push_back(p.result);

@@ -11,17 +11,19 @@ namespace morvane::cli {
 
 const char* const MergeUsage = R"(usage: morvane-cli merge FILE... [--json]
 
-Puts together the partial results that 'morvane-cli stats --shard K/N' or 'morvane-cli
-league --shard K/N' printed, one file each, and prints the result of the whole run as
-stats or league would have printed it: the same counts, win rates, intervals, mean,
-median and longest battle. Of the figures that describe how the run was played, the
-threads and seconds are the shards' added up, and the speed follows from them.
+Puts together the partial results that 'morvane-cli stats --shard K/N', 'morvane-cli
+league --shard K/N' or 'morvane-cli optimize --shard K/N' printed, one file each, and
+prints the result of the whole run as stats, league or optimize --measure would have
+printed it: the same counts, win rates, intervals, mean, median and longest battle. Of
+the figures that describe how the run was played, the threads and seconds are the
+shards' added up, and the speed follows from them.
 
-  --json   print the result as one JSON object, as stats --json or league --json do
+  --json   print the result as one JSON object, as the command's --json does
 
-The files must hold all N shards of one run, each once: the same command, decks,
-seed, number of battles, turn cap and catalogue (its SHA-256 is in every file).
-Anything else is refused with one line naming the file.
+The files must hold all N shards of one run, each once: the same command, decks (for
+optimize the measured team and the field, and its side), seed, number of battles, turn
+cap and catalogue (its SHA-256 is in every file). Anything else is refused with one line
+naming the file.
 
 Exit status: 0 done, 2 a file that cannot be read or is no partial result, shards of
 different runs, a missing or repeated shard, or a bad option; 1 anything else.
@@ -49,6 +51,28 @@ int runMerge(const std::vector<std::string>& args) {
     const PartialResult whole = mergePartials(shards);
     const bool json = options.flag("--json");
 
+    if (whole.run.command == "optimize") {
+        MeasureRun run;
+        run.team = whole.run.decks.front();
+        run.teamSize = whole.teamSize;
+        run.teamCards = whole.teamCards;
+        run.field.assign(whole.run.decks.begin() + 1, whole.run.decks.end());
+        run.sources = whole.sources;
+        run.fieldFile = whole.decksFile;
+        run.side = parseSide(whole.run.side);
+        run.finalBattles = whole.run.battles;
+        run.seed = whole.run.seed;
+        run.maxTurns = whole.run.maxTurns;
+        for (const PairingTally& t : whole.pairings) {
+            run.pairings.push_back({t.battles, t.wins, t.undecided});
+            run.lengths.merge(t.lengths);
+            run.turnsTotal += t.turnsTotal;
+        }
+        run.threads = whole.threads;
+        run.seconds = whole.seconds;
+        printMeasurement(run, json);
+        return ExitOk;
+    }
     if (whole.run.command == "stats") {
         printStats({whole.results.front(), whole.run.seed, whole.run.maxTurns, whole.run.decks[0], whole.run.decks[1],
                     ReplayOptions{whole.cardsOption, whole.topOption, whole.bottomOption, whole.run.maxTurns}},

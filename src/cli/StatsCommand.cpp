@@ -152,9 +152,14 @@ int runStats(const std::vector<std::string>& args) {
 
     if (shard) {
         PartialResult partial;
-        partial.run = {"stats",          request.battles,          request.seed,
-                       request.maxTurns, catalogueDigestOf(cards), {cp932ToUtf8(top.line), cp932ToUtf8(bottom.line)},
-                       request.shards};
+        partial.run = {"stats",
+                       request.battles,
+                       request.seed,
+                       request.maxTurns,
+                       catalogueDigestOf(cards),
+                       {cp932ToUtf8(top.line), cp932ToUtf8(bottom.line)},
+                       request.shards,
+                       {}};
         partial.shard = request.shard;
         partial.results = {result};
         partial.cardsOption = options.value("--cards");

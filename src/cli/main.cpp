@@ -20,7 +20,7 @@ const Command Commands[] = {
     {"stats", morvane::cli::runStats, "win rates of two decks over many battles"},
     {"league", morvane::cli::runLeague, "rank a file of decks by playing each against each, both ways round"},
     {"batch", morvane::cli::runBatch, "play the deck pairs dropped into numbered folders"},
-    {"merge", morvane::cli::runMerge, "put together the shards of a stats or league run"},
+    {"merge", morvane::cli::runMerge, "put together the shards of a stats, league or measurement run"},
     {"optimize", morvane::cli::runOptimize, "search for the team that wins most often against a file of decks"},
 };
 

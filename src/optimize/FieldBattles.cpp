@@ -67,6 +67,7 @@ bool BattleRunner::stopped() const {
 void BattleRunner::drain(Player& player) {
     const std::vector<FieldBattle>& battles = *battles_;
     std::vector<Outcome>& outcomes = *outcomes_;
+    std::vector<int32_t>* lengths = lengths_;
     size_t index = 0;
     uint64_t played = 0;
     uint64_t turns = 0;
@@ -85,6 +86,8 @@ void BattleRunner::drain(Player& player) {
                 player.random.setSeed(b.seed);
                 const BattleOutcome outcome = playBattle(player.battle, teams, maxTurns_);
                 outcomes[index] = outcome.capped ? Undecided : outcome.winner == side ? Won : Lost;
+                if (lengths)
+                    (*lengths)[index] = outcome.turns;
                 ++played;
                 turns += static_cast<uint64_t>(outcome.turns);
             }
@@ -132,14 +135,18 @@ void BattleRunner::workerLoop(size_t) {
     }
 }
 
-bool BattleRunner::play(const std::vector<FieldBattle>& battles, std::vector<Outcome>& outcomes) {
+bool BattleRunner::play(const std::vector<FieldBattle>& battles, std::vector<Outcome>& outcomes,
+                        std::vector<int32_t>* lengths) {
     outcomes.assign(battles.size(), Lost);
+    if (lengths)
+        lengths->assign(battles.size(), 0);
     if (battles.empty())
         return true;
     {
         std::lock_guard lock(mutex_);
         battles_ = &battles;
         outcomes_ = &outcomes;
+        lengths_ = lengths;
         next_ = 0;
         done_ = 0;
         failed_ = false;
@@ -166,28 +173,41 @@ ScoreTally FieldScore::total() const {
 void FieldScore::merge(const FieldScore& other) {
     if (pairings.size() < other.pairings.size())
         pairings.resize(other.pairings.size());
+    if (lengths.size() < other.lengths.size())
+        lengths.resize(other.lengths.size());
     for (size_t p = 0; p < other.pairings.size(); ++p)
         pairings[p].merge(other.pairings[p]);
+    for (size_t p = 0; p < other.lengths.size(); ++p)
+        lengths[p].merge(other.lengths[p]);
     complete = complete && other.complete;
 }
 
-FieldScore measureTeam(BattleRunner& runner, const SideSelection& team, uint32_t seed, uint64_t first, uint64_t last) {
+FieldScore measureTeam(BattleRunner& runner, const SideSelection& team, uint32_t seed, uint64_t first, uint64_t last,
+                       uint64_t step, const std::function<void(uint64_t done)>& progress) {
     const size_t pairings = runner.field().pairings();
+    step = std::max<uint64_t>(step, 1);
     FieldScore score;
     score.pairings.resize(pairings);
+    score.lengths.resize(pairings);
     std::vector<FieldBattle> battles;
     std::vector<Outcome> outcomes;
-    for (uint64_t from = first; from < last; from += MeasureSlice) {
-        const uint64_t to = std::min(last, from + MeasureSlice);
+    std::vector<int32_t> lengths;
+    uint64_t done = 0;
+    for (uint64_t i = first; i < last;) {
         battles.clear();
-        for (uint64_t i = from; i < to; ++i)
+        for (; i < last && battles.size() < MeasureSlice; i += step)
             battles.push_back({&team, static_cast<uint32_t>(i % pairings), battleSeed(seed, FreshBase + i)});
-        if (!runner.play(battles, outcomes)) {
+        if (!runner.play(battles, outcomes, &lengths)) {
             score.complete = false;
             break;
         }
-        for (size_t j = 0; j < battles.size(); ++j)
+        for (size_t j = 0; j < battles.size(); ++j) {
             score.pairings[battles[j].pairing].add(outcomes[j]);
+            score.lengths[battles[j].pairing].add(lengths[j]);
+        }
+        done += battles.size();
+        if (progress)
+            progress(done);
     }
     return score;
 }

@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -67,10 +68,12 @@ public:
     BattleRunner(const BattleRunner&) = delete;
     BattleRunner& operator=(const BattleRunner&) = delete;
 
-    // Plays every battle; outcomes[i] is battle i's outcome for the team. Returns
-    // false when the cancel flag stopped it first: the outcomes are then incomplete.
-    // A battle that fails throws; of several, the one listed first.
-    bool play(const std::vector<FieldBattle>& battles, std::vector<Outcome>& outcomes);
+    // Plays every battle; outcomes[i] is battle i's outcome for the team and, when
+    // asked for, lengths[i] its turns. Returns false when the cancel flag stopped it
+    // first: the outcomes are then incomplete. A battle that fails throws; of several,
+    // the one listed first.
+    bool play(const std::vector<FieldBattle>& battles, std::vector<Outcome>& outcomes,
+              std::vector<int32_t>* lengths = nullptr);
 
     // Battles played since construction, cancelled lists included, and their turns.
     uint64_t played() const { return played_.load(std::memory_order_relaxed); }
@@ -99,6 +102,7 @@ private:
     bool quit_ = false;
     const std::vector<FieldBattle>* battles_ = nullptr;
     std::vector<Outcome>* outcomes_ = nullptr;
+    std::vector<int32_t>* lengths_ = nullptr;
     std::atomic<size_t> next_{0};
     std::atomic<size_t> done_{0};
     std::atomic<bool> failed_{false};
@@ -128,20 +132,24 @@ struct ScoreTally {
     Interval interval() const { return wilsonInterval(wins, battles); }
 };
 
-// A team's score against a field, per pairing; shards of one measurement merge into
-// the score of the whole.
+// A team's score against a field, per pairing, with the lengths of its battles;
+// shards of one measurement merge into the score of the whole.
 struct FieldScore {
     std::vector<ScoreTally> pairings;
-    bool complete = true; // false when cancelled part way
+    std::vector<TurnHistogram> lengths; // per pairing
+    bool complete = true;               // false when cancelled part way
 
     ScoreTally total() const;
     void merge(const FieldScore& other);
 };
 
-// Battles first to last - 1 (counted from 0) of the final measurement of a team:
-// battle i plays pairing i mod P of the field (P pairings) with the seed
-// battleSeed(seed, FreshBase + i). N battles per pairing are battles 0 to N * P - 1;
-// any split of that range into shards adds up to the same score.
-FieldScore measureTeam(BattleRunner& runner, const SideSelection& team, uint32_t seed, uint64_t first, uint64_t last);
+// Battles first, first + step, ... below last (counted from 0) of the final
+// measurement of a team: battle i plays pairing i mod P of the field (P pairings) with
+// the seed battleSeed(seed, FreshBase + i). N battles per pairing are battles 0 to
+// N * P - 1; any split of that range into shards, as ranges or as every step-th
+// battle, adds up to the same score. progress, when given, hears the battles done so
+// far every few thousand battles, on the calling thread.
+FieldScore measureTeam(BattleRunner& runner, const SideSelection& team, uint32_t seed, uint64_t first, uint64_t last,
+                       uint64_t step = 1, const std::function<void(uint64_t done)>& progress = {});
 
 } // namespace morvane

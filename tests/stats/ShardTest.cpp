@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -164,6 +165,74 @@ TEST_F(Shards, MergeRefusesOtherRunsAndMissingOrRepeatedShards) {
     write(folder / "edited.json", edited);
     refused({three[0], (folder / "edited.json").string(), three[2]}, "do not add up");
     refused({three[0], three[1], (folder / "missing.json").string()}, "missing.json");
+}
+
+// The JSON object that follows "key": in a result (tallies hold no nested objects).
+std::string objectAfter(const std::string& json, const std::string& key) {
+    const size_t from = json.find("\"" + key + "\": {");
+    if (from == std::string::npos)
+        return "no " + key + " in " + json;
+    const size_t open = json.find('{', from);
+    return json.substr(open, json.find('}', open) - open + 1);
+}
+
+TEST_F(Shards, AFoundTeamMeasuredAloneOrInShardsScoresWhatTheSearchGaveIt) {
+    // 60 battles for each of 8 pairings split unevenly into 3 and 7; the turn cap of 25
+    // leaves battles undecided, which count as not won.
+    const std::string field = (std::filesystem::path(MORVANE_PROGRAM_DIR) / "deck1.dat").string();
+    const std::vector<std::string> common = {"optimize",        "--field", field,         "--seed", "9",
+                                             "--final-battles", "60",      "--max-turns", "25"};
+    std::vector<std::string> search = common;
+    search.insert(search.end(), {"--budget", "20000", "--threads", "2", "--json"});
+    const test::ProgramRun found = cli(search);
+    ASSERT_EQ(found.status, 0) << found.err;
+    const size_t teamAt = found.out.find("{\"best\": \"") + 10;
+    const std::string team = found.out.substr(teamAt, found.out.find('"', teamAt) - teamAt);
+    ASSERT_NE(team, "V001C003C011C012C007C021C019C020C005:000") << "the search should have found a better team";
+
+    std::vector<std::string> measure = common;
+    measure.insert(measure.end(), {"--deck", team});
+    std::vector<std::string> whole = measure;
+    whole.insert(whole.end(), {"--measure", "--json"});
+    const test::ProgramRun alone = cli(whole);
+    ASSERT_EQ(alone.status, 0) << alone.err;
+    EXPECT_EQ(objectAfter(alone.out, "score"), objectAfter(found.out, "best_score"));
+    EXPECT_EQ(objectAfter(alone.out, "score").find("\"undecided\": 0,"), std::string::npos) << alone.out;
+
+    std::vector<std::string> three;
+    for (int n : {1, 2, 3, 7}) {
+        const std::vector<std::string> files = shards(measure, n, "measure" + std::to_string(n));
+        EXPECT_EQ(withoutTiming(merged(files)), withoutTiming(alone.out)) << n << " shards";
+        if (n == 3)
+            three = files;
+    }
+    ASSERT_EQ(three.size(), 3U);
+
+    // Shards of another team, side or seed, and a missing, repeated or edited shard.
+    refused({three[0], three[2]}, "shard 1/3 of the run is missing");
+    refused({three[0], three[1], three[1], three[2]}, "shard 1/3 is given twice");
+    auto other = [&](const std::vector<std::string>& extra, const std::string& name) {
+        std::vector<std::string> args = measure;
+        for (size_t i = 0; i + 1 < extra.size(); i += 2)
+            for (size_t a = 0; a + 1 < args.size(); ++a)
+                if (args[a] == extra[i])
+                    args[a + 1] = extra[i + 1];
+        if (std::find(args.begin(), args.end(), extra[0]) == args.end())
+            args.insert(args.end(), extra.begin(), extra.end());
+        return shards(args, 3, name)[1];
+    };
+    refused({three[0], other({"--deck", "V001C003C011C012C007C021C019C020C005:000"}, "team"), three[2]}, "team ");
+    refused({three[0], other({"--side", "top"}, "side"), three[2]}, "side top, not both");
+    refused({three[0], other({"--seed", "10"}, "seed"), three[2]}, "seed 10, not 9");
+    std::string edited = readFileBytes(three[1]);
+    edited.replace(edited.find("\"wins\":") + 7, 0, "1");
+    write(folder / "edited.json", edited);
+    refused({three[0], (folder / "edited.json").string(), three[2]}, "do not add up");
+
+    // A measurement has no search to steer.
+    std::vector<std::string> steered = whole;
+    steered.insert(steered.end(), {"--budget", "1000"});
+    EXPECT_EQ(cli(steered).status, 2);
 }
 
 // Runs the program with stderr on a terminal and returns what the terminal got.
