@@ -51,7 +51,9 @@ std::string BattleReport::headerLine() const {
     return out;
 }
 
-void BattleReport::appendCardCell(std::string& out, const BattleState& state, int32_t slot) const {
+// Ten cells a turn: GCC at -O2 may leave std::string::append out of line here, which
+// cost the report path a fifth of its speed; flatten keeps every append inlined.
+[[gnu::flatten]] void BattleReport::appendCardCell(std::string& out, const BattleState& state, int32_t slot) const {
     const bool vehicle = slot % 10 == 9;
     const int32_t id = state.slots[static_cast<size_t>(slot)].cardId;
     const char kind = vehicle ? 'V' : 'C';
