@@ -8,7 +8,6 @@
 #include "common/Text.h"
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <thread>
@@ -54,24 +53,6 @@ namespace {
 
 constexpr int ExitInterrupted = 130;
 
-volatile std::sig_atomic_t interrupted = 0;
-
-extern "C" void onInterrupt(int) {
-    interrupted = 1;
-}
-
-// A first Ctrl-C lets the battle under way finish and be stored; the handler is then
-// gone, so a second one ends the program at once (the report is only ever renamed
-// into place, so no folder is left with half a report).
-void catchInterrupts() {
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
 // The batch's progress line: folders scanned, battles played, time.
 class Progress {
 public:
@@ -96,7 +77,7 @@ private:
     ProgressLine line_;
 };
 
-void sleepUntilNextScan() {
+void sleepUntilNextScan(const std::atomic<bool>& interrupted) {
     for (int i = 0; i < 20 && !interrupted; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
@@ -129,9 +110,8 @@ int runBatch(const std::vector<std::string>& args) {
         throw UsageError("unexpected argument '" + options.positional()[1] + "'");
     const int last =
         options.value("--last") ? static_cast<int>(parseCount("--last", *options.value("--last"), 0, 9999)) : 1;
-    const uint32_t seed = options.value("--seed") ? parseSeed(*options.value("--seed")) : systemClock().timeSeed();
-    const long long maxTurns =
-        options.value("--max-turns") ? parseCount("--max-turns", *options.value("--max-turns"), 1, 2147483647) : 10000;
+    const uint32_t seed = seedOption(options);
+    const long long maxTurns = maxTurnsOption(options);
     const bool watch = options.flag("--watch");
 
     // ROOT names the folder that holds the numbered folders. An empty ROOT stays
@@ -150,7 +130,9 @@ int runBatch(const std::vector<std::string>& args) {
     }
     BatchRunner runner(host, systemClock());
 
-    catchInterrupts();
+    // A second Ctrl-C ends the program at once: a report is only ever renamed into
+    // place, so no folder is left with half of one.
+    const std::atomic<bool>& interrupted = catchInterrupts();
     Progress progress(::isatty(STDERR_FILENO) == 1);
     long long scannedBefore = 0;
     long long played = 0;
@@ -182,7 +164,7 @@ int runBatch(const std::vector<std::string>& args) {
         case BatchEvent::ScanFinished:
             scannedBefore += runner.scanned();
             if (watch)
-                sleepUntilNextScan();
+                sleepUntilNextScan(interrupted);
             else
                 done = true;
             break;

@@ -43,9 +43,8 @@ int runBattle(const std::vector<std::string>& args) {
     }
     if (!options.positional().empty())
         throw UsageError("unexpected argument '" + options.positional().front() + "'");
-    const uint32_t seed = options.value("--seed") ? parseSeed(*options.value("--seed")) : systemClock().timeSeed();
-    const long long maxTurns =
-        options.value("--max-turns") ? parseCount("--max-turns", *options.value("--max-turns"), 1, 2147483647) : 10000;
+    const uint32_t seed = seedOption(options);
+    const long long maxTurns = maxTurnsOption(options);
 
     const std::filesystem::path cards = cardsPath(options);
     const CardCatalogue catalogue = loadCatalogue(cards);

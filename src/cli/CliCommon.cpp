@@ -1,12 +1,15 @@
 #include "cli/CliCommon.h"
 
 #include "cli/ProgressLine.h"
+#include "common/Clock.h"
 #include "common/Errors.h"
 #include "common/Paths.h"
 #include "common/Text.h"
 #include "stats/PartialResult.h"
+#include "stats/Statistics.h"
 
 #include <algorithm>
+#include <csignal>
 #include <iostream>
 
 namespace morvane::cli {
@@ -58,6 +61,42 @@ long long parseCount(const std::string& option, const std::string& text, long lo
         throw UsageError(option + " wants a whole number from " + std::to_string(min) + " to " + std::to_string(max) +
                          ", not '" + text + "'");
     return value;
+}
+
+uint32_t seedOption(const Options& options) {
+    const std::optional<std::string> seed = options.value("--seed");
+    return seed ? parseSeed(*seed) : systemClock().timeSeed();
+}
+
+unsigned threadsOption(const Options& options) {
+    const std::optional<std::string> threads = options.value("--threads");
+    return threads ? static_cast<unsigned>(parseCount("--threads", *threads, 1, 1024)) : defaultThreadCount();
+}
+
+long long maxTurnsOption(const Options& options) {
+    const std::optional<std::string> turns = options.value("--max-turns");
+    return turns ? parseCount("--max-turns", *turns, 1, 2147483647) : 10000;
+}
+
+namespace {
+
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+extern "C" void onInterrupt(int) {
+    interrupted.store(true, std::memory_order_relaxed);
+}
+
+} // namespace
+
+std::atomic<bool>& catchInterrupts() {
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    return interrupted;
 }
 
 int reportFailure(const std::exception& error) {

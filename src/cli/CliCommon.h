@@ -5,6 +5,7 @@
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
@@ -46,6 +47,16 @@ private:
 uint32_t parseSeed(const std::string& text);
 // A whole number from min to max, or a UsageError naming the option.
 long long parseCount(const std::string& option, const std::string& text, long long min, long long max);
+
+// --seed, or one from the clock; --threads (1 to 1024), or one per core; --max-turns
+// (1 to 2147483647), or 10000.
+uint32_t seedOption(const Options& options);
+unsigned threadsOption(const Options& options);
+long long maxTurnsOption(const Options& options);
+
+// The first Ctrl-C (or SIGTERM) sets the returned flag and lets the command end in
+// its own way; the handler is then gone, so a second one ends the program at once.
+std::atomic<bool>& catchInterrupts();
 
 // Prints "morvane-cli: where: message" on stderr in UTF-8 and returns the exit status
 // that the failure calls for. Control bytes (a NUL from a bad card column, a line

@@ -4,7 +4,6 @@
 #include "cli/ProgressLine.h"
 #include "cli/RunResults.h"
 #include "cli/StatsText.h"
-#include "common/Clock.h"
 #include "common/Errors.h"
 #include "common/Random.h"
 #include "common/Text.h"
@@ -114,10 +113,8 @@ int runLeague(const std::vector<std::string>& args) {
         options.value("--battles")
             ? static_cast<uint64_t>(parseCount("--battles", *options.value("--battles"), 1, 999999999999ll))
             : 1000;
-    request.threads = options.value("--threads")
-                          ? static_cast<unsigned>(parseCount("--threads", *options.value("--threads"), 1, 1024))
-                          : defaultThreadCount();
-    request.seed = options.value("--seed") ? parseSeed(*options.value("--seed")) : systemClock().timeSeed();
+    request.threads = threadsOption(options);
+    request.seed = seedOption(options);
 
     const std::optional<Shard> shard = shardOption(options);
     if (shard) {

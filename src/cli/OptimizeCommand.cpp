@@ -3,14 +3,12 @@
 #include "cli/ProgressLine.h"
 #include "cli/RunResults.h"
 #include "cli/StatsText.h"
-#include "common/Clock.h"
 #include "common/Errors.h"
 #include "common/Text.h"
 #include "optimize/Optimizer.h"
 #include "stats/PartialResult.h"
 
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <unistd.h>
@@ -86,24 +84,6 @@ battle cannot read; one line names the file and line), 1 anything else (--save f
 )";
 
 namespace {
-
-// Ctrl-C stops the search; the flag is the search's own cancel flag.
-std::atomic<bool> interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-extern "C" void onOptimizeInterrupt(int) {
-    interrupted.store(true, std::memory_order_relaxed);
-}
-
-void catchInterrupts() {
-    struct sigaction action {};
-    action.sa_handler = onOptimizeInterrupt;
-    sigemptyset(&action.sa_mask);
-    // A second Ctrl-C ends the program at once, the measurement included.
-    action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
 
 struct FieldDeck {
     std::string line;
@@ -280,8 +260,7 @@ int measureOnly(const MeasureSetup& m) {
     run.pairings = score.pairings;
     for (const TurnHistogram& lengths : score.lengths)
         run.lengths.merge(lengths);
-    run.lengths.forEach(
-        [&run](int32_t turns, uint64_t count) { run.turnsTotal += static_cast<uint64_t>(turns) * count; });
+    run.turnsTotal = run.lengths.turns();
     run.threads = runner.threads();
     run.seconds = seconds;
 
@@ -304,10 +283,8 @@ int measureOnly(const MeasureSetup& m) {
     partial.decksFile = run.fieldFile;
     for (size_t p = 0; p < score.pairings.size(); ++p) {
         const ScoreTally& t = score.pairings[p];
-        PairingTally tally{t.battles, t.wins, t.battles - t.wins - t.undecided, t.undecided, 0, score.lengths[p]};
-        tally.lengths.forEach(
-            [&tally](int32_t turns, uint64_t count) { tally.turnsTotal += static_cast<uint64_t>(turns) * count; });
-        partial.pairings.push_back(std::move(tally));
+        partial.pairings.push_back({t.battles, t.wins, t.battles - t.wins - t.undecided, t.undecided,
+                                    score.lengths[p].turns(), score.lengths[p]});
     }
     partial.threads = run.threads;
     partial.seconds = run.seconds;
@@ -414,12 +391,9 @@ int runOptimize(const std::vector<std::string>& args) {
     request.field.side = options.value("--side") ? parseSide(*options.value("--side")) : PlaySide::Both;
     if (auto value = options.value("--budget"))
         request.budget = static_cast<uint64_t>(parseCount("--budget", *value, 1, 2000000000));
-    request.threads = options.value("--threads")
-                          ? static_cast<unsigned>(parseCount("--threads", *options.value("--threads"), 1, 1024))
-                          : defaultThreadCount();
-    request.seed = options.value("--seed") ? parseSeed(*options.value("--seed")) : systemClock().timeSeed();
-    if (auto value = options.value("--max-turns"))
-        request.maxTurns = parseCount("--max-turns", *value, 1, 2147483647);
+    request.threads = threadsOption(options);
+    request.seed = seedOption(options);
+    request.maxTurns = maxTurnsOption(options);
     const uint64_t finalBattles =
         options.value("--final-battles")
             ? static_cast<uint64_t>(parseCount("--final-battles", *options.value("--final-battles"), 1, 10000000))
@@ -458,7 +432,9 @@ int runOptimize(const std::vector<std::string>& args) {
         throw;
     }
 
-    catchInterrupts();
+    // Ctrl-C ends the search, whose best team is still measured; a second one ends the
+    // program at once.
+    std::atomic<bool>& interrupted = catchInterrupts();
     SearchProgressLine progress(::isatty(STDERR_FILENO) == 1);
     OptimizeControl control;
     control.cancel = &interrupted;

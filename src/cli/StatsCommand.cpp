@@ -3,7 +3,6 @@
 #include "cli/ProgressLine.h"
 #include "cli/RunResults.h"
 #include "cli/StatsText.h"
-#include "common/Clock.h"
 #include "common/Random.h"
 #include "common/Text.h"
 #include "stats/PartialResult.h"
@@ -112,12 +111,9 @@ int runStats(const std::vector<std::string>& args) {
     StatsRequest request;
     if (auto value = options.value("--battles"))
         request.battles = static_cast<uint64_t>(parseCount("--battles", *value, 1, 999999999999ll));
-    request.threads = options.value("--threads")
-                          ? static_cast<unsigned>(parseCount("--threads", *options.value("--threads"), 1, 1024))
-                          : defaultThreadCount();
-    request.seed = options.value("--seed") ? parseSeed(*options.value("--seed")) : systemClock().timeSeed();
-    if (auto value = options.value("--max-turns"))
-        request.maxTurns = parseCount("--max-turns", *value, 1, 2147483647);
+    request.threads = threadsOption(options);
+    request.seed = seedOption(options);
+    request.maxTurns = maxTurnsOption(options);
 
     if (auto value = options.value("--seed-of")) {
         if (!options.value("--seed"))

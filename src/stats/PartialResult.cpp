@@ -42,12 +42,6 @@ TurnHistogram histogramOf(const Json& json) {
     return histogram;
 }
 
-uint64_t turnsOf(const TurnHistogram& histogram) {
-    uint64_t turns = 0;
-    histogram.forEach([&turns](int32_t length, uint64_t count) { turns += static_cast<uint64_t>(length) * count; });
-    return turns;
-}
-
 Json resultJson(const StatsResult& r) {
     return {{"battles", r.battles},     {"top_wins", r.topWins},       {"bottom_wins", r.bottomWins},
             {"undecided", r.undecided}, {"turns_total", r.turnsTotal}, {"turns_histogram", histogramJson(r.lengths)},
@@ -71,7 +65,7 @@ StatsResult resultOf(const Json& json) {
 // rather than merged into a wrong total.
 void checkResult(const StatsResult& r, uint64_t expected, const std::string& where) {
     if (r.topWins + r.bottomWins + r.undecided != r.battles || r.lengths.count() != r.battles ||
-        turnsOf(r.lengths) != r.turnsTotal)
+        r.lengths.turns() != r.turnsTotal)
         throw InputError("the counts of this partial result do not add up", where);
     if (r.battles != expected)
         throw InputError("this shard holds " + std::to_string(r.battles) + " battles where its share of the run is " +
@@ -122,7 +116,7 @@ void checkPairings(const PartialResult& p, const std::string& where) {
     for (size_t i = 0; i < p.pairings.size(); ++i) {
         const PairingTally& t = p.pairings[i];
         if (t.wins + t.losses + t.undecided != t.battles || t.lengths.count() != t.battles ||
-            turnsOf(t.lengths) != t.turnsTotal)
+            t.lengths.turns() != t.turnsTotal)
             throw InputError("the counts of this partial result do not add up", where);
         if (t.battles != shares[i])
             throw InputError("this shard holds " + std::to_string(t.battles) + " battles of pairing " +

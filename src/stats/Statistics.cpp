@@ -68,6 +68,12 @@ void TurnHistogram::add(int32_t turns, uint64_t count) {
         max_ = turns;
 }
 
+uint64_t TurnHistogram::turns() const {
+    uint64_t total = 0;
+    forEach([&total](int32_t length, uint64_t count) { total += static_cast<uint64_t>(length) * count; });
+    return total;
+}
+
 void TurnHistogram::merge(const TurnHistogram& other) {
     other.forEach([this](int32_t turns, uint64_t count) { add(turns, count); });
 }

@@ -49,6 +49,7 @@ public:
 
     uint64_t count() const { return count_; }
     int32_t max() const { return max_; }
+    uint64_t turns() const; // of all the battles together
     // The middle length; for an even count the mean of the two middle ones. 0 when empty.
     double median() const;
     // Calls visit(turns, count) for every length that occurred, shortest first.
