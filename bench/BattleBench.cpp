@@ -6,12 +6,11 @@
 // card.dat, deck0.dat and deck1.dat.
 
 #include "battle/Battle.h"
-#include "battle/PlayBattle.h"
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
 #include "common/Clock.h"
 #include "common/Random.h"
-#include "common/Text.h"
+#include "common/TextLines.h"
 #include "report/ReportSink.h"
 #include "stats/Statistics.h"
 
@@ -61,7 +60,7 @@ void BM_BattleNoReport(benchmark::State& state) {
     uint64_t index = 0, turns = 0;
     for (auto _ : state) {
         random.setSeed(battleSeed(RunSeed, index++));
-        turns += static_cast<uint64_t>(playBattle(battle, data.teams, MaxTurns).turns);
+        turns += static_cast<uint64_t>(battle.play(data.teams, MaxTurns).turns);
     }
     setRates(state, index, turns);
 }
@@ -78,7 +77,7 @@ void BM_BattleMemoryReport(benchmark::State& state) {
     uint64_t index = 0, turns = 0, bytes = 0;
     for (auto _ : state) {
         random.setSeed(battleSeed(RunSeed, index++));
-        turns += static_cast<uint64_t>(playBattle(battle, data.teams, MaxTurns).turns);
+        turns += static_cast<uint64_t>(battle.play(data.teams, MaxTurns).turns);
         bytes += sink.text().size();
     }
     setRates(state, index, turns);

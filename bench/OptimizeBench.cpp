@@ -24,9 +24,10 @@
 
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
+#include "common/Codec.h"
 #include "common/Errors.h"
 #include "common/Random.h"
-#include "common/Text.h"
+#include "common/TextLines.h"
 #include "optimize/FieldBattles.h"
 #include "optimize/Optimizer.h"
 #include "stats/ResultText.h"

@@ -6,7 +6,6 @@
 // the battle. Anything but the program's own errors escaping is a fault.
 
 #include "battle/Battle.h"
-#include "battle/PlayBattle.h"
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
 #include "common/Clock.h"
@@ -30,7 +29,7 @@ struct Ending {
     uint32_t seed = 0;
     bool operator==(const Ending& other) const {
         return outcome.winner == other.outcome.winner && outcome.turns == other.outcome.turns &&
-               outcome.capped == other.outcome.capped && error == other.error && seed == other.seed;
+               outcome.capped() == other.outcome.capped() && error == other.error && seed == other.seed;
     }
 };
 
@@ -43,7 +42,7 @@ Ending play(const morvane::CardCatalogue& catalogue, const morvane::Teams& teams
     battle.report().setClock(clock);
     Ending ending;
     try {
-        ending.outcome = playBattle(battle, teams, MaxTurns);
+        ending.outcome = battle.play(teams, MaxTurns);
     } catch (const MorvaneError& e) {
         ending.error = e.message();
         ending.outcome.turns = battle.state().TurnNo;

@@ -6,7 +6,7 @@
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
 #include "common/Errors.h"
-#include "common/Text.h"
+#include "common/TextLines.h"
 
 #include <cstdint>
 #include <string_view>

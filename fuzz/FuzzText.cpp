@@ -3,7 +3,8 @@
 // side is always valid UTF-8, and text that went through both ways once comes back
 // the same from a second trip.
 
-#include "common/Text.h"
+#include "common/Codec.h"
+#include "common/TextLines.h"
 
 #include <cstdint>
 #include <string_view>

@@ -3,7 +3,7 @@
 // sanitizer test runs replay the corpus this way, so an input that once broke the
 // program is checked on every build, with or without clang.
 
-#include "common/Text.h"
+#include "common/Files.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -3,6 +3,7 @@
 #include "cards/CardCatalogue.h"
 #include "common/Clock.h"
 #include "common/Errors.h"
+#include "common/FileNames.h"
 
 #include <filesystem>
 #include <system_error>
@@ -91,7 +92,7 @@ BatchEvent BatchRunner::scanStep() {
         try {
             claim = BatchClaim::acquire(folder.path, clock_, options_.claimTimeout);
             // Another runner may have stored the report between the look and the claim.
-            if (claim && folderHolds(folder.path, batch::ReportFile))
+            if (claim && folderHolds(folder.path, file::Report))
                 claim.reset();
         } catch (const MorvaneError&) {
             return event(BatchEvent::FolderSkipped, folder, std::current_exception());
@@ -113,20 +114,20 @@ BatchEvent BatchRunner::scanStep() {
 }
 
 BatchEvent BatchRunner::playStep() {
-    BatchBattleState state;
+    BattleOutcome outcome;
     try {
         if (phase_ == Phase::Start) {
             host_.startBattle();
             phase_ = Phase::Play;
             return event(BatchEvent::BattleStarted, folder_);
         }
-        state = host_.advanceBattle();
+        outcome = host_.advanceBattle();
     } catch (...) {
         return stop(BatchEvent::BadFolder, std::current_exception());
     }
-    if (state.status == BatchBattleState::Halted)
+    if (outcome.status == BattleStatus::Halted)
         return stop(BatchEvent::BadFolder, nullptr);
-    if (state.status == BatchBattleState::Running) {
+    if (outcome.status == BattleStatus::Running) {
         // Long battles (the window plays a turn every 20 ms) keep the claim alive.
         if (clock_.now() - refreshedAt_ > options_.claimTimeout / 4) {
             claim_->refresh();
@@ -135,10 +136,6 @@ BatchEvent BatchRunner::playStep() {
         return event(BatchEvent::TurnPlayed, folder_);
     }
 
-    BattleOutcome outcome;
-    outcome.capped = state.status == BatchBattleState::Capped;
-    outcome.winner = outcome.capped ? -1 : state.winner;
-    outcome.turns = state.turns;
     if (!claim_->held()) {
         // Taken over by a runner that judged this one dead: that runner plays the
         // folder and stores its own report.
@@ -170,18 +167,12 @@ void EngineBatchHost::applyDecks(const DeckPair& decks) {
 }
 
 void EngineBatchHost::startBattle() {
-    battle_.BattleBtnClick(teams_);
+    battle_.start(teams_);
 }
 
-BatchBattleState EngineBatchHost::advanceBattle() {
-    const TurnResult result = playTurn(battle_, maxTurns_);
-    BatchBattleState state;
-    state.status = result == TurnResult::Running ? BatchBattleState::Running
-                   : result == TurnResult::Ended ? BatchBattleState::Ended
-                                                 : BatchBattleState::Capped;
-    state.turns = battle_.state().TurnNo;
-    state.winner = battle_.winner();
-    return state;
+BattleOutcome EngineBatchHost::advanceBattle() {
+    battle_.playTurn(maxTurns_);
+    return battle_.outcome();
 }
 
 } // namespace morvane

@@ -13,7 +13,6 @@
 #include "batch/BatchClaim.h"
 #include "batch/BatchScan.h"
 #include "battle/Battle.h"
-#include "battle/PlayBattle.h"
 #include "cards/Deck.h"
 #include "report/ReportSink.h"
 
@@ -27,19 +26,6 @@ namespace morvane {
 class CardCatalogue;
 class Clock;
 class Random;
-
-// Where a batch battle stands, as its front end sees it.
-struct BatchBattleState {
-    enum Status {
-        Running, // not over yet
-        Ended,   // a vehicle fell
-        Capped,  // stopped at the turn cap, its report kept as it stands
-        Halted,  // stopped by an error that the front end has already shown
-    };
-    Status status = Running;
-    int32_t turns = 0;
-    int winner = -1;
-};
 
 // What the runner asks of its front end. Failures are thrown, with the program's
 // message; the runner stops on them.
@@ -55,8 +41,9 @@ public:
     // Starts the battle of the sides as set.
     virtual void startBattle() = 0;
     // Lets the battle go on by the front end's own pace (a turn, or a look at the
-    // battle that its own timer plays) and says where it stands.
-    virtual BatchBattleState advanceBattle() = 0;
+    // battle that its own timer plays) and says where it stands. Halted means stopped
+    // by an error that the front end has already shown.
+    virtual BattleOutcome advanceBattle() = 0;
     // The report of the battle that has just ended.
     virtual std::string finishedReport() = 0;
 };
@@ -140,7 +127,7 @@ public:
     int lastFolder() override { return last_; }
     void applyDecks(const DeckPair& decks) override;
     void startBattle() override;
-    BatchBattleState advanceBattle() override;
+    BattleOutcome advanceBattle() override;
     std::string finishedReport() override { return sink_.text(); }
 
     Battle& battle() { return battle_; }

@@ -1,9 +1,12 @@
 #include "batch/BatchScan.h"
 
 #include "cards/Deck.h"
+#include "common/AtomicFile.h"
 #include "common/Errors.h"
+#include "common/FileNames.h"
+#include "common/Files.h"
 #include "common/Messages.h"
-#include "common/Text.h"
+#include "common/TextLines.h"
 
 #include <cstdio>
 #include <system_error>
@@ -54,7 +57,7 @@ std::optional<ScannedFolder> BatchScan::next(const std::function<std::string()>&
         try {
             if (!madeFolder(found.folder.path))
                 throw FolderError(found.folder.path);
-            if (folderHolds(found.folder.path, batch::DeckFile) && !folderHolds(found.folder.path, batch::ReportFile))
+            if (folderHolds(found.folder.path, file::BatchDecks) && !folderHolds(found.folder.path, file::Report))
                 return found;
         } catch (const MorvaneError&) {
             found.problem = std::current_exception();
@@ -78,7 +81,7 @@ bool folderHolds(const std::string& folder, std::string_view name) {
 }
 
 DeckPair readDeckPair(const BatchFolder& folder) {
-    const std::string file = findFileNoCase(folder.path, batch::DeckFile).string();
+    const std::string file = findFileNoCase(folder.path, file::BatchDecks).string();
     // The error names the file, and why it cannot be read.
     const std::vector<TextLine> lines = readDeckFile(file);
     DeckPair pair;
@@ -113,7 +116,7 @@ void applyDeckPair(const DeckPair& pair, Teams& teams, const CardCatalogue& cata
 }
 
 void storeBatchReport(const BatchFolder& folder, std::string_view report) {
-    const std::string file = folder.path + std::string(batch::ReportFile);
+    const std::string file = folder.path + std::string(file::Report);
     try {
         writeFileAtomic(file, report);
     } catch (MorvaneError& e) {
@@ -125,7 +128,7 @@ void storeBatchReport(const BatchFolder& folder, std::string_view report) {
 void removeStaleReportFiles(const BatchFolder& folder) {
     // writeFileAtomic names its temporary files "." + the file's name + "." + a
     // number + ".tmp".
-    const std::string prefix = std::string(".").append(batch::ReportFile) + ".";
+    const std::string prefix = std::string(".").append(file::Report) + ".";
     std::error_code ec;
     for (fs::directory_iterator it(folder.path, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();

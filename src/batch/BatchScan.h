@@ -20,11 +20,6 @@ namespace morvane {
 class CardCatalogue;
 struct Teams;
 
-namespace batch {
-inline constexpr std::string_view DeckFile = "deck.dat";
-inline constexpr std::string_view ReportFile = "battle.html";
-} // namespace batch
-
 // Folder `number` under root: the root text as given, the number as "%.4d", then "/".
 std::string batchFolderName(std::string_view root, int number);
 

@@ -15,8 +15,8 @@ namespace morvane {
 
 namespace {
 
-// Hit points are 32-bit and wrap, as the program's integers always have; the
-// arithmetic is done wide so that no overflow is undefined.
+// Hit points are 32-bit and wrap on overflow, so that reports of the same seed agree
+// on every machine; the arithmetic is done wide so that no overflow is undefined.
 int32_t wrap(int64_t value) {
     return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(value)));
 }
@@ -107,7 +107,7 @@ void Battle::write(std::initializer_list<std::string_view> pieces) {
     report_.WriteReportLine(line_);
 }
 
-void Battle::BattleBtnClick(const Teams& teams) {
+void Battle::start(const Teams& teams) {
     auto selection = [&teams](int32_t slot) {
         const SideSelection& s = teams.side[static_cast<size_t>(sideOfSlot(slot))];
         return slot % 10 == 9 ? s.vehicle : s.characters[static_cast<size_t>(slot % 10 - 1)];
@@ -141,6 +141,7 @@ void Battle::BattleBtnClick(const Teams& teams) {
     state_.BattleRunning = true;
     state_.DeckLock = {DeckLockFree, DeckLockFree};
     winner_ = -1;
+    status_ = BattleStatus::Running;
 }
 
 void Battle::ApplyFormation(int f0, int f1) {
@@ -205,16 +206,32 @@ void Battle::makeFrontPlan(FrontPlan& plan) const {
     plan.ready = true;
 }
 
-bool Battle::Timer1Timer() {
+BattleStatus Battle::playTurn(long long maxTurns) {
     try {
-        return playTurn();
+        if (!turn()) {
+            status_ = BattleStatus::Ended;
+            return status_;
+        }
     } catch (...) {
+        status_ = BattleStatus::Halted;
         report_.HaltReport(state_);
         throw;
     }
+    if (maxTurns > 0 && state_.TurnNo >= maxTurns) {
+        Abandon();
+        status_ = BattleStatus::Capped;
+    }
+    return status_;
 }
 
-bool Battle::playTurn() {
+BattleOutcome Battle::play(const Teams& teams, long long maxTurns) {
+    start(teams);
+    while (playTurn(maxTurns) == BattleStatus::Running) {
+    }
+    return outcome();
+}
+
+bool Battle::turn() {
     BattleState& s = state_;
     Random& random = *random_;
     if (!s.ReportOpen)

@@ -1,13 +1,14 @@
 #pragma once
 // The battle engine. One object holds the state of one battle at a time and plays it
-// one turn per call, the way the desktop program's 20 ms timer does: BattleBtnClick
-// starts (or, while a battle runs, restarts) it from two teams, Timer1Timer plays a
-// turn and says whether to call again. The catalogue and the generator are the
-// caller's; the report goes to an optional sink.
+// one turn per call, the way the desktop program's 20 ms timer does: start begins (or,
+// while a battle runs, restarts) it from two teams, playTurn plays a turn and says
+// where the battle stands. The catalogue and the generator are the caller's; the
+// report goes to an optional sink.
 //
 // The engine does not care about windows, timers or files: the desktop program, the
 // command line tool and the tests all drive it through the same two calls.
 
+#include "battle/BattleOutcome.h"
 #include "report/BattleReport.h"
 #include "state/BattleState.h"
 
@@ -34,10 +35,14 @@ public:
     // Copies the two teams into the slot table with full catalogue HP, marks the
     // battle as running and frees both deck locks. Throws InputError, changing
     // nothing, when any of the 18 selections is empty.
-    void BattleBtnClick(const Teams& teams);
-    // Plays one turn. Returns true while the battle runs (re-arm the timer). A failure
-    // throws and leaves the battle halted as it stood, its report kept as far as it got.
-    bool Timer1Timer();
+    void start(const Teams& teams);
+    // Plays one turn, then ends a battle that has reached maxTurns turns without a
+    // result (maxTurns <= 0: no cap), its report closed as it stands. Returns the
+    // status: Running means call again. A failure throws and leaves the battle
+    // Halted as it stood, its report kept as far as it got.
+    BattleStatus playTurn(long long maxTurns = DefaultMaxTurns);
+    // Starts the battle and plays it to its end or to the turn cap.
+    BattleOutcome play(const Teams& teams, long long maxTurns = DefaultMaxTurns);
 
     void ApplyFormation(int f0, int f1);
     void PerformAction(int position);
@@ -46,6 +51,9 @@ public:
 
     // Ends an unfinished battle (a turn cap): the report is closed as it stands.
     void Abandon();
+
+    // The battle as it stands, or as it ended.
+    BattleOutcome outcome() const { return {status_, static_cast<int8_t>(winner_), state_.TurnNo}; }
 
     BattleState& state() { return state_; }
     const BattleState& state() const { return state_; }
@@ -57,7 +65,8 @@ public:
     int winner() const { return winner_; }
 
 private:
-    bool playTurn();
+    // One turn of the turn loop; false once the battle has ended.
+    bool turn();
     bool writes() const { return state_.ReportOpen && report_.sink() != nullptr; }
     void write(std::initializer_list<std::string_view> pieces);
     std::string_view characterName(int32_t id, bool top) const;
@@ -95,6 +104,7 @@ private:
     BattleReport report_;
     BattleState state_;
     int winner_ = -1;
+    BattleStatus status_ = BattleStatus::Running;
     bool teamsChecked_ = false; // the slots hold cards a battle start checked and looked up
     std::string line_;
     // Coloured names by card id: [0] blue (top side), [1] red (bottom side).

@@ -3,8 +3,9 @@
 #include "cards/Marks.h"
 #include "cards/NumberRule.h"
 #include "common/Errors.h"
+#include "common/Files.h"
 #include "common/Messages.h"
-#include "common/Text.h"
+#include "common/TextLines.h"
 
 #include <cstdio>
 

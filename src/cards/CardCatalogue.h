@@ -4,6 +4,8 @@
 // of it by column. For speed each row's battle columns are also decoded once, but a
 // column that does not hold a number is only reported when the battle asks for it.
 
+#include "common/FileNames.h"
+
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -104,7 +106,7 @@ public:
     // each naming the file and line.
     void load(const std::filesystem::path& path);
     // The same from bytes already read; name is used in error locations.
-    void loadBytes(std::string_view bytes, const std::string& name = "card.dat");
+    void loadBytes(std::string_view bytes, const std::string& name = std::string(file::Catalogue));
 
     // Row of an id, or an undefined row for any id outside the table.
     const cardRecordType& character(int32_t id) const { return characterRow(id).record; }

@@ -2,9 +2,12 @@
 
 #include "cards/CardCatalogue.h"
 #include "cards/NumberRule.h"
+#include "common/AtomicFile.h"
 #include "common/Errors.h"
+#include "common/FileNames.h"
+#include "common/Files.h"
 #include "common/Messages.h"
-#include "common/Text.h"
+#include "common/TextLines.h"
 
 #include <cstdio>
 #include <system_error>
@@ -79,7 +82,7 @@ void DeckList::save(const std::filesystem::path& path) const {
 }
 
 std::filesystem::path deckFilePath(const std::filesystem::path& folder, int side) {
-    return findFileNoCase(folder, side == 0 ? "deck0.dat" : "deck1.dat");
+    return findFileNoCase(folder, file::Decks[side == 0 ? 0 : 1]);
 }
 
 } // namespace morvane

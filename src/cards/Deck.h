@@ -3,7 +3,7 @@
 // "V%.3dC%.3dC%.3dC%.3dC%.3dC%.3dC%.3dC%.3dC%.3d:%.3d", and the deck files that keep
 // a side's list of them.
 
-#include "common/Text.h"
+#include "common/TextLines.h"
 
 #include <array>
 #include <cstdint>

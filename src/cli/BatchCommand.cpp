@@ -3,9 +3,9 @@
 #include "cli/Commands.h"
 #include "cli/ProgressLine.h"
 #include "common/Clock.h"
+#include "common/Codec.h"
 #include "common/Errors.h"
 #include "common/Random.h"
-#include "common/Text.h"
 
 #include <chrono>
 #include <cstdio>

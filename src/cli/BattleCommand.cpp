@@ -1,10 +1,11 @@
 #include "battle/Battle.h"
-#include "battle/PlayBattle.h"
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
 #include "common/Clock.h"
+#include "common/Codec.h"
+#include "common/FileNames.h"
+#include "common/Files.h"
 #include "common/Random.h"
-#include "common/Text.h"
 #include "report/ReportSink.h"
 
 #include <iostream>
@@ -54,7 +55,7 @@ int runBattle(const std::vector<std::string>& args) {
     const DeckSource bottom = deckLine(options, "--bottom", folder, 1);
     const Teams teams = teamsFrom(catalogue, top, bottom);
     const std::filesystem::path reportPath =
-        options.value("-o") ? std::filesystem::path(*options.value("-o")) : folder / "battle.html";
+        options.value("-o") ? std::filesystem::path(*options.value("-o")) : folder / file::Report;
 
     Random random(seed);
     FileReportSink sink(reportPath);
@@ -64,13 +65,13 @@ int runBattle(const std::vector<std::string>& args) {
         fixedTime.emplace(utf8ToCp932(*time));
         battle.report().setClock(*fixedTime);
     }
-    const BattleOutcome outcome = playBattle(battle, teams, maxTurns);
+    const BattleOutcome outcome = battle.play(teams, maxTurns);
     std::cout << "winner="
               << (outcome.winner == 0   ? "top"
                   : outcome.winner == 1 ? "bottom"
                                         : "none")
               << " turns=" << outcome.turns << " report=" << reportPath.string() << std::endl;
-    return outcome.capped ? ExitTurnCap : ExitOk;
+    return outcome.capped() ? ExitTurnCap : ExitOk;
 }
 
 } // namespace morvane::cli

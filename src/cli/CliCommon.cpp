@@ -2,9 +2,11 @@
 
 #include "cli/ProgressLine.h"
 #include "common/Clock.h"
+#include "common/Codec.h"
 #include "common/Errors.h"
+#include "common/Files.h"
 #include "common/Paths.h"
-#include "common/Text.h"
+#include "common/TextLines.h"
 #include "stats/PartialResult.h"
 #include "stats/Statistics.h"
 
@@ -75,7 +77,7 @@ unsigned threadsOption(const Options& options) {
 
 long long maxTurnsOption(const Options& options) {
     const std::optional<std::string> turns = options.value("--max-turns");
-    return turns ? parseCount("--max-turns", *turns, 1, 2147483647) : 10000;
+    return turns ? parseCount("--max-turns", *turns, 1, 2147483647) : DefaultMaxTurns;
 }
 
 namespace {
@@ -135,7 +137,9 @@ std::string escapeControls(std::string_view text) {
 std::filesystem::path cardsPath(const Options& options) {
     if (auto path = options.value("--cards"))
         return *path;
-    return ProgramFolder() + "card.dat";
+    // Found as every reader of the program folder finds its files, so a folder that
+    // the window plays from (with a "Card.dat", say) serves the command line too.
+    return findFileNoCase(ProgramFolder(), file::Catalogue);
 }
 
 CardCatalogue loadCatalogue(const std::filesystem::path& path) {
@@ -147,10 +151,6 @@ CardCatalogue loadCatalogue(const std::filesystem::path& path) {
         throw InputError(e.message(), e.where());
     }
     return catalogue;
-}
-
-std::filesystem::path folderOf(const std::filesystem::path& file) {
-    return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
 }
 
 DeckSource deckLine(const Options& options, const std::string& option, const std::filesystem::path& folder, int side) {

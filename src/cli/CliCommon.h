@@ -49,7 +49,7 @@ uint32_t parseSeed(const std::string& text);
 long long parseCount(const std::string& option, const std::string& text, long long min, long long max);
 
 // --seed, or one from the clock; --threads (1 to 1024), or one per core; --max-turns
-// (1 to 2147483647), or 10000.
+// (1 to 2147483647), or DefaultMaxTurns.
 uint32_t seedOption(const Options& options);
 unsigned threadsOption(const Options& options);
 long long maxTurnsOption(const Options& options);
@@ -67,9 +67,6 @@ std::string escapeControls(std::string_view text);
 // The catalogue from --cards, or card.dat in the program folder.
 std::filesystem::path cardsPath(const Options& options);
 CardCatalogue loadCatalogue(const std::filesystem::path& path);
-
-// Folder of a file path ("." for a bare name).
-std::filesystem::path folderOf(const std::filesystem::path& file);
 
 // The deck line given by an option (UTF-8 on the terminal), or the first line of the
 // side's deck file in folder; where names its origin for error messages.

@@ -4,9 +4,10 @@
 #include "cli/ProgressLine.h"
 #include "cli/RunResults.h"
 #include "cli/StatsText.h"
+#include "common/Codec.h"
 #include "common/Errors.h"
 #include "common/Random.h"
-#include "common/Text.h"
+#include "common/TextLines.h"
 #include "stats/PartialResult.h"
 #include "stats/Statistics.h"
 
@@ -83,7 +84,7 @@ void checkDeck(const CardCatalogue& catalogue, const DeckSource& deck) {
     try {
         Random random;
         Battle probe(catalogue, random);
-        probe.BattleBtnClick(teams);
+        probe.start(teams);
     } catch (MorvaneError& e) {
         e.setWhere(deck.where);
         throw;
@@ -160,8 +161,14 @@ int runLeague(const std::vector<std::string>& args) {
 
     if (shard) {
         PartialResult partial;
-        partial.run = {
-            "league", request.battles, request.seed, 10000, catalogueDigestOf(cards), run.decks, request.shards, {}};
+        partial.run = {"league",
+                       request.battles,
+                       request.seed,
+                       request.maxTurns,
+                       catalogueDigestOf(cards),
+                       run.decks,
+                       request.shards,
+                       {}};
         partial.shard = request.shard;
         for (const LeaguePairing& p : run.pairings)
             partial.results.push_back(p.result);

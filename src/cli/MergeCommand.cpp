@@ -2,7 +2,7 @@
 #include "cli/Commands.h"
 #include "cli/RunResults.h"
 #include "common/Errors.h"
-#include "common/Text.h"
+#include "common/Files.h"
 #include "stats/PartialResult.h"
 
 #include <iostream>

@@ -3,8 +3,10 @@
 #include "cli/ProgressLine.h"
 #include "cli/RunResults.h"
 #include "cli/StatsText.h"
+#include "common/Codec.h"
 #include "common/Errors.h"
-#include "common/Text.h"
+#include "common/Files.h"
+#include "common/TextLines.h"
 #include "optimize/Optimizer.h"
 #include "stats/PartialResult.h"
 
@@ -122,7 +124,8 @@ std::string sizeText(const CardCatalogue& catalogue, const SideSelection& team) 
     int64_t total = 0;
     for (const int32_t id : team.characters)
         total += catalogue.character(id).size;
-    return std::string("Size ").append(decimal(total)) + "(" + decimal(catalogue.vehicle(team.vehicle).size) + ")";
+    return std::string("Size ").append(std::to_string(total)) + "(" +
+           std::to_string(catalogue.vehicle(team.vehicle).size) + ")";
 }
 
 // The vehicle, then slots 1 to 8, by name.

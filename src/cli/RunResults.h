@@ -16,7 +16,7 @@ namespace morvane::cli {
 struct StatsRun {
     StatsResult result;
     uint32_t seed = 0;
-    long long maxTurns = 10000;
+    long long maxTurns = DefaultMaxTurns;
     std::string top;    // deck line, UTF-8
     std::string bottom; // deck line, UTF-8
     ReplayOptions replay;

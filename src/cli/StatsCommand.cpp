@@ -3,8 +3,9 @@
 #include "cli/ProgressLine.h"
 #include "cli/RunResults.h"
 #include "cli/StatsText.h"
+#include "common/Codec.h"
+#include "common/Files.h"
 #include "common/Random.h"
-#include "common/Text.h"
 #include "stats/PartialResult.h"
 #include "stats/Statistics.h"
 

@@ -1,6 +1,6 @@
 #include "common/Clock.h"
 
-#include "common/Text.h"
+#include "common/Codec.h"
 
 #include <ctime>
 #include <langinfo.h>

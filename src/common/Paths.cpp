@@ -1,7 +1,8 @@
 #include "common/Paths.h"
 
+#include "common/AtomicFile.h"
 #include "common/Errors.h"
-#include "common/Text.h"
+#include "common/Files.h"
 
 #include <array>
 #include <cstdlib>
@@ -23,9 +24,9 @@ std::string_view untilZero(std::string_view path) {
     return zero == std::string_view::npos ? path : path.substr(0, zero);
 }
 
-// The files a program folder starts with; the rest (battle.html, saved lists) the
+// The files a program folder starts with; the rest (the report, saved lists) the
 // program writes itself.
-constexpr std::array<std::string_view, 3> SeedFiles{"card.dat", "deck0.dat", "deck1.dat"};
+constexpr std::array<std::string_view, 3> SeedFiles{file::Catalogue, file::Decks[0], file::Decks[1]};
 
 bool holds(const fs::path& folder, std::string_view name) {
     std::error_code ec;
@@ -110,7 +111,7 @@ std::string ProgramFolder(const ProgramSite& site) {
     if (site.executable.empty())
         throw FileNotFoundError("/proc/self/exe");
     std::string programFolder = GetFilePassName(site.executable.string());
-    const bool portable = holds(programFolder, "card.dat");
+    const bool portable = holds(programFolder, file::Catalogue);
     if (portable && writableFolder(programFolder))
         return programFolder;
 
@@ -122,7 +123,7 @@ std::string ProgramFolder(const ProgramSite& site) {
     // A read-only portable copy carries its own files; an installed one has them in
     // its data folder.
     const fs::path source =
-        portable && !holds(site.installedData, "card.dat") ? fs::path(programFolder) : site.installedData;
+        portable && !holds(site.installedData, file::Catalogue) ? fs::path(programFolder) : site.installedData;
     for (const std::string_view name : SeedFiles) {
         if (holds(folder, name))
             continue;

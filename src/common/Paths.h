@@ -1,9 +1,12 @@
 #pragma once
-// Where the program keeps its files. A portable copy keeps them beside the program
-// file, as it always has; an installed copy, whose folder the user cannot write to,
-// keeps them in the user's data folder, seeded on first start from the files
-// installed with it. The byte-level path helpers scan single bytes, so a second byte
-// 0x5C of a double-byte character counts as a separator, as it always has.
+// Where the program keeps its files. A portable copy (the build folder among them)
+// keeps them beside the program file, so it can be moved as a whole; an installed
+// copy, whose folder the user cannot write to, keeps them in the user's data folder,
+// seeded on first start from the files installed with it. The byte-level path helpers
+// scan single bytes, so a second byte 0x5C of a double-byte character counts as a
+// separator: paths are code page 932 bytes to them, not characters.
+
+#include "common/FileNames.h"
 
 #include <filesystem>
 #include <string>

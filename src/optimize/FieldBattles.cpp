@@ -1,7 +1,6 @@
 #include "optimize/FieldBattles.h"
 
 #include "battle/Battle.h"
-#include "battle/PlayBattle.h"
 #include "common/Errors.h"
 #include "common/Random.h"
 
@@ -84,8 +83,8 @@ void BattleRunner::drain(Player& player) {
                 teams.side[static_cast<size_t>(side)] = *b.team;
                 teams.side[static_cast<size_t>(1 - side)] = field_.decks[field_.deckOf(b.pairing)];
                 player.random.setSeed(b.seed);
-                const BattleOutcome outcome = playBattle(player.battle, teams, maxTurns_);
-                outcomes[index] = outcome.capped ? Undecided : outcome.winner == side ? Won : Lost;
+                const BattleOutcome outcome = player.battle.play(teams, maxTurns_);
+                outcomes[index] = outcome.capped() ? Undecided : outcome.winner == side ? Won : Lost;
                 if (lengths)
                     (*lengths)[index] = outcome.turns;
                 ++played;

@@ -318,7 +318,7 @@ OptimizeResult Search::run() {
 void checkPlayable(const CardCatalogue& catalogue, const SideSelection& team) {
     Random random;
     Battle probe(catalogue, random);
-    probe.BattleBtnClick(Teams{{team, team}});
+    probe.start(Teams{{team, team}});
 }
 
 OptimizeResult optimizeTeam(const CardCatalogue& catalogue, const OptimizeRequest& request,

@@ -59,7 +59,7 @@ struct OptimizeRequest {
     uint64_t budget = 1000000; // battles; at most FreshBase
     unsigned threads = 1;      // 0: one per core
     uint32_t seed = 0;
-    long long maxTurns = 10000; // a battle still running after this many turns is undecided (not won)
+    long long maxTurns = DefaultMaxTurns; // a battle still running after this many turns is undecided (not won)
     SearchMethod method = SearchMethod::Restart;
     SearchTuning tuning;
 };

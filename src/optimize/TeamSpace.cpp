@@ -2,9 +2,10 @@
 
 #include "cards/CardCatalogue.h"
 #include "common/Errors.h"
+#include "common/Files.h"
 #include "common/Messages.h"
 #include "common/Random.h"
-#include "common/Text.h"
+#include "common/TextLines.h"
 #include "state/BattleState.h"
 
 #include <algorithm>
@@ -175,8 +176,8 @@ void TeamSpace::check(const SideSelection& team) const {
             throw InputError(quotedText(cardName('C', id)).append(msg::OverOwned));
     }
     if (!fits(sizeTotal(team), deckSize(team)))
-        throw InputError(std::string(msg::OverDeckSize) + ": Size " + decimal(sizeTotal(team)) + "(" +
-                         decimal(deckSize(team)) + ")");
+        throw InputError(std::string(msg::OverDeckSize) + ": Size " + std::to_string(sizeTotal(team)) + "(" +
+                         std::to_string(deckSize(team)) + ")");
 }
 
 bool TeamSpace::legal(const SideSelection& team) const {

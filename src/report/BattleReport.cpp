@@ -2,7 +2,6 @@
 
 #include "cards/CardCatalogue.h"
 #include "common/Clock.h"
-#include "common/Text.h"
 #include "report/ReportSink.h"
 #include "report/ReportText.h"
 
@@ -144,7 +143,7 @@ void BattleReport::WriteTurnSection(const BattleState& state) {
         return;
     }
     std::string line;
-    line.append(text::TurnHeadingOpen).append(decimal(state.TurnNo)).append(text::TurnHeadingEnd);
+    line.append(text::TurnHeadingOpen).append(std::to_string(state.TurnNo)).append(text::TurnHeadingEnd);
     WriteReportLine(line);
     WriteReportLine(text::FrontOpen);
     WriteReportLine(text::FrontRowOpen);

@@ -2,7 +2,7 @@
 // Where report lines go. The battle writes one whole line at a time and never reads
 // back, so a file, a memory buffer or nothing at all can take the report.
 
-#include "common/Text.h"
+#include "common/AtomicFile.h"
 
 #include <filesystem>
 #include <memory>
@@ -29,8 +29,8 @@ public:
 // The report as a file. Each report is written to a temporary file beside it that
 // takes the file's place when the report is closed, so a report that cannot be
 // written in full (a full disk) leaves the previous one as it was. A battle halted
-// by a failure puts its report in place as far as it got, as the program always has,
-// and a resumed battle goes on writing there.
+// by a failure puts its report in place as far as it got, so the user can see where
+// it stopped, and a resumed battle goes on writing there.
 class FileReportSink : public ReportSink {
 public:
     explicit FileReportSink(std::filesystem::path path) : path_(std::move(path)) {}

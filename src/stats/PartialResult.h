@@ -28,7 +28,7 @@ struct RunIdentity {
     std::string command;  // "stats", "league" or "optimize"
     uint64_t battles = 0; // of the whole run; for a league, of every ordered pair; for optimize, of every pairing
     uint32_t seed = 0;
-    long long maxTurns = 10000;
+    long long maxTurns = DefaultMaxTurns;
     std::string catalogue; // catalogueDigest of card.dat
     // UTF-8: top and bottom, the league's decks in file order, or the measured team
     // (list number 000) followed by the field's decks in file order.

@@ -40,7 +40,7 @@ std::string commandWith(std::string command, const ReplayOptions& options, uint3
         if (*value)
             command += std::string(" ") + name + " " + shellWord(**value);
     command += " --seed " + std::to_string(seed);
-    if (options.maxTurns != 10000)
+    if (options.maxTurns != DefaultMaxTurns)
         command += " --max-turns " + std::to_string(options.maxTurns);
     return command;
 }

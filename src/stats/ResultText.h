@@ -29,7 +29,7 @@ struct ReplayOptions {
     std::optional<std::string> cards;
     std::optional<std::string> top;
     std::optional<std::string> bottom;
-    long long maxTurns = 10000;
+    long long maxTurns = DefaultMaxTurns;
 };
 // The battle command that replays one battle with its report.
 std::string battleReplayCommand(const ReplayOptions& options, uint32_t seed);

@@ -1,7 +1,6 @@
 #include "stats/Statistics.h"
 
 #include "battle/Battle.h"
-#include "battle/PlayBattle.h"
 #include "common/Errors.h"
 #include "common/Random.h"
 
@@ -126,7 +125,7 @@ StatsResult playStatistics(const CardCatalogue& catalogue, const StatsRequest& r
     {
         Random random;
         Battle probe(catalogue, random);
-        probe.BattleBtnClick(request.teams);
+        probe.start(request.teams);
     }
 
     // Battles are counted within the shard: its n-th battle is battle shard + n * shards
@@ -173,9 +172,9 @@ StatsResult playStatistics(const CardCatalogue& catalogue, const StatsRequest& r
                 for (uint64_t n = first; n < last && !stopped(); ++n, ++played) {
                     index = battleOf(n);
                     random.setSeed(battleSeed(request.seed, index));
-                    const BattleOutcome outcome = playBattle(battle, request.teams, request.maxTurns);
+                    const BattleOutcome outcome = battle.play(request.teams, request.maxTurns);
                     ++counts.battles;
-                    if (outcome.capped)
+                    if (outcome.capped())
                         ++counts.undecided;
                     else if (outcome.winner == 0)
                         ++counts.topWins;

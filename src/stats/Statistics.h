@@ -8,6 +8,7 @@
 // result, and a window can run the same call on a worker thread, watch its progress
 // and cancel it.
 
+#include "battle/BattleOutcome.h"
 #include "cards/Deck.h"
 
 #include <array>
@@ -72,7 +73,7 @@ struct StatsRequest {
     uint64_t battles = 10000;
     unsigned threads = 1; // 0: one per core
     uint32_t seed = 0;
-    long long maxTurns = 10000; // a battle still running after this many turns is undecided
+    long long maxTurns = DefaultMaxTurns; // a battle still running after this many turns is undecided
     // Shard `shard` of `shards` plays only the battles i with i mod shards = shard, so
     // that shards run anywhere add up to the whole run.
     uint64_t shard = 0;

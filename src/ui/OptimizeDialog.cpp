@@ -1,8 +1,9 @@
 #include "ui/OptimizeDialog.h"
 
 #include "common/Clock.h"
+#include "common/Codec.h"
 #include "common/Errors.h"
-#include "common/Text.h"
+#include "common/TextLines.h"
 #include "stats/ResultText.h"
 #include "ui/Platform.h"
 #include "ui/StatsDialog.h"

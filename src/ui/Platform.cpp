@@ -1,7 +1,7 @@
 #include "ui/Platform.h"
 
+#include "common/Codec.h"
 #include "common/Errors.h"
-#include "common/Text.h"
 
 #include <QApplication>
 #include <QDesktopServices>

@@ -4,6 +4,8 @@
 // program folder. Each is a few lines behind an interface, so the tests run the real
 // windows with fakes that record instead of blocking or launching anything.
 
+#include "battle/BattleOutcome.h"
+
 #include <QFont>
 #include <QIcon>
 #include <QString>
@@ -69,7 +71,7 @@ struct Environment {
     QString desktopFolder;
     // A battle still running after this many turns is ended as it stands, as the
     // command line tool ends it: one in which nobody can act would run for ever.
-    long long maxTurns = 10000;
+    long long maxTurns = DefaultMaxTurns;
 };
 
 // Code page 932 bytes of cards, decks and messages, for display.

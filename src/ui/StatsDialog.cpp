@@ -1,8 +1,8 @@
 #include "ui/StatsDialog.h"
 
 #include "common/Clock.h"
+#include "common/Codec.h"
 #include "common/Errors.h"
-#include "common/Text.h"
 #include "stats/ResultText.h"
 #include "ui/Platform.h"
 #include "ui/mainpas.h"

@@ -2,11 +2,12 @@
 
 #include "batch/BatchRunner.h"
 #include "battle/Battle.h"
-#include "battle/PlayBattle.h"
 #include "cards/NumberRule.h"
 #include "common/Clock.h"
+#include "common/Codec.h"
 #include "common/Errors.h"
-#include "common/Text.h"
+#include "common/FileNames.h"
+#include "common/Files.h"
 #include "report/ReportSink.h"
 #include "ui/OptimizeDialog.h"
 #include "ui/StatsDialog.h"
@@ -113,19 +114,12 @@ public:
         w_.batchBattle_ = true;
     }
 
-    BatchBattleState advanceBattle() override {
-        const BattleState& state = w_.battle_->state();
-        BatchBattleState seen;
-        seen.turns = state.TurnNo;
-        seen.winner = w_.battle_->winner();
+    BattleOutcome advanceBattle() override {
         if (w_.Timer1->isActive())
-            return seen;
+            return {BattleStatus::Running, -1, w_.battle_->state().TurnNo};
         w_.batchBattle_ = false;
-        // Stopped with the battle still running: a failing tick, which showed why.
-        seen.status = w_.capped_            ? BatchBattleState::Capped
-                      : state.BattleRunning ? BatchBattleState::Halted
-                                            : BatchBattleState::Ended;
-        return seen;
+        // Stopped: ended, capped, or halted by a failing tick that showed why.
+        return w_.battle_->outcome();
     }
 
     std::string finishedReport() override { return readFileBytes(w_.reportPath()); }
@@ -136,10 +130,11 @@ private:
 
 Tmain::Tmain(const Environment& env, const Tstartup& startup, QWidget* parent)
     : QMainWindow(parent), env_(env), startup_(startup),
-      reportSink_(std::make_unique<FileReportSink>(env.programFolder / "battle.html")),
+      reportSink_(std::make_unique<FileReportSink>(env.programFolder / file::Report)),
       batchFront_(std::make_unique<BatchFront>(*this)) {
     BatchOptions options;
-    // The window passes over a root it cannot use folder by folder, as always.
+    // The window passes over a root it cannot use folder by folder and keeps scanning:
+    // the user may create the folder or fix the root while the runner is on.
     options.stopOnBadRoot = false;
     batchRunner_ = std::make_unique<BatchRunner>(*batchFront_, clock(), options);
     layOut();
@@ -317,7 +312,7 @@ void Tmain::loadCatalogue() {
         Memo1->setPlainText(lines.join(QLatin1Char('\n')));
     };
     try {
-        catalogue_.load(findFileNoCase(env_.programFolder, "card.dat"));
+        catalogue_.load(findFileNoCase(env_.programFolder, file::Catalogue));
     } catch (...) {
         storeLines();
         throw;
@@ -483,7 +478,7 @@ const Clock& Tmain::clock() const {
 
 std::filesystem::path Tmain::reportPath() const {
     std::error_code ec;
-    const std::filesystem::path path = env_.programFolder / "battle.html";
+    const std::filesystem::path path = env_.programFolder / file::Report;
     const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
     return ec ? path : absolute;
 }
@@ -520,8 +515,7 @@ void Tmain::showViewerMissing(const std::filesystem::path& report) {
 
 void Tmain::startBattle() {
     // A running or halted battle restarts with full HP and goes on in its report.
-    battleEngine().BattleBtnClick(currentTeams());
-    capped_ = false;
+    battleEngine().start(currentTeams());
     batchBattle_ = false;
     Timer1->start();
 }
@@ -537,14 +531,11 @@ void Tmain::Timer1Timer() {
         Timer1->stop();
         if (!battle_)
             return;
-        switch (playTurn(*battle_, env_.maxTurns)) {
-        case TurnResult::Running:
+        switch (battle_->playTurn(env_.maxTurns)) {
+        case BattleStatus::Running:
             Timer1->start();
             break;
-        case TurnResult::Ended:
-            break;
-        case TurnResult::Capped:
-            capped_ = true;
+        case BattleStatus::Capped:
             // A batch battle is stored as it stands, like the command line tool's; the
             // runner must not wait on a box.
             if (!batchBattle_)
@@ -554,6 +545,9 @@ void Tmain::Timer1Timer() {
                                    "レポートはここまでの戦闘です: %2")
                         .arg(env_.maxTurns)
                         .arg(QFile::decodeName(reportPath().c_str())));
+            break;
+        case BattleStatus::Ended:
+        case BattleStatus::Halted:
             break;
         }
     });

@@ -174,8 +174,6 @@ private:
     std::array<DeckList, 2> decks_;
     std::unique_ptr<FileReportSink> reportSink_;
     std::unique_ptr<Battle> battle_;
-    // The battle timer stopped the last battle at the turn cap.
-    bool capped_ = false;
     // The battle under way was started by the batch runner.
     bool batchBattle_ = false;
     class BatchFront;

@@ -1,7 +1,6 @@
 // morvane-cli batch, run as the built program on a temporary root.
 
 #include "battle/Battle.h"
-#include "battle/PlayBattle.h"
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
 #include "common/Clock.h"
@@ -88,7 +87,7 @@ TEST_F(BatchCommandTest, BattlesShareOneGeneratorInFolderOrderAndEachFolderGetsI
         Teams teams;
         Deck0Set(n == 0 ? TopDeck : OtherTopDeck, teams, catalogue);
         Deck1Set(n == 0 ? BottomDeck : OtherBottomDeck, teams, catalogue);
-        const BattleOutcome outcome = playBattle(battle, teams, 50);
+        const BattleOutcome outcome = battle.play(teams, 50);
         EXPECT_EQ(report(n), sink.text()) << "folder " << n;
         expected +=
             batchName(n) + " winner=" + winnerName(outcome.winner) + " turns=" + std::to_string(outcome.turns) + "\n";

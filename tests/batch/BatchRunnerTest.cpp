@@ -86,7 +86,7 @@ TEST_F(BatchRunnerTest, EachStepDoesOneThingAndEveryReadyFolderGetsItsOwnBattles
         Teams teams;
         Deck0Set(n == 0 ? TopDeck : OtherTopDeck, teams, catalogue);
         Deck1Set(n == 0 ? BottomDeck : OtherBottomDeck, teams, catalogue);
-        const BattleOutcome outcome = playBattle(battle, teams, 50);
+        const BattleOutcome outcome = battle.play(teams, 50);
         EXPECT_EQ(turns[batchName(n)], outcome.turns - 1) << "folder " << n;
         EXPECT_EQ(report(n), sink.text()) << "folder " << n;
         EXPECT_FALSE(hasClaim(n)) << "the claim goes with the stored report";
@@ -100,7 +100,7 @@ struct ScriptedHost : BatchHost {
     std::string rootText;
     std::function<void()> apply = [] {};
     int turnsToPlay = 2;
-    BatchBattleState::Status end = BatchBattleState::Ended;
+    BattleStatus end = BattleStatus::Ended;
     std::function<std::string()> report = [] { return std::string("<html>\r\n"); };
     int played = 0;
 
@@ -108,12 +108,13 @@ struct ScriptedHost : BatchHost {
     int lastFolder() override { return 1; }
     void applyDecks(const DeckPair&) override { apply(); }
     void startBattle() override { played = 0; }
-    BatchBattleState advanceBattle() override {
-        BatchBattleState state;
+    BattleOutcome advanceBattle() override {
+        BattleOutcome state;
         state.turns = ++played;
-        state.winner = 0;
-        if (played >= turnsToPlay)
+        if (played >= turnsToPlay) {
             state.status = end;
+            state.winner = end == BattleStatus::Ended ? 0 : -1;
+        }
         return state;
     }
     std::string finishedReport() override { return report(); }
@@ -139,7 +140,7 @@ TEST_F(BatchRunnerTest, AFailingFolderStopsTheRunOnceAndGivesUpItsClaim) {
 
     // A battle the front end saw halt has been reported by it: no error to show again.
     host.report = [] { return std::string("<html>\r\n"); };
-    host.end = BatchBattleState::Halted;
+    host.end = BattleStatus::Halted;
     EXPECT_EQ(folded(runScan(runner, &last)),
               (std::vector<std::string>{"0000 applied", "0000 started", "0000 stopped"}));
     EXPECT_EQ(last.failure, BatchEvent::BadFolder);
@@ -147,7 +148,7 @@ TEST_F(BatchRunnerTest, AFailingFolderStopsTheRunOnceAndGivesUpItsClaim) {
     EXPECT_FALSE(hasClaim(0));
 
     // Decks that cannot be applied, then a capped battle, which is stored as it stands.
-    host.end = BatchBattleState::Capped;
+    host.end = BattleStatus::Capped;
     host.apply = [] { throw ConversionError("xyz"); };
     EXPECT_EQ(runScan(runner, &last), std::vector<std::string>{"0000 stopped"});
     EXPECT_EQ(last.failure, BatchEvent::BadFolder);

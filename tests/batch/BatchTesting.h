@@ -2,7 +2,7 @@
 // A temporary batch root beside a small hand-made card catalogue, so batch battles
 // are short and their reports depend on nothing but the seed.
 
-#include "common/Text.h"
+#include "common/Codec.h"
 
 #include <gtest/gtest.h>
 

@@ -2,12 +2,13 @@
 // report, its exit statuses and its one-line errors.
 
 #include "battle/Battle.h"
-#include "battle/PlayBattle.h"
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
+#include "common/AtomicFile.h"
 #include "common/Clock.h"
+#include "common/Codec.h"
+#include "common/Files.h"
 #include "common/Random.h"
-#include "common/Text.h"
 #include "report/ReportSink.h"
 #include "support/Process.h"
 #include "support/TestCards.h"
@@ -64,7 +65,7 @@ TEST_F(BattleCommand, PlaysTheSameBattleAsTheEngineAndPrintsOneLine) {
     Battle engine(catalogue, random, &sink);
     const FixedClock clock("12:00:00");
     engine.report().setClock(clock);
-    const BattleOutcome outcome = playBattle(engine, teams, 10000);
+    const BattleOutcome outcome = engine.play(teams, 10000);
 
     EXPECT_EQ(run.out, std::string("winner=") + (outcome.winner == 0 ? "top" : "bottom") +
                            " turns=" + std::to_string(outcome.turns) + " report=" + report.string() + "\n");

@@ -2,7 +2,8 @@
 // regular files or are huge, a full disk under the report, a standard output that
 // cannot be written, and error lines that must stay one line of text.
 
-#include "common/Text.h"
+#include "common/AtomicFile.h"
+#include "common/Files.h"
 #include "support/Process.h"
 #include "support/TestCards.h"
 

@@ -178,7 +178,7 @@ TEST_F(Attack, AVehicleAtZeroEndsTheBattleOnceAtOneItGoesOn) {
     EXPECT_FALSE(state().BattleRunning);
     EXPECT_FALSE(state().ReportOpen);
     EXPECT_EQ(shown, 1);
-    EXPECT_EQ(battle->winner(), 0);
+    EXPECT_EQ(battle->outcome().winner, 0);
     // The rest of the action played out without a line and without a second showing.
     EXPECT_EQ(hp(19), -14);
     EXPECT_EQ(hp(12), 0);
@@ -192,5 +192,5 @@ TEST_F(Attack, TheTopVehicleFallingIsABottomWin) {
     EXPECT_EQ(lines(), (Lines{T + "は、" + blue("甲車") + "に3ポイントのダメージを与えた。残り0<br>",
                               blue("甲車") + "は、倒れた<br><hr>", "<a name=\"end\">",
                               "<font color=\"Red\">下の勝ち</font><br>", "</a>"}));
-    EXPECT_EQ(battle->winner(), 1);
+    EXPECT_EQ(battle->outcome().winner, 1);
 }

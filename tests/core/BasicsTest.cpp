@@ -2,11 +2,14 @@
 // line rules of text files, the byte-level path helpers and the generator.
 
 #include "cards/NumberRule.h"
+#include "common/AtomicFile.h"
 #include "common/Clock.h"
+#include "common/Codec.h"
 #include "common/Errors.h"
+#include "common/Files.h"
 #include "common/Paths.h"
 #include "common/Random.h"
-#include "common/Text.h"
+#include "common/TextLines.h"
 #include "support/Process.h"
 #include "support/TestCards.h"
 

@@ -3,11 +3,11 @@
 // finish a battle would reach every user; these tests read the committed files.
 
 #include "battle/Battle.h"
-#include "battle/PlayBattle.h"
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
+#include "common/Codec.h"
+#include "common/Files.h"
 #include "common/Random.h"
-#include "common/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -49,12 +49,12 @@ TurnSpread playSeeds(const Teams& teams, uint32_t seeds) {
     for (uint32_t seed = 1; seed <= seeds; ++seed) {
         Random random(seed);
         Battle battle(bundledCatalogue(), random);
-        const BattleOutcome outcome = playBattle(battle, teams, 1000);
+        const BattleOutcome outcome = battle.play(teams, 1000);
         ++spread.battles;
         spread.withinRange += outcome.turns >= 10 && outcome.turns <= 60;
         spread.topWins += outcome.winner == 0;
         spread.bottomWins += outcome.winner == 1;
-        spread.capped += outcome.capped;
+        spread.capped += outcome.capped();
     }
     return spread;
 }

@@ -3,8 +3,10 @@
 
 #include "cards/Deck.h"
 #include "cards/CardCatalogue.h"
+#include "common/AtomicFile.h"
+#include "common/Codec.h"
 #include "common/Errors.h"
-#include "common/Text.h"
+#include "common/Files.h"
 #include "support/Process.h"
 #include "support/TestCards.h"
 

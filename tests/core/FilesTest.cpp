@@ -2,13 +2,15 @@
 // and how a stored file or a report is replaced (whole or not at all, keeping the
 // file's permission, mode and links, never leaving a temporary file behind).
 
+#include "common/Files.h"
 #include "battle/Battle.h"
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
+#include "common/AtomicFile.h"
 #include "common/Clock.h"
+#include "common/Codec.h"
 #include "common/Errors.h"
 #include "common/Random.h"
-#include "common/Text.h"
 #include "report/ReportSink.h"
 #include "support/Process.h"
 #include "support/TestCards.h"
@@ -194,8 +196,8 @@ TEST(FileReportSink, ABattleHaltedByACardColumnLeavesItsReportAsItStood) {
     Teams teams;
     Deck0Set("V001C001C001C001C001C001C001C001C001", teams, catalogue);
     Deck1Set("V001C002C002C002C002C002C002C002C002", teams, catalogue);
-    battle.BattleBtnClick(teams);
-    EXPECT_THROW(battle.Timer1Timer(), ConversionError);
+    battle.start(teams);
+    EXPECT_THROW(battle.playTurn(), ConversionError);
     // The head, up to the roster line that failed.
     const std::string report = readFileBytes(file);
     EXPECT_EQ(report.rfind("<html>\r\n<center>", 0), 0u);

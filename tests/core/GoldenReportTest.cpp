@@ -3,12 +3,12 @@
 // MORVANE_UPDATE_GOLDEN=1 to rewrite the files, and review their diff.
 
 #include "battle/Battle.h"
-#include "battle/PlayBattle.h"
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
+#include "common/AtomicFile.h"
 #include "common/Clock.h"
+#include "common/Files.h"
 #include "common/Random.h"
-#include "common/Text.h"
 #include "report/ReportSink.h"
 
 #include <gtest/gtest.h>
@@ -57,8 +57,8 @@ TEST(GoldenReport, WholeBattlesMatchTheirPinnedReportsByteForByte) {
         Battle battle(catalogue, random, &sink);
         const FixedClock clock("00:00:00");
         battle.report().setClock(clock);
-        const BattleOutcome outcome = playBattle(battle, teams, 10000);
-        ASSERT_FALSE(outcome.capped);
+        const BattleOutcome outcome = battle.play(teams, 10000);
+        ASSERT_FALSE(outcome.capped());
         const std::filesystem::path file = Golden / c.file;
         if (update)
             writeFileAtomic(file, sink.text());
@@ -84,8 +84,8 @@ TEST(GoldenReport, TheSameSeedGivesTheSameReportWithOrWithoutText) {
         Random withText(seed), withoutText(seed);
         MemoryReportSink sink;
         Battle a(catalogue, withText, &sink), b(catalogue, withoutText);
-        const BattleOutcome ra = playBattle(a, teams, 10000);
-        const BattleOutcome rb = playBattle(b, teams, 10000);
+        const BattleOutcome ra = a.play(teams, 10000);
+        const BattleOutcome rb = b.play(teams, 10000);
         EXPECT_EQ(ra.winner, rb.winner);
         EXPECT_EQ(ra.turns, rb.turns);
         EXPECT_EQ(withText.seed(), withoutText.seed());

@@ -5,8 +5,9 @@
 // write bit, which holds for root too.
 
 #include "common/Paths.h"
+#include "common/AtomicFile.h"
 #include "common/Errors.h"
-#include "common/Text.h"
+#include "common/Files.h"
 #include "support/Process.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,6 @@
 // a card column that is not a number must fail exactly where it fails with one.
 
 #include "battle/Battle.h"
-#include "battle/PlayBattle.h"
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
 #include "common/Clock.h"
@@ -45,7 +44,7 @@ struct Played {
 Played play(Battle& battle, MemoryReportSink& sink, Random& random, const Teams& teams, uint32_t seed) {
     random.setSeed(seed);
     Played p;
-    p.outcome = playBattle(battle, teams, 10000);
+    p.outcome = battle.play(teams, 10000);
     p.report = sink.text();
     p.seedAfter = random.seed();
     return p;
@@ -86,16 +85,16 @@ TEST(BattleReuse, AnEmptySelectionIsRefusedAfterBattlesWithTheSameCardsToo) {
     Random random(3);
     Battle battle(catalogue, random);
     // A new battle object's empty slots hold no card either.
-    EXPECT_THROW(battle.BattleBtnClick(Teams{}), InputError);
+    EXPECT_THROW(battle.start(Teams{}), InputError);
     Teams teams{{SideSelection{1, {1, 1, 1, 1, 1, 1, 1, 1}}, SideSelection{1, {1, 1, 1, 1, 1, 1, 1, 1}}}};
-    playBattle(battle, teams, 50);
+    battle.play(teams, 50);
     const BattleState before = battle.state();
     teams.side[1].characters[7] = 0;
-    EXPECT_THROW(battle.BattleBtnClick(teams), InputError);
+    EXPECT_THROW(battle.start(teams), InputError);
     EXPECT_EQ(battle.state().slots, before.slots);
     EXPECT_EQ(battle.state().BattleRunning, before.BattleRunning);
     teams.side[1].characters[7] = 2; // no card 2 in this catalogue
-    EXPECT_THROW(battle.BattleBtnClick(teams), InputError);
+    EXPECT_THROW(battle.start(teams), InputError);
     EXPECT_EQ(battle.state().slots[18].cardId, 1);
 }
 
@@ -117,10 +116,10 @@ std::optional<Failure> firstFailure(const CardCatalogue& catalogue, ReportSink* 
     Battle battle(catalogue, random, sink);
     battle.report().setClock(Noon);
     try {
-        battle.BattleBtnClick(first);
-        for (int turn = 1; turn <= 60 && battle.Timer1Timer(); ++turn)
+        battle.start(first);
+        for (int turn = 1; turn <= 60 && battle.playTurn() == BattleStatus::Running; ++turn)
             if (turn == 3)
-                battle.BattleBtnClick(later);
+                battle.start(later);
     } catch (const ConversionError& e) {
         return Failure{battle.state().TurnNo, e.message(), e.where()};
     }

@@ -26,7 +26,7 @@ TEST_F(TurnLoop, TheFirstTickOpensTheReportWithItsHeadThenPlaysTurnOne) {
     load({Card{.id = 2, .hp = " 7", .power = "05", .sp = "12", .name = "剣士"}},
          {Vehicle{.id = 1, .hp = "40", .power = " 2", .sp = " 3", .name = "戦車"}, Vehicle{.id = 2, .name = "乙車"}});
     start({{1, 2}});
-    EXPECT_TRUE(battle->Timer1Timer());
+    EXPECT_EQ(battle->playTurn(), BattleStatus::Running);
     const Lines all = lines();
     ASSERT_GE(all.size(), 21u);
     EXPECT_EQ(all[0], "<html>");
@@ -68,7 +68,7 @@ TEST_F(TurnLoop, FormationsComeFromTwoDrawsTopFirstOrFromALock) {
     for (const auto& [seed, front] : cases) {
         start();
         random.setSeed(seed);
-        battle->Timer1Timer();
+        battle->playTurn();
         EXPECT_EQ(state().Front, front) << "seed " << seed;
     }
 
@@ -76,7 +76,7 @@ TEST_F(TurnLoop, FormationsComeFromTwoDrawsTopFirstOrFromALock) {
     sink.open();
     state().DeckLock = {2, 9};
     random.setSeed(1);
-    battle->Timer1Timer();
+    battle->playTurn();
     EXPECT_EQ(state().Front, (Front{0, 8, 5, 3, 11, 12, 13})) << "the bottom side takes the first draw";
     EXPECT_EQ(lines().at(18), "上はデッキの回転を止められている<br>");
     EXPECT_EQ(state().DeckLock[0], 9);
@@ -91,12 +91,12 @@ TEST_F(TurnLoop, ALockPlacedInATurnKeepsThatSidesFormationForExactlyTheNextTurn)
     // Every top character locks the bottom side; nobody attacks, so the battle runs on.
     load({Idle, Card{.id = 2, .lock = "敵", .count = "00", .name = "封"}});
     start({{1, 2}, {2, 2}, {3, 2}, {4, 2}, {5, 2}, {6, 2}, {7, 2}, {8, 2}});
-    battle->Timer1Timer();
+    battle->playTurn();
     const auto bottomFront = std::vector<int32_t>(state().Front.begin() + 4, state().Front.end());
     for (int turn = 2; turn <= 4; ++turn) {
         sink.open();
         Random expected(random.seed());
-        battle->Timer1Timer();
+        battle->playTurn();
         EXPECT_EQ(std::vector<int32_t>(state().Front.begin() + 4, state().Front.end()), bottomFront);
         EXPECT_EQ(lines().at(18), "下はデッキの回転を止められている<br>");
         // One formation draw (top) and one initiative draw for each of the six fronts.
@@ -109,8 +109,8 @@ TEST_F(TurnLoop, ALockPlacedInATurnKeepsThatSidesFormationForExactlyTheNextTurn)
     load({Card{.id = 1, .lock = "自", .count = "00", .name = "縛"}});
     start();
     state().DeckLock = {9, 0};
-    battle->Timer1Timer();
-    battle->Timer1Timer();
+    battle->playTurn();
+    battle->playTurn();
     EXPECT_EQ(state().Front[4], 11);
     EXPECT_EQ(state().DeckLock[1], 0) << "the bottom side locked itself again in formation 0";
 }
@@ -128,7 +128,7 @@ TEST_F(TurnLoop, FasterFrontCharactersActFirstAndEqualSpeedsInDrawnOrder) {
         start({{3, 2}, {2, 3}, {1, 4}, {11, 5}, {12, 6}, {13, 7}});
         state().DeckLock = {0, 0};
         random.setSeed(seed);
-        battle->Timer1Timer();
+        battle->playTurn();
         const Lines all = lines();
         EXPECT_EQ(all.at(21), "上はデッキの回転を止められている<br>");
         EXPECT_EQ(all.at(22), "下はデッキの回転を止められている<br>");
@@ -154,8 +154,8 @@ TEST_F(TurnLoop, NobodyWhoCanActMeansEndlessTurnsOfHeadingsAndFronts) {
     load({Card{.id = 1, .sp = "25", .name = "遅"}});
     start();
     const uint32_t before = random.seed();
-    EXPECT_TRUE(battle->Timer1Timer());
-    EXPECT_TRUE(battle->Timer1Timer());
+    EXPECT_EQ(battle->playTurn(), BattleStatus::Running);
+    EXPECT_EQ(battle->playTurn(), BattleStatus::Running);
     EXPECT_EQ(lines().size(), 3u + 18u + 18u);
     Random expected(before);
     for (int draw = 0; draw < 4; ++draw)
@@ -172,7 +172,7 @@ TEST_F(TurnLoop, AfterTheVehicleFallsNobodyActsButTheDrawsGoOn) {
     int shown = 0;
     battle->report().setShowReport([&] { ++shown; });
     Random expected(random.seed());
-    EXPECT_FALSE(battle->Timer1Timer());
+    EXPECT_EQ(battle->playTurn(), BattleStatus::Ended);
     for (int draw = 0; draw < 8; ++draw)
         expected(40);
     EXPECT_EQ(random.seed(), expected.seed()) << "two formations and all six initiative draws";
@@ -183,14 +183,13 @@ TEST_F(TurnLoop, AfterTheVehicleFallsNobodyActsButTheDrawsGoOn) {
         std::count_if(all.begin(), all.end(), [](const std::string& l) { return l.find("通り抜けた") != l.npos; }), 1);
     EXPECT_FALSE(state().BattleRunning);
     EXPECT_FALSE(state().ReportOpen);
-    EXPECT_EQ(battle->winner(), 0);
+    EXPECT_EQ(battle->outcome().winner, 0);
     EXPECT_EQ(shown, 1);
     EXPECT_EQ(state().DeckLock, (std::array<int32_t, 2>{9, 9}));
 
     // The next start begins a new report from empty with turn 1.
-    battle->BattleBtnClick(
-        Teams{{SideSelection{1, {2, 2, 2, 2, 2, 2, 2, 2}}, SideSelection{2, {1, 1, 1, 1, 1, 1, 1, 1}}}});
-    battle->Timer1Timer();
+    battle->start(Teams{{SideSelection{1, {2, 2, 2, 2, 2, 2, 2, 2}}, SideSelection{2, {1, 1, 1, 1, 1, 1, 1, 1}}}});
+    battle->playTurn();
     EXPECT_EQ(lines().at(0), "<html>");
     EXPECT_EQ(lines().at(3), Heading1);
 }
@@ -198,19 +197,18 @@ TEST_F(TurnLoop, AfterTheVehicleFallsNobodyActsButTheDrawsGoOn) {
 TEST_F(TurnLoop, PressingTheButtonDuringABattleRestoresHpAndGoesOnInTheSameReport) {
     load({Card{.id = 1, .sp = " 5", .name = "兵"}});
     start();
-    battle->Timer1Timer();
+    battle->playTurn();
     hp(5) = 1;
     hp(19) = 2;
     state().MagicSealed = {true, true};
-    battle->BattleBtnClick(
-        Teams{{SideSelection{1, {1, 1, 1, 1, 1, 1, 1, 1}}, SideSelection{2, {1, 1, 1, 1, 1, 1, 1, 1}}}});
+    battle->start(Teams{{SideSelection{1, {1, 1, 1, 1, 1, 1, 1, 1}}, SideSelection{2, {1, 1, 1, 1, 1, 1, 1, 1}}}});
     EXPECT_EQ(hp(5), 10);
     EXPECT_EQ(hp(19), 30);
     EXPECT_EQ(state().TurnNo, 1);
     EXPECT_TRUE(state().ReportOpen);
     EXPECT_TRUE(state().MagicSealed[0]) << "cleared by the next turn, not by the button";
     const size_t before = lines().size();
-    battle->Timer1Timer();
+    battle->playTurn();
     const Lines all = lines();
     EXPECT_EQ(all.at(before), "<hr><center><font size=+2><b>2ターン</b></font></center><br>");
     EXPECT_EQ(std::count(all.begin(), all.end(), "<html>"), 1);
@@ -224,7 +222,7 @@ TEST_F(TurnLoop, DownFrontCharactersShowDashesAndHpOneStillShows) {
     hp(3) = 0;
     hp(2) = 1;
     hp(11) = -4;
-    battle->Timer1Timer();
+    battle->playTurn();
     const Lines all = lines();
     EXPECT_EQ(all[6], "<td><center>-----</font></center></td>");
     EXPECT_EQ(all[8], "<td><center>-----</font></center></td>");
@@ -235,14 +233,14 @@ TEST_F(TurnLoop, AStartWithAnEmptySelectionIsRefusedAndChangesNothing) {
     load({Idle});
     Teams teams{{SideSelection{1, {1, 1, 0, 1, 1, 1, 1, 1}}, SideSelection{2, {1, 1, 1, 1, 1, 1, 1, 1}}}};
     try {
-        battle->BattleBtnClick(teams);
+        battle->start(teams);
         FAIL();
     } catch (const InputError& e) {
         EXPECT_EQ(cp932ToUtf8(e.message()), "C03のカードが選ばれていません");
     }
     teams.side[0].characters[2] = 1;
     teams.side[1].vehicle = 0;
-    EXPECT_THROW(battle->BattleBtnClick(teams), InputError);
+    EXPECT_THROW(battle->start(teams), InputError);
     EXPECT_FALSE(state().BattleRunning);
     EXPECT_EQ(state().slots[1].cardId, 0);
     EXPECT_EQ(state().DeckLock[0], 0);
@@ -276,22 +274,22 @@ TEST_F(TurnLoop, FailuresHaltTheTickAndTheNextTickTriesAgain) {
     FailingSink failing;
     battle->report().setSink(&failing);
     start();
-    EXPECT_THROW(battle->Timer1Timer(), IoError);
+    EXPECT_THROW(battle->playTurn(), IoError);
     EXPECT_FALSE(state().ReportOpen);
     EXPECT_EQ(state().TurnNo, 0);
     failing.failOpen = false;
-    EXPECT_THROW(battle->Timer1Timer(), ConversionError) << "the first actor's heal column";
+    EXPECT_THROW(battle->playTurn(), ConversionError) << "the first actor's heal column";
     EXPECT_TRUE(state().ReportOpen);
     EXPECT_TRUE(state().BattleRunning);
-    EXPECT_THROW(battle->Timer1Timer(), ConversionError);
+    EXPECT_THROW(battle->playTurn(), ConversionError);
     EXPECT_EQ(failing.opened, 1) << "a halted report goes on";
 
     // A write that fails loses the report: the next tick starts a new one.
     failing.failWrite = true;
-    EXPECT_THROW(battle->Timer1Timer(), IoError);
+    EXPECT_THROW(battle->playTurn(), IoError);
     EXPECT_FALSE(state().ReportOpen);
     failing.failWrite = false;
-    EXPECT_THROW(battle->Timer1Timer(), ConversionError);
+    EXPECT_THROW(battle->playTurn(), ConversionError);
     EXPECT_EQ(failing.opened, 2);
     EXPECT_TRUE(state().ReportOpen);
 }

@@ -1,7 +1,7 @@
 // morvane-cli optimize as a user runs it: the built program with the bundled data of
 // its folder, a field file, and the files it reads and writes.
 
-#include "common/Text.h"
+#include "common/Codec.h"
 #include "support/Process.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,6 @@
 
 #include "optimize/Optimizer.h"
 #include "battle/Battle.h"
-#include "battle/PlayBattle.h"
 #include "cards/CardCatalogue.h"
 #include "common/Errors.h"
 #include "common/Random.h"
@@ -278,7 +277,7 @@ TEST(FinalMeasurement, PlaysTheEnginesBattlesOnFreshSeedsAndSplitsIntoShards) {
     Random random;
     Battle battle(catalogue, random);
     random.setSeed(battleSeed(99, (uint64_t{1} << 31) + 6));
-    const BattleOutcome outcome = playBattle(battle, Teams{{t, request.field.decks[1]}}, request.maxTurns);
+    const BattleOutcome outcome = battle.play(Teams{{t, request.field.decks[1]}}, request.maxTurns);
     EXPECT_EQ(single.pairings[2].battles, 1u);
     EXPECT_EQ(single.pairings[2].wins, outcome.winner == 0 ? 1u : 0u);
     EXPECT_EQ(single.total().battles, 1u);

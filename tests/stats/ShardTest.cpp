@@ -4,7 +4,9 @@
 // shows on a terminal only.
 
 #include "cards/Deck.h"
-#include "common/Text.h"
+#include "common/Codec.h"
+#include "common/Files.h"
+#include "common/TextLines.h"
 #include "stats/Statistics.h"
 #include "support/Process.h"
 

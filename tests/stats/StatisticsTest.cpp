@@ -1,10 +1,10 @@
 #include "stats/Statistics.h"
 #include "battle/Battle.h"
-#include "battle/PlayBattle.h"
 #include "cards/CardCatalogue.h"
 #include "common/Errors.h"
+#include "common/Files.h"
 #include "common/Random.h"
-#include "common/Text.h"
+#include "common/TextLines.h"
 
 #include <gtest/gtest.h>
 
@@ -103,8 +103,8 @@ TEST_F(BundledStatistics, SameCountsOnOneTwoAndFourThreadsAsBattlesPlayedOneByOn
     for (uint64_t i = 0; i < request.battles; ++i) {
         Random random(battleSeed(request.seed, i));
         Battle battle(catalogue, random);
-        const BattleOutcome o = playBattle(battle, request.teams, request.maxTurns);
-        (o.capped ? undecided : o.winner == 0 ? topWins : bottomWins) += 1;
+        const BattleOutcome o = battle.play(request.teams, request.maxTurns);
+        (o.capped() ? undecided : o.winner == 0 ? topWins : bottomWins) += 1;
         turns += static_cast<uint64_t>(o.turns);
         lengths.add(o.turns);
     }

@@ -1,7 +1,8 @@
 // morvane-cli stats and league as a user runs them: the built program with the
 // bundled data of its folder.
 
-#include "common/Text.h"
+#include "common/Codec.h"
+#include "common/TextLines.h"
 #include "stats/Statistics.h"
 #include "support/Process.h"
 

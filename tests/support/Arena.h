@@ -56,7 +56,7 @@ protected:
             else
                 teams.side[slot / 10].characters[slot % 10 - 1] = id;
         }
-        battle->BattleBtnClick(teams);
+        battle->start(teams);
         battle->ApplyFormation(0, 0);
         state().ReportOpen = true;
         sink.open();

@@ -3,7 +3,7 @@
 // into the code page 932 columns of card.dat, so a test says "魔" where the file
 // holds 96 82. Numbers are column texts, so a test can also write "5 " or "$A".
 
-#include "common/Text.h"
+#include "common/Codec.h"
 
 #include <array>
 #include <cstdio>

@@ -5,7 +5,6 @@
 #include "UiTestSupport.h"
 
 #include "battle/Battle.h"
-#include "battle/PlayBattle.h"
 #include "report/ReportSink.h"
 
 #include <QLabel>
@@ -52,7 +51,7 @@ std::string engineReport(const fs::path& cards, const std::vector<Pair>& pairs) 
         Teams teams;
         Deck0Set(top, teams, catalogue);
         Deck1Set(bottom, teams, catalogue);
-        playBattle(battle, teams, 0);
+        battle.play(teams, 0);
     }
     return withoutTime(sink.text());
 }

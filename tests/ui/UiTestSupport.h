@@ -4,7 +4,7 @@
 // same three windows the program does.
 
 #include "common/Clock.h"
-#include "common/Text.h"
+#include "common/Codec.h"
 #include "ui/Logpas.h"
 #include "ui/SysCtrls.h"
 #include "ui/mainpas.h"

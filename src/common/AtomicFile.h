@@ -1,0 +1,62 @@
+#pragma once
+// Replacing a stored file in one step: new contents go to a temporary file beside it,
+// which is synced and renamed over it, so the file is the old one or the new one and
+// never a part of either.
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace morvane {
+
+// New contents for a stored file, written to a temporary file beside it and renamed
+// over it in one step, so that the file is the old one or the new one and never a
+// part: a full disk or a crash leaves the old file as it was. The stored file's own
+// settings are kept: one without write permission for this user, or without any
+// write bit (read-only even for root), is refused and stays; a replaced file keeps
+// its mode; a symbolic link is followed and the file it names is replaced, the link
+// staying a link.
+class FileReplacement {
+public:
+    // Checks the stored file and creates the temporary one. Throws IoError
+    // ("ﾌｧｲﾙを作成できません") naming path.
+    explicit FileReplacement(const std::filesystem::path& path);
+    // Discards what was not committed.
+    ~FileReplacement();
+    FileReplacement(const FileReplacement&) = delete;
+    FileReplacement& operator=(const FileReplacement&) = delete;
+
+    // Appends bytes. A failed write discards the temporary file and throws IoError
+    // ("ﾌｧｲﾙに書き込めません"); the stored file stays as it was.
+    void write(std::string_view bytes);
+    // Puts what was written so far in place of the stored file and goes on writing
+    // there, for a report that must show as far as it got while it may still grow.
+    // Throws IoError like write().
+    void publish();
+    // Writes everything out to the disk, renames it over the stored file and syncs the
+    // folder so that the rename survives a crash. Throws IoError like write().
+    void commit();
+    // Removes the temporary file (a published one stays where it is).
+    void discard() noexcept;
+
+    // True from creation until commit() or discard(), or until a write failed.
+    bool active() const { return file_ != nullptr; }
+    // The file that is replaced: path with its symbolic links followed.
+    const std::filesystem::path& target() const { return target_; }
+
+private:
+    [[noreturn]] void fail();
+
+    std::string where_;
+    std::filesystem::path target_;
+    std::filesystem::path temp_;
+    std::FILE* file_ = nullptr;
+    bool published_ = false;
+};
+
+// Replaces path with bytes through a FileReplacement. Throws IoError and leaves the
+// old file as it was.
+void writeFileAtomic(const std::filesystem::path& path, std::string_view bytes);
+
+} // namespace morvane
