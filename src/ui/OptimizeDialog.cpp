@@ -378,7 +378,7 @@ void OptimizeDialog::hideEvent(QHideEvent* event) {
 }
 
 void addTeamOptimizerCommand(Tmain& window) {
-    QAction* optimizer = toolsMenu(window)->addAction(QObject::tr("チームの最適化..."));
+    QAction* optimizer = window.Tools1->addAction(QObject::tr("チームの最適化..."));
     optimizer->setObjectName(QStringLiteral("TeamOptimizer1"));
     QObject::connect(optimizer, &QAction::triggered, &window, [&window] {
         auto* dialog = window.findChild<OptimizeDialog*>(QStringLiteral("OptimizeDialog"));

@@ -283,17 +283,8 @@ void StatsDialog::hideEvent(QHideEvent* event) {
     QDialog::hideEvent(event);
 }
 
-QMenu* toolsMenu(Tmain& window) {
-    if (auto* tools = window.MainMenu1->findChild<QMenu*>(QStringLiteral("Tools1")))
-        return tools;
-    auto* tools = new QMenu(QObject::tr("ツール"), window.MainMenu1);
-    tools->setObjectName(QStringLiteral("Tools1"));
-    window.MainMenu1->insertMenu(window.Help1 ? window.Help1->menuAction() : nullptr, tools);
-    return tools;
-}
-
 void addDeckStrengthCommand(Tmain& window) {
-    QAction* strength = toolsMenu(window)->addAction(QObject::tr("デッキの強さ..."));
+    QAction* strength = window.Tools1->addAction(QObject::tr("デッキの強さ..."));
     strength->setObjectName(QStringLiteral("DeckStrength1"));
     QObject::connect(strength, &QAction::triggered, &window, [&window] {
         auto* dialog = window.findChild<StatsDialog*>(QStringLiteral("StatsDialog"));

@@ -100,9 +100,6 @@ private:
     std::optional<StatsResult> result_;
 };
 
-// The window's Tools menu, made before Help on first use; every tool's command goes in it.
-QMenu* toolsMenu(Tmain& window);
-
 // Adds the menu command that opens the deck strength dialog of the window (one per
 // window, made on first use).
 void addDeckStrengthCommand(Tmain& window);

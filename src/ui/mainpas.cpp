@@ -265,6 +265,8 @@ void Tmain::layOut() {
     Exit1 = File1->addAction(QStringLiteral("Exit"));
     Exit1->setObjectName(QStringLiteral("Exit1"));
     connect(Exit1, &QAction::triggered, this, &Tmain::Exit1Click);
+    Tools1 = MainMenu1->addMenu(QStringLiteral("ツール"));
+    Tools1->setObjectName(QStringLiteral("Tools1"));
     Help1 = MainMenu1->addMenu(QStringLiteral("Help"));
     Help1->setObjectName(QStringLiteral("Help1"));
     About1 = Help1->addAction(QStringLiteral("About"));

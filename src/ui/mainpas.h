@@ -136,6 +136,8 @@ public:
     QMenuBar* MainMenu1 = nullptr;
     QMenu* File1 = nullptr;
     QAction* Exit1 = nullptr;
+    // The tools: deck strength, the team optimizer.
+    QMenu* Tools1 = nullptr;
     QMenu* Help1 = nullptr;
     QAction* About1 = nullptr;
     QMenu* PopupMenu1 = nullptr;
