@@ -62,6 +62,8 @@ public:
         edit->setObjectName(QStringLiteral("NameEdit"));
         edit->setValidator(new NameValidator(edit));
         edit->setFrame(false);
+        // Room for the longest name the editor makes: 16 full-width characters.
+        edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QString(MaxNameBytes / 2, QChar(0x3042))) + 8);
         count->setObjectName(QStringLiteral("NameBytes"));
         auto* layout = new QHBoxLayout(this);
         layout->setContentsMargins(0, 0, 2, 0);
@@ -141,6 +143,13 @@ void CardFieldDelegate::setModelData(QWidget* editor, QAbstractItemModel* model,
     } else if (auto* name = dynamic_cast<NameEditor*>(editor)) {
         model->setData(index, name->edit->text(), Qt::EditRole);
     }
+}
+
+void CardFieldDelegate::updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
+                                             const QModelIndex&) const {
+    QRect rect = option.rect;
+    rect.setWidth(std::max(rect.width(), editor->sizeHint().width()));
+    editor->setGeometry(rect);
 }
 
 CardEditorDialog::CardEditorDialog(CardEditorInputs inputs, QWidget* parent)
