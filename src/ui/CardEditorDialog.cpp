@@ -120,6 +120,9 @@ QWidget* CardFieldDelegate::createEditor(QWidget* parent, const QStyleOptionView
 
 void CardFieldDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const {
     const QVariant value = index.data(Qt::EditRole);
+    // What the editor opened with: leaving it unchanged leaves the card alone, even
+    // where the field holds what the editor cannot show (a column that is no number).
+    editor->setProperty("opened", value);
     if (auto* box = qobject_cast<QSpinBox*>(editor)) {
         box->setValue(value.toInt());
     } else if (auto* list = qobject_cast<QComboBox*>(editor)) {
@@ -135,14 +138,17 @@ void CardFieldDelegate::setEditorData(QWidget* editor, const QModelIndex& index)
 }
 
 void CardFieldDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const {
+    QVariant value;
     if (auto* box = qobject_cast<QSpinBox*>(editor)) {
         box->interpretText();
-        model->setData(index, box->value(), Qt::EditRole);
+        value = box->value();
     } else if (auto* list = qobject_cast<QComboBox*>(editor)) {
-        model->setData(index, list->currentText(), Qt::EditRole);
+        value = list->currentText();
     } else if (auto* name = dynamic_cast<NameEditor*>(editor)) {
-        model->setData(index, name->edit->text(), Qt::EditRole);
+        value = name->edit->text();
     }
+    if (value.isValid() && value != editor->property("opened"))
+        model->setData(index, value, Qt::EditRole);
 }
 
 void CardFieldDelegate::updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
@@ -428,7 +434,7 @@ bool CardEditorDialog::save() {
     // Someone else's change since the file was read would be lost without a word.
     bool changedOnDisk = true;
     try {
-        changedOnDisk = !fileExisted_ || readFileBytes(inputs_.catalogue, CardCatalogue::MaxFileBytes) != storedBytes_;
+        changedOnDisk = readFileBytes(inputs_.catalogue, CardCatalogue::MaxFileBytes) != storedBytes_ || !fileExisted_;
     } catch (const FileNotFoundError&) {
         changedOnDisk = fileExisted_;
     } catch (const MorvaneError&) {
