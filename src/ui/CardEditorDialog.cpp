@@ -10,7 +10,6 @@
 #include "common/Files.h"
 #include "ui/CardTableModel.h"
 #include "ui/Platform.h"
-#include "ui/mainpas.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -19,7 +18,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMenu>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -480,28 +478,6 @@ bool CardEditorDialog::askToKeepChanges() {
 void CardEditorDialog::reject() {
     if (askToKeepChanges())
         QDialog::reject();
-}
-
-void addCardEditorCommand(Tmain& window) {
-    QAction* editor = window.Tools1->addAction(QObject::tr("カードの編集..."));
-    editor->setObjectName(QStringLiteral("CardEditor1"));
-    QObject::connect(editor, &QAction::triggered, &window, [&window] {
-        auto* dialog = window.findChild<CardEditorDialog*>(QStringLiteral("CardEditorDialog"));
-        if (!dialog) {
-            CardEditorInputs inputs;
-            inputs.catalogue = window.cataloguePath();
-            inputs.deckLines = [&window] {
-                return std::array<std::vector<std::string>, 2>{window.deckList(0).lines(), window.deckList(1).lines()};
-            };
-            inputs.saved = [&window] { window.CatalogueReload(); };
-            dialog = new CardEditorDialog(std::move(inputs), &window);
-            // Each opening reads the file afresh; changes left unsaved go with the dialog.
-            dialog->setAttribute(Qt::WA_DeleteOnClose);
-        }
-        dialog->show();
-        dialog->raise();
-        dialog->activateWindow();
-    });
 }
 
 } // namespace morvane

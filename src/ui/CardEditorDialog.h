@@ -32,7 +32,6 @@ namespace morvane {
 
 class CardSheet;
 class CardTableModel;
-class Tmain;
 
 // Gives each field of a card table the editor that fits it: a number box within what
 // the field can hold (with "＿" below it where the field may be left out), a list of
@@ -125,9 +124,5 @@ private:
     bool fileExisted_ = false;
     bool readable_ = true;
 };
-
-// Adds "ツール" > "カードの編集..." to the window: the editor of its catalogue, which
-// after a save fills the window's selectors again from the new catalogue.
-void addCardEditorCommand(Tmain& window);
 
 } // namespace morvane

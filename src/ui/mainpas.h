@@ -15,6 +15,7 @@
 #include "ui/Platform.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <array>
 #include <memory>
@@ -23,6 +24,7 @@
 
 class QAction;
 class QComboBox;
+class QDialog;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -36,6 +38,9 @@ namespace morvane {
 class Battle;
 class BatchRunner;
 class FileReportSink;
+class CardEditorDialog;
+class OptimizeDialog;
+class StatsDialog;
 class TIconTray;
 class Tstartup;
 
@@ -176,6 +181,13 @@ private:
     Battle& battleEngine();
     void handle(const std::function<void()>& handler);
     void showViewerMissing(const std::filesystem::path& report);
+    // The tools' dialogs, made on first use; showTool puts one beside the window.
+    StatsDialog* deckStrengthDialog();
+    OptimizeDialog* teamOptimizerDialog();
+    // A new editor each time none is open: it reads card.dat afresh, and what a closed
+    // one left unsaved goes with it.
+    CardEditorDialog* cardEditorDialog();
+    void showTool(QDialog* dialog);
     // Starts a battle of the selected teams, as the battle button does.
     void startBattle();
 
@@ -198,6 +210,9 @@ private:
     std::unique_ptr<BatchFront> batchFront_;
     std::unique_ptr<BatchRunner> batchRunner_;
     bool ending_ = false;
+    StatsDialog* statsDialog_ = nullptr;
+    OptimizeDialog* optimizeDialog_ = nullptr;
+    QPointer<CardEditorDialog> cardEditor_;
 };
 
 } // namespace morvane
