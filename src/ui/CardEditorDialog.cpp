@@ -334,17 +334,23 @@ QString CardEditorDialog::decksUsing(char kind, int32_t id) const {
     return text;
 }
 
-void CardEditorDialog::addCard() {
-    const char kind = currentKind();
+void CardEditorDialog::insertCard(char kind, const std::function<std::string(int32_t)>& lineWithId,
+                                  const QString& step) {
     const std::optional<int32_t> id = freeCardId(sheet_->document(), kind);
     if (!id) {
         StatusLabel->setText(tr("ID がすべて使われているので、これ以上追加できません。"));
         return;
     }
-    const std::string name = utf8ToCp932(kind == 'C' ? "新しいキャラクター" : "新しい車両");
-    const LineEdit edit = sheet_->document().insertCard(newCardLine(kind, *id, name));
-    sheet_->edit(edit, tr("カードの追加"));
+    const LineEdit edit = sheet_->document().insertCard(lineWithId(*id));
+    sheet_->edit(edit, step);
     selectLine(edit.index + edit.inserted.size() - 1);
+}
+
+void CardEditorDialog::addCard() {
+    const char kind = currentKind();
+    const std::string name = utf8ToCp932(kind == 'C' ? "新しいキャラクター" : "新しい車両");
+    insertCard(
+        kind, [&](int32_t id) { return newCardLine(kind, id, name); }, tr("カードの追加"));
 }
 
 void CardEditorDialog::copyCard() {
@@ -352,16 +358,10 @@ void CardEditorDialog::copyCard() {
     if (line < 0)
         return;
     const char kind = currentKind();
-    const std::optional<int32_t> id = freeCardId(sheet_->document(), kind);
-    if (!id) {
-        StatusLabel->setText(tr("ID がすべて使われているので、これ以上追加できません。"));
-        return;
-    }
     const CardField& idField = *findCardField(kind, "id");
-    const std::string& text = sheet_->document().lines()[static_cast<size_t>(line)].text;
-    const LineEdit edit = sheet_->document().insertCard(withFieldBytes(text, idField, formatNumber(idField, *id)));
-    sheet_->edit(edit, tr("カードの複製"));
-    selectLine(edit.index + edit.inserted.size() - 1);
+    const std::string text = sheet_->document().lines()[static_cast<size_t>(line)].text;
+    insertCard(
+        kind, [&](int32_t id) { return withFieldBytes(text, idField, formatNumber(idField, id)); }, tr("カードの複製"));
 }
 
 void CardEditorDialog::deleteCard() {

@@ -112,6 +112,8 @@ private:
     // The deck lines that use a card, as lines of text for a question; empty when none.
     QString decksUsing(char kind, int32_t id) const;
     QString cardTitle(size_t line) const;
+    // Adds the line lineWithId makes for the next free id as one step, and shows it.
+    void insertCard(char kind, const std::function<std::string(int32_t)>& lineWithId, const QString& step);
     bool askToKeepChanges();
 
     CardEditorInputs inputs_;
