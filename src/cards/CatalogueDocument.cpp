@@ -55,7 +55,7 @@ std::string CatalogueDocument::usualEnd() const {
     for (const DocumentLine& line : lines_)
         for (size_t k = 0; k < ends.size(); ++k)
             counts[k] += line.end == ends[k] ? 1 : 0;
-    const size_t most = static_cast<size_t>(std::max_element(counts.begin(), counts.end()) - counts.begin());
+    const auto most = static_cast<size_t>(std::max_element(counts.begin(), counts.end()) - counts.begin());
     return std::string(counts[most] > 0 ? ends[most] : ends[0]);
 }
 

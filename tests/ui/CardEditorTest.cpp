@@ -265,7 +265,7 @@ TEST(CardEditorWindow, ASaveFillsTheSelectorsAgainKeepingWhatStillExists) {
     ASSERT_TRUE(dialog->save());
 
     EXPECT_TRUE(p.messages.errors.empty());
-    QComboBox* c01 = p.find<QComboBox>("C01");
+    auto* c01 = p.find<QComboBox>("C01");
     EXPECT_EQ(c01->count(), 9);
     EXPECT_EQ(c01->currentText(), utf8("勇者(1)"));
     EXPECT_EQ(p.find<QComboBox>("C07")->currentData().toInt(), 7);
