@@ -32,12 +32,6 @@ namespace morvane {
 
 namespace {
 
-// Failures carry the program's own message in code page 932 and a UTF-8 location.
-QString errorText(const MorvaneError& e) {
-    return e.where().empty() ? fromCp932(e.message())
-                             : QString::fromStdString(e.where()) + QStringLiteral(": ") + fromCp932(e.message());
-}
-
 QString byteCountText(int bytes) {
     return bytes < 0 ? QObject::tr("書けない文字") : QObject::tr("%1/%2 バイト").arg(bytes).arg(MaxNameBytes);
 }
