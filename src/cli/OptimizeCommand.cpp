@@ -457,16 +457,8 @@ int runOptimize(const std::vector<std::string>& args) {
     progress.wipe();
 
     std::optional<std::string> savedEntry;
-    if (auto save = options.value("--save")) {
-        DeckList list;
-        try {
-            list = DeckList::load(*save);
-        } catch (const FileNotFoundError&) {
-            // A new deck file.
-        }
-        savedEntry = list.add(result.best);
-        list.save(*save);
-    }
+    if (auto save = options.value("--save"))
+        savedEntry = listNumberText(appendToDeckFile(*save, result.best));
 
     const std::string bestLine = cp932ToUtf8(formatDeckLine(result.best, 0));
     const std::string startLine = cp932ToUtf8(formatDeckLine(request.start, 0));
