@@ -36,6 +36,7 @@ namespace morvane {
 class Battle;
 class BatchRunner;
 class FileReportSink;
+class FolderUse;
 class TIconTray;
 class Tstartup;
 
@@ -181,6 +182,8 @@ private:
     class BatchFront;
     std::unique_ptr<BatchFront> batchFront_;
     std::unique_ptr<BatchRunner> batchRunner_;
+    // This copy's mark on the program folder, for a second copy started on it.
+    std::unique_ptr<FolderUse> folderUse_;
     bool ending_ = false;
 };
 
