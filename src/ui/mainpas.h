@@ -23,6 +23,7 @@
 
 class QAction;
 class QComboBox;
+class QDialog;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -37,6 +38,8 @@ class Battle;
 class BatchRunner;
 class FileReportSink;
 class FolderUse;
+class OptimizeDialog;
+class StatsDialog;
 class TIconTray;
 class Tstartup;
 
@@ -167,6 +170,10 @@ private:
     Battle& battleEngine();
     void handle(const std::function<void()>& handler);
     void showViewerMissing(const std::filesystem::path& report);
+    // The tools' dialogs, made on first use; showTool puts one beside the window.
+    StatsDialog* deckStrengthDialog();
+    OptimizeDialog* teamOptimizerDialog();
+    void showTool(QDialog* dialog);
     // Starts a battle of the selected teams, as the battle button does.
     void startBattle();
 
@@ -185,6 +192,8 @@ private:
     // This copy's mark on the program folder, for a second copy started on it.
     std::unique_ptr<FolderUse> folderUse_;
     bool ending_ = false;
+    StatsDialog* statsDialog_ = nullptr;
+    OptimizeDialog* optimizeDialog_ = nullptr;
 };
 
 } // namespace morvane
