@@ -97,7 +97,7 @@ QString reasonText(const FileReason& reason) {
 }
 
 QString locationText(const MorvaneError& error) {
-    const QString location = QString::fromStdString(error.location());
+    QString location = QString::fromStdString(error.location());
     const QString reason = reasonText(error.reason());
     if (reason.isEmpty())
         return location;
