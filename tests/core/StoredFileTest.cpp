@@ -1,6 +1,6 @@
 // Stored files that several writers share: a save never drops what another writer
-// stored since this one read the file, appends from many processes at once each keep
-// their line, a writer waits for another's lock and gives up on one that hangs, and
+// stored since this one read the file (tests/cli has many processes appending at
+// once), a writer waits for another's lock and gives up on one that hangs, and
 // the bytes after a byte 26 survive a save. The program folder's mark tells a second
 // copy of the window that a first one uses the folder.
 
@@ -15,7 +15,6 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -70,43 +69,6 @@ TEST(StoredFile, ASaveRefusesAFileAnotherWriterChangedAndKeepsWhatThatWriterStor
     fs::remove(other);
     read.save("mine\r\n");
     EXPECT_EQ(readFileBytes(other), "mine\r\n");
-}
-
-TEST(StoredFile, AppendsFromManyProcessesAtOnceEachKeepTheirLineAndNumber) {
-    TempFolder dir;
-    const fs::path deck = dir / "field.dat";
-    constexpr int Writers = 8;
-    constexpr int Each = 6;
-    std::vector<pid_t> children;
-    for (int w = 0; w < Writers; ++w) {
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            int failed = 0;
-            for (int i = 0; i < Each; ++i) {
-                try {
-                    appendToDeckFile(deck, SideSelection{w + 1, {i + 1, 1, 1, 1, 1, 1, 1, 1}});
-                } catch (...) {
-                    ++failed;
-                }
-            }
-            ::_exit(failed);
-        }
-        children.push_back(pid);
-    }
-    for (const pid_t pid : children) {
-        int status = -1;
-        ::waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
-    const DeckList list = DeckList::load(deck);
-    ASSERT_EQ(list.lines().size(), size_t{Writers * Each});
-    std::set<std::string> teams;
-    for (size_t n = 0; n < list.lines().size(); ++n) {
-        // Each line's number is its place: no number given twice, none skipped.
-        EXPECT_EQ(deckEntryText(list.lines()[n]), listNumberText(static_cast<int>(n)));
-        teams.insert(list.lines()[n].substr(0, 36));
-    }
-    EXPECT_EQ(teams.size(), size_t{Writers * Each});
 }
 
 TEST(StoredFile, WritersWaitForTheLockAndGiveUpOnOneThatHangs) {
