@@ -26,7 +26,7 @@ by overall win rate and the matrix of pairwise win rates.
   --cards FILE   the card catalogue (default: card.dat in the program folder)
   --decks FILE   the decks, one deck line per line as in deck0.dat; at least two
   --battles N    battles of every ordered pair, deck A on top against deck B below
-                 (default 1000)
+                 (1 to 4294967296, default 1000)
   --threads T    worker threads (default: one per core); the result does not depend on it
   --seed S       seed of the run, 0 to 4294967295 (default: the milliseconds of the time of day)
   --json         print the result as one JSON object

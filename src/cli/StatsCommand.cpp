@@ -25,7 +25,7 @@ how often each side wins.
                      (default: the first line of deck0.dat beside the catalogue)
   --bottom DECKLINE  deck line of the bottom side, side 1
                      (default: the first line of deck1.dat beside the catalogue)
-  --battles N        number of battles (default 10000)
+  --battles N        number of battles, 1 to 4294967296 (default 10000)
   --threads T        worker threads (default: one per core); the result does not depend on it
   --seed S           seed of the run, 0 to 4294967295 (default: the milliseconds of the time of day)
   --max-turns N      a battle still running after N turns is undecided (default 10000)

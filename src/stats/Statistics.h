@@ -73,9 +73,11 @@ struct StatsResult {
 };
 
 // How a caller watches and stops a run. progress is called on the thread that called
-// playStatistics, about every progressInterval and once more at the end, with the
-// battles finished so far and the battles asked for (of its shard). Setting *cancel
-// stops the workers after the battle each is playing.
+// playStatistics, about every progressInterval with the battles finished so far and
+// the battles asked for (of its shard), and once more at the end with the battles
+// counted: after a cancel these are the battles up to the first one not finished,
+// which may be a few fewer than were finished. Setting *cancel stops the workers
+// after the battle each is playing.
 struct StatsControl {
     std::atomic<bool>* cancel = nullptr;
     std::function<void(uint64_t done, uint64_t total)> progress;

@@ -129,6 +129,7 @@ TEST(TeamOptimizerDialog, RefusesABadStartTeamAndCancelLeavesTheWindowUsable) {
     EXPECT_FALSE(dialog->CancelBtn->isEnabled());
 
     // The window plays its own battle as before.
+    quickBattles(p);
     p.find<QPushButton>("BattleBtn")->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return p.opener.opened.size() == 1; }, 60000));
     EXPECT_TRUE(p.messages.errors.empty());

@@ -154,8 +154,8 @@ TEST_F(BundledStatistics, ProgressReportsOnTheCallersThreadAndCancelStopsEarly) 
     EXPECT_GT(r.battles(), 0u);
     EXPECT_LT(r.battles(), request.battles);
     EXPECT_EQ(r.topWins() + r.bottomWins() + r.undecided(), r.battles());
-    ASSERT_FALSE(seen.empty());
-    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end() - 1));
     EXPECT_EQ(seen.back(), r.battles());
     // What a stopped run counted is the run of that many battles, so its replay
     // command gives the same counts.

@@ -68,10 +68,24 @@ TEST(DeckStrengthDialog, CountsWhatTheCoreCountsForTheTeamsShownAtItsStart) {
     EXPECT_TRUE(dialog->ResultLabel->text().contains(QString::number(expected.topWins())));
     EXPECT_TRUE(dialog->ResultLabel->text().contains(QStringLiteral("--seed %1").arg(dialog->seed())));
 
-    // The picture starts with the top side's share in its colour.
+    // The picture's bar gives each side its share of the width: the top side's colour
+    // from the left, the bottom side's from the right, each as wide as its wins.
     const QImage picture = dialog->Chart->grab().toImage();
     ASSERT_GT(expected.topWins() * 10, expected.battles()) << "the top side's share is wide enough to see";
-    EXPECT_EQ(picture.pixelColor(12, 12), QColor(40, 70, 220));
+    const int row = 12;
+    const int left = 8;
+    const int right = picture.width() - 9;
+    auto runOf = [&](int from, int step) {
+        int length = 0;
+        for (int x = from; x >= left && x <= right && picture.pixelColor(x, row) == picture.pixelColor(from, row);
+             x += step)
+            ++length;
+        return length;
+    };
+    const int width = right - left + 1;
+    EXPECT_NE(picture.pixelColor(left, row), picture.pixelColor(right, row));
+    EXPECT_NEAR(runOf(left, 1), width * expected.topWinRate(), 6); // the shares' texts lie below this row
+    EXPECT_NEAR(runOf(right, -1), width * expected.bottomWinRate(), 2);
 
     // The next run reads the edited teams.
     dialog->BattleCount->setValue(10);
@@ -117,6 +131,7 @@ TEST(DeckStrengthDialog, CancelStopsTheRunAndLeavesTheWindowUsable) {
     EXPECT_FALSE(dialog->CountNote->isVisibleTo(dialog));
 
     // The window plays its own battle as before.
+    quickBattles(p);
     p.main->findChild<QPushButton*>(QStringLiteral("BattleBtn"))->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return p.opener.opened.size() == 1; }, 60000));
     EXPECT_TRUE(p.messages.errors.empty());
