@@ -100,7 +100,7 @@ TEST(ViewerMissing, TheNoteGoesOnceAViewerShowsAReport) {
     p.main->show();
     auto playBattle = [&] {
         p.find<QPushButton>("BattleBtn")->click();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !p.main->Timer1->isActive(); }, 60000));
+        ASSERT_TRUE(drive(p, [&] { return !p.main->Timer1->isActive(); }));
     };
     p.opener.viewerStarts = false;
     playBattle();
