@@ -116,10 +116,24 @@ void showError(MessageBoxes& messages, const std::exception& error) {
 }
 
 QString errorText(const std::exception& error) {
-    if (const auto* e = dynamic_cast<const MorvaneError*>(&error))
-        return e->where().empty() ? fromCp932(e->message())
-                                  : QString::fromStdString(e->where()) + QStringLiteral(": ") + fromCp932(e->message());
+    if (const auto* e = dynamic_cast<const MorvaneError*>(&error)) {
+        // The reason in Japanese, as the error box gives it.
+        const QString location = locationText(*e);
+        return location.isEmpty() ? fromCp932(e->message()) : location + QStringLiteral(": ") + fromCp932(e->message());
+    }
     return QString::fromLocal8Bit(error.what());
+}
+
+QString errorText(const std::exception_ptr& error) {
+    if (!error)
+        return {};
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return errorText(e);
+    } catch (...) {
+        return QStringLiteral("?");
+    }
 }
 
 void runHandler(MessageBoxes& messages, const std::function<void()>& handler) {
