@@ -80,10 +80,17 @@ SideSelection applyDeckSource(const DeckSource& source, const CardCatalogue& cat
 }
 
 DeckList DeckList::load(const std::filesystem::path& path) {
+    return of(StoredFile::read(path, MaxDeckFileBytes));
+}
+
+DeckList DeckList::of(StoredFile file) {
     DeckList list;
-    for (TextLine& line : readDeckFile(path))
+    for (TextLine& line : splitTextLines(file.bytes()))
         list.lines_.push_back(std::move(line.text));
-    list.read_ = true;
+    const size_t end = file.bytes().find('\x1a');
+    if (end != std::string::npos)
+        list.afterEnd_ = file.bytes().substr(end);
+    list.stored_ = std::move(file);
     return list;
 }
 
@@ -98,8 +105,12 @@ std::vector<std::string> DeckList::entries() const {
 std::string DeckList::add(const SideSelection& selection) {
     const int n = static_cast<int>(lines_.size());
     lines_.push_back(formatDeckLine(selection, n));
+    return listNumberText(n);
+}
+
+std::string listNumberText(int listNumber) {
     char entry[32];
-    std::snprintf(entry, sizeof entry, "%.3d", n);
+    std::snprintf(entry, sizeof entry, "%.3d", listNumber);
     return entry;
 }
 
@@ -110,15 +121,22 @@ std::string DeckList::fileBytes() const {
         bytes += "\r\n";
     }
     bytes += "\r\n";
-    return bytes;
+    return bytes + afterEnd_;
 }
 
-void DeckList::save(const std::filesystem::path& path) const {
-    // A link to a missing file counts as no file: the save creates what it names.
-    std::error_code ec;
-    if (!read_ && std::filesystem::exists(path, ec))
-        throw IoError(std::string(msg::ListNotRead), path.string());
-    writeFileAtomic(path, fileBytes());
+void DeckList::save(const std::filesystem::path& path) {
+    StoredFile file = stored_.at(path);
+    file.save(fileBytes());
+    stored_ = std::move(file);
+}
+
+int appendToDeckFile(const std::filesystem::path& path, const SideSelection& team) {
+    const FileLock lock(path);
+    DeckList list = DeckList::of(StoredFile::readIfThere(path, MaxDeckFileBytes));
+    const int listNumber = static_cast<int>(list.lines().size());
+    list.add(team);
+    list.stored_.save(list.fileBytes(), lock);
+    return listNumber;
 }
 
 std::filesystem::path deckFilePath(const std::filesystem::path& folder, int side) {

@@ -3,6 +3,7 @@
 // "V%.3dC%.3dC%.3dC%.3dC%.3dC%.3dC%.3dC%.3dC%.3d:%.3d", and the deck files that keep
 // a side's list of them.
 
+#include "common/StoredFile.h"
 #include "common/TextLines.h"
 
 #include <array>
@@ -74,6 +75,8 @@ class DeckList {
 public:
     // Reads the deck file; throws FileNotFoundError or IoError.
     static DeckList load(const std::filesystem::path& path);
+    // The list of a deck file as read (missing: an empty list).
+    static DeckList of(StoredFile file);
 
     const std::vector<std::string>& lines() const { return lines_; }
     std::vector<std::string> entries() const;
@@ -83,18 +86,36 @@ public:
     std::string add(const SideSelection& selection);
     void addLine(std::string line) { lines_.push_back(std::move(line)); }
 
-    // The file's bytes: every line and CR LF, then one more CR LF.
+    // The file's bytes: every line and CR LF, then one more CR LF. A file read with a
+    // byte 26 before its end keeps that byte and everything after it, after the lines:
+    // readers stop at it, so those bytes were never lines of the list, and a save must
+    // not lose them.
     std::string fileBytes() const;
-    // Replaces the file atomically; throws IoError and leaves the old file intact.
-    // A list that was not read from its file (start-up stopped before it) must not
-    // empty an existing file: that throws IoError ("読み込んでいないﾌｧｲﾙには記録できません")
-    // and writes nothing. Where no file exists yet, the save creates it.
-    void save(const std::filesystem::path& path) const;
+    // Replaces the file atomically, under its lock, when it still holds what was read;
+    // throws IoError and leaves the file as it was. Another writer stored it since it
+    // was read: FileChangedError ("読み込んだ後に変更されたﾌｧｲﾙには記録できません"). A list
+    // that was not read from its file (start-up stopped before it) must not empty an
+    // existing file: IoError ("読み込んでいないﾌｧｲﾙには記録できません"). Where no file
+    // exists yet, the save creates it.
+    void save(const std::filesystem::path& path);
 
 private:
+    friend int appendToDeckFile(const std::filesystem::path& path, const SideSelection& team);
+
     std::vector<std::string> lines_;
-    bool read_ = false;
+    // The file as read, and what of it follows a byte 26.
+    StoredFile stored_;
+    std::string afterEnd_;
 };
+
+// Appends the team to the deck file as it stands now (created when missing), as one
+// step under the file's lock: writers appending at the same time each keep their
+// line and get their own list number. Returns the new line's list number, the count
+// of lines before it. Throws IoError and leaves the file as it was.
+int appendToDeckFile(const std::filesystem::path& path, const SideSelection& team);
+
+// A list number as a deck list shows it: "%.3d".
+std::string listNumberText(int listNumber);
 
 // The program folder's deck file of a side, found without regard to case so that
 // "deck0.dat" and "Deck0.dat" name one file.

@@ -96,8 +96,10 @@ std::atomic<bool>& catchInterrupts() {
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal (SIGHUP) and a polite kill (SIGTERM) end a command as Ctrl-C
+    // does: a search keeps, measures and saves what it found.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
     return interrupted;
 }
 

@@ -55,7 +55,7 @@ uint32_t seedOption(const Options& options);
 unsigned threadsOption(const Options& options);
 long long maxTurnsOption(const Options& options);
 
-// The first Ctrl-C (or SIGTERM) sets the returned flag and lets the command end in
+// The first Ctrl-C (or SIGTERM, or SIGHUP) sets the returned flag and lets the command end in
 // its own way; the handler is then gone, so a second one ends the program at once.
 std::atomic<bool>& catchInterrupts();
 

@@ -210,16 +210,9 @@ int measureOnly(const CardCatalogue& catalogue, const std::string& digest, const
 }
 
 // Appends the found team to a deck file with the next list number; returns its entry.
+// Under the file's lock, so that searches saving at once each keep their team.
 std::string saveTeam(const std::filesystem::path& path, const SideSelection& team) {
-    DeckList list;
-    try {
-        list = DeckList::load(path);
-    } catch (const FileNotFoundError&) {
-        // A new deck file.
-    }
-    std::string entry = list.add(team);
-    list.save(path);
-    return entry;
+    return listNumberText(appendToDeckFile(path, team));
 }
 
 } // namespace

@@ -16,12 +16,8 @@ namespace fs = std::filesystem;
 
 namespace morvane {
 
-namespace {
-
-// The file a path names once its symbolic links are followed; a path that is no link
-// names itself, also when nothing is there yet (a link to a missing file thus creates
-// that file). Throws for a loop of links.
-fs::path followLinks(const fs::path& path, const std::string& where) {
+// A link to a missing file thus creates that file.
+fs::path followLinks(const fs::path& path) {
     fs::path current = path;
     // As many links as the system itself follows in one lookup.
     for (int hops = 0; hops <= 40; ++hops) {
@@ -34,21 +30,22 @@ fs::path followLinks(const fs::path& path, const std::string& where) {
             break;
         current = to.is_absolute() ? to : current.parent_path() / to;
     }
-    throw IoError(std::string(msg::FileNotCreated), where);
+    throw IoError(std::string(msg::FileNotCreated), path.string(), {FileReason::System, ELOOP, 0});
 }
 
-} // namespace
-
 FileReplacement::FileReplacement(const fs::path& path) : where_(path.string()) {
-    target_ = followLinks(path, where_);
+    target_ = followLinks(path);
     struct stat stored {};
     const bool exists = ::stat(target_.c_str(), &stored) == 0;
     if (exists) {
         // Only a regular file is replaced; a file the user made read-only stays, even
         // for root, who could write anything.
-        if (!S_ISREG(stored.st_mode) || (stored.st_mode & 0222) == 0 ||
-            ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0)
-            throw IoError(std::string(msg::FileNotCreated), where_);
+        if (S_ISDIR(stored.st_mode))
+            throw IoError(std::string(msg::FileNotCreated), where_, {FileReason::Folder});
+        if (!S_ISREG(stored.st_mode))
+            throw IoError(std::string(msg::FileNotCreated), where_, {FileReason::NotRegular});
+        if ((stored.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0)
+            throw IoError(std::string(msg::FileNotCreated), where_, {FileReason::ReadOnly});
     }
     std::random_device entropy;
     int fd = -1;
@@ -63,7 +60,7 @@ FileReplacement::FileReplacement(const fs::path& path) : where_(path.string()) {
             break;
     }
     if (fd < 0)
-        throw IoError(std::string(msg::FileNotCreated), where_);
+        throw IoError(std::string(msg::FileNotCreated), where_, FileReason::ofErrno(errno));
     if (exists) {
         // The mode as the user set it (fchmod ignores the umask). The owner goes back
         // where this user may give it; where not, the file becomes this user's, as a
@@ -91,8 +88,9 @@ FileReplacement::~FileReplacement() {
 }
 
 void FileReplacement::fail() {
+    const int error = errno;
     discard();
-    throw IoError(std::string(msg::FileNotWritten), where_);
+    throw IoError(std::string(msg::FileNotWritten), where_, error != 0 ? FileReason::ofErrno(error) : FileReason{});
 }
 
 void FileReplacement::write(std::string_view bytes) {

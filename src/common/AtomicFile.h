@@ -55,6 +55,11 @@ private:
     bool published_ = false;
 };
 
+// The file path names once its symbolic links are followed, which is the file a
+// FileReplacement replaces; path itself when it is no link, also when nothing is
+// there yet. Throws IoError ("ﾌｧｲﾙを作成できません") for a loop of links.
+std::filesystem::path followLinks(const std::filesystem::path& path);
+
 // Replaces path with bytes through a FileReplacement. Throws IoError and leaves the
 // old file as it was.
 void writeFileAtomic(const std::filesystem::path& path, std::string_view bytes);

@@ -15,18 +15,18 @@ namespace morvane {
 
 namespace {
 
-[[noreturn]] void notRead(const fs::path& path, const std::string& why) {
-    throw IoError(std::string(msg::FileNotRead), path.string() + " (" + why + ")");
+[[noreturn]] void notRead(const fs::path& path, const FileReason& why) {
+    throw IoError(std::string(msg::FileNotRead), path.string(), why);
 }
 
-std::string kindOf(mode_t mode) {
+FileReason kindOf(mode_t mode) {
     if (S_ISDIR(mode))
-        return "a folder";
+        return {FileReason::Folder};
     if (S_ISFIFO(mode))
-        return "a FIFO, not a regular file";
+        return {FileReason::Fifo};
     if (S_ISCHR(mode) || S_ISBLK(mode))
-        return "a device, not a regular file";
-    return "not a regular file";
+        return {FileReason::Device};
+    return {FileReason::NotRegular};
 }
 
 // Closes a descriptor however the function that opened it ends.
@@ -51,7 +51,7 @@ std::string readFileBytes(const fs::path& path, std::uintmax_t maxBytes) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR)
             throw FileNotFoundError(path.string());
-        notRead(path, std::generic_category().message(error));
+        notRead(path, FileReason::ofErrno(error));
     }
     if (!S_ISREG(named.st_mode))
         notRead(path, kindOf(named.st_mode));
@@ -61,17 +61,16 @@ std::string readFileBytes(const fs::path& path, std::uintmax_t maxBytes) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR)
             throw FileNotFoundError(path.string());
-        notRead(path, std::generic_category().message(error));
+        notRead(path, FileReason::ofErrno(error));
     }
     struct stat opened {};
     if (::fstat(in.fd, &opened) != 0) {
         const int error = errno;
-        notRead(path, std::generic_category().message(error));
+        notRead(path, FileReason::ofErrno(error));
     }
     if (!S_ISREG(opened.st_mode))
         notRead(path, kindOf(opened.st_mode));
-    // Built by appending: GCC 12 misreads "literal" + std::string&& as an overlap.
-    const std::string tooLarge = std::string("larger than ").append(std::to_string(maxBytes)).append(" bytes");
+    const FileReason tooLarge{FileReason::TooLarge, 0, maxBytes};
     if (static_cast<std::uintmax_t>(opened.st_size) > maxBytes)
         notRead(path, tooLarge);
 
@@ -84,7 +83,7 @@ std::string readFileBytes(const fs::path& path, std::uintmax_t maxBytes) {
         if (n < 0 && error == EINTR)
             continue;
         if (n < 0)
-            notRead(path, std::generic_category().message(error));
+            notRead(path, FileReason::ofErrno(error));
         if (n == 0)
             break;
         // The file may have grown since it was looked at.

@@ -114,6 +114,13 @@ std::string ProgramFolder(const ProgramSite& site) {
     const bool portable = holds(programFolder, file::Catalogue);
     if (portable && writableFolder(programFolder))
         return programFolder;
+    // No data installed with this executable: a portable copy that lacks its catalogue
+    // (or has something else in its place). It stays in its own folder, where the
+    // catalogue load names the file the user has to put back; a data folder made now
+    // would only be seeded from nowhere.
+    std::error_code installed;
+    if (!portable && (site.installedData.empty() || !fs::is_directory(site.installedData, installed)))
+        return programFolder;
 
     std::string folder = userDataFolder(site);
     std::error_code ec;
@@ -139,6 +146,28 @@ std::string ProgramFolder(const ProgramSite& site) {
 
 std::string ProgramFolder() {
     return ProgramFolder(thisProgramSite());
+}
+
+FolderUse::FolderUse(const fs::path& folder) {
+    fd_ = ::open((folder / ".morvane.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+    if (fd_ < 0)
+        return;
+    // Alone when the whole file can be locked for writing; that lock then becomes a
+    // shared one in one step (open-file locks change kind atomically), so a copy
+    // starting meanwhile never finds the folder free.
+    struct flock lock {};
+    lock.l_whence = SEEK_SET;
+    lock.l_type = F_WRLCK;
+    shared_ = ::fcntl(fd_, F_OFD_SETLK, &lock) != 0;
+    lock.l_type = F_RDLCK;
+    // A copy in the middle of the same test holds the write lock for an instant.
+    for (int attempt = 0; attempt < 50 && ::fcntl(fd_, F_OFD_SETLK, &lock) != 0; ++attempt)
+        ::usleep(10000);
+}
+
+FolderUse::~FolderUse() {
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 } // namespace morvane

@@ -42,6 +42,9 @@ ProgramSite thisProgramSite();
 // The program folder, ending with a separator:
 // - the executable's folder, when it holds card.dat and the user can write there
 //   (a portable copy, the build folder among them);
+// - the executable's folder too when it lacks card.dat (or holds something else by
+//   that name) and no data was installed with it: a portable copy whose catalogue
+//   the user has to put back, which the catalogue load then names;
 // - otherwise the user's data folder, $XDG_DATA_HOME/morvane/ (by default
 //   ~/.local/share/morvane/), created when missing; each of card.dat, deck0.dat and
 //   deck1.dat that it lacks is copied from the installed data folder (or, for a
@@ -52,6 +55,27 @@ ProgramSite thisProgramSite();
 // fails; each names the file or folder.
 std::string ProgramFolder(const ProgramSite& site);
 std::string ProgramFolder();
+
+// Marks a program folder as in use by this copy of the desktop program for as long as
+// the object lives, and tells whether another copy was using it already. Two copies
+// on one folder each keep their own deck lists, so the second is told at its start
+// (the saves themselves refuse to overwrite what the other stored). The mark is a
+// shared lock on ".morvane.lock" in the folder, which ends with the process however
+// it ends; a folder where no lock can be made is not marked and counts as unshared.
+class FolderUse {
+public:
+    explicit FolderUse(const std::filesystem::path& folder);
+    ~FolderUse();
+    FolderUse(const FolderUse&) = delete;
+    FolderUse& operator=(const FolderUse&) = delete;
+
+    // Another copy held the folder when this one came.
+    bool shared() const { return shared_; }
+
+private:
+    int fd_ = -1;
+    bool shared_ = false;
+};
 
 // The user can write into folder. A folder without any write bit counts as read-only
 // even for root, who could write there anyway: a copy that was made read-only on

@@ -11,6 +11,8 @@
 #include <QMessageBox>
 #include <QUrl>
 
+#include <cerrno>
+
 namespace morvane {
 
 QString fromCp932(std::string_view bytes) {
@@ -36,10 +38,76 @@ QIcon applicationIcon() {
     return icon;
 }
 
+QString reasonText(const FileReason& reason) {
+    switch (reason.kind) {
+    case FileReason::None:
+        return {};
+    case FileReason::Folder:
+        return QStringLiteral("フォルダーです");
+    case FileReason::Fifo:
+        return QStringLiteral("FIFO です。通常のファイルではありません");
+    case FileReason::Device:
+        return QStringLiteral("デバイスです。通常のファイルではありません");
+    case FileReason::NotRegular:
+        return QStringLiteral("通常のファイルではありません");
+    case FileReason::TooLarge:
+        return QStringLiteral("%L1 バイトを超えています").arg(static_cast<qulonglong>(reason.limit));
+    case FileReason::ReadOnly:
+        return QStringLiteral("書き込みが許可されていません");
+    case FileReason::System:
+        break;
+    }
+    switch (reason.error) {
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("アクセスが許可されていません");
+    case ENOENT:
+        return QStringLiteral("見つかりません");
+    case ENOTDIR:
+        return QStringLiteral("途中のフォルダーがフォルダーではありません");
+    case EISDIR:
+        return QStringLiteral("フォルダーです");
+    case ENOSPC:
+        return QStringLiteral("ディスクに空きがありません");
+    case EDQUOT:
+        return QStringLiteral("ディスクの使用量の制限を超えています");
+    case EFBIG:
+        return QStringLiteral("ファイルが大きすぎます");
+    case EROFS:
+        return QStringLiteral("読み取り専用のファイルシステムです");
+    case EIO:
+        return QStringLiteral("ディスクの読み書きに失敗しました");
+    case ELOOP:
+        return QStringLiteral("シンボリックリンクが循環しています");
+    case ENAMETOOLONG:
+        return QStringLiteral("パスが長すぎます");
+    case EMFILE:
+    case ENFILE:
+        return QStringLiteral("開いているファイルが多すぎます");
+    case EBUSY:
+    case ETXTBSY:
+        return QStringLiteral("使用中です");
+    case ENXIO:
+    case ENODEV:
+        return QStringLiteral("デバイスがありません");
+    default:
+        // Rare enough to keep the system's own words, with the number to look up.
+        return QStringLiteral("エラー %1: %2").arg(reason.error).arg(QString::fromStdString(englishReason(reason)));
+    }
+}
+
+QString locationText(const MorvaneError& error) {
+    QString location = QString::fromStdString(error.location());
+    const QString reason = reasonText(error.reason());
+    if (reason.isEmpty())
+        return location;
+    return location.isEmpty() ? reason : location + QStringLiteral("（") + reason + QStringLiteral("）");
+}
+
 void showError(MessageBoxes& messages, const std::exception& error) {
     if (const auto* e = dynamic_cast<const MorvaneError*>(&error)) {
         // "ﾌｧｲﾙが見つかりません" alone does not say which file.
-        messages.error(fromCp932(e->message()), QString::fromStdString(e->where()));
+        messages.error(fromCp932(e->message()), locationText(*e));
         return;
     }
     // Failures from outside the program's own code (memory, the file system library)
@@ -48,9 +116,11 @@ void showError(MessageBoxes& messages, const std::exception& error) {
 }
 
 QString errorText(const std::exception& error) {
-    if (const auto* e = dynamic_cast<const MorvaneError*>(&error))
-        return e->where().empty() ? fromCp932(e->message())
-                                  : QString::fromStdString(e->where()) + QStringLiteral(": ") + fromCp932(e->message());
+    if (const auto* e = dynamic_cast<const MorvaneError*>(&error)) {
+        // The reason in Japanese, as the error box gives it.
+        const QString location = locationText(*e);
+        return location.isEmpty() ? fromCp932(e->message()) : location + QStringLiteral(": ") + fromCp932(e->message());
+    }
     return QString::fromLocal8Bit(error.what());
 }
 

@@ -84,6 +84,16 @@ QFont programFont(int pixelSize = 12);
 // icon of every window, the tray icon and the menu entry's.
 QIcon applicationIcon();
 
+struct FileReason;
+class MorvaneError;
+
+// Why a file could not be used, in Japanese for the window (the command line gives
+// the same reason in English); empty when the failure has none.
+QString reasonText(const FileReason& reason);
+// Where a failure came from, for a window: the file or folder, then its reason in
+// Japanese in brackets.
+QString locationText(const MorvaneError& error);
+
 // Shows a failure in an error box: its message, and where it came from (a file or
 // folder, UTF-8) below it.
 void showError(MessageBoxes& messages, const std::exception& error);

@@ -8,6 +8,7 @@
 #include "common/Errors.h"
 #include "common/FileNames.h"
 #include "common/Files.h"
+#include "common/Paths.h"
 #include "report/ReportSink.h"
 #include "ui/CardEditorDialog.h"
 #include "ui/OptimizeDialog.h"
@@ -133,7 +134,7 @@ private:
 Tmain::Tmain(const Environment& env, const Tstartup& startup, QWidget* parent)
     : QMainWindow(parent), env_(env), startup_(startup),
       reportSink_(std::make_unique<FileReportSink>(env.programFolder / file::Report)),
-      batchFront_(std::make_unique<BatchFront>(*this)) {
+      batchFront_(std::make_unique<BatchFront>(*this)), folderUse_(std::make_unique<FolderUse>(env.programFolder)) {
     BatchOptions options;
     // The window passes over a root it cannot use folder by folder and keeps scanning:
     // the user may create the folder or fix the root while the runner is on.
@@ -142,6 +143,14 @@ Tmain::Tmain(const Environment& env, const Tstartup& startup, QWidget* parent)
     layOut();
     IconTray1->AfterLoad();
     FormCreate();
+    // Said, not refused: the user may well mean to run both, and the saves keep each
+    // other's lines safe.
+    if (folderUse_->shared())
+        env_.messages->information(
+            QStringLiteral("Morvane"),
+            QStringLiteral("このフォルダーは、別に起動している Morvane も使っています:\n%1\n"
+                           "片方でリストを記録すると、もう片方ではそのリストを再起動するまで記録できません。")
+                .arg(QFile::decodeName(env_.programFolder.c_str())));
 }
 
 Tmain::~Tmain() = default;
@@ -594,6 +603,9 @@ Battle& Tmain::battleEngine() {
             // Not a box: a batch must go on, and one line says it for every report.
             if (!env_.opener->open(reportPath()))
                 showViewerMissing(reportPath());
+            else if (ViewerNotice)
+                // A viewer works now: the note about an earlier report is stale.
+                statusBar()->hide();
         });
     }
     return *battle_;
@@ -609,6 +621,7 @@ void Tmain::showViewerMissing(const std::filesystem::path& report) {
         ViewerNotice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         statusBar()->addWidget(ViewerNotice, 1);
     }
+    statusBar()->show();
     const QString path = QFile::decodeName(report.c_str());
     ViewerNotice->setText(QStringLiteral("レポートを開くビューアを起動できませんでした: ") + path);
     ViewerNotice->setToolTip(path);

@@ -39,6 +39,7 @@ class Battle;
 class BatchRunner;
 class FileReportSink;
 class CardEditorDialog;
+class FolderUse;
 class OptimizeDialog;
 class StatsDialog;
 class TIconTray;
@@ -209,6 +210,8 @@ private:
     class BatchFront;
     std::unique_ptr<BatchFront> batchFront_;
     std::unique_ptr<BatchRunner> batchRunner_;
+    // This copy's mark on the program folder, for a second copy started on it.
+    std::unique_ptr<FolderUse> folderUse_;
     bool ending_ = false;
     StatsDialog* statsDialog_ = nullptr;
     OptimizeDialog* optimizeDialog_ = nullptr;

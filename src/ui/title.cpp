@@ -8,11 +8,17 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTimer>
+#include <QTranslator>
+#include <QTreeView>
 
 #include <memory>
 #include <system_error>
@@ -154,7 +160,49 @@ void Tstartup::VersionSnapshot() {
     env_.messages->information(QStringLiteral("自動バージョン管理"), versionText_ + QStringLiteral("を記録しました"));
 }
 
+namespace {
+
+// Qt's own file chooser sizes its size, type and date columns for "128.88 GB" and an
+// English date in the default font; Japanese units and dates in this program's font
+// overflow them ("33.…KiB"). Those columns follow their contents instead; the name
+// column keeps the room that is left. Applied to every chooser as it shows, the ones
+// the static QFileDialog functions make among them.
+class FileDialogColumns : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show)
+            if (auto* dialog = qobject_cast<QFileDialog*>(watched))
+                if (auto* details = dialog->findChild<QTreeView*>(QStringLiteral("treeView")))
+                    for (int column = 1; column < details->header()->count(); ++column)
+                        details->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+} // namespace
+
+bool installQtTranslations(const QLocale& locale) {
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    QCoreApplication::installTranslator(translator);
+    return true;
+}
+
 void configureApplication() {
+    // Once per application, though tests configure theirs more than once.
+    const QString columns = QStringLiteral("FileDialogColumns");
+    if (!qApp->findChild<QObject*>(columns, Qt::FindDirectChildrenOnly)) {
+        auto* filter = new FileDialogColumns(qApp);
+        filter->setObjectName(columns);
+        qApp->installEventFilter(filter);
+    }
     QApplication::setApplicationName(QStringLiteral("Morvane"));
     // Ties the windows to the installed menu entry, whose icon a Wayland desktop shows.
     QGuiApplication::setDesktopFileName(QStringLiteral(MORVANE_APP_ID));
@@ -166,6 +214,9 @@ void configureApplication() {
 int ProgramEntry(int argc, char** argv) {
     QApplication app(argc, argv);
     configureApplication();
+    // Without it the file chooser and the edit menus would be English in a Japanese
+    // program; a locale Qt has no translation for keeps Qt's English.
+    installQtTranslations(QLocale::system());
 
     QtMessageBoxes messages;
     QtDocumentOpener opener;

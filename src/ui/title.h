@@ -13,6 +13,7 @@
 #include <optional>
 
 class QCheckBox;
+class QLocale;
 class QLabel;
 class QTimer;
 
@@ -68,6 +69,11 @@ std::optional<QString> versionText(const VersionBlock& block);
 // The application as the program runs it: its title, its font, and no automatic end
 // when a window closes (the splash hides, the log window may close; only AppEnd ends).
 void configureApplication();
+
+// Qt's own texts (the file chooser, the edit menus, the standard buttons) in the
+// language of locale, from the translations installed with Qt (Debian's
+// qt6-translations-l10n); false when there are none for it.
+bool installQtTranslations(const QLocale& locale);
 
 // The program: the splash, the main window and the log window on the real desktop.
 int ProgramEntry(int argc, char** argv);

@@ -103,7 +103,10 @@ TEST(FileReplacement, RefusesReadOnlyFilesKeepsTheModeAndWritesThroughLinks) {
         ADD_FAILURE() << "a read-only file was replaced";
     } catch (const IoError& e) {
         EXPECT_EQ(cp932ToUtf8(e.message()), "ﾌｧｲﾙを作成できません");
-        EXPECT_EQ(e.where(), (dir / "locked.dat").string());
+        // The reason travels as data; the command line says it after the file.
+        EXPECT_EQ(e.location(), (dir / "locked.dat").string());
+        EXPECT_EQ(e.reason().kind, FileReason::ReadOnly);
+        EXPECT_EQ(e.where(), (dir / "locked.dat").string() + " (read-only)");
     }
     EXPECT_EQ(readFileBytes(dir / "locked.dat"), "old\r\n");
     EXPECT_EQ(permsOf(dir / "locked.dat"), fs::perms::owner_read | fs::perms::group_read);

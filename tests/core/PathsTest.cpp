@@ -131,8 +131,23 @@ TEST_F(ProgramFolderTest, EveryFailureNamesWhatIsMissing) {
     EXPECT_EQ(ProgramFolder(site), (root / "home/.local/share/morvane/").string());
     EXPECT_TRUE(fs::exists(root / "home/.local/share/morvane/deck1.dat"));
 
-    // No installed folder at all is not the working folder.
+    // No installed folder at all: the copy is a portable one, never the working folder.
     site.installedData.clear();
     fs::remove(root / "home/.local/share/morvane/card.dat");
-    EXPECT_EQ(whereOf<FileNotFoundError>([&] { ProgramFolder(site); }), "card.dat");
+    EXPECT_EQ(ProgramFolder(site), bin().string() + "/");
+}
+
+TEST_F(ProgramFolderTest, APortableCopyWithoutItsCatalogueStaysInItsFolderAndMakesNoDataFolder) {
+    // A copy of the build folder: no data installed beside it, card.dat removed.
+    site.installedData = root / "prefix/share/nothing";
+    writeFileAtomic(bin() / "deck0.dat", "portable top\r\n");
+    EXPECT_EQ(ProgramFolder(site), bin().string() + "/");
+    // Something else by the name: the catalogue load says what is there.
+    fs::create_directory(bin() / "card.dat");
+    EXPECT_EQ(ProgramFolder(site), bin().string() + "/");
+    EXPECT_FALSE(fs::exists(root / "home"));
+    // Made read-only, it still has nothing to seed a data folder with.
+    makeReadOnly(bin());
+    EXPECT_EQ(ProgramFolder(site), bin().string() + "/");
+    EXPECT_FALSE(fs::exists(root / "home"));
 }

@@ -4,6 +4,8 @@
 
 #include "UiTestSupport.h"
 
+#include "common/Errors.h"
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -89,4 +91,56 @@ TEST(ViewerMissing, IsSaidOnceOnAStatusLineAndABatchGoesOn) {
     EXPECT_EQ(p.main->statusBar()->findChildren<QLabel*>().size(), 1);
     // The frame grows by the line's height only, however long the path.
     EXPECT_EQ(p.main->width(), frame.width());
+}
+
+TEST(ViewerMissing, TheNoteGoesOnceAViewerShowsAReport) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    Program p(folder.path());
+    p.main->show();
+    auto playBattle = [&] {
+        p.find<QPushButton>("BattleBtn")->click();
+        ASSERT_TRUE(drive(p, [&] { return !p.main->Timer1->isActive(); }));
+    };
+    p.opener.viewerStarts = false;
+    playBattle();
+    ASSERT_NE(p.main->ViewerNotice, nullptr);
+    EXPECT_TRUE(p.main->ViewerNotice->isVisible());
+
+    p.opener.viewerStarts = true;
+    playBattle();
+    EXPECT_EQ(p.opener.opened.size(), 2u);
+    EXPECT_FALSE(p.main->ViewerNotice->isVisible());
+    // And comes back for a report that again finds no viewer.
+    p.opener.viewerStarts = false;
+    playBattle();
+    EXPECT_TRUE(p.main->ViewerNotice->isVisible());
+}
+
+TEST(ErrorBox, SaysWhyAFileCannotBeUsedInJapanese) {
+    {
+        // Something else where the catalogue should be.
+        ProgramFolder folder;
+        std::filesystem::create_directory(folder / "card.dat");
+        Program p(folder.path());
+        ASSERT_EQ(p.messages.errors.size(), 1u);
+        EXPECT_EQ(p.messages.errors[0], utf8("ﾌｧｲﾙを読み込めません"));
+        EXPECT_EQ(p.messages.locations[0], pathText(folder / "card.dat") + utf8("（フォルダーです）"));
+    }
+    ProgramFolder folder;
+    folder.writeStandard();
+    Program p(folder.path());
+    // A deck list the user made read-only.
+    std::filesystem::permissions(folder / "deck1.dat", std::filesystem::perms::owner_read);
+    p.find<QPushButton>("SaveBtn1")->click();
+    ASSERT_EQ(p.messages.errors.size(), 1u);
+    EXPECT_EQ(p.messages.errors[0], utf8("ﾌｧｲﾙを作成できません"));
+    EXPECT_EQ(p.messages.locations[0], pathText(folder / "deck1.dat") + utf8("（書き込みが許可されていません）"));
+
+    // Reasons the system gives, in Japanese; a rare one keeps the system's words.
+    EXPECT_EQ(reasonText(FileReason::ofErrno(EACCES)), utf8("アクセスが許可されていません"));
+    EXPECT_EQ(reasonText(FileReason::ofErrno(ENOSPC)), utf8("ディスクに空きがありません"));
+    EXPECT_EQ(reasonText({FileReason::TooLarge, 0, 1048576}), utf8("1,048,576 バイトを超えています"));
+    EXPECT_TRUE(reasonText(FileReason::ofErrno(EXDEV)).startsWith(QStringLiteral("エラー %1: ").arg(EXDEV)));
+    EXPECT_EQ(reasonText({}), QString());
 }
