@@ -160,16 +160,17 @@ CardEditorDialog::CardEditorDialog(CardEditorInputs inputs, QWidget* parent)
 
     QString readError;
     try {
-        storedBytes_ = readFileBytes(inputs_.catalogue, CardCatalogue::MaxFileBytes);
-        fileExisted_ = true;
-    } catch (const FileNotFoundError&) {
-        readError = tr("%1 はまだありません。保存すると作られます。").arg(QFile::decodeName(inputs_.catalogue.c_str()));
+        stored_ = StoredFile::readIfThere(inputs_.catalogue, CardCatalogue::MaxFileBytes);
+        if (!stored_.exists())
+            readError =
+                tr("%1 はまだありません。保存すると作られます。").arg(QFile::decodeName(inputs_.catalogue.c_str()));
     } catch (const MorvaneError& e) {
-        // Whatever is there must not be written over with an empty catalogue.
+        // Whatever is there must not be written over with an empty catalogue: the
+        // stored file stays unread, and a save refuses to touch it.
         readable_ = false;
         readError = errorText(e);
     }
-    storedDocument_ = CatalogueDocument::parse(storedBytes_);
+    storedDocument_ = CatalogueDocument::parse(stored_.bytes());
     sheet_ = new CardSheet(storedDocument_, this);
     characters_ = new CardTableModel(*sheet_, 'C', this);
     vehicles_ = new CardTableModel(*sheet_, 'V', this);
@@ -423,31 +424,18 @@ bool CardEditorDialog::save() {
             QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
         return false;
 
-    // Someone else's change since the file was read would be lost without a word.
-    bool changedOnDisk = true;
-    try {
-        changedOnDisk = readFileBytes(inputs_.catalogue, CardCatalogue::MaxFileBytes) != storedBytes_ || !fileExisted_;
-    } catch (const FileNotFoundError&) {
-        changedOnDisk = fileExisted_;
-    } catch (const MorvaneError&) {
-        // Unreadable now: certainly not what was read.
-    }
-    if (changedOnDisk && ask(tr("%1 は読み込んだ後に変更されています。上書きしますか?")
-                                 .arg(QFile::decodeName(inputs_.catalogue.filename().c_str())),
-                             QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
-        return false;
-
+    // Under the file's lock, like every writer of a deck list: a catalogue that another
+    // copy or a text editor changed since it was read is refused and kept, not written
+    // over with what this editor read.
     const std::string bytes = document.bytes();
     try {
-        writeFileAtomic(inputs_.catalogue, bytes);
+        stored_.save(bytes);
     } catch (const MorvaneError& e) {
         StatusLabel->setText(tr("保存できませんでした (元のファイルはそのままです): ") + errorText(e));
         ask(StatusLabel->text(), QMessageBox::Ok);
         return false;
     }
-    storedBytes_ = bytes;
     storedDocument_ = document;
-    fileExisted_ = true;
     sheet_->undoStack()->setClean();
     showProblems();
     StatusLabel->setText(StatusLabel->text() + tr("。保存しました。"));

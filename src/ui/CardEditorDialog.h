@@ -10,6 +10,7 @@
 
 #include "cards/CardFields.h"
 #include "cards/CatalogueDocument.h"
+#include "common/StoredFile.h"
 
 #include <QDialog>
 #include <QMessageBox>
@@ -120,10 +121,9 @@ private:
     CardSheet* sheet_ = nullptr;
     CardTableModel* characters_ = nullptr;
     CardTableModel* vehicles_ = nullptr;
-    // The file as read or last saved: what a save compares against.
-    std::string storedBytes_;
+    // The file as read or last saved: a save refuses when it is no longer that.
+    StoredFile stored_;
     CatalogueDocument storedDocument_;
-    bool fileExisted_ = false;
     bool readable_ = true;
 };
 

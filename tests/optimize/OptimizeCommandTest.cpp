@@ -120,7 +120,7 @@ TEST(OptimizeCommand, ReportsTheBestTeamTheSameOnAnyThreadCountAndAppendsItToADe
     EXPECT_NE(failed.out.find("best:     " + best + "  Size "), std::string::npos) << failed.out;
     EXPECT_EQ(failed.out.find("saved:"), std::string::npos);
     EXPECT_EQ(std::count(failed.err.begin(), failed.err.end(), '\n'), 1) << failed.err;
-    args.push_back("--json");
+    args.emplace_back("--json");
     const test::ProgramRun failedJson = optimize(args);
     EXPECT_EQ(failedJson.status, 1);
     EXPECT_EQ(jsonText(failedJson.out, "best"), best);

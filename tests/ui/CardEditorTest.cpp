@@ -224,13 +224,15 @@ TEST(CardEditor, AFailedSaveKeepsTheOldFileAndTheChanges) {
     EXPECT_TRUE(e.dialog->modified());
     EXPECT_EQ(e.saves, 0);
 
-    // Someone else's change since the file was read is not written over unasked.
+    // Someone else's change since the file was read is refused and kept, as a deck
+    // list's is.
     ::chmod((folder / "card.dat").c_str(), 0644);
     folder.write("card.dat", smallCatalogue() + "; theirs\r\n");
-    e.answer = QMessageBox::No;
     EXPECT_FALSE(e.dialog->save());
-    EXPECT_TRUE(e.questions.back().contains(utf8("変更されています")));
+    EXPECT_TRUE(e.dialog->findChild<QLabel*>("StatusLabel")->text().contains(utf8("変更されたﾌｧｲﾙには記録できません")))
+        << e.dialog->findChild<QLabel*>("StatusLabel")->text().toStdString();
     EXPECT_EQ(readFile(folder / "card.dat"), smallCatalogue() + "; theirs\r\n");
+    EXPECT_TRUE(e.dialog->modified());
 
     // A file that cannot be read is never written over.
     ProgramFolder unreadable;
