@@ -14,7 +14,6 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
-#include <fstream>
 #include <map>
 #include <spawn.h>
 #include <sstream>
@@ -211,40 +210,16 @@ TEST_F(BatchCommandTest, RootsAndFoldersThatCannotBeUsedAreSaidNotPassedOverInSi
     EXPECT_EQ(std::count(passed.err.begin(), passed.err.end(), '\n'), 2) << "one line for each";
 }
 
-std::string firstLineOf(const std::string& path) {
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
 TEST_F(BatchCommandTest, FoldersPassedOverForAClaimAreSaidOnceWithWhoHoldsThem) {
     for (int n = 0; n < 5; ++n)
         dropDecks(n, TopDeck, BottomDeck);
-    char host[256] = {};
-    ::gethostname(host, sizeof host - 1);
-    // A zombie's pid still answers to kill(pid, 0).
-    const pid_t zombie = ::fork();
-    if (zombie == 0)
-        ::_exit(0);
-    const std::string procStat = "/proc/" + std::to_string(zombie) + "/stat";
-    for (int i = 0; i < 200 && firstLineOf(procStat).find(") Z ") == std::string::npos; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    std::istringstream fields(firstLineOf(procStat).substr(firstLineOf(procStat).rfind(')') + 1));
-    std::string startTime;
-    for (int i = 3; i <= 22; ++i)
-        fields >> startTime;
-    const std::string boot = firstLineOf("/proc/sys/kernel/random/boot_id");
-    const std::string pidns = fs::read_symlink("/proc/self/ns/pid").string();
-
+    const pid_t zombie = zombieChild();
+    const std::string zombieStart = startTimeOf(zombie);
     writeAll(folder(0) / ".morvane-claim", "elsewhere 4242 1\n");
     writeAll(folder(1) / ".morvane-claim", "garbage\n");
-    // A machine of the same name, whose pid means nothing here.
-    writeAll(folder(2) / ".morvane-claim", std::string(host) + " " + std::to_string(zombie) +
-                                               " 1 boot=00000000-0000-4000-8000-000000000000 pidns=" + pidns +
-                                               " start=" + startTime + " since=1699000000\n");
-    writeAll(folder(3) / ".morvane-claim", std::string(host) + " " + std::to_string(zombie) + " 1 boot=" + boot +
-                                               " pidns=" + pidns + " start=" + startTime + " since=1699000000\n");
+    // A machine of the same name, whose pid means nothing here; a zombie here.
+    writeAll(folder(2) / ".morvane-claim", claimOf(zombie, zombieStart, "00000000-0000-4000-8000-000000000000"));
+    writeAll(folder(3) / ".morvane-claim", claimOf(zombie, zombieStart));
 
     // Scanned every second: what is passed over is said once, not at every scan.
     const pid_t pid = start({"--watch", "--last", "4"});
@@ -267,7 +242,7 @@ TEST_F(BatchCommandTest, FoldersPassedOverForAClaimAreSaidOnceWithWhoHoldsThem) 
                         "morvane-cli: " + (folder(1) / ".morvane-claim").string() +
                             ": passed over: cannot be read as a claim",
                         "morvane-cli: " + folder(2).string() + "/: passed over: claimed by pid " +
-                            std::to_string(zombie) + " on host " + host,
+                            std::to_string(zombie) + " on host " + thisHost(),
                     }));
     EXPECT_NE(watched.err.find(" since 2023-11-0"), std::string::npos) << "the claim's own time: " << watched.err;
 }
