@@ -60,7 +60,7 @@ struct ProcessState {
 
 // A process of this machine as /proc shows it; nothing when there is none.
 std::optional<ProcessState> processState(long long pid) {
-    const std::string stat = firstLineOf(("/proc/" + std::to_string(pid) + "/stat").c_str());
+    const std::string stat = firstLineOf(std::string("/proc/").append(std::to_string(pid)).append("/stat").c_str());
     // The command name in parentheses may hold blanks and parentheses of its own.
     const size_t nameEnd = stat.rfind(')');
     if (nameEnd == std::string::npos)

@@ -34,7 +34,7 @@ void refuseMistypedRoot(const std::string& root, const std::string& folder) {
 // one in a done folder.
 bool claimLeftIn(const std::string& folder) {
     struct stat info {};
-    return ::lstat((folder + std::string(BatchClaim::FileName)).c_str(), &info) == 0;
+    return ::lstat(std::string(folder).append(BatchClaim::FileName).c_str(), &info) == 0;
 }
 
 bool madeFolder(const std::string& folder) {
@@ -141,7 +141,7 @@ void storeBatchReport(const BatchFolder& folder, std::string_view report) {
 }
 
 void removeStaleReportFiles(const BatchFolder& folder) {
-    removeAbandonedTemporaries(folder.path + std::string(file::Report));
+    removeAbandonedTemporaries(std::string(folder.path).append(file::Report));
 }
 
 } // namespace morvane

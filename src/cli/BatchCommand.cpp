@@ -113,13 +113,21 @@ std::string localTimeText(Clock::TimePoint time) {
     return text;
 }
 
-// Why a ready folder waits: who holds it and since when.
+// Why a ready folder waits: who holds it and since when. Built by appending: GCC 12
+// misreads "literal" + std::string&& as an overlap.
 std::string heldText(const BatchFolder& folder, const ClaimHolder& holder) {
+    std::string text = folder.path;
     if (!holder.readable())
-        return folder.path + std::string(BatchClaim::FileName) +
-               ": passed over: cannot be read as a claim (last changed " + localTimeText(holder.since) + ")";
-    return folder.path + ": passed over: claimed by pid " + std::to_string(holder.pid) + " on host " + holder.host +
-           " since " + localTimeText(holder.since);
+        return text.append(BatchClaim::FileName)
+            .append(": passed over: cannot be read as a claim (last changed ")
+            .append(localTimeText(holder.since))
+            .append(")");
+    return text.append(": passed over: claimed by pid ")
+        .append(std::to_string(holder.pid))
+        .append(" on host ")
+        .append(holder.host)
+        .append(" since ")
+        .append(localTimeText(holder.since));
 }
 
 } // namespace
