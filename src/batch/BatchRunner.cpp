@@ -87,10 +87,27 @@ BatchEvent BatchRunner::scanStep() {
         const BatchFolder& folder = found->folder;
         if (found->problem)
             return event(BatchEvent::FolderSkipped, folder, found->problem);
+        if (found->claimLeft) {
+            BatchClaim::clearAbandoned(folder.path, clock_, options_.claimTimeout, sightings_);
+            continue;
+        }
 
-        std::optional<BatchClaim> claim;
+        ClaimAttempt attempt;
         try {
-            claim = BatchClaim::acquire(folder.path, clock_, options_.claimTimeout);
+            attempt = BatchClaim::acquire(folder.path, clock_, options_.claimTimeout, sightings_);
+        } catch (const MorvaneError&) {
+            if (!options_.stopOnBadRoot)
+                return event(BatchEvent::FolderSkipped, folder, std::current_exception());
+            folder_ = folder;
+            return stop(BatchEvent::ClaimFailed, std::current_exception());
+        }
+        if (attempt.holder) {
+            BatchEvent held = event(BatchEvent::FolderHeld, folder);
+            held.holder = std::move(attempt.holder);
+            return held;
+        }
+        std::optional<BatchClaim> claim = std::move(attempt.claim);
+        try {
             // Another runner may have stored the report between the look and the claim.
             if (claim && folderHolds(folder.path, file::Report))
                 claim.reset();

@@ -57,13 +57,15 @@ struct BatchEvent {
         FolderSkipped, // the folder cannot be made or looked into (error): call again now
         ScanFinished,  // call again when the next scan is due
         Stopped,       // the run stops here (error; null when the front end showed it)
+        FolderHeld,    // another runner holds the folder (holder says who): call again now
     };
     // Why a run stopped, for the command line tool's exit status.
     enum Failure {
         None,
-        BadRoot,    // the root cannot be used
-        BadFolder,  // a folder's deck pair cannot be read or applied, or its battle fails
-        StoreFailed // a finished report cannot be stored
+        BadRoot,     // the root cannot be used
+        BadFolder,   // a folder's deck pair cannot be read or applied, or its battle fails
+        StoreFailed, // a finished report cannot be stored
+        ClaimFailed  // no claim can be made in a ready folder (no write permission, a full disk)
     };
 
     Kind kind = ScanFinished;
@@ -71,11 +73,13 @@ struct BatchEvent {
     BattleOutcome outcome; // ReportStored
     std::exception_ptr error;
     Failure failure = None;
+    std::optional<ClaimHolder> holder; // FolderHeld
 };
 
 struct BatchOptions {
     // Stop when the root itself cannot be used (it is not a folder, or cannot be made
-    // or written). The window passes over its folders one by one instead.
+    // or written, or no claim can be made in a ready folder). The window passes over
+    // its folders one by one instead.
     bool stopOnBadRoot = true;
     // A claim untouched this long is taken over: its runner is taken to have died.
     std::chrono::seconds claimTimeout{600};
@@ -115,6 +119,7 @@ private:
     std::optional<BatchFolder> folder_;
     std::optional<BatchClaim> claim_;
     Clock::TimePoint refreshedAt_{};
+    ClaimSightings sightings_;
 };
 
 // The runner's front end without windows: the engine plays each battle turn by turn

@@ -1,5 +1,6 @@
 #include "batch/BatchScan.h"
 
+#include "batch/BatchClaim.h"
 #include "cards/Deck.h"
 #include "common/AtomicFile.h"
 #include "common/Errors.h"
@@ -9,6 +10,7 @@
 #include "common/TextLines.h"
 
 #include <cstdio>
+#include <sys/stat.h>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -26,6 +28,13 @@ void refuseMistypedRoot(const std::string& root, const std::string& folder) {
     std::error_code ec;
     if (root.front() != '/' && !fs::is_directory(folder.substr(0, folder.find('/')), ec))
         throw FolderError(folder);
+}
+
+// Only a runner that stopped between storing a report and giving up its claim leaves
+// one in a done folder.
+bool claimLeftIn(const std::string& folder) {
+    struct stat info {};
+    return ::lstat(std::string(folder).append(BatchClaim::FileName).c_str(), &info) == 0;
 }
 
 bool madeFolder(const std::string& folder) {
@@ -57,8 +66,14 @@ std::optional<ScannedFolder> BatchScan::next(const std::function<std::string()>&
         try {
             if (!madeFolder(found.folder.path))
                 throw FolderError(found.folder.path);
-            if (folderHolds(found.folder.path, file::BatchDecks) && !folderHolds(found.folder.path, file::Report))
+            if (!folderHolds(found.folder.path, file::BatchDecks))
+                continue;
+            if (!folderHolds(found.folder.path, file::Report))
                 return found;
+            if (claimLeftIn(found.folder.path)) {
+                found.claimLeft = true;
+                return found;
+            }
         } catch (const MorvaneError&) {
             found.problem = std::current_exception();
             return found;
@@ -126,18 +141,7 @@ void storeBatchReport(const BatchFolder& folder, std::string_view report) {
 }
 
 void removeStaleReportFiles(const BatchFolder& folder) {
-    // writeFileAtomic names its temporary files "." + the file's name + "." + a
-    // number + ".tmp".
-    const std::string prefix = std::string(".").append(file::Report) + ".";
-    std::error_code ec;
-    for (fs::directory_iterator it(folder.path, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.size() > prefix.size() + 4 && name.compare(0, prefix.size(), prefix) == 0 &&
-            name.compare(name.size() - 4, 4, ".tmp") == 0) {
-            std::error_code removeError;
-            fs::remove(it->path(), removeError);
-        }
-    }
+    removeAbandonedTemporaries(std::string(folder.path).append(file::Report));
 }
 
 } // namespace morvane

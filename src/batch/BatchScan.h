@@ -31,11 +31,13 @@ struct BatchFolder {
     std::string name() const;
 };
 
-// A folder the scan stopped at: ready to be played, or passed over because it could
-// not be made or looked into (problem holds why).
+// A folder the scan stopped at: ready to be played, passed over because it could not
+// be made or looked into (problem holds why), or done but still holding a claim file
+// (claimLeft: its runner may have stopped before giving the claim up).
 struct ScannedFolder {
     BatchFolder folder;
     std::exception_ptr problem;
+    bool claimLeft = false;
 };
 
 class BatchScan {
@@ -44,8 +46,9 @@ public:
     explicit BatchScan(int last = -1) : last_(last) {}
 
     // Walks on from the folder after the one returned last, making sure each folder
-    // exists (parents first), and returns the first ready folder or the first one that
-    // had to be passed over; nothing once folder `last` has been passed. Done folders
+    // exists (parents first), and returns the first ready folder, done folder with a
+    // claim file, or folder that had to be passed over; nothing once folder `last` has
+    // been passed. Done folders
     // and folders without a deck pair are walked past. The root text is asked afresh
     // for every folder, so an edit made while a scan runs takes effect at the next
     // folder.
@@ -97,8 +100,7 @@ void applyDeckPair(const DeckPair& pair, const std::function<void(int side, std:
 void storeBatchReport(const BatchFolder& folder, std::string_view report);
 
 // Removes what an earlier runner killed while storing a report left in the folder:
-// the temporary files of "battle.html". Only the runner that holds the folder's claim
-// may call this, since a live runner's temporary file looks the same.
+// the temporary files of "battle.html" that no live writer holds.
 void removeStaleReportFiles(const BatchFolder& folder);
 
 } // namespace morvane

@@ -9,7 +9,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <iostream>
+#include <map>
 #include <thread>
 #include <unistd.h>
 
@@ -39,14 +41,20 @@ Prints one line per battle: NNNN winner=top|bottom|none turns=N
 A folder that cannot be made or looked into (its deck.dat a link loop, say) is passed
 over with one line on stderr. Several runs, on this machine or others, may share a
 ROOT: each claims a folder (ROOT/NNNN/.morvane-claim) before playing it, so no folder
-is played twice; the claim of a run that died is taken over once its process is gone
-or after ten minutes without a sign of life.
+is played twice. A folder claimed by another run is passed over with one line on
+stderr (said once under --watch) naming the run's pid and host and since when it holds
+the folder, or saying that the claim file cannot be read as a claim. The claim of a run
+that died is taken over once its process is known to be gone (a run of this machine's
+boot and PID namespace: its pid ended, became a zombie or went to a later process),
+or ten minutes after it last changed (by its file time; one dated ahead counts from
+when it was first seen).
 On a terminal, stderr shows the progress.
 Exit status: 0 done (or --watch interrupted); 2 a ROOT that cannot be used as a folder,
 a folder whose deck.dat cannot be read or applied, or whose battle cannot start or halts
 on an error (the run stops there, with one error line naming the folder; that folder
-gets no report), or a bad option or catalogue; 1 a report that cannot be stored (the
-run stops there); 130 interrupted without --watch.
+gets no report), or a bad option or catalogue; 1 a report that cannot be stored, or a
+ready folder where no claim can be made (no write permission, a full disk), named with
+the reason (the run stops there); 130 interrupted without --watch.
 )";
 
 namespace {
@@ -96,6 +104,32 @@ int printFailure(const std::exception_ptr& error, const std::optional<BatchFolde
     }
 }
 
+std::string localTimeText(Clock::TimePoint time) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm local{};
+    char text[32] = "?";
+    if (::localtime_r(&seconds, &local))
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
+// Why a ready folder waits: who holds it and since when. Built by appending: GCC 12
+// misreads "literal" + std::string&& as an overlap.
+std::string heldText(const BatchFolder& folder, const ClaimHolder& holder) {
+    std::string text = folder.path;
+    if (!holder.readable())
+        return text.append(BatchClaim::FileName)
+            .append(": passed over: cannot be read as a claim (last changed ")
+            .append(localTimeText(holder.since))
+            .append(")");
+    return text.append(": passed over: claimed by pid ")
+        .append(std::to_string(holder.pid))
+        .append(" on host ")
+        .append(holder.host)
+        .append(" since ")
+        .append(localTimeText(holder.since));
+}
+
 } // namespace
 
 int runBatch(const std::vector<std::string>& args) {
@@ -136,6 +170,9 @@ int runBatch(const std::vector<std::string>& args) {
     Progress progress(::isatty(STDERR_FILENO) == 1);
     long long scannedBefore = 0;
     long long played = 0;
+    // What was last said of each held folder: --watch looks again every second, and
+    // says it again only when the holder changes.
+    std::map<int, std::string> heldSaid;
     // A first Ctrl-C lets the folder under way be finished and stored.
     bool done = false;
     while (!done && (!interrupted || runner.busy())) {
@@ -156,11 +193,23 @@ int runBatch(const std::vector<std::string>& args) {
             std::cout.flush();
             printFailure(event.error, event.folder);
             break;
+        case BatchEvent::FolderHeld: {
+            std::string text = heldText(*event.folder, *event.holder);
+            std::string& said = heldSaid[event.folder->number];
+            if (text != said) {
+                progress.wipe();
+                std::cout.flush();
+                std::cerr << "morvane-cli: " << escapeControls(text) << std::endl;
+                said = std::move(text);
+            }
+            break;
+        }
         case BatchEvent::Stopped:
             progress.wipe();
             std::cout.flush();
             printFailure(event.error, event.folder);
-            return event.failure == BatchEvent::StoreFailed ? ExitFailure : ExitBadInput;
+            return event.failure == BatchEvent::StoreFailed || event.failure == BatchEvent::ClaimFailed ? ExitFailure
+                                                                                                        : ExitBadInput;
         case BatchEvent::ScanFinished:
             scannedBefore += runner.scanned();
             if (watch)

@@ -30,8 +30,12 @@ Plays one battle between two decks and writes its report.
   --max-turns N      stop a battle that has not ended after N turns (default 10000)
 
 Prints one line: winner=top|bottom|none turns=N report=PATH
+The report is written to a temporary file beside it (.NAME.NUMBER.tmp) that takes its
+place at the end; such files left by a run that was killed are removed by the next run
+for the same report.
 Exit status: 0 the battle ended, 2 bad input (catalogue, deck line, empty selection,
-option), 3 the turn cap was reached, 1 anything else (the report cannot be written).
+option), 3 the turn cap was reached, 1 anything else (the report cannot be written,
+also past the file size limit of ulimit -f).
 Errors go to stderr as one line. The report is never opened in a viewer.
 )";
 

@@ -4,6 +4,7 @@
 #include "cli/Commands.h"
 
 #include <clocale>
+#include <csignal>
 #include <cstring>
 #include <iostream>
 
@@ -61,6 +62,9 @@ int runCommand(int argc, char** argv) {
 int main(int argc, char** argv) {
     // The report's time of day follows the user's locale. Set before any thread starts.
     std::setlocale(LC_ALL, ""); // NOLINT(concurrency-mt-unsafe)
+    // Past the file size limit (ulimit -f) a write fails, and the command says so and
+    // removes its temporary file, rather than ending without a word and leaving it.
+    std::signal(SIGXFSZ, SIG_IGN);
     const int status = runCommand(argc, argv);
     // Output that never arrived (a full disk) is a failure, whatever the command
     // thought of its own work; a failure it reported already keeps its status.

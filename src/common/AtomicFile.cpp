@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -33,6 +34,83 @@ fs::path followLinks(const fs::path& path) {
     throw IoError(std::string(msg::FileNotCreated), path.string(), {FileReason::System, ELOOP, 0});
 }
 
+namespace {
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Whether name is "." + target's name + "." + digits + ".tmp".
+bool isTemporaryName(const std::string& name, const std::string& targetName) {
+    const std::string prefix = "." + targetName + ".";
+    const std::string_view suffix = ".tmp";
+    if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return false;
+    for (size_t i = prefix.size(); i < name.size() - suffix.size(); ++i)
+        if (name[i] < '0' || name[i] > '9')
+            return false;
+    return true;
+}
+
+} // namespace
+
+fs::path temporaryPath(const fs::path& target, unsigned number) {
+    return folderOf(target) / std::string(".")
+                                  .append(target.filename().string())
+                                  .append(".")
+                                  .append(std::to_string(number))
+                                  .append(".tmp");
+}
+
+int createTemporaryFile(const fs::path& target, unsigned mode, fs::path& temp) {
+    std::random_device entropy;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        temp = temporaryPath(target, entropy());
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            return -1;
+        }
+        // A sweep may have opened the new file before it was locked: then it is
+        // removed, or about to be, and another name is taken. A file system without
+        // locks keeps the file unlocked, and its sweeps remove nothing.
+        struct stat opened {};
+        struct stat named {};
+        const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        const bool lockless = !locked && errno != EWOULDBLOCK;
+        if ((locked || lockless) && ::fstat(fd, &opened) == 0 && ::lstat(temp.c_str(), &named) == 0 &&
+            sameFile(opened, named))
+            return fd;
+        ::close(fd);
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+void removeAbandonedTemporaries(const fs::path& target) {
+    const fs::path folder = folderOf(target);
+    const std::string targetName = target.filename().string();
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::path path = it->path();
+        if (!isTemporaryName(path.filename().string(), targetName))
+            continue;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        // Locked here, the file is nobody's; it is removed only while it is still the
+        // file that was locked.
+        struct stat opened {};
+        struct stat named {};
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+            ::lstat(path.c_str(), &named) == 0 && sameFile(opened, named))
+            ::unlink(path.c_str());
+        ::close(fd);
+    }
+}
+
 FileReplacement::FileReplacement(const fs::path& path) : where_(path.string()) {
     target_ = followLinks(path);
     struct stat stored {};
@@ -47,20 +125,14 @@ FileReplacement::FileReplacement(const fs::path& path) : where_(path.string()) {
         if ((stored.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0)
             throw IoError(std::string(msg::FileNotCreated), where_, {FileReason::ReadOnly});
     }
-    std::random_device entropy;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
-        temp_ = folderOf(target_) / std::string(".")
-                                        .append(target_.filename().string())
-                                        .append(".")
-                                        .append(std::to_string(entropy()))
-                                        .append(".tmp");
-        fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, exists ? 0600 : 0666);
-        if (fd < 0 && errno != EEXIST)
-            break;
+    const int fd = createTemporaryFile(target_, exists ? 0600 : 0666, temp_);
+    if (fd < 0) {
+        const int error = errno;
+        temp_.clear();
+        throw IoError(std::string(msg::FileNotCreated), where_, FileReason::ofErrno(error));
     }
-    if (fd < 0)
-        throw IoError(std::string(msg::FileNotCreated), where_, FileReason::ofErrno(errno));
+    // Ours is locked, so only what killed writers left goes.
+    removeAbandonedTemporaries(target_);
     if (exists) {
         // The mode as the user set it (fchmod ignores the umask). The owner goes back
         // where this user may give it; where not, the file becomes this user's, as a
@@ -70,15 +142,15 @@ FileReplacement::FileReplacement(const fs::path& path) : where_(path.string()) {
             [[maybe_unused]] const int owned = ::fchown(fd, stored.st_uid, stored.st_gid);
         }
         if (!moded) {
-            ::close(fd);
             ::unlink(temp_.c_str());
+            ::close(fd);
             throw IoError(std::string(msg::FileNotCreated), where_);
         }
     }
     file_ = ::fdopen(fd, "wb");
     if (!file_) {
-        ::close(fd);
         ::unlink(temp_.c_str());
+        ::close(fd);
         throw IoError(std::string(msg::FileNotCreated), where_);
     }
 }
@@ -113,24 +185,29 @@ void FileReplacement::publish() {
 void FileReplacement::commit() {
     if (!file_)
         throw IoError(std::string(msg::FileNotWritten), where_);
-    const bool written = std::fflush(file_) == 0 && ::fsync(::fileno(file_)) == 0;
-    const bool closed = std::fclose(file_) == 0;
-    file_ = nullptr;
-    if (!written || !closed || (!published_ && ::rename(temp_.c_str(), target_.c_str()) != 0))
+    // Renamed while still open: closing first would drop the lock, and another writer
+    // of the same file would take the temporary file for one a killed writer left.
+    if (std::fflush(file_) != 0 || ::fsync(::fileno(file_)) != 0 ||
+        (!published_ && ::rename(temp_.c_str(), target_.c_str()) != 0))
         fail();
     published_ = true;
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    if (!closed)
+        throw IoError(std::string(msg::FileNotWritten), where_);
     if (!syncFolder(folderOf(target_)))
         throw IoError(std::string(msg::FileNotWritten), where_);
 }
 
 void FileReplacement::discard() noexcept {
+    // Removed while still locked, so no sweep takes it up in between.
+    if (!published_ && !temp_.empty())
+        ::unlink(temp_.c_str());
+    temp_.clear();
     if (file_) {
         std::fclose(file_);
         file_ = nullptr;
     }
-    if (!published_ && !temp_.empty())
-        ::unlink(temp_.c_str());
-    temp_.clear();
 }
 
 void writeFileAtomic(const fs::path& path, std::string_view bytes) {

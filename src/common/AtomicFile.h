@@ -64,4 +64,18 @@ std::filesystem::path followLinks(const std::filesystem::path& path);
 // old file as it was.
 void writeFileAtomic(const std::filesystem::path& path, std::string_view bytes);
 
+// Creates a temporary file beside target, "." + its name + "." + a number + ".tmp",
+// exclusively, with mode less the umask, and locks it for as long as the returned
+// descriptor stays open. The lock is what tells a writer's file from one that a killed
+// writer left behind. Returns -1 with errno set when it cannot be created; temp then
+// names the last name tried.
+int createTemporaryFile(const std::filesystem::path& target, unsigned mode, std::filesystem::path& temp);
+// The name of temporary file `number` of target.
+std::filesystem::path temporaryPath(const std::filesystem::path& target, unsigned number);
+
+// Removes the temporary files of target whose writer is gone (killed before it could
+// rename or remove them); those of a writer still at work are locked and stay. Where
+// the file system has no locks, nothing is removed.
+void removeAbandonedTemporaries(const std::filesystem::path& target);
+
 } // namespace morvane

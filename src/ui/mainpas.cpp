@@ -739,7 +739,9 @@ void Tmain::SaverTimerTimer() {
             SaverTimer->start(BatchBattleCheckInterval);
             return;
         default:
-            // A folder that cannot be made or looked into is passed over quietly.
+            // A folder that cannot be made or looked into, or that another runner holds,
+            // is passed over quietly: the window has no line to say it on, and the
+            // holder plays it.
             SaverTimer->start(0);
             return;
         }

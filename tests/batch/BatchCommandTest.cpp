@@ -210,6 +210,57 @@ TEST_F(BatchCommandTest, RootsAndFoldersThatCannotBeUsedAreSaidNotPassedOverInSi
     EXPECT_EQ(std::count(passed.err.begin(), passed.err.end(), '\n'), 2) << "one line for each";
 }
 
+TEST_F(BatchCommandTest, FoldersPassedOverForAClaimAreSaidOnceWithWhoHoldsThem) {
+    for (int n = 0; n < 5; ++n)
+        dropDecks(n, TopDeck, BottomDeck);
+    const pid_t zombie = zombieChild();
+    const std::string zombieStart = startTimeOf(zombie);
+    writeAll(folder(0) / ".morvane-claim", "elsewhere 4242 1\n");
+    writeAll(folder(1) / ".morvane-claim", "garbage\n");
+    // A machine of the same name, whose pid means nothing here; a zombie here.
+    writeAll(folder(2) / ".morvane-claim", claimOf(zombie, zombieStart, "00000000-0000-4000-8000-000000000000"));
+    writeAll(folder(3) / ".morvane-claim", claimOf(zombie, zombieStart));
+
+    // Scanned every second: what is passed over is said once, not at every scan.
+    const pid_t pid = start({"--watch", "--last", "4"});
+    for (int i = 0; i < 100 && !(hasReport(3) && hasReport(4)); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    ::kill(pid, SIGINT);
+    const Ran watched = finish(pid);
+    ::waitpid(zombie, nullptr, 0);
+    EXPECT_EQ(watched.status, 0) << watched.err;
+    EXPECT_EQ(watched.out.substr(0, 5), "0003 ") << watched.out;
+    EXPECT_EQ(watched.out.find("\n0004 "), watched.out.find('\n')) << watched.out;
+
+    std::istringstream lines(watched.err);
+    std::vector<std::string> said;
+    for (std::string line; std::getline(lines, line);)
+        said.push_back(line.substr(0, line.find(" since ")).substr(0, line.find(" (last changed ")));
+    EXPECT_EQ(said, (std::vector<std::string>{
+                        "morvane-cli: " + folder(0).string() + "/: passed over: claimed by pid 4242 on host elsewhere",
+                        "morvane-cli: " + (folder(1) / ".morvane-claim").string() +
+                            ": passed over: cannot be read as a claim",
+                        "morvane-cli: " + folder(2).string() + "/: passed over: claimed by pid " +
+                            std::to_string(zombie) + " on host " + thisHost(),
+                    }));
+    EXPECT_NE(watched.err.find(" since 2023-11-0"), std::string::npos) << "the claim's own time: " << watched.err;
+}
+
+TEST_F(BatchCommandTest, ARootWhereNoClaimCanBeMadeIsAnErrorNamingTheReason) {
+    dropDecks(0, TopDeck, BottomDeck);
+    // No file may grow: the claim cannot be written, as on a full disk.
+    const test::ProgramRun full =
+        test::runProgram("/bin/sh", {"-c", "ulimit -f 0; exec \"$0\" batch \"$1\" --cards \"$2\" --seed 7",
+                                     std::string(MORVANE_PROGRAM_DIR) + "/morvane-cli", root.string(), cards.string()});
+    EXPECT_EQ(full.status, 1) << full.err;
+    EXPECT_EQ(full.out, "");
+    EXPECT_EQ(full.err.rfind("morvane-cli: " + (folder(0) / ".morvane-claim").string() + " (File too large): ", 0), 0u)
+        << full.err;
+    EXPECT_EQ(full.err.find('\n'), full.err.size() - 1) << "one line";
+    EXPECT_EQ(filesIn(0), 1u) << "deck.dat alone";
+}
+
 TEST_F(BatchCommandTest, AReportThatCannotBeStoredStopsTheRunWithStatusOne) {
     dropDecks(0, TopDeck, BottomDeck);
     dropDecks(1, TopDeck, BottomDeck);

@@ -3,6 +3,7 @@
 
 #include "batch/BatchRunner.h"
 #include "cards/CardCatalogue.h"
+#include "common/AtomicFile.h"
 #include "common/Clock.h"
 #include "common/Errors.h"
 #include "common/Messages.h"
@@ -11,6 +12,7 @@
 #include "batch/BatchTesting.h"
 
 #include <map>
+#include <sstream>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,7 +29,8 @@ protected:
 
     // Steps until a scan has finished or the run stopped; one word per step.
     static std::vector<std::string> runScan(BatchRunner& runner, BatchEvent* last = nullptr) {
-        static const char* const words[] = {"applied", "started", "turn", "stored", "skipped", "scan", "stopped"};
+        static const char* const words[] = {"applied", "started", "turn",    "stored",
+                                            "skipped", "scan",    "stopped", "held"};
         std::vector<std::string> trace;
         for (int i = 0; i < 100000; ++i) {
             const BatchEvent event = runner.step();
@@ -181,40 +184,141 @@ std::string claimText(const std::string& host, long long pid) {
     return host + " " + std::to_string(pid) + " 1\n";
 }
 
-std::string thisHost() {
-    char name[256] = {};
-    ::gethostname(name, sizeof name - 1);
-    return name;
+// The numbers of the folders whose reports were stored, and of those passed over as held.
+struct ScanResult {
+    std::vector<int> stored;
+    std::map<int, ClaimHolder> held;
+};
+
+ScanResult scanOnce(BatchRunner& runner) {
+    ScanResult result;
+    for (int i = 0; i < 100000; ++i) {
+        BatchEvent event = runner.step();
+        if (event.kind == BatchEvent::ReportStored)
+            result.stored.push_back(event.folder->number);
+        if (event.kind == BatchEvent::FolderHeld)
+            result.held[event.folder->number] = *event.holder;
+        if (event.kind == BatchEvent::ScanFinished || event.kind == BatchEvent::Stopped)
+            break;
+    }
+    return result;
 }
 
 TEST_F(BatchRunnerTest, ClaimsOfLiveRunnersAreRespectedAndThoseOfDeadOnesTakenOver) {
-    for (int n = 0; n < 5; ++n)
+    for (int n = 0; n < 10; ++n)
         dropDecks(n, TopDeck, BottomDeck);
-    const pid_t child = ::fork();
-    if (child == 0)
+    const pid_t gone = ::fork();
+    if (gone == 0)
         ::_exit(0);
-    ::waitpid(child, nullptr, 0);
-    writeAll(folder(0) / ".morvane-claim", claimText(thisHost(), ::getpid())); // alive
-    writeAll(folder(1) / ".morvane-claim", claimText(thisHost(), child));      // its process is gone
-    writeAll(folder(2) / ".morvane-claim", claimText("elsewhere", 1));         // another machine, fresh
-    writeAll(folder(3) / ".morvane-claim", claimText("elsewhere", 1));         // another machine, silent
+    const std::string goneStart = startTimeOf(gone);
+    ::waitpid(gone, nullptr, 0);
+    const pid_t zombie = zombieChild();
+    const std::string self = startTimeOf(::getpid());
+    const std::string otherBoot = "00000000-0000-4000-8000-000000000000";
+
+    writeAll(folder(0) / ".morvane-claim", claimOf(::getpid(), self));                       // alive
+    writeAll(folder(1) / ".morvane-claim", claimOf(gone, goneStart));                        // its process is gone
+    writeAll(folder(2) / ".morvane-claim", claimOf(zombie, startTimeOf(zombie)));            // a zombie
+    writeAll(folder(3) / ".morvane-claim", claimOf(::getpid(), self + "1"));                 // its pid given to another
+    writeAll(folder(4) / ".morvane-claim", claimOf(gone, goneStart, otherBoot));             // same host name elsewhere
+    writeAll(folder(5) / ".morvane-claim", claimOf(gone, goneStart, thisBoot(), "pid:[1]")); // a container
+    writeAll(folder(6) / ".morvane-claim", claimText(thisHost(), gone)); // an older runner's: by its time only
+    writeAll(folder(7) / ".morvane-claim", claimText("elsewhere", 1));   // another machine, fresh
+    writeAll(folder(8) / ".morvane-claim", claimText("elsewhere", 1));   // another machine, silent
     const timeval hourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
-    ASSERT_EQ(::utimes((folder(3) / ".morvane-claim").c_str(), hourAgo), 0);
+    ASSERT_EQ(::utimes((folder(8) / ".morvane-claim").c_str(), hourAgo), 0);
     writeAll(folder(0) / ".battle.html.5.tmp", "the live runner's own temporary file");
+    writeAll(folder(9) / "..morvane-claim.77.tmp", "a claim whose runner was killed before placing it");
 
     Random random(3);
-    EngineBatchHost host(catalogue, random, rootText(), 4, 50);
+    EngineBatchHost host(catalogue, random, rootText(), 9, 50);
     BatchRunner runner(host, clock);
-    std::vector<std::string> stored;
-    for (const std::string& word : folded(runScan(runner)))
-        if (word.find("stored") != std::string::npos)
-            stored.push_back(word.substr(0, 4));
-    EXPECT_EQ(stored, (std::vector<std::string>{"0001", "0003", "0004"}));
-    for (int n : {1, 3, 4})
-        EXPECT_FALSE(hasClaim(n)) << n;
-    EXPECT_EQ(readAll(folder(0) / ".morvane-claim"), claimText(thisHost(), ::getpid()));
-    EXPECT_TRUE(hasClaim(2));
+    const ScanResult scan = scanOnce(runner);
+    ::waitpid(zombie, nullptr, 0);
+    EXPECT_EQ(scan.stored, (std::vector<int>{1, 2, 3, 8, 9}));
+    std::vector<int> held;
+    for (const auto& [n, holder] : scan.held)
+        held.push_back(n);
+    EXPECT_EQ(held, (std::vector<int>{0, 4, 5, 6, 7}));
+    EXPECT_EQ(scan.held.at(0).host, thisHost());
+    EXPECT_EQ(scan.held.at(0).pid, ::getpid());
+    EXPECT_EQ(scan.held.at(0).since, Clock::TimePoint(std::chrono::seconds(1699000000)));
+    EXPECT_EQ(scan.held.at(7).host, "elsewhere");
+    for (int n : {1, 2, 3, 8, 9})
+        EXPECT_EQ(filesIn(n), 2u) << "deck.dat and battle.html, no claim nor its temporary file: " << n;
+    EXPECT_EQ(readAll(folder(0) / ".morvane-claim"), claimOf(::getpid(), self));
     EXPECT_TRUE(fs::exists(folder(0) / ".battle.html.5.tmp")) << "a held folder is not touched";
+}
+
+TEST_F(BatchRunnerTest, ClaimsThatAreNoClaimsOrDatedAheadExpireTenMinutesAfterTheyWereFirstSeen) {
+    for (int n = 0; n < 4; ++n)
+        dropDecks(n, TopDeck, BottomDeck);
+    writeAll(folder(0) / ".morvane-claim", "");          // its runner killed between create and write
+    writeAll(folder(1) / ".morvane-claim", "garbage\n"); // not a runner's at all
+    writeAll(folder(2) / ".morvane-claim", claimText("elsewhere", 1));
+    const timeval hourAhead[2] = {{::time(nullptr) + 3600, 0}, {::time(nullptr) + 3600, 0}};
+    ASSERT_EQ(::utimes((folder(2) / ".morvane-claim").c_str(), hourAhead), 0);
+
+    Random random(3);
+    EngineBatchHost host(catalogue, random, rootText(), 3, 50);
+    BatchRunner runner(host, clock);
+    ScanResult scan = scanOnce(runner);
+    EXPECT_EQ(scan.stored, std::vector<int>{3});
+    ASSERT_EQ(scan.held.size(), 3u);
+    EXPECT_FALSE(scan.held[0].readable());
+    EXPECT_FALSE(scan.held[1].readable());
+    EXPECT_TRUE(scan.held[2].readable());
+
+    const Clock::TimePoint seen = clock.now();
+    clock.setNow(seen + std::chrono::minutes(9));
+    EXPECT_EQ(scanOnce(runner).held.size(), 3u) << "not yet";
+    clock.setNow(seen + std::chrono::minutes(11));
+    scan = scanOnce(runner);
+    EXPECT_EQ(scan.stored, (std::vector<int>{0, 1, 2}));
+    EXPECT_TRUE(scan.held.empty());
+}
+
+TEST_F(BatchRunnerTest, AClaimIsWholeFromItsFirstMomentAndNoneStaysInADoneFolder) {
+    dropDecks(0, TopDeck, BottomDeck);
+    // A claim being placed by a live runner: its temporary file is locked.
+    fs::path live;
+    const int liveFd = createTemporaryFile(folder(0) / ".morvane-claim", 0644, live);
+    ASSERT_GE(liveFd, 0);
+    writeAll(folder(0) / "..morvane-claim.12.tmp", "a killed runner's");
+    Random random(3);
+    EngineBatchHost host(catalogue, random, rootText(), 2, 50);
+    BatchRunner runner(host, clock);
+    ASSERT_EQ(runner.step().kind, BatchEvent::DecksApplied);
+    const std::string claim = readAll(folder(0) / ".morvane-claim");
+    // Whole from the start; its own number (word 3), and the time by the runner's clock.
+    const size_t number = claim.find(' ', thisHost().size() + 1);
+    const size_t boot = claim.find(" boot="), since = claim.find(" since=");
+    ASSERT_NE(since, std::string::npos) << claim;
+    EXPECT_EQ(claim.substr(0, number) + " 1" + claim.substr(boot, since - boot) + " since=1699000000\n",
+              claimOf(::getpid(), startTimeOf(::getpid())));
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(clock.now().time_since_epoch());
+    EXPECT_EQ(claim.substr(since), " since=" + std::to_string(seconds.count()) + "\n");
+    EXPECT_FALSE(fs::exists(folder(0) / "..morvane-claim.12.tmp"));
+    EXPECT_TRUE(fs::exists(live)) << "a live runner's claim in the making stays";
+    ::unlink(live.c_str());
+    ::close(liveFd);
+
+    // Runners stopped between storing a report and giving up their claim.
+    dropDecks(1, TopDeck, BottomDeck);
+    writeAll(folder(1) / "battle.html", "stored");
+    dropDecks(2, TopDeck, BottomDeck);
+    writeAll(folder(2) / "battle.html", "stored");
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    const std::string goneStart = startTimeOf(gone);
+    ::waitpid(gone, nullptr, 0);
+    writeAll(folder(1) / ".morvane-claim", claimOf(gone, goneStart));
+    writeAll(folder(2) / ".morvane-claim", claimOf(::getpid(), startTimeOf(::getpid())));
+    EXPECT_EQ(scanOnce(runner).stored, std::vector<int>{0});
+    EXPECT_EQ(filesIn(0), 2u);
+    EXPECT_EQ(filesIn(1), 2u) << "the dead runner's claim is gone";
+    EXPECT_EQ(filesIn(2), 3u) << "a live runner gives up its own";
 }
 
 TEST_F(BatchRunnerTest, TwoRunnersOnOneRootPlayEveryFolderOnceAndAClaimTakenAwayIsNotStored) {

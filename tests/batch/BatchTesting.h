@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <unistd.h>
 
 namespace morvane::test {
 
@@ -53,6 +55,54 @@ inline const std::string OtherTopDeck = "V002C002C002C004C004C006C006C008C008:00
 inline const std::string OtherBottomDeck = "V001C001C001C003C003C005C005C007C007:003";
 inline const std::string HaltingDeck = "V001C009C009C009C009C009C009C009C009:004";
 inline const std::string EmptySlotDeck = "V001C000C002C003C004C005C006C007C008:005";
+
+inline std::string firstLineOf(const fs::path& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// What a claim tells a process by: this machine's boot and PID namespace, and when
+// the process started (field 22 of its stat line, in clock ticks after boot).
+inline std::string thisBoot() {
+    return firstLineOf("/proc/sys/kernel/random/boot_id");
+}
+inline std::string thisPidNamespace() {
+    return fs::read_symlink("/proc/self/ns/pid").string();
+}
+inline std::string startTimeOf(pid_t pid) {
+    const std::string stat = firstLineOf("/proc/" + std::to_string(pid) + "/stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 1));
+    std::string field;
+    for (int i = 3; i <= 22; ++i)
+        fields >> field;
+    return field;
+}
+inline std::string thisHost() {
+    char name[256] = {};
+    ::gethostname(name, sizeof name - 1);
+    return name;
+}
+
+// A claim as runners write it, of process pid of this host.
+inline std::string claimOf(pid_t pid, const std::string& start, const std::string& boot = thisBoot(),
+                           const std::string& pidns = thisPidNamespace()) {
+    return thisHost() + " " + std::to_string(pid) + " 1 boot=" + boot + " pidns=" + pidns + " start=" + start +
+           " since=1699000000\n";
+}
+
+// A child that has ended and is not waited for yet: a zombie, whose pid still answers
+// to kill(pid, 0).
+inline pid_t zombieChild() {
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    for (int i = 0;
+         i < 200 && firstLineOf("/proc/" + std::to_string(child) + "/stat").find(") Z ") == std::string::npos; ++i)
+        ::usleep(5000);
+    return child;
+}
 
 class BatchFolderTest : public ::testing::Test {
 protected:

@@ -10,8 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace morvane;
 using namespace morvane::test;
@@ -165,6 +168,44 @@ TEST(FullDisk, AReportThatCannotBeWrittenKeepsThePreviousOneAndNoTemporaryFile) 
     EXPECT_EQ(stopped.rfind("<html>\r\n<center><font size=+1><b>Morvane</b>", 0), 0u) << stopped.substr(0, 80);
     EXPECT_EQ(std::count(stopped.begin(), stopped.end(), '\n'), 2);
     EXPECT_EQ(folder.names(), (std::vector<std::string>{"battle.html", "card.dat", "deck0.dat", "deck1.dat"}));
+}
+
+TEST(FullDisk, PastTheFileSizeLimitAndAfterAKilledWriterNoTemporaryFileStays) {
+    Folder folder;
+    const fs::path report = folder / "battle.html";
+    ASSERT_EQ(battle(folder, {"--seed", "1"}).status, 0);
+    const std::string previous = readFileBytes(report);
+
+    // As under a shell's ulimit -f, where the signal would end the program mid-write.
+    RunLimits limited = watched(8192);
+    limited.keepFileSizeSignal = true;
+    const ProgramRun past = battle(folder, {"--seed", "2"}, limited);
+    EXPECT_EQ(past.status, 1) << past.err;
+    EXPECT_NE(past.err.find(report.string() + " (File too large): ﾌｧｲﾙに書き込めません"), std::string::npos) << past.err;
+    expectOneLine(past);
+    EXPECT_EQ(readFileBytes(report), previous);
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"battle.html", "card.dat", "deck0.dat", "deck1.dat"}));
+
+    // A writer killed mid-report leaves its temporary file; one still writing holds
+    // its own, locked. The next run for the same report removes only the first.
+    const pid_t killed = ::fork();
+    if (killed == 0) {
+        fs::path temp;
+        createTemporaryFile(report, 0644, temp);
+        ::raise(SIGKILL);
+    }
+    ::waitpid(killed, nullptr, 0);
+    fs::path live;
+    const int liveFd = createTemporaryFile(report, 0644, live);
+    ASSERT_GE(liveFd, 0);
+    writeFileAtomic(folder / ".battle.html.x.tmp", "not a temporary file of ours");
+    ASSERT_EQ(folder.names().size(), 7u);
+    ASSERT_EQ(battle(folder, {"--seed", "2"}).status, 0);
+    std::vector<std::string> kept{
+        ".battle.html.x.tmp", live.filename().string(), "battle.html", "card.dat", "deck0.dat", "deck1.dat"};
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(folder.names(), kept);
+    ::close(liveFd);
 }
 
 TEST(StandardOutput, EveryCommandThatCannotWriteItExitsOne) {

@@ -32,6 +32,8 @@ struct RunLimits {
     // Largest file the program may write (RLIMIT_FSIZE), with SIGXFSZ ignored so a
     // write past it fails as on a full disk; negative for no limit.
     long long fileSizeLimit = -1;
+    // Leave SIGXFSZ as the program finds it, as a shell's ulimit -f does.
+    bool keepFileSizeSignal = false;
     // Standard output goes to this file (such as /dev/full) rather than to out.
     std::string stdoutFile;
 };
@@ -47,7 +49,8 @@ inline ProgramRun runProgram(const std::string& program, const std::vector<std::
         ::dup2(out, 1);
         ::dup2(errPipe[1], 2);
         if (limits.fileSizeLimit >= 0) {
-            ::signal(SIGXFSZ, SIG_IGN);
+            if (!limits.keepFileSizeSignal)
+                ::signal(SIGXFSZ, SIG_IGN);
             const rlimit size{static_cast<rlim_t>(limits.fileSizeLimit), static_cast<rlim_t>(limits.fileSizeLimit)};
             ::setrlimit(RLIMIT_FSIZE, &size);
         }
