@@ -1,6 +1,7 @@
 #include "server/BattleService.h"
 
 #include "batch/BatchRunner.h"
+#include "cli/CliCommon.h"
 #include "batch/BatchScan.h"
 #include "batch/BatchClaim.h"
 #include "battle/Battle.h"
@@ -42,20 +43,10 @@ std::string failureText(const std::exception_ptr& error, const std::string& root
     return text;
 }
 
-CardCatalogue loadCards(const fs::path& path) {
-    CardCatalogue catalogue;
-    try {
-        catalogue.load(path);
-    } catch (const IoError& e) {
-        throw InputError(e.message(), e.where());
-    }
-    return catalogue;
-}
-
 } // namespace
 
 BattleService::BattleService(ServiceOptions options)
-    : options_(std::move(options)), catalogue_(loadCards(options_.cards)), submitter_(options_.root),
+    : options_(std::move(options)), catalogue_(cli::loadCatalogue(options_.cards)), submitter_(options_.root),
       index_(options_.index, options_.root) {
     for (int side = 0; side < 2; ++side) {
         try {

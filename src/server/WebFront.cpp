@@ -6,6 +6,7 @@
 #include "common/Errors.h"
 #include "common/Files.h"
 #include "common/Json.h"
+#include "server/WebText.h"
 
 #include <httplib.h>
 
@@ -52,8 +53,13 @@ const char* winnerName(const BattleOutcome& outcome) {
 
 std::string resultText(const BattleOutcome& outcome) {
     if (outcome.status != BattleStatus::Ended)
-        return "勝者なし（ターン上限）";
-    return outcome.winner == 0 ? "上の勝ち" : "下の勝ち";
+        return std::string(web::NoWinner);
+    return std::string(outcome.winner == 0 ? web::TopWins : web::BottomWins);
+}
+
+// "（18ターン）"
+std::string turnsText(const BattleOutcome& outcome) {
+    return std::string(web::TurnsOpen) + std::to_string(outcome.turns) + std::string(web::TurnsClose);
 }
 
 // Parameter values in links: deck lines are plain ASCII, but any byte is encoded.
@@ -178,13 +184,19 @@ WebFront::WebFront(BattleService& service, WebOptions options)
     httplib::Server& s = *server_;
     s.set_payload_max_length(options_.maxBody);
     s.set_keep_alive_max_count(1000);
+    // Each connection holds a worker while it is open; more workers than the
+    // library's eight keep a few slow or idle clients from shutting everyone out
+    // (a proxy in front buffers slow clients further).
+    s.new_task_queue = [] { return new httplib::ThreadPool(32); };
+    s.set_read_timeout(5, 0);
+    s.set_keep_alive_timeout(2);
     // Every page and answer is made here, without the library's pattern matching of
     // paths: a path is looked at as plain text only.
     s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
         if (req.method != "GET" && req.method != "HEAD")
             return httplib::Server::HandlerResponse::Unhandled;
         if (!answerGet(req, res))
-            errorPage(res, 404, "ページが見つかりません");
+            errorPage(res, 404, std::string(web::NotFound));
         return httplib::Server::HandlerResponse::Handled;
     });
     s.Post("/api/battles", [this](const httplib::Request& req, httplib::Response& res) { postBattle(req, res, true); });
@@ -193,9 +205,9 @@ WebFront::WebFront(BattleService& service, WebOptions options)
         if (!res.body.empty())
             return;
         if (res.status == 413)
-            errorPage(res, 413, "送信された内容が大きすぎます");
+            errorPage(res, 413, std::string(web::TooLarge));
         else if (res.status == 404 || res.status == 405)
-            errorPage(res, res.status, "ページが見つかりません");
+            errorPage(res, res.status, std::string(web::NotFound));
     });
     s.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
         ++service_.metrics().requests;
@@ -204,7 +216,7 @@ WebFront::WebFront(BattleService& service, WebOptions options)
         std::tm utc{};
         gmtime_r(&now, &utc);
         std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &utc);
-        std::string line = std::string(when) + " " + req.remote_addr + " \"" + logSafe(req.method) + " " +
+        std::string line = std::string(when) + " " + logSafe(clientOf(req)) + " \"" + logSafe(req.method) + " " +
                            logSafe(req.path) + "\" " + std::to_string(res.status) + " " +
                            std::to_string(res.body.size()) + "\n";
         std::cerr << line << std::flush;
@@ -212,6 +224,17 @@ WebFront::WebFront(BattleService& service, WebOptions options)
 }
 
 WebFront::~WebFront() = default;
+
+std::string WebFront::clientOf(const httplib::Request& req) const {
+    if (options_.trustedProxy.empty() || req.remote_addr != options_.trustedProxy)
+        return req.remote_addr;
+    // The last entry is the one the proxy added; earlier ones are the client's word.
+    const std::string forwarded = req.get_header_value("X-Forwarded-For");
+    const size_t comma = forwarded.rfind(',');
+    std::string client = forwarded.substr(comma == std::string::npos ? 0 : comma + 1);
+    client.erase(0, client.find_first_not_of(' '));
+    return client.empty() ? req.remote_addr : client.substr(0, 64);
+}
 
 int WebFront::bind(const std::string& host, int port) {
     const int bound = port == 0 ? server_->bind_to_any_port(host.c_str()) : server_->bind_to_port(host.c_str(), port)
@@ -375,10 +398,10 @@ void WebFront::postBattle(const httplib::Request& req, httplib::Response& res, b
             errorPage(res, status, message);
     };
     int retryAfter = 1;
-    if (!limiter_.allow(req.remote_addr, &retryAfter)) {
+    if (!limiter_.allow(clientOf(req), &retryAfter)) {
         ++service_.metrics().refusedRate;
         res.set_header("Retry-After", std::to_string(retryAfter));
-        refuse(429, "送信が多すぎます。しばらくしてから送ってください");
+        refuse(429, std::string(web::TooMany));
         return;
     }
     std::array<std::string, 2> lines;
@@ -422,11 +445,11 @@ void WebFront::postBattle(const httplib::Request& req, httplib::Response& res, b
         number = service_.submit(decks);
     } catch (const QueueFullError&) {
         res.set_header("Retry-After", "5");
-        refuse(503, "対戦の順番待ちがいっぱいです。しばらくしてから送ってください");
+        refuse(503, std::string(web::QueueFull));
         return;
     } catch (const MorvaneError& e) {
         std::cerr << "morvane-server: " << e.where() << ": " << cp932ToUtf8(e.message()) << std::endl;
-        refuse(500, "対戦を受け付けられませんでした");
+        refuse(500, std::string(web::NotTaken));
         return;
     }
     const std::string url = "/battles/" + folderName(number);
@@ -496,16 +519,17 @@ void WebFront::battlePage(int number, httplib::Response& res) {
     std::string state;
     switch (view->state) {
     case BattleView::Waiting:
-        state = "順番待ち（" + std::to_string(view->place) + "番目）";
+        state = std::string(web::Waiting).append(web::PlaceOpen) + std::to_string(view->place) +
+                std::string(web::PlaceClose);
         break;
     case BattleView::Playing:
-        state = "対戦中";
+        state = web::Playing;
         break;
     case BattleView::Done:
-        state = resultText(view->entry.outcome) + "（" + std::to_string(view->entry.outcome.turns) + "ターン）";
+        state = resultText(view->entry.outcome) + turnsText(view->entry.outcome);
         break;
     case BattleView::Failed:
-        state = "対戦できませんでした: " + view->entry.problem;
+        state = std::string(web::Failed) + ": " + view->entry.problem;
         break;
     }
     const bool pending = view->state == BattleView::Waiting || view->state == BattleView::Playing;
@@ -523,8 +547,9 @@ void WebFront::battlePage(int number, httplib::Response& res) {
         {"challenge_bottom", "/?top=" + bottom},
         {"refresh", pending ? "<noscript><meta http-equiv=\"refresh\" content=\"2\"></noscript>" : ""},
         {"report", view->state == BattleView::Done
-                       ? "<iframe class=\"report\" src=\"/battles/" + name + "/report\" title=\"対戦レポート\"></iframe>"
-                             "<p><a href=\"/battles/" + name + "/report\">レポートを開く</a></p>"
+                       ? "<iframe class=\"report\" src=\"/battles/" + name + "/report\" title=\"" +
+                             std::string(web::ReportTitle) + "\"></iframe><p><a href=\"/battles/" + name +
+                             "/report\">" + std::string(web::OpenReport) + "</a></p>"
                        : ""},
     };
     secure(res);
@@ -541,21 +566,21 @@ void WebFront::historyPage(const httplib::Request& req, httplib::Response& res) 
         const std::string name = folderName(e.number);
         const std::string top = cp932ToUtf8(e.top);
         const std::string bottom = cp932ToUtf8(e.bottom);
-        std::string result = e.state == BattleEntry::Done     ? resultText(e.outcome) + "（" +
-                                                                  std::to_string(e.outcome.turns) + "ターン）"
-                             : e.state == BattleEntry::Failed ? "対戦できませんでした"
-                                                              : "順番待ち";
+        const std::string result = e.state == BattleEntry::Done     ? resultText(e.outcome) + turnsText(e.outcome)
+                                   : e.state == BattleEntry::Failed ? std::string(web::Failed)
+                                                                    : std::string(web::Waiting);
         rows += "<tr><td><a href=\"/battles/" + name + "\">" + name + "</a></td><td>" + escapeHtml(result) +
                 "</td><td class=\"line\">" + escapeHtml(top) + " <a href=\"/?bottom=" + encodeQuery(top) +
-                "\">このチームに挑戦</a></td><td class=\"line\">" + escapeHtml(bottom) + " <a href=\"/?top=" +
-                encodeQuery(bottom) + "\">このチームに挑戦</a></td><td><a href=\"/?top=" + encodeQuery(top) +
-                "&amp;bottom=" + encodeQuery(bottom) + "\">再戦</a></td></tr>";
+                "\">" + std::string(web::Challenge) + "</a></td><td class=\"line\">" + escapeHtml(bottom) +
+                " <a href=\"/?top=" + encodeQuery(bottom) + "\">" + std::string(web::Challenge) +
+                "</a></td><td><a href=\"/?top=" + encodeQuery(top) + "&amp;bottom=" + encodeQuery(bottom) + "\">" +
+                std::string(web::Rematch) + "</a></td></tr>";
     }
     std::string pager;
     if (pageNumber > 1)
-        pager += "<a rel=\"prev\" href=\"/battles?page=" + std::to_string(pageNumber - 1) + "\">新しい対戦</a> ";
+        pager += "<a rel=\"prev\" href=\"/battles?page=" + std::to_string(pageNumber - 1) + "\">" + std::string(web::Newer) + "</a> ";
     if (pageNumber * HistoryPageSize < total)
-        pager += "<a rel=\"next\" href=\"/battles?page=" + std::to_string(pageNumber + 1) + "\">古い対戦</a>";
+        pager += "<a rel=\"next\" href=\"/battles?page=" + std::to_string(pageNumber + 1) + "\">" + std::string(web::Older) + "</a>";
     secure(res);
     res.set_header("Cache-Control", "no-store");
     res.set_content(page("history.html", {{"rows", rows},

@@ -45,6 +45,9 @@ struct WebOptions {
     double rate = 5;
     std::filesystem::path webFolder; // the pages, scripts and styles
     size_t maxBody = 4096;
+    // Requests from this address come through a proxy that names the client as the
+    // last entry of X-Forwarded-For; empty: no proxy is trusted.
+    std::string trustedProxy;
 };
 
 class WebFront {
@@ -70,6 +73,8 @@ private:
     void battlePage(int number, httplib::Response& res);
     void historyPage(const httplib::Request& req, httplib::Response& res);
     void errorPage(httplib::Response& res, int status, const std::string& message);
+    // The client's address, as the trusted proxy says it.
+    std::string clientOf(const httplib::Request& req) const;
     std::string page(const std::string& name, const std::map<std::string, std::string>& values) const;
 
     BattleService& service_;

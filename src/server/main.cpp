@@ -24,7 +24,7 @@ using namespace morvane;
 
 const char* const Usage = R"(usage: morvane-server [--root DIR] [--listen ADDR:PORT] [--cards FILE] [--runners N]
                       [--max-queue N] [--rate PER_SECOND] [--seed S] [--index FILE]
-                      [--max-turns N]
+                      [--max-turns N] [--trusted-proxy ADDR]
 
 Serves the team builder, the battle pages, the history and the JSON API, and drops
 each battle asked for into the next free numbered folder of DIR as deck.dat, where
@@ -44,6 +44,9 @@ the batch runner plays it and stores its report as battle.html.
   --index FILE       the history index, a cache of the folders (default: DIR/.morvane-index.sqlite;
                      keep it on a local disk when DIR is a network folder)
   --max-turns N      stop a battle that has not ended after N turns (default 10000)
+  --trusted-proxy ADDR
+                     requests from ADDR (a TLS proxy in front) come from the client
+                     its X-Forwarded-For names last, for the rate limit and the log
 
 SIGTERM or Ctrl-C stops accepting requests, lets the battles in play finish and
 store their reports, and exits 0. A restart plays every folder still waiting.
@@ -74,7 +77,7 @@ double rateOption(const std::string& text) {
 int serve(const std::vector<std::string>& args) {
     const cli::Options options(args,
                                {"--root", "--listen", "--cards", "--runners", "--max-queue", "--rate", "--seed",
-                                "--index", "--max-turns"},
+                                "--index", "--max-turns", "--trusted-proxy"},
                                {"--help", "-h"});
     if (options.flag("--help") || options.flag("-h")) {
         std::cout << Usage;
@@ -95,6 +98,7 @@ int serve(const std::vector<std::string>& args) {
     WebOptions web;
     web.rate = options.value("--rate") ? rateOption(*options.value("--rate")) : 5;
     web.webFolder = thisProgramSite().installedData / "web";
+    web.trustedProxy = options.value("--trusted-proxy").value_or("");
 
     // The program folder is looked for only when a default needs it: an installed
     // service given its own root and catalogue needs no user data folder.

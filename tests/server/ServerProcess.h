@@ -2,6 +2,8 @@
 // morvane-server (or morvane-cli) run by a test on a free loopback port: started, asked
 // over HTTP, stopped with a signal or killed outright, its stderr kept for the test.
 
+#include "support/Process.h"
+
 #include <httplib.h>
 
 #include <chrono>
@@ -31,12 +33,7 @@ public:
             ::dup2(null, 0);
             ::dup2(null, 1);
             ::dup2(errPipe[1], 2);
-            std::vector<char*> argv{const_cast<char*>(program.c_str())};
-            for (const std::string& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(program.c_str(), argv.data());
-            ::_exit(127);
+            execProgram(program, args);
         }
         ::close(errPipe[1]);
         reader_ = std::thread([this, fd = errPipe[0]] {

@@ -223,13 +223,22 @@ TEST_F(ServerTest, BadInputAndHostileClientsAreRefusedWithTheReasonAndNothingIsW
     EXPECT_EQ(metric(*server, "morvane_submissions_refused_total{reason=\"bad_deck\"}"), 5);
     EXPECT_EQ(metric(*server, "morvane_submissions_refused_total{reason=\"queue\"}"), 1);
 
-    // More submissions a second than allowed from one client.
-    auto limited = start({"--runners", "0", "--rate", "2"});
-    EXPECT_EQ(post(*limited, Top, Bottom)->status, 201);
-    EXPECT_EQ(post(*limited, Top, Bottom)->status, 201);
-    const httplib::Result tooMany = post(*limited, Top, Bottom);
+    // More submissions a second than allowed from one client; behind a trusted proxy
+    // each client the proxy names has a limit of its own, and the name it added last
+    // counts, not what the client wrote before it.
+    auto limited = start({"--runners", "0", "--rate", "2", "--trusted-proxy", "127.0.0.1"});
+    auto from = [&](const std::string& forwarded) {
+        return limited->client().Post("/api/battles", httplib::Headers{{"X-Forwarded-For", forwarded}},
+                                      Json{{"top", Top}, {"bottom", Bottom}}.dump(), "application/json");
+    };
+    EXPECT_EQ(from("10.0.0.1")->status, 201);
+    EXPECT_EQ(from("10.0.0.1")->status, 201);
+    const httplib::Result tooMany = from("10.0.0.1");
     EXPECT_NE(refused(tooMany, 429), "");
     EXPECT_GE(std::stoi(tooMany->get_header_value("Retry-After")), 1);
+    EXPECT_EQ(from("10.0.0.9, 10.0.0.1")->status, 429);
+    EXPECT_EQ(from("10.0.0.1, 10.0.0.2")->status, 201);
+    EXPECT_NE(limited->log().find(" 10.0.0.1 \"POST /api/battles\" 429"), std::string::npos) << limited->log();
 }
 
 TEST_F(ServerTest, AKilledServiceLosesNoAcknowledgedBattleAndPlaysNoneTwice) {
@@ -298,6 +307,27 @@ TEST_F(ServerTest, WithoutRunnersTheServiceLeavesItsBattlesToACommandLineRunnerW
     EXPECT_EQ(metric(*server, "morvane_submission_seconds_count"), 5);
     runner.kill(SIGINT);
     EXPECT_EQ(runner.wait(), 0) << runner.log();
+}
+
+// The manual page against the program's own help: every option and exit status.
+TEST(ServerManPage, DescribesEveryOptionAndExitStatusOfTheHelp) {
+    const ProgramRun help = runProgram(Server, {"--help"});
+    ASSERT_EQ(help.status, 0);
+    std::string page = readAll(fs::path(MORVANE_SOURCE_DIR) / "dist" / "morvane-server.1");
+    page = std::regex_replace(page, std::regex(R"(\\-)"), "-");
+    const std::regex option(R"(\n  (--[a-z-]+))");
+    int options = 0;
+    for (std::sregex_iterator it(help.out.begin(), help.out.end(), option), end; it != end; ++it, ++options)
+        EXPECT_NE(page.find(".TP\n.BI " + (*it)[1].str() + " "), std::string::npos) << (*it)[1];
+    EXPECT_GE(options, 9);
+    for (const char* status : {"0 stopped", "2 a bad option or catalogue", "1 the address cannot be used"}) {
+        EXPECT_NE(help.out.find(status), std::string::npos) << status;
+        EXPECT_NE(page.find(status), std::string::npos) << status;
+    }
+    const ProgramRun bad = runProgram(Server, {"--rate", "fast"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.err, "morvane-server: --rate wants a number of submissions per second from 0.01 to 1000000, not "
+                       "'fast'\n");
 }
 
 } // namespace
