@@ -7,9 +7,9 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <string>
 
 namespace morvane {
 

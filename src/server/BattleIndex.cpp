@@ -220,8 +220,8 @@ std::vector<int> BattleIndex::refresh(bool everyFolder) {
             if (listed) {
                 const auto [stamp, state] = entry->second;
                 known.erase(entry);
-                if (!everyFolder || (state != BattleEntry::Waiting &&
-                                     stamp == folderStamp(batchFolderName(root_, *number))))
+                if (!everyFolder ||
+                    (state != BattleEntry::Waiting && stamp == folderStamp(batchFolderName(root_, *number))))
                     continue;
             }
             int64_t stamp = 0;
@@ -273,7 +273,10 @@ void BattleIndex::finish(int number, const BattleOutcome& outcome, int64_t finis
 
 void BattleIndex::fail(int number, const std::string& problem) {
     std::lock_guard lock(mutex_);
-    Statement(db_, "UPDATE battles SET state = 2, problem = ?2 WHERE number = ?1").bind(1, number).bind(2, problem).step();
+    Statement(db_, "UPDATE battles SET state = 2, problem = ?2 WHERE number = ?1")
+        .bind(1, number)
+        .bind(2, problem)
+        .step();
 }
 
 std::optional<BattleEntry> BattleIndex::findLocked(int number) {
@@ -292,7 +295,8 @@ std::optional<BattleEntry> BattleIndex::find(int number) {
 
 std::vector<BattleEntry> BattleIndex::newest(int64_t offset, int count) {
     std::lock_guard lock(mutex_);
-    const std::string sql = std::string("SELECT ") + EntryColumns + " FROM battles ORDER BY number DESC LIMIT ?1 OFFSET ?2";
+    const std::string sql =
+        std::string("SELECT ") + EntryColumns + " FROM battles ORDER BY number DESC LIMIT ?1 OFFSET ?2";
     Statement rows(db_, sql.c_str());
     rows.bind(1, count).bind(2, offset);
     std::vector<BattleEntry> entries;

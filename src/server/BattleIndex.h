@@ -31,8 +31,8 @@ struct BattleEntry {
     std::string top; // deck lines as deck.dat holds them (code page 932)
     std::string bottom;
     State state = Waiting;
-    BattleOutcome outcome; // Done: Ended or Capped
-    std::string problem;   // Failed: why, UTF-8, as the command line tool says it
+    BattleOutcome outcome;   // Done: Ended or Capped
+    std::string problem;     // Failed: why, UTF-8, as the command line tool says it
     int64_t submittedMs = 0; // milliseconds since the epoch: deck.dat stored
     int64_t finishedMs = 0;  // the report stored
 };

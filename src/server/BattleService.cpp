@@ -1,10 +1,10 @@
 #include "server/BattleService.h"
 
-#include "batch/BatchRunner.h"
-#include "cli/CliCommon.h"
-#include "batch/BatchScan.h"
 #include "batch/BatchClaim.h"
+#include "batch/BatchRunner.h"
+#include "batch/BatchScan.h"
 #include "battle/Battle.h"
+#include "cli/CliCommon.h"
 #include "common/Clock.h"
 #include "common/Codec.h"
 #include "common/Errors.h"
@@ -193,8 +193,7 @@ void BattleService::runnerLoop(int index) {
         case BatchEvent::Stopped:
         case BatchEvent::FolderSkipped: {
             const std::string problem = failureText(event.error, options_.root);
-            std::cerr << "morvane-server: " << (number >= 0 ? event.folder->name() + ": " : "") << problem
-                      << std::endl;
+            std::cerr << "morvane-server: " << (number >= 0 ? event.folder->name() + ": " : "") << problem << std::endl;
             if (event.kind == BatchEvent::Stopped && number >= 0) {
                 index_.fail(number, problem);
                 ++metrics_.battlesFailed;
@@ -250,8 +249,7 @@ void BattleService::watchLoop() {
                 const std::string folder = batchFolderName(options_.root, number);
                 if (folderHolds(folder, file::Report))
                     noticeFinished(number);
-                else if (options_.runners > 0 &&
-                         (!folderHolds(folder, BatchClaim::FileName) || tick % 50 == 0))
+                else if (options_.runners > 0 && (!folderHolds(folder, BatchClaim::FileName) || tick % 50 == 0))
                     offer(number);
             }
         } catch (...) {

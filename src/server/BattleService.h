@@ -12,11 +12,11 @@
 #include "server/BattleIndex.h"
 #include "server/Metrics.h"
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
-#include <array>
 #include <map>
 #include <memory>
 #include <mutex>

@@ -14,7 +14,7 @@ class ServiceMetrics {
 public:
     // Upper bounds of the latency buckets, in seconds.
     static constexpr std::array<double, 14> Buckets{0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 0.5,
-                                                    1,     2.5,  5,     10,   30,  60,  300};
+                                                    1,     2.5,  5,     10,   30,  60,   300};
 
     std::atomic<uint64_t> submissions{0};
     std::atomic<uint64_t> refusedBadDeck{0};

@@ -114,6 +114,14 @@ void json(httplib::Response& res, int status, const Json& body) {
     res.set_content(body.dump(), "application/json");
 }
 
+// Pieces of a page, put together without a temporary string for each +.
+std::string join(std::initializer_list<std::string_view> pieces) {
+    std::string out;
+    for (const std::string_view piece : pieces)
+        out.append(piece);
+    return out;
+}
+
 std::string statText(const cardRecordType& card) {
     std::string text = "HP:";
     text.append(cardColumn(card.line, 11, 2)).append(" AP:").append(cardColumn(card.line, 13, 2));
@@ -237,9 +245,9 @@ std::string WebFront::clientOf(const httplib::Request& req) const {
 }
 
 int WebFront::bind(const std::string& host, int port) {
-    const int bound = port == 0 ? server_->bind_to_any_port(host.c_str()) : server_->bind_to_port(host.c_str(), port)
-                                                                                 ? port
-                                                                                 : -1;
+    const int bound = port == 0                                   ? server_->bind_to_any_port(host.c_str())
+                      : server_->bind_to_port(host.c_str(), port) ? port
+                                                                  : -1;
     if (bound <= 0)
         throw std::runtime_error("cannot listen on " + host + ":" + std::to_string(port));
     return bound;
@@ -358,7 +366,8 @@ bool WebFront::answerGet(const httplib::Request& req, httplib::Response& res) {
         // them, markup included, so it runs sandboxed, never in our origin.
         res.set_header("Content-Security-Policy", "sandbox");
         res.set_header("X-Content-Type-Options", "nosniff");
-        res.set_content(std::move(*report), "text/html; charset=Shift_JIS");
+        res.body = std::move(*report);
+        res.set_header("Content-Type", "text/html; charset=Shift_JIS");
         return true;
     }
     if (!api) {
@@ -422,7 +431,7 @@ void WebFront::postBattle(const httplib::Request& req, httplib::Response& res, b
             if (line.find_first_not_of(" \t") == std::string::npos) {
                 SideSelection selection;
                 auto id = [&](const std::string& field) {
-                    return static_cast<int32_t>(smallNumber(req.get_param_value(name + "_" + field)).value_or(0));
+                    return static_cast<int32_t>(smallNumber(req.get_param_value(join({name, "_", field}))).value_or(0));
                 };
                 selection.vehicle = id("v");
                 for (int k = 0; k < 8; ++k)
@@ -493,9 +502,9 @@ void WebFront::builderPage(const httplib::Request& req, httplib::Response& res) 
             const cardRecordType& card = vehicle ? cards.vehicle(selected) : cards.character(selected);
             if (!vehicle)
                 sizeTotal += card.size;
-            cells += "<div class=\"cell" + std::string(vehicle ? " vehicle" : "") + "\"><label for=\"" + field +
-                     "\">" + selector + "</label><select id=\"" + field + "\" name=\"" + field + "\" data-kind=\"" +
-                     (vehicle ? "V" : "C") + "\">";
+            cells += join({"<div class=\"cell", vehicle ? " vehicle" : "", "\"><label for=\"", field, "\">", selector,
+                           "</label><select id=\"", field, "\" name=\"", field, "\" data-kind=\"", vehicle ? "V" : "C",
+                           "\">"});
             if (selected == 0)
                 cells += "<option value=\"0\" selected></option>";
             for (const SelectorEntry& entry : vehicle ? vehicles : characters)
@@ -569,25 +578,46 @@ void WebFront::historyPage(const httplib::Request& req, httplib::Response& res) 
         const std::string result = e.state == BattleEntry::Done     ? resultText(e.outcome) + turnsText(e.outcome)
                                    : e.state == BattleEntry::Failed ? std::string(web::Failed)
                                                                     : std::string(web::Waiting);
-        rows += "<tr><td><a href=\"/battles/" + name + "\">" + name + "</a></td><td>" + escapeHtml(result) +
-                "</td><td class=\"line\">" + escapeHtml(top) + " <a href=\"/?bottom=" + encodeQuery(top) +
-                "\">" + std::string(web::Challenge) + "</a></td><td class=\"line\">" + escapeHtml(bottom) +
-                " <a href=\"/?top=" + encodeQuery(bottom) + "\">" + std::string(web::Challenge) +
-                "</a></td><td><a href=\"/?top=" + encodeQuery(top) + "&amp;bottom=" + encodeQuery(bottom) + "\">" +
-                std::string(web::Rematch) + "</a></td></tr>";
+        rows += join({"<tr><td><a href=\"/battles/",
+                      name,
+                      "\">",
+                      name,
+                      "</a></td><td>",
+                      escapeHtml(result),
+                      "</td><td class=\"line\">",
+                      escapeHtml(top),
+                      " <a href=\"/?bottom=",
+                      encodeQuery(top),
+                      "\">",
+                      web::Challenge,
+                      "</a></td><td class=\"line\">",
+                      escapeHtml(bottom),
+                      " <a href=\"/?top=",
+                      encodeQuery(bottom),
+                      "\">",
+                      web::Challenge,
+                      "</a></td><td><a href=\"/?top=",
+                      encodeQuery(top),
+                      "&amp;bottom=",
+                      encodeQuery(bottom),
+                      "\">",
+                      web::Rematch,
+                      "</a></td></tr>"});
     }
     std::string pager;
     if (pageNumber > 1)
-        pager += "<a rel=\"prev\" href=\"/battles?page=" + std::to_string(pageNumber - 1) + "\">" + std::string(web::Newer) + "</a> ";
+        pager += "<a rel=\"prev\" href=\"/battles?page=" + std::to_string(pageNumber - 1) + "\">" +
+                 std::string(web::Newer) + "</a> ";
     if (pageNumber * HistoryPageSize < total)
-        pager += "<a rel=\"next\" href=\"/battles?page=" + std::to_string(pageNumber + 1) + "\">" + std::string(web::Older) + "</a>";
+        pager += "<a rel=\"next\" href=\"/battles?page=" + std::to_string(pageNumber + 1) + "\">" +
+                 std::string(web::Older) + "</a>";
     secure(res);
     res.set_header("Cache-Control", "no-store");
-    res.set_content(page("history.html", {{"rows", rows},
-                                          {"pager", pager},
-                                          {"total", std::to_string(total)},
-                                          {"page", std::to_string(pageNumber)}}),
-                    "text/html; charset=utf-8");
+    res.set_content(
+        page(
+            "history.html",
+            {{"rows", rows}, {"pager", pager}, {"total", std::to_string(total)}, {"page", std::to_string(pageNumber)}}),
+        "text/html; charset=utf-8");
 }
 
 } // namespace morvane

@@ -11,6 +11,7 @@
 #include "server/BattleService.h"
 #include "server/WebFront.h"
 
+#include <atomic>
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
@@ -124,17 +125,20 @@ int serve(const std::vector<std::string>& args) {
     BattleService battles(service);
     WebFront front(battles, web);
     const int bound = front.bind(host, port);
-    std::cerr << "morvane-server: listening on http://" << (host.find(':') != std::string::npos ? "[" + host + "]" : host)
-              << ":" << bound << "/ (root " << service.root << ", " << service.runners << " runners)" << std::endl;
+    std::cerr << "morvane-server: listening on http://"
+              << (host.find(':') != std::string::npos ? "[" + host + "]" : host) << ":" << bound << "/ (root "
+              << service.root << ", " << service.runners << " runners)" << std::endl;
 
-    std::thread signals([&front, &stopSignals] {
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
+    std::atomic<bool> listening{true};
+    std::thread signals([&] {
+        const timespec tick{0, 200'000'000};
+        while (listening && sigtimedwait(&stopSignals, nullptr, &tick) < 0) {
+        }
         front.stop();
     });
     front.listen();
-    // Ended otherwise than by a signal: wake the signal thread with one.
-    pthread_kill(signals.native_handle(), SIGTERM);
+    // Also when it ended otherwise than by a signal.
+    listening = false;
     signals.join();
     std::cerr << "morvane-server: stopping, finishing the battles in play" << std::endl;
     battles.stop();
@@ -145,7 +149,8 @@ int serve(const std::vector<std::string>& args) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::setlocale(LC_ALL, "");
+    // The report's time of day follows the user's locale. Set before any thread starts.
+    std::setlocale(LC_ALL, ""); // NOLINT(concurrency-mt-unsafe)
     try {
         return serve(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::exception& e) {

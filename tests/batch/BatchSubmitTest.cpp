@@ -1,9 +1,9 @@
 // Filling a root from outside the runners, and handing a runner the folders that have
 // just become ready: the pieces a battle service and morvane-cli batch --watch use.
 
+#include "batch/BatchSubmit.h"
 #include "batch/BatchRunner.h"
 #include "batch/BatchScan.h"
-#include "batch/BatchSubmit.h"
 #include "batch/FolderWatch.h"
 #include "cards/CardCatalogue.h"
 #include "common/Clock.h"
@@ -58,7 +58,6 @@ TEST_F(BatchSubmitTest, PairsGoIntoTheLowestFreeFoldersAndNeverOverAnotherPair) 
 
     // A second submitter sharing the root starts past everything filled.
     EXPECT_EQ(BatchSubmitter(rootText()).submit(TopDeck, BottomDeck), 6);
-
 }
 
 TEST_F(BatchSubmitTest, SubmittersRacingOnOneRootEachGetFoldersOfTheirOwn) {
@@ -81,7 +80,7 @@ TEST_F(BatchSubmitTest, SubmittersRacingOnOneRootEachGetFoldersOfTheirOwn) {
     for (int side = 0; side < 2; ++side)
         for (int n : numbers[side])
             EXPECT_EQ(readAll(folder(n) / "deck.dat"), side == 0 ? TopDeck + "\r\n" + BottomDeck + "\r\n"
-                                                                : OtherTopDeck + "\r\n" + OtherBottomDeck + "\r\n");
+                                                                 : OtherTopDeck + "\r\n" + OtherBottomDeck + "\r\n");
 }
 
 // The engine's host with numbers offered from a list, as the service offers them.
@@ -119,8 +118,8 @@ TEST_F(BatchSubmitTest, ARunnerPlaysTheFoldersItIsHandedWhateverTheirNumber) {
 
 TEST_F(BatchSubmitTest, AWatchTellsOfFoldersThatBecomeReadyAndNotOfOthers) {
     fs::create_directories(root);
-    dropDecks(3, TopDeck, BottomDeck);                       // ready before the watch
-    dropDecks(4, TopDeck, BottomDeck);                       // done
+    dropDecks(3, TopDeck, BottomDeck); // ready before the watch
+    dropDecks(4, TopDeck, BottomDeck); // done
     writeAll(folder(4) / "battle.html", "<html>\r\n");
     FolderWatch watch(rootText());
     ASSERT_TRUE(watch.active()) << "inotify on a local folder";

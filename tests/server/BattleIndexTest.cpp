@@ -1,8 +1,8 @@
 // The service's index is a cache of the batch folders: it must say what they say,
 // whoever wrote them, and be rebuilt from them whenever it cannot be trusted.
 
-#include "report/StoredReport.h"
 #include "server/BattleIndex.h"
+#include "report/StoredReport.h"
 
 #include "batch/BatchTesting.h"
 
@@ -17,7 +17,8 @@ TEST(StoredReport, TheWinnerAndTurnsAreReadFromAReportsEnd) {
         int winner;
         int32_t turns;
     };
-    for (const Case& c : {Case{"seed-1.html", 0, 18}, Case{"seed-max.html", 1, 31}, Case{"pair-2-seed-99.html", 1, 27}}) {
+    for (const Case& c :
+         {Case{"seed-1.html", 0, 18}, Case{"seed-max.html", 1, 31}, Case{"pair-2-seed-99.html", 1, 27}}) {
         const BattleOutcome outcome = outcomeOfReportFile(Golden / c.file);
         EXPECT_EQ(outcome.status, BattleStatus::Ended) << c.file;
         EXPECT_EQ(outcome.winner, c.winner) << c.file;
@@ -43,10 +44,10 @@ TEST_F(BattleIndexTest, TheIndexSaysWhatTheFoldersSayAndIsRebuiltWhenItCannotBeT
     dropDecks(0, TopDeck, BottomDeck);
     fs::copy_file(Golden / "seed-1.html", folder(0) / "battle.html");
     dropDecks(1, OtherTopDeck, OtherBottomDeck);
-    fs::create_directories(folder(2));                  // made by a scan: no battle
-    fs::create_directories(folder(3) / "deck.dat");     // a deck pair that cannot be read
-    dropDecks(12345, TopDeck, OtherBottomDeck);          // past 9999
-    fs::create_directories(root / "12");                 // not a batch folder name
+    fs::create_directories(folder(2));              // made by a scan: no battle
+    fs::create_directories(folder(3) / "deck.dat"); // a deck pair that cannot be read
+    dropDecks(12345, TopDeck, OtherBottomDeck);     // past 9999
+    fs::create_directories(root / "12");            // not a batch folder name
 
     {
         BattleIndex index(indexFile(), rootText());

@@ -38,8 +38,7 @@ protected:
         return result ? Json::parse(result->body, nullptr, false) : Json();
     }
     static httplib::Result post(ServerProcess& server, const std::string& top, const std::string& bottom) {
-        return server.client().Post("/api/battles", Json{{"top", top}, {"bottom", bottom}}.dump(),
-                                    "application/json");
+        return server.client().Post("/api/battles", Json{{"top", top}, {"bottom", bottom}}.dump(), "application/json");
     }
     // The battle's state once it is done (or failed), asked as a page would.
     static Json waitDone(ServerProcess& server, int number) {
@@ -104,15 +103,15 @@ TEST_F(ServerTest, ASubmittedBattleIsPlayedAndItsReportServedAsTheRunnerStoredIt
 
     // The form of the team builder, without scripts: the selectors make the team
     // unless a deck line was pasted, which wins.
-    httplib::Params form{{"top", ""},    {"top_v", "2"},   {"top_c1", "1"},   {"top_c2", "2"},  {"top_c3", "3"},
-                         {"top_c4", "4"}, {"top_c5", "5"}, {"top_c6", "6"},   {"top_c7", "7"},  {"top_c8", "8"},
+    httplib::Params form{{"top", ""},        {"top_v", "2"},    {"top_c1", "1"},   {"top_c2", "2"}, {"top_c3", "3"},
+                         {"top_c4", "4"},    {"top_c5", "5"},   {"top_c6", "6"},   {"top_c7", "7"}, {"top_c8", "8"},
                          {"bottom", Bottom}, {"bottom_v", "1"}, {"bottom_c1", "9"}};
     const httplib::Result posted = server->client().Post("/battles", form);
     ASSERT_TRUE(posted);
     EXPECT_EQ(posted->status, 303);
     EXPECT_EQ(posted->get_header_value("Location"), "/battles/0001");
-    EXPECT_EQ(readAll(folder(1) / "deck.dat"), "V002C001C002C003C004C005C006C007C008:000\r\n" +
-                                                   Bottom.substr(0, 37) + "001\r\n");
+    EXPECT_EQ(readAll(folder(1) / "deck.dat"),
+              "V002C001C002C003C004C005C006C007C008:000\r\n" + Bottom.substr(0, 37) + "001\r\n");
     EXPECT_EQ(waitDone(*server, 1)["state"], "done");
 
     const httplib::Result history = server->client().Get("/battles");
@@ -168,9 +167,9 @@ TEST_F(ServerTest, BadInputAndHostileClientsAreRefusedWithTheReasonAndNothingIsW
     // The program's own words, as morvane-cli says them for the same deck line.
     const std::string bad = "V001Cxyz" + Top.substr(8);
     EXPECT_EQ(refused(post(*server, bad, Bottom), 400), "top deck line: 'xyz' は整数ではありません");
-    const ProgramRun cli = runProgram(Bin + "/morvane-cli", {"battle", "--cards", (base / "card.dat").string(), "--top",
-                                                            Top, "--bottom", "V000" + Bottom.substr(4), "-o",
-                                                            (base / "out.html").string()});
+    const ProgramRun cli =
+        runProgram(Bin + "/morvane-cli", {"battle", "--cards", (base / "card.dat").string(), "--top", Top, "--bottom",
+                                          "V000" + Bottom.substr(4), "-o", (base / "out.html").string()});
     const std::string noVehicle = refused(post(*server, Top, "V000" + Bottom.substr(4)), 400);
     EXPECT_EQ("morvane-cli: " + noVehicle + "\n", cli.err);
     EXPECT_EQ(noVehicle, "V10のカードが選ばれていません");
@@ -206,10 +205,10 @@ TEST_F(ServerTest, BadInputAndHostileClientsAreRefusedWithTheReasonAndNothingIsW
     EXPECT_EQ(folderCount(), 3u);
 
     // Numbers are folder names or nothing; no request text becomes a path.
-    for (const char* path : {"/battles/1", "/battles/00001", "/battles/abcd", "/battles/0009", "/battles/0000/report",
-                             "/battles/0000/../../card.dat", "/battles/%2e%2e", "/battles/0000%00",
-                             "/api/battles/99999", "/api/battles/-001", "/static/builder.html",
-                             "/static/../CMakeLists.txt", "/nothing", "/battles/10000000000"})
+    for (const char* path :
+         {"/battles/1", "/battles/00001", "/battles/abcd", "/battles/0009", "/battles/0000/report",
+          "/battles/0000/../../card.dat", "/battles/%2e%2e", "/battles/0000%00", "/api/battles/99999",
+          "/api/battles/-001", "/static/builder.html", "/static/../CMakeLists.txt", "/nothing", "/battles/10000000000"})
         EXPECT_EQ(server->client().Get(path)->status, 404) << path;
 
     // Card names and deck lines are text in our pages, which allow only our own
@@ -292,9 +291,9 @@ TEST_F(ServerTest, WithoutRunnersTheServiceLeavesItsBattlesToACommandLineRunnerW
     auto server = start({"--runners", "0", "--rate", "1000"});
     // --last 0: every folder but the first is past the scan, played because the
     // watch hands it over.
-    ServerProcess runner(Bin + "/morvane-cli",
-                         {"batch", root.string(), "--watch", "--last", "0", "--seed", "5", "--cards", Bin + "/card.dat"},
-                         false);
+    ServerProcess runner(
+        Bin + "/morvane-cli",
+        {"batch", root.string(), "--watch", "--last", "0", "--seed", "5", "--cards", Bin + "/card.dat"}, false);
     for (int i = 0; i < 5; ++i)
         ASSERT_EQ(post(*server, Top, Bottom)->status, 201);
     for (int n = 0; n < 5; ++n) {
