@@ -49,7 +49,7 @@ rss() { awk '/^VmRSS/ { print $2 " " $3 }' "/proc/$server/status"; }
 echo "machine: $(nproc) CPUs, $(lscpu | sed -n 's/^Model name:[[:space:]]*//p' | head -1)"
 
 echo "== 1. idle: one battle at a time, 1 runner"
-start_server "$work/idle" --runners 1
+start_server "$work/idle" --runners 1 --rate 1000000
 "$load" latency "$port" 1000 "$bin/deck0.dat" "$bin/deck1.dat"
 stop_server
 

@@ -79,7 +79,8 @@ void BattleService::stop() {
         stopping_ = true;
         offered_.clear();
     }
-    wake_.notify_all();
+    work_.notify_all();
+    stopped_.notify_all();
     for (std::thread& runner : runners_)
         if (runner.joinable())
             runner.join();
@@ -135,7 +136,7 @@ void BattleService::offer(int number) {
             return;
         offered_.insert(number);
     }
-    wake_.notify_one();
+    work_.notify_one();
 }
 
 std::optional<int> BattleService::takeOffered() {
@@ -205,7 +206,7 @@ void BattleService::runnerLoop(int index) {
         }
         case BatchEvent::ScanFinished: {
             std::unique_lock lock(mutex_);
-            wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stopping_ || !offered_.empty(); });
+            work_.wait_for(lock, std::chrono::seconds(1), [this] { return stopping_ || !offered_.empty(); });
             break;
         }
         default:
@@ -234,7 +235,7 @@ void BattleService::watchLoop() {
     for (long tick = 1;; ++tick) {
         {
             std::unique_lock lock(mutex_);
-            if (wake_.wait_for(lock, std::chrono::milliseconds(200), [this] { return stopping_; }))
+            if (stopped_.wait_for(lock, std::chrono::milliseconds(200), [this] { return stopping_; }))
                 return;
         }
         try {

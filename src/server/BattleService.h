@@ -112,7 +112,8 @@ private:
 
     std::mutex mutex_;
     std::mutex noticeMutex_;
-    std::condition_variable wake_;
+    std::condition_variable work_;    // runners: a battle was offered, or stop
+    std::condition_variable stopped_; // the watch: stop
     bool stopping_ = false;
     std::set<int> offered_;
     std::set<int> playing_;

@@ -197,6 +197,9 @@ WebFront::WebFront(BattleService& service, WebOptions options)
     // (a proxy in front buffers slow clients further).
     s.new_task_queue = [] { return new httplib::ThreadPool(32); };
     s.set_read_timeout(5, 0);
+    // An answer goes out as its head and then its body: with Nagle's algorithm the
+    // body would wait for the client's delayed acknowledgement of the head.
+    s.set_tcp_nodelay(true);
     s.set_keep_alive_timeout(2);
     // Every page and answer is made here, without the library's pattern matching of
     // paths: a path is looked at as plain text only.

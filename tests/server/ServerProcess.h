@@ -11,6 +11,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/prctl.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -29,6 +30,8 @@ public:
             return;
         pid_ = ::fork();
         if (pid_ == 0) {
+            // A test that dies takes its server with it.
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
             const int null = ::open("/dev/null", O_RDWR);
             ::dup2(null, 0);
             ::dup2(null, 1);
