@@ -7,13 +7,14 @@
 #   3. report and battle page reads per second (wrk, 10 s each)
 #   4. with MEMORY=N: the service's resident memory every N/10 battles up to N
 #
-#   bench/server_bench.sh [BUILD-FOLDER]   (default: build; COUNT=20000 battles for 2)
+#   bench/server_bench.sh [BUILD-FOLDER]   (default: build; COUNT=10000 battles for 2)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build}"
 bin="$build/bin"
 load="$build/bench/morvane_server_load"
-count="${COUNT:-20000}"
+# morvane-cli batch takes --last up to 9999, so the comparison plays at most 10000.
+count="${COUNT:-10000}"
 for tool in "$bin/morvane-server" "$bin/morvane-cli" "$load"; do
     [ -x "$tool" ] || { echo "server_bench: $tool not found; build it first" >&2; exit 1; }
 done
@@ -75,7 +76,10 @@ mkdir "$work/cli"
 done
 last=$(ls "$work/cli" | sort -n | tail -1)
 TIMEFORMAT='%R %U %S'
-times=$({ time "$bin/morvane-cli" batch "$work/cli" --last "$((10#$last))" --seed 1 >"$work/cli.out"; } 2>&1)
+status=0
+times=$({ time "$bin/morvane-cli" batch "$work/cli" --last "$((10#$last))" --seed 1 >"$work/cli.out" \
+    2>"$work/cli.err"; } 2>&1) || status=$?
+[ "$status" -eq 0 ] || { echo "morvane-cli batch failed ($status): $(cat "$work/cli.err")" >&2; exit 1; }
 read -r wall user sys <<<"$times"
 played=$(wc -l <"$work/cli.out")
 awk -v n="$played" -v w="$wall" -v u="$user" -v s="$sys" 'BEGIN {

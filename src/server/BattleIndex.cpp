@@ -10,6 +10,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <map>
 #include <sys/stat.h>
 
@@ -201,7 +202,25 @@ void BattleIndex::erase(int number) {
 }
 
 std::vector<int> BattleIndex::refresh(bool everyFolder) {
+    // The root's listing changes only when folders come or go: a quick look that
+    // finds it as it was has nothing to read. The listing is taken outside the lock,
+    // which pages and runners wait for.
+    // A stamp is trusted once it is a second old: file times advance in ticks, so a
+    // folder made in the tick of the last look may not have moved it.
+    const int64_t rootStamp = folderStamp(root_);
+    const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+    if (!everyFolder && rootStamp != 0 && rootStamp == rootStamp_ && now - rootStamp > 1000000000)
+        return waitingNumbers();
+    std::vector<int> numbers;
+    std::error_code ec;
+    for (fs::directory_iterator it(root_, ec), end; !ec && it != end; it.increment(ec))
+        if (const std::optional<int> number = batchFolderNumber(it->path().filename().string()))
+            numbers.push_back(*number);
+
     std::lock_guard lock(mutex_);
+    rootStamp_ = rootStamp;
     std::map<int, std::pair<int64_t, int64_t>> known; // number -> stamp, state
     {
         Statement rows(db_, "SELECT number, stamp, state FROM battles");
@@ -210,25 +229,21 @@ std::vector<int> BattleIndex::refresh(bool everyFolder) {
     }
     exec("BEGIN");
     try {
-        std::error_code ec;
-        for (fs::directory_iterator it(root_, ec), end; !ec && it != end; it.increment(ec)) {
-            const std::optional<int> number = batchFolderNumber(it->path().filename().string());
-            if (!number)
-                continue;
-            const auto entry = known.find(*number);
+        for (const int number : numbers) {
+            const auto entry = known.find(number);
             const bool listed = entry != known.end();
             if (listed) {
                 const auto [stamp, state] = entry->second;
                 known.erase(entry);
                 if (!everyFolder ||
-                    (state != BattleEntry::Waiting && stamp == folderStamp(batchFolderName(root_, *number))))
+                    (state != BattleEntry::Waiting && stamp == folderStamp(batchFolderName(root_, number))))
                     continue;
             }
             int64_t stamp = 0;
-            if (const std::optional<BattleEntry> read = readFolder(*number, &stamp))
+            if (const std::optional<BattleEntry> read = readFolder(number, &stamp))
                 store(*read, stamp);
             else if (listed)
-                erase(*number);
+                erase(number);
         }
         // Folders that are gone take their battles with them.
         if (everyFolder)

@@ -85,6 +85,7 @@ private:
     sqlite3* db_ = nullptr;
     std::mutex mutex_;
     bool rebuilt_ = false;
+    int64_t rootStamp_ = 0; // the root's modification time at the last refresh
 };
 
 } // namespace morvane

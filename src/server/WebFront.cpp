@@ -374,9 +374,11 @@ bool WebFront::answerGet(const httplib::Request& req, httplib::Response& res) {
         return true;
     }
     if (!api) {
-        if (!service_.view(*number))
+        // One look at the battle serves the whole page: its folder may change meanwhile.
+        const std::optional<BattleView> view = service_.view(*number);
+        if (!view)
             return false;
-        battlePage(*number, res);
+        battlePage(*view, res);
         return true;
     }
     const std::optional<BattleView> view = service_.view(*number);
@@ -525,9 +527,9 @@ void WebFront::builderPage(const httplib::Request& req, httplib::Response& res) 
     res.set_content(page("builder.html", values), "text/html; charset=utf-8");
 }
 
-void WebFront::battlePage(int number, httplib::Response& res) {
-    const std::optional<BattleView> view = service_.view(number);
-    const std::string name = folderName(number);
+void WebFront::battlePage(const BattleView& battle, httplib::Response& res) {
+    const BattleView* view = &battle;
+    const std::string name = folderName(battle.entry.number);
     std::string state;
     switch (view->state) {
     case BattleView::Waiting:

@@ -70,7 +70,7 @@ private:
     bool answerGet(const httplib::Request& req, httplib::Response& res);
     void postBattle(const httplib::Request& req, httplib::Response& res, bool api);
     void builderPage(const httplib::Request& req, httplib::Response& res);
-    void battlePage(int number, httplib::Response& res);
+    void battlePage(const BattleView& battle, httplib::Response& res);
     void historyPage(const httplib::Request& req, httplib::Response& res);
     void errorPage(httplib::Response& res, int status, const std::string& message);
     // The client's address, as the trusted proxy says it.
