@@ -98,8 +98,8 @@ void BM_Statistics(benchmark::State& state) {
     uint64_t battles = 0, turns = 0;
     for (auto _ : state) {
         const StatsResult result = playStatistics(data.catalogue, request);
-        battles += result.battles;
-        turns += result.turnsTotal;
+        battles += result.battles();
+        turns += result.turnsTotal();
     }
     setRates(state, battles, turns);
 }

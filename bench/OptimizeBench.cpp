@@ -28,8 +28,7 @@
 #include "common/Errors.h"
 #include "common/Random.h"
 #include "common/TextLines.h"
-#include "optimize/FieldBattles.h"
-#include "optimize/Optimizer.h"
+#include "optimize/Optimization.h"
 #include "stats/ResultText.h"
 
 #include <chrono>
@@ -210,13 +209,7 @@ Problem generatedProblem() {
 
 // --- runs ------------------------------------------------------------------------------
 
-struct Run {
-    OptimizeResult search;
-    FieldScore best;
-    FieldScore start;
-};
-
-Run runOnce(const Problem& p, SearchMethod method, uint64_t budget, uint32_t seed, const Options& o) {
+Optimization runOnce(const Problem& p, SearchMethod method, uint64_t budget, uint32_t seed, const Options& o) {
     OptimizeRequest request;
     request.start = p.start;
     request.field = p.field;
@@ -225,18 +218,12 @@ Run runOnce(const Problem& p, SearchMethod method, uint64_t budget, uint32_t see
     request.seed = seed;
     request.method = method;
     request.tuning = o.tuning;
-    Run run;
-    run.search = optimizeTeam(p.catalogue, request);
-    BattleRunner runner(p.catalogue, p.field, o.threads, request.maxTurns);
-    const uint64_t battles = o.finalBattles * p.field.pairings();
-    run.best = measureTeam(runner, run.search.best, seed, 0, battles);
-    run.start = measureTeam(runner, p.start, seed, 0, battles);
-    return run;
+    return optimizeAndMeasure(p.catalogue, request, o.finalBattles);
 }
 
 std::string scoreText(const FieldScore& s) {
-    const ScoreTally t = s.total();
-    return percentText(t.winRate()) + " (" + intervalText(t.interval()) + ")";
+    const Tally t = s.total();
+    return percentText(t.winRate()) + " (" + intervalText(t.winInterval()) + ")";
 }
 
 const char* methodName(SearchMethod m) {
@@ -253,7 +240,7 @@ const char* methodName(SearchMethod m) {
     return "?";
 }
 
-void printRunRow(const std::string& label, const Run& r) {
+void printRunRow(const std::string& label, const Optimization& r) {
     std::cout << "| " << label << " | " << scoreText(r.best) << " | " << scoreText(r.start) << " | " << r.search.battles
               << " | " << r.search.accepted << " / " << r.search.candidates << " | " << r.search.restarts << " | "
               << cp932ToUtf8(formatDeckLine(r.search.best, 0)) << " |\n";
@@ -280,7 +267,7 @@ void compare(const Options& o, const std::vector<SearchMethod>& methods, const s
         for (const SearchMethod m : methods) {
             double sum = 0;
             for (uint32_t seed = o.firstSeed; seed <= o.lastSeed; ++seed) {
-                const Run r = runOnce(p, m, o.budget, seed, o);
+                const Optimization r = runOnce(p, m, o.budget, seed, o);
                 sum += r.best.total().winRate();
                 printRunRow(std::string(methodName(m)) + ", seed " + std::to_string(seed), r);
             }
@@ -291,7 +278,7 @@ void compare(const Options& o, const std::vector<SearchMethod>& methods, const s
 }
 
 // The search's speed beside the engine's on the same machine at the same time: the
-// same field battles played back to back by the runner (the found team's final
+// same field battles played back to back by the pool (the found team's final
 // measurement), and playStatistics on the first decks of both sides. Battles of strong
 // teams are shorter, so turns per second is the fair comparison.
 void speed(const Options& o) {
@@ -314,10 +301,10 @@ void speed(const Options& o) {
         const OptimizeResult r = optimizeTeam(p.catalogue, request);
         row(threads, "search", r.battles, r.turns, r.seconds);
 
-        BattleRunner runner(p.catalogue, p.field, threads, request.maxTurns);
+        BattlePool pool(p.catalogue, p.field, threads, request.maxTurns);
         const auto start = std::chrono::steady_clock::now();
-        measureTeam(runner, r.best, 1, 0, o.budget);
-        row(threads, "the found team's battles, no search", runner.played(), runner.turns(),
+        measureTeam(pool, r.best, 1, 0, o.budget);
+        row(threads, "the found team's battles, no search", pool.played(), pool.turns(),
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
 
         StatsRequest stats;
@@ -326,7 +313,7 @@ void speed(const Options& o) {
         stats.threads = threads;
         stats.seed = 1;
         const StatsResult s = playStatistics(p.catalogue, stats);
-        row(threads, "playStatistics, first decks of both sides", s.battles, s.turnsTotal, s.seconds);
+        row(threads, "playStatistics, first decks of both sides", s.battles(), s.turnsTotal(), s.seconds);
     }
 }
 

@@ -101,7 +101,6 @@ int throughput(int port, long count, int connections, const Pairs& pairs) {
         threads.emplace_back([&] {
             httplib::Client client("127.0.0.1", port);
             client.set_tcp_nodelay(true);
-    client.set_tcp_nodelay(true);
             for (long i; (i = next++) < count && !failed;) {
                 const int number = submit(client, pairs.body(i));
                 if (number < 0)

@@ -208,27 +208,44 @@ void Battle::makeFrontPlan(FrontPlan& plan) const {
 
 BattleStatus Battle::playTurn(long long maxTurns) {
     try {
-        if (!turn()) {
-            status_ = BattleStatus::Ended;
-            return status_;
-        }
+        if (!turn())
+            return status_ = BattleStatus::Ended;
     } catch (...) {
-        status_ = BattleStatus::Halted;
-        report_.HaltReport(state_);
+        halt();
         throw;
     }
-    if (maxTurns > 0 && state_.TurnNo >= maxTurns) {
-        Abandon();
-        status_ = BattleStatus::Capped;
-    }
+    if (capReached(maxTurns))
+        cap();
     return status_;
 }
 
 BattleOutcome Battle::play(const Teams& teams, long long maxTurns) {
     start(teams);
-    while (playTurn(maxTurns) == BattleStatus::Running) {
+    // The turns of playTurn, without a call and a look at the status for each: whole
+    // battles are what statistics and the optimizer play millions of.
+    try {
+        while (turn()) {
+            if (capReached(maxTurns)) {
+                cap();
+                return outcome();
+            }
+        }
+    } catch (...) {
+        halt();
+        throw;
     }
+    status_ = BattleStatus::Ended;
     return outcome();
+}
+
+void Battle::halt() {
+    status_ = BattleStatus::Halted;
+    report_.HaltReport(state_);
+}
+
+void Battle::cap() {
+    Abandon();
+    status_ = BattleStatus::Capped;
 }
 
 bool Battle::turn() {

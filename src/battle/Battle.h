@@ -67,6 +67,10 @@ public:
 private:
     // One turn of the turn loop; false once the battle has ended.
     bool turn();
+    bool capReached(long long maxTurns) const { return maxTurns > 0 && state_.TurnNo >= maxTurns; }
+    // A failing turn leaves the battle halted; the cap ends it as it stands.
+    void halt();
+    void cap();
     bool writes() const { return state_.ReportOpen && report_.sink() != nullptr; }
     void write(std::initializer_list<std::string_view> pieces);
     std::string_view characterName(int32_t id, bool top) const;

@@ -39,6 +39,24 @@ std::vector<TextLine> readDeckFile(const std::filesystem::path& path) {
     return readTextLines(path, MaxDeckFileBytes);
 }
 
+std::vector<DeckSource> readDeckSources(const std::filesystem::path& path) {
+    std::vector<DeckSource> sources;
+    for (TextLine& line : readDeckFile(path))
+        sources.push_back({std::move(line.text), path.string() + ":" + std::to_string(line.number)});
+    return sources;
+}
+
+SideSelection applyDeckSource(const DeckSource& source, const CardCatalogue& catalogue) {
+    SideSelection team;
+    try {
+        applyDeckLine(source.line, team, catalogue);
+    } catch (MorvaneError& e) {
+        e.setWhere(source.where);
+        throw;
+    }
+    return team;
+}
+
 DeckList DeckList::load(const std::filesystem::path& path) {
     DeckList list;
     for (TextLine& line : readDeckFile(path))

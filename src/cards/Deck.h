@@ -53,6 +53,16 @@ inline constexpr std::uintmax_t MaxDeckFileBytes = std::uintmax_t{1} << 20;
 // A deck file's lines; throws FileNotFoundError or IoError as readTextLines does.
 std::vector<TextLine> readDeckFile(const std::filesystem::path& path);
 
+// A deck line and where it came from ("decks.dat:3", "--top deck line"), for messages.
+struct DeckSource {
+    std::string line;
+    std::string where;
+};
+// Every deck line of a deck file with its file and line number.
+std::vector<DeckSource> readDeckSources(const std::filesystem::path& path);
+// Applies a deck line to a team of its own; a failure names where the line came from.
+SideSelection applyDeckSource(const DeckSource& source, const CardCatalogue& catalogue);
+
 // One side's stored deck lines, as kept by "deck0.dat" / "deck1.dat".
 class DeckList {
 public:

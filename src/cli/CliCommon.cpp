@@ -7,7 +7,7 @@
 #include "common/Files.h"
 #include "common/Paths.h"
 #include "common/TextLines.h"
-#include "stats/PartialResult.h"
+#include "runs/Shards.h"
 #include "stats/Statistics.h"
 
 #include <algorithm>
@@ -142,14 +142,12 @@ std::filesystem::path cardsPath(const Options& options) {
     return findFileNoCase(ProgramFolder(), file::Catalogue);
 }
 
-CardCatalogue loadCatalogue(const std::filesystem::path& path) {
+CardCatalogue loadCatalogue(const std::filesystem::path& path, std::string* digest) {
     CardCatalogue catalogue;
-    try {
-        catalogue.load(path);
-    } catch (const IoError& e) {
-        // An unreadable catalogue is the user's input, not the program's failure.
-        throw InputError(e.message(), e.where());
-    }
+    const std::string bytes = readInput([&] { return readFileBytes(path, CardCatalogue::MaxFileBytes); });
+    if (digest)
+        *digest = catalogueDigest(bytes);
+    catalogue.loadBytes(bytes, path.string());
     return catalogue;
 }
 
@@ -157,29 +155,22 @@ DeckSource deckLine(const Options& options, const std::string& option, const std
     if (auto line = options.value(option))
         return {utf8ToCp932(*line), option + " deck line"};
     const std::filesystem::path path = deckFilePath(folder, side);
-    std::vector<TextLine> lines;
-    try {
-        lines = readDeckFile(path);
-    } catch (const IoError& e) {
-        throw InputError(e.message(), e.where());
-    }
+    const std::vector<DeckSource> lines = readDeckFileOption(path);
     // An empty deck file applies an empty line, which fails like any bad deck line.
     if (lines.empty())
         return {std::string(), path.string() + " (no deck line)"};
-    return {lines.front().text, path.string() + ":" + std::to_string(lines.front().number)};
+    return lines.front();
+}
+
+std::vector<DeckSource> readDeckFileOption(const std::filesystem::path& path) {
+    return readInput([&] { return readDeckSources(path); });
 }
 
 Teams teamsFrom(const CardCatalogue& catalogue, const DeckSource& top, const DeckSource& bottom) {
+    // One after the other: of two bad lines, the error names the top one.
     Teams teams;
-    for (int side = 0; side < 2; ++side) {
-        const DeckSource& source = side == 0 ? top : bottom;
-        try {
-            applyDeckLine(source.line, teams.side[static_cast<size_t>(side)], catalogue);
-        } catch (MorvaneError& e) {
-            e.setWhere(source.where);
-            throw;
-        }
-    }
+    teams.side[0] = applyDeckSource(top, catalogue);
+    teams.side[1] = applyDeckSource(bottom, catalogue);
     return teams;
 }
 
@@ -197,14 +188,6 @@ std::optional<Shard> shardOption(const Options& options) {
     if (!options.value("--seed"))
         throw UsageError("--shard needs the --seed of the run, the same for every shard");
     return shard;
-}
-
-std::string catalogueDigestOf(const std::filesystem::path& cards) {
-    try {
-        return catalogueDigest(readFileBytes(cards));
-    } catch (const IoError& e) {
-        throw InputError(e.message(), e.where());
-    }
 }
 
 std::string battlesProgressText(const char* command, uint64_t done, uint64_t total, double seconds) {

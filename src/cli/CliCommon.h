@@ -4,6 +4,7 @@
 
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
+#include "common/Errors.h"
 
 #include <atomic>
 #include <cstdint>
@@ -64,16 +65,25 @@ std::atomic<bool>& catchInterrupts();
 int reportFailure(const std::exception& error);
 std::string escapeControls(std::string_view text);
 
+// Runs read, counting a file that cannot be read (IoError) as bad input: the files a
+// command reads are the user's.
+template <class Read> auto readInput(Read&& read) -> decltype(read()) {
+    try {
+        return read();
+    } catch (const IoError& e) {
+        throw InputError(e);
+    }
+}
+
 // The catalogue from --cards, or card.dat in the program folder.
 std::filesystem::path cardsPath(const Options& options);
-CardCatalogue loadCatalogue(const std::filesystem::path& path);
+// Loads the catalogue; digest, when given, receives the SHA-256 of the very bytes that
+// were loaded, which tells the shards of one run apart from those of a run on other
+// cards even when the file is replaced while a shard runs.
+CardCatalogue loadCatalogue(const std::filesystem::path& path, std::string* digest = nullptr);
 
 // The deck line given by an option (UTF-8 on the terminal), or the first line of the
 // side's deck file in folder; where names its origin for error messages.
-struct DeckSource {
-    std::string line;
-    std::string where;
-};
 DeckSource deckLine(const Options& options, const std::string& option, const std::filesystem::path& folder, int side);
 
 // Applies both sides' deck lines, naming the failing one in the error.
@@ -87,8 +97,7 @@ struct Shard {
 };
 std::optional<Shard> shardOption(const Options& options);
 
-// The SHA-256 of the catalogue file, which tells the shards of one run apart from
-// those of a run on other cards.
-std::string catalogueDigestOf(const std::filesystem::path& cards);
+// Every deck line of a deck file the user named, with its place.
+std::vector<DeckSource> readDeckFileOption(const std::filesystem::path& path);
 
 } // namespace morvane::cli

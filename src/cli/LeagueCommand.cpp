@@ -1,14 +1,12 @@
-#include "battle/Battle.h"
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
 #include "cli/ProgressLine.h"
 #include "cli/RunResults.h"
-#include "cli/StatsText.h"
 #include "common/Codec.h"
 #include "common/Errors.h"
-#include "common/Random.h"
+#include "common/Json.h"
 #include "common/TextLines.h"
-#include "stats/PartialResult.h"
+#include "runs/Shards.h"
 #include "stats/Statistics.h"
 
 #include <algorithm>
@@ -28,7 +26,7 @@ by overall win rate and the matrix of pairwise win rates.
   --cards FILE   the card catalogue (default: card.dat in the program folder)
   --decks FILE   the decks, one deck line per line as in deck0.dat; at least two
   --battles N    battles of every ordered pair, deck A on top against deck B below
-                 (default 1000)
+                 (1 to 4294967296, default 1000)
   --threads T    worker threads (default: one per core); the result does not depend on it
   --seed S       seed of the run, 0 to 4294967295 (default: the milliseconds of the time of day)
   --json         print the result as one JSON object
@@ -50,41 +48,12 @@ that a battle cannot read), 1 anything else.
 
 namespace {
 
-struct LeagueDeck {
-    DeckSource source;
-};
-
-struct DeckTally {
-    uint64_t wins = 0;
-    uint64_t battles = 0;
-    double winRate() const { return battles ? double(wins) / double(battles) : 0.0; }
-};
-
-std::vector<LeagueDeck> readDecks(const std::filesystem::path& path) {
-    std::vector<TextLine> lines;
-    try {
-        lines = readDeckFile(path);
-    } catch (const IoError& e) {
-        throw InputError(e.message(), e.where());
-    }
-    std::vector<LeagueDeck> decks;
-    decks.reserve(lines.size());
-    for (const TextLine& line : lines)
-        decks.push_back({{line.text, path.string() + ":" + std::to_string(line.number)}});
-    if (decks.size() < 2)
-        throw UsageError(path.string() + " holds " + std::to_string(decks.size()) +
-                         " deck line(s); a league needs at least two");
-    return decks;
-}
-
 // A deck that cannot stand on either side would fail every one of its pairings; name
 // its line before any battle is played.
 void checkDeck(const CardCatalogue& catalogue, const DeckSource& deck) {
-    const Teams teams = teamsFrom(catalogue, deck, deck);
+    const SideSelection team = applyDeckSource(deck, catalogue);
     try {
-        Random random;
-        Battle probe(catalogue, random);
-        probe.start(teams);
+        checkPlayable(catalogue, team);
     } catch (MorvaneError& e) {
         e.setWhere(deck.where);
         throw;
@@ -110,9 +79,10 @@ int runLeague(const std::vector<std::string>& args) {
         throw UsageError("league needs --decks FILE");
 
     StatsRequest request;
+    // Every pair numbers its battles from 0: beyond 2^32 their seeds repeat.
     request.battles =
         options.value("--battles")
-            ? static_cast<uint64_t>(parseCount("--battles", *options.value("--battles"), 1, 999999999999ll))
+            ? static_cast<uint64_t>(parseCount("--battles", *options.value("--battles"), 1, MaxSeededBattles))
             : 1000;
     request.threads = threadsOption(options);
     request.seed = seedOption(options);
@@ -124,18 +94,24 @@ int runLeague(const std::vector<std::string>& args) {
     }
 
     const std::filesystem::path cards = cardsPath(options);
-    const CardCatalogue catalogue = loadCatalogue(cards);
+    std::string digest;
+    const CardCatalogue catalogue = loadCatalogue(cards, &digest);
     const std::filesystem::path decksPath = *options.value("--decks");
-    const std::vector<LeagueDeck> decks = readDecks(decksPath);
-    for (const LeagueDeck& deck : decks)
-        checkDeck(catalogue, deck.source);
+    const std::vector<DeckSource> decks = readDeckFileOption(decksPath);
+    if (decks.size() < 2)
+        throw UsageError(decksPath.string() + " holds " + std::to_string(decks.size()) +
+                         " deck line(s); a league needs at least two");
+    for (const DeckSource& deck : decks)
+        checkDeck(catalogue, deck);
 
     LeagueRun run;
-    for (const LeagueDeck& deck : decks)
-        run.decks.push_back(cp932ToUtf8(deck.source.line));
+    for (const DeckSource& deck : decks)
+        run.decks.push_back(cp932ToUtf8(deck.line));
     run.decksFile = decksPath.string();
+    run.cardsOption = options.value("--cards");
     run.battles = request.battles;
     run.seed = request.seed;
+    run.maxTurns = request.maxTurns;
 
     // One progress line over all pairs: the battles of the pairs done and of the one
     // under way.
@@ -148,33 +124,15 @@ int runLeague(const std::vector<std::string>& args) {
         control.progress = [&](uint64_t done, uint64_t) {
             progress.update([&] { return battlesProgressText("league", before + done, total, progress.seconds()); });
         };
-    for (size_t a = 0; a < decks.size(); ++a) {
-        for (size_t b = 0; b < decks.size(); ++b) {
-            if (a == b)
-                continue;
-            request.teams = teamsFrom(catalogue, decks[a].source, decks[b].source);
-            run.pairings.push_back({a, b, playStatistics(catalogue, request, control)});
-            before += perPair;
-        }
+    for (const auto& [a, b] : leaguePairs(decks.size())) {
+        request.teams = teamsFrom(catalogue, decks[a], decks[b]);
+        run.pairings.push_back({a, b, playStatistics(catalogue, request, control)});
+        before += perPair;
     }
     progress.wipe();
 
     if (shard) {
-        PartialResult partial;
-        partial.run = {"league",
-                       request.battles,
-                       request.seed,
-                       request.maxTurns,
-                       catalogueDigestOf(cards),
-                       run.decks,
-                       request.shards,
-                       {}};
-        partial.shard = request.shard;
-        for (const LeaguePairing& p : run.pairings)
-            partial.results.push_back(p.result);
-        partial.cardsOption = options.value("--cards");
-        partial.decksFile = run.decksFile;
-        std::cout << partialJson(partial) << std::endl;
+        std::cout << partialJson({std::move(run), request.shard, request.shards, digest}) << std::endl;
         return ExitOk;
     }
     printLeague(run, options.flag("--json"));
@@ -183,34 +141,26 @@ int runLeague(const std::vector<std::string>& args) {
 
 void printLeague(const LeagueRun& run, bool json) {
     const size_t n = run.decks.size();
-    std::vector<DeckTally> decks(n);
+    // Each deck's battles, and the row deck's battles against the column deck, both
+    // ways round.
+    std::vector<Tally> decks(n);
+    std::vector<Tally> against(n * n);
     double seconds = 0;
     uint64_t battles = 0;
     uint64_t turns = 0;
     unsigned threads = 0;
     for (const LeaguePairing& p : run.pairings) {
         const StatsResult& r = p.result;
-        decks[p.top].wins += r.topWins;
-        decks[p.bottom].wins += r.bottomWins;
-        decks[p.top].battles += r.battles;
-        decks[p.bottom].battles += r.battles;
+        decks[p.top].merge(r.top);
+        decks[p.bottom].merge(r.top.mirrored());
+        against[p.top * n + p.bottom].merge(r.top);
+        against[p.bottom * n + p.top].merge(r.top.mirrored());
         seconds += r.seconds;
-        battles += r.battles;
-        turns += r.turnsTotal;
+        battles += r.battles();
+        turns += r.turnsTotal();
         threads = std::max(threads, r.threads);
     }
-
-    // Wins of the row deck against the column deck over both ways round, and the
-    // battles they played together.
-    std::vector<uint64_t> wins(n * n, 0);
-    std::vector<uint64_t> played(n * n, 0);
-    for (const LeaguePairing& p : run.pairings) {
-        wins[p.top * n + p.bottom] += p.result.topWins;
-        wins[p.bottom * n + p.top] += p.result.bottomWins;
-        played[p.top * n + p.bottom] += p.result.battles;
-        played[p.bottom * n + p.top] += p.result.battles;
-    }
-    auto share = [&](size_t a, size_t b) { return double(wins[a * n + b]) / double(played[a * n + b]); };
+    auto share = [&](size_t a, size_t b) { return against[a * n + b].winRate(); };
 
     std::vector<size_t> ranking(n);
     std::iota(ranking.begin(), ranking.end(), 0);
@@ -220,65 +170,74 @@ void printLeague(const LeagueRun& run, bool json) {
     const double turnsPerSecond = seconds > 0 ? double(turns) / seconds : 0.0;
 
     if (json) {
-        std::string out = "{\"decks\": [";
+        Json ranked = Json::array();
         for (size_t rank = 0; rank < n; ++rank) {
             const size_t d = ranking[rank];
-            const DeckTally& deck = decks[d];
-            out += std::string(rank ? ", " : "") + "{\"rank\": " + std::to_string(rank + 1) +
-                   ", \"deck\": " + std::to_string(d + 1) + ", \"line\": " + jsonString(run.decks[d]) +
-                   ", \"wins\": " + jsonNumber(deck.wins) + ", \"battles\": " + jsonNumber(deck.battles) +
-                   ", \"win_rate\": " + jsonNumber(deck.winRate()) +
-                   ", \"win_rate_ci\": " + jsonInterval(wilsonInterval(deck.wins, deck.battles)) + "}";
+            ranked.push_back({{"rank", rank + 1},
+                              {"deck", d + 1},
+                              {"line", run.decks[d]},
+                              {"wins", decks[d].wins},
+                              {"battles", decks[d].battles},
+                              {"win_rate", decks[d].winRate()},
+                              {"win_rate_ci", intervalJson(decks[d].winInterval())}});
         }
-        out += "], \"matrix\": [";
+        Json matrix = Json::array();
         for (size_t a = 0; a < n; ++a) {
-            out += a ? ", [" : "[";
+            Json row = Json::array();
             for (size_t b = 0; b < n; ++b)
-                out += (b ? ", " : "") + (a == b ? std::string("null") : jsonNumber(share(a, b)));
-            out += "]";
+                row.push_back(a == b ? Json(nullptr) : Json(share(a, b)));
+            matrix.push_back(row);
         }
-        out += "], \"pairs\": [";
-        for (size_t i = 0; i < run.pairings.size(); ++i) {
-            const LeaguePairing& p = run.pairings[i];
+        Json pairs = Json::array();
+        for (const LeaguePairing& p : run.pairings) {
             const StatsResult& r = p.result;
-            out += std::string(i ? ", " : "") + "{\"top\": " + std::to_string(p.top + 1) +
-                   ", \"bottom\": " + std::to_string(p.bottom + 1) + ", \"battles\": " + jsonNumber(r.battles) +
-                   ", \"top_wins\": " + jsonNumber(r.topWins) + ", \"bottom_wins\": " + jsonNumber(r.bottomWins) +
-                   ", \"undecided\": " + jsonNumber(r.undecided) + ", \"top_win_rate\": " + jsonNumber(r.topWinRate()) +
-                   ", \"top_win_rate_ci\": " + jsonInterval(r.topWinInterval()) +
-                   ", \"turns_total\": " + jsonNumber(r.turnsTotal) + ", \"turns_mean\": " + jsonNumber(r.turnsMean()) +
-                   ", \"turns_median\": " + jsonNumber(r.lengths.median()) +
-                   ", \"turns_max\": " + std::to_string(r.lengths.max()) + "}";
+            pairs.push_back({{"top", p.top + 1},
+                             {"bottom", p.bottom + 1},
+                             {"battles", r.battles()},
+                             {"top_wins", r.topWins()},
+                             {"bottom_wins", r.bottomWins()},
+                             {"undecided", r.undecided()},
+                             {"top_win_rate", r.topWinRate()},
+                             {"top_win_rate_ci", intervalJson(r.topWinInterval())},
+                             {"turns_total", r.turnsTotal()},
+                             {"turns_mean", r.turnsMean()},
+                             {"turns_median", r.lengths().median()},
+                             {"turns_max", r.lengths().max()}});
         }
-        out += "], \"battles_per_pair\": " + jsonNumber(run.battles) + ", \"battles\": " + jsonNumber(battles) +
-               ", \"turns_total\": " + jsonNumber(turns) + ", \"threads\": " + std::to_string(threads) +
-               ", \"seed\": " + std::to_string(run.seed) + ", \"seconds\": " + jsonNumber(seconds) +
-               ", \"battles_per_second\": " + jsonNumber(battlesPerSecond) +
-               ", \"turns_per_second\": " + jsonNumber(turnsPerSecond) +
-               ", \"seed_rule\": " + jsonString(BattleSeedRule) + "}";
-        std::cout << out << std::endl;
+        const Json out = {{"decks", ranked},
+                          {"matrix", matrix},
+                          {"pairs", pairs},
+                          {"battles_per_pair", run.battles},
+                          {"battles", battles},
+                          {"turns_total", turns},
+                          {"threads", threads},
+                          {"seed", run.seed},
+                          {"seconds", seconds},
+                          {"battles_per_second", battlesPerSecond},
+                          {"turns_per_second", turnsPerSecond},
+                          {"seed_rule", BattleSeedRule}};
+        std::cout << jsonText(out) << std::endl;
         return;
     }
 
-    std::cout << "league:  " << n << " decks from " << run.decksFile << ", " << run.battles
-              << " battles per ordered pair, " << battles << " in all (seed " << run.seed << ", " << threads
-              << (threads == 1 ? " thread" : " threads") << ")\n\n"
+    std::cout << "league:  " << n << " decks from " << escapeControls(run.decksFile) << ", " << run.battles
+              << " battles per ordered pair, " << battles << " in all (seed " << run.seed << ", "
+              << threadsText(threads, run.shards) << ")\n\n"
               << "rank  deck    win rate  95% CI                 wins/battles  deck line\n";
     for (size_t rank = 0; rank < n; ++rank) {
-        const DeckTally& deck = decks[ranking[rank]];
-        const Interval ci = wilsonInterval(deck.wins, deck.battles);
+        const Tally& deck = decks[ranking[rank]];
         std::string row = std::to_string(rank + 1);
         row.resize(6, ' ');
         std::string name = deckName(ranking[rank]);
         name.resize(5, ' ');
         std::string rate = percentText(deck.winRate());
         rate.insert(0, rate.size() < 9 ? 9 - rate.size() : 0, ' ');
-        std::string interval = intervalText(ci);
+        std::string interval = intervalText(deck.winInterval());
         interval.resize(22, ' ');
         std::string count = std::to_string(deck.wins) + "/" + std::to_string(deck.battles);
         count.resize(13, ' ');
-        std::cout << row << name << "  " << rate << "  " << interval << " " << count << " " << run.decks[ranking[rank]]
-                  << "\n";
+        std::cout << row << name << "  " << rate << "  " << interval << " " << count << " "
+                  << escapeControls(run.decks[ranking[rank]]) << "\n";
     }
     std::cout << "\nwin rate of the row deck against the column deck, both ways round:\n      ";
     auto cell = [](std::string text) {

@@ -2,18 +2,16 @@
 #include "cli/Commands.h"
 #include "cli/ProgressLine.h"
 #include "cli/RunResults.h"
-#include "cli/StatsText.h"
 #include "common/Codec.h"
 #include "common/Errors.h"
 #include "common/Files.h"
-#include "common/TextLines.h"
-#include "optimize/Optimizer.h"
-#include "stats/PartialResult.h"
+#include "common/Json.h"
+#include "optimize/Optimization.h"
+#include "runs/Shards.h"
 
 #include <atomic>
 #include <cstdio>
 #include <iostream>
-#include <unistd.h>
 
 namespace morvane::cli {
 
@@ -45,7 +43,8 @@ start team's. With --measure it plays no search and measures the team of --deck 
                        size (by default no team does)
   --max-turns N        a battle still running after N turns is undecided and counts as not
                        won (default 10000)
-  --final-battles N    battles per field deck and side of the final measurement (default 1000)
+  --final-battles N    battles per field deck and side of the final measurement (default 1000;
+                       at most 2147483648 divided by the number of field decks and sides)
   --json               print the result as one JSON object
   --save FILE          append the best team to the deck file FILE (created when missing) with
                        the next list number
@@ -87,39 +86,6 @@ battle cannot read; one line names the file and line), 1 anything else (--save f
 
 namespace {
 
-struct FieldDeck {
-    std::string line;
-    std::string where;
-};
-
-std::vector<FieldDeck> readField(const std::filesystem::path& path) {
-    std::vector<TextLine> lines;
-    try {
-        lines = readDeckFile(path);
-    } catch (const IoError& e) {
-        throw InputError(e.message(), e.where());
-    }
-    std::vector<FieldDeck> decks;
-    decks.reserve(lines.size());
-    for (const TextLine& line : lines)
-        decks.push_back({line.text, path.string() + ":" + std::to_string(line.number)});
-    if (decks.empty())
-        throw UsageError(path.string() + " holds no deck line; --field wants one opponent per line");
-    return decks;
-}
-
-SideSelection applyWithWhere(const CardCatalogue& catalogue, const std::string& line, const std::string& where) {
-    SideSelection team;
-    try {
-        applyDeckLine(line, team, catalogue);
-        checkPlayable(catalogue, team);
-    } catch (MorvaneError& e) {
-        e.setWhere(where);
-        throw;
-    }
-    return team;
-}
-
 std::string sizeText(const CardCatalogue& catalogue, const SideSelection& team) {
     int64_t total = 0;
     for (const int32_t id : team.characters)
@@ -136,49 +102,19 @@ std::vector<std::string> cardNames(const CardCatalogue& catalogue, const SideSel
     return names;
 }
 
-// The search's progress line on a terminal, redrawn in place at most ten times a second.
-class SearchProgressLine {
-public:
-    explicit SearchProgressLine(bool shown) : shown_(shown) {}
-    void draw(const OptimizeProgress& p) {
-        if (!shown_)
-            return;
-        const std::string best = p.bestTally.battles ? percentText(p.bestTally.winRate()) : std::string("-");
-        std::fprintf(stderr, "\r\033[Koptimize: %llu of %llu battles, best so far %s (on %llu battles), %.1f s",
-                     static_cast<unsigned long long>(p.battles), static_cast<unsigned long long>(p.budget),
-                     best.c_str(), static_cast<unsigned long long>(p.bestTally.battles), p.seconds);
-        std::fflush(stderr);
-        drawn_ = true;
-    }
-    void measuring() {
-        if (!shown_)
-            return;
-        std::fputs("\r\033[Koptimize: measuring on fresh seeds...", stderr);
-        std::fflush(stderr);
-        drawn_ = true;
-    }
-    void wipe() {
-        if (drawn_)
-            std::fputs("\r\033[K", stderr);
-        drawn_ = false;
-    }
-
-private:
-    bool shown_;
-    bool drawn_ = false;
-};
-
-std::string jsonTally(const ScoreTally& t) {
-    return std::string(R"({"wins": )").append(jsonNumber(t.wins)) + ", \"battles\": " + jsonNumber(t.battles) +
-           ", \"undecided\": " + jsonNumber(t.undecided) + ", \"win_rate\": " + jsonNumber(t.winRate()) +
-           ", \"win_rate_ci\": " + jsonInterval(t.interval()) + "}";
+Json tallyJson(const Tally& t) {
+    return {{"wins", t.wins},
+            {"battles", t.battles},
+            {"undecided", t.undecided},
+            {"win_rate", t.winRate()},
+            {"win_rate_ci", intervalJson(t.winInterval())}};
 }
 
 // "  97.99%  97.76% to 98.20%", padded to width when one follows.
-std::string scoreColumn(const ScoreTally& t, size_t width = 0) {
+std::string scoreColumn(const Tally& t, size_t width = 0) {
     std::string rate = percentText(t.winRate());
     rate.insert(0, rate.size() < 7 ? 7 - rate.size() : 0, ' ');
-    std::string text = rate + "  " + intervalText(t.interval());
+    std::string text = rate + "  " + intervalText(t.winInterval());
     if (text.size() < width)
         text.resize(width, ' ');
     return text;
@@ -196,15 +132,21 @@ std::string pairingLabel(const Field& field, size_t pairing) {
 void printFieldLegend(const std::vector<std::string>& lines, const std::vector<std::string>& sources) {
     std::cout << "\n(#N on top: the team on top against field deck N below it; #N below: the other way round)\n";
     for (size_t d = 0; d < lines.size(); ++d)
-        std::cout << "  #" << d + 1 << "  " << lines[d] << "  " << sources[d] << "\n";
+        std::cout << "  #" << d + 1 << "  " << escapeControls(lines[d]) << "  " << escapeControls(sources[d]) << "\n";
 }
 
-// Which side of which field deck each pairing is; Field needs only the deck count.
-Field fieldLayout(size_t decks, PlaySide side) {
-    Field field;
-    field.decks.resize(decks);
-    field.side = side;
-    return field;
+// The field decks by number with each side's figures, for the JSON outputs.
+Json fieldJson(const std::vector<std::string>& lines, const std::vector<std::string>& sources, const Field& layout,
+               const std::function<Json(size_t pairing)>& figures) {
+    Json decks = Json::array();
+    for (size_t d = 0; d < lines.size(); ++d) {
+        Json deck = {{"deck", d + 1}, {"line", lines[d]}, {"source", sources[d]}};
+        for (size_t p = 0; p < layout.pairings(); ++p)
+            if (layout.deckOf(p) == d)
+                deck[layout.teamSideOf(p) == 0 ? "top" : "bottom"] = figures(p);
+        decks.push_back(deck);
+    }
+    return decks;
 }
 
 // The options that steer the search, which a measurement alone would silently ignore.
@@ -217,153 +159,109 @@ void refuseSearchOptions(const Options& options) {
             throw UsageError(std::string("--measure plays no search: ") + name + " is an option of the search");
 }
 
-struct MeasureSetup {
-    const CardCatalogue& catalogue;
-    std::filesystem::path cards;
-    const Options& options;
-    const OptimizeRequest& request; // start, field, threads, seed, turn cap
-    const std::vector<FieldDeck>& field;
-    std::filesystem::path fieldPath;
-    uint64_t finalBattles = 0;
-    std::optional<Shard> shard;
-};
+// What the measurement of a team prints: the team and the field as the user gave them.
+MeasureRun measureRecord(const CardCatalogue& catalogue, const OptimizeRequest& request,
+                         const std::vector<DeckSource>& field, const std::filesystem::path& fieldPath,
+                         uint64_t finalBattles, const Options& options) {
+    MeasureRun run;
+    run.team = cp932ToUtf8(formatDeckLine(request.start, 0));
+    run.teamSize = sizeText(catalogue, request.start);
+    run.teamCards = cardNames(catalogue, request.start);
+    for (const DeckSource& deck : field) {
+        run.field.push_back(cp932ToUtf8(deck.line));
+        run.sources.push_back(deck.where);
+    }
+    run.fieldFile = fieldPath.string();
+    run.cardsOption = options.value("--cards");
+    run.side = request.field.side;
+    run.finalBattles = finalBattles;
+    run.seed = request.seed;
+    run.maxTurns = request.maxTurns;
+    return run;
+}
 
 // --measure and --shard: the team's battles of the final measurement, or a shard's.
-int measureOnly(const MeasureSetup& m) {
-    const OptimizeRequest& request = m.request;
-    const Shard shard = m.shard.value_or(Shard{});
-    const uint64_t total = m.finalBattles * request.field.pairings();
+int measureOnly(const CardCatalogue& catalogue, const std::string& digest, const OptimizeRequest& request,
+                MeasureRun run, const std::optional<Shard>& shard, bool json) {
+    const Shard part = shard.value_or(Shard{});
+    const uint64_t total = run.finalBattles * request.field.pairings();
     ProgressLine progress;
-    const uint64_t mine = shardBattles(total, shard.index, shard.count);
+    const uint64_t mine = shardBattles(total, part.index, part.count);
     std::function<void(uint64_t)> onProgress;
     if (progress.shown())
         onProgress = [&](uint64_t done) {
             progress.update([&] { return battlesProgressText("measure", done, mine, progress.seconds()); });
         };
+    // The first Ctrl-C ends the measurement; what is counted by then is not the run asked for.
     const auto start = std::chrono::steady_clock::now();
-    BattleRunner runner(m.catalogue, request.field, request.threads, request.maxTurns);
-    const FieldScore score =
-        measureTeam(runner, request.start, request.seed, shard.index, total, shard.count, onProgress);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    BattlePool pool(catalogue, request.field, request.threads, request.maxTurns);
+    const FieldScore score = measureTeam(pool, request.start, request.seed, part.index, total, part.count, onProgress);
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     progress.wipe();
-
-    MeasureRun run;
-    run.team = cp932ToUtf8(formatDeckLine(request.start, 0));
-    run.teamSize = sizeText(m.catalogue, request.start);
-    run.teamCards = cardNames(m.catalogue, request.start);
-    for (const FieldDeck& deck : m.field) {
-        run.field.push_back(cp932ToUtf8(deck.line));
-        run.sources.push_back(deck.where);
-    }
-    run.fieldFile = m.fieldPath.string();
-    run.side = request.field.side;
-    run.finalBattles = m.finalBattles;
-    run.seed = request.seed;
-    run.maxTurns = request.maxTurns;
     run.pairings = score.pairings;
-    for (const TurnHistogram& lengths : score.lengths)
-        run.lengths.merge(lengths);
-    run.turnsTotal = run.lengths.turns();
-    run.threads = runner.threads();
-    run.seconds = seconds;
+    run.threads = pool.threads();
 
-    if (!m.shard) {
-        printMeasurement(run, m.options.flag("--json"));
+    if (!shard) {
+        printMeasurement(run, json);
         return ExitOk;
     }
-    PartialResult partial;
-    partial.run.command = "optimize";
-    partial.run.battles = m.finalBattles;
-    partial.run.seed = request.seed;
-    partial.run.maxTurns = request.maxTurns;
-    partial.run.catalogue = catalogueDigestOf(m.cards);
-    partial.run.decks.push_back(run.team);
-    partial.run.decks.insert(partial.run.decks.end(), run.field.begin(), run.field.end());
-    partial.run.shards = shard.count;
-    partial.run.side = sideName(run.side);
-    partial.shard = shard.index;
-    partial.cardsOption = m.options.value("--cards");
-    partial.decksFile = run.fieldFile;
-    for (size_t p = 0; p < score.pairings.size(); ++p) {
-        const ScoreTally& t = score.pairings[p];
-        partial.pairings.push_back({t.battles, t.wins, t.battles - t.wins - t.undecided, t.undecided,
-                                    score.lengths[p].turns(), score.lengths[p]});
-    }
-    partial.threads = run.threads;
-    partial.seconds = run.seconds;
-    partial.sources = run.sources;
-    partial.teamSize = run.teamSize;
-    partial.teamCards = run.teamCards;
-    std::cout << partialJson(partial) << std::endl;
+    std::cout << partialJson({std::move(run), part.index, part.count, digest}) << std::endl;
     return ExitOk;
+}
+
+// Appends the found team to a deck file with the next list number; returns its entry.
+std::string saveTeam(const std::filesystem::path& path, const SideSelection& team) {
+    DeckList list;
+    try {
+        list = DeckList::load(path);
+    } catch (const FileNotFoundError&) {
+        // A new deck file.
+    }
+    const std::string entry = list.add(team);
+    list.save(path);
+    return entry;
 }
 
 } // namespace
 
-PlaySide parseSide(const std::string& text) {
-    if (text == "top")
-        return PlaySide::Top;
-    if (text == "bottom")
-        return PlaySide::Bottom;
-    if (text == "both")
-        return PlaySide::Both;
-    throw UsageError("--side wants top, bottom or both, not '" + text + "'");
-}
-
-const char* sideName(PlaySide side) {
-    return side == PlaySide::Top ? "top" : side == PlaySide::Bottom ? "bottom" : "both";
-}
-
 void printMeasurement(const MeasureRun& run, bool json) {
-    const Field layout = fieldLayout(run.field.size(), run.side);
-    ScoreTally total;
-    uint64_t battles = 0;
-    for (const ScoreTally& t : run.pairings) {
-        total.merge(t);
-        battles += t.battles;
-    }
-    const double battlesPerSecond = run.seconds > 0 ? double(battles) / run.seconds : 0.0;
-    const double turnsMean = battles ? double(run.turnsTotal) / double(battles) : 0.0;
+    const Field layout = run.layout();
+    const Tally total = run.total();
+    const double battlesPerSecond = run.seconds > 0 ? double(total.battles) / run.seconds : 0.0;
 
     if (json) {
-        std::string names;
-        for (const std::string& name : run.teamCards)
-            names += (names.empty() ? "" : ", ") + jsonString(name);
-        std::string decks;
-        for (size_t d = 0; d < run.field.size(); ++d) {
-            decks += std::string(d ? ", " : "") + "{\"deck\": " + std::to_string(d + 1) +
-                     ", \"line\": " + jsonString(run.field[d]) + ", \"source\": " + jsonString(run.sources[d]);
-            for (size_t p = 0; p < run.pairings.size(); ++p)
-                if (layout.deckOf(p) == d)
-                    decks += std::string(", \"") + (layout.teamSideOf(p) == 0 ? "top" : "bottom") +
-                             "\": " + jsonTally(run.pairings[p]);
-            decks += "}";
-        }
-        std::cout << "{\"team\": " << jsonString(run.team) << ", \"team_cards\": [" << names << "]"
-                  << ", \"score\": " << jsonTally(total) << ", \"field\": [" << decks << "]"
-                  << R"(, "side": ")" << sideName(run.side) << R"(", "final_battles": )" << run.finalBattles
-                  << ", \"battles\": " << battles << ", \"turns_total\": " << run.turnsTotal
-                  << ", \"turns_mean\": " << jsonNumber(turnsMean)
-                  << ", \"turns_median\": " << jsonNumber(run.lengths.median())
-                  << ", \"turns_max\": " << run.lengths.max() << ", \"threads\": " << run.threads
-                  << ", \"seed\": " << run.seed << ", \"max_turns\": " << run.maxTurns
-                  << ", \"seconds\": " << jsonNumber(run.seconds)
-                  << ", \"battles_per_second\": " << jsonNumber(battlesPerSecond) << "}" << std::endl;
+        const Json out = {
+            {"team", run.team},
+            {"team_cards", run.teamCards},
+            {"score", tallyJson(total)},
+            {"field", fieldJson(run.field, run.sources, layout, [&](size_t p) { return tallyJson(run.pairings[p]); })},
+            {"side", playSideName(run.side)},
+            {"final_battles", run.finalBattles},
+            {"battles", total.battles},
+            {"turns_total", total.turnsTotal},
+            {"turns_mean", total.turnsMean()},
+            {"turns_median", total.lengths.median()},
+            {"turns_max", total.lengths.max()},
+            {"threads", run.threads},
+            {"seed", run.seed},
+            {"max_turns", run.maxTurns},
+            {"seconds", run.seconds},
+            {"battles_per_second", battlesPerSecond}};
+        std::cout << jsonText(out) << std::endl;
         return;
     }
 
     std::string names;
     for (const std::string& name : run.teamCards)
         names += (names.empty() ? "" : " / ") + name;
-    std::cout << "measure:  " << run.field.size() << " field decks from " << run.fieldFile << ", side "
-              << sideName(run.side) << ", seed " << run.seed << ", " << run.threads
-              << (run.threads == 1 ? " thread" : " threads") << "\n"
-              << "team:     " << run.team << "  " << run.teamSize << "\n"
-              << "          " << names << "\n"
-              << "measured: " << battles << " battles, " << fixedText(run.seconds, 1) << " s ("
+    std::cout << "measure:  " << run.field.size() << " field decks from " << escapeControls(run.fieldFile) << ", side "
+              << playSideName(run.side) << ", seed " << run.seed << ", " << threadsText(run.threads, run.shards) << "\n"
+              << "team:     " << escapeControls(run.team) << "  " << run.teamSize << "\n"
+              << "          " << escapeControls(names) << "\n"
+              << "measured: " << total.battles << " battles, " << fixedText(run.seconds, 1) << " s ("
               << fixedText(battlesPerSecond, 0) << " battles/s)\n"
-              << "turns:    mean " << fixedText(turnsMean, 2) << ", median " << fixedText(run.lengths.median(), 1)
-              << ", longest " << run.lengths.max() << "\n\n"
+              << "turns:    mean " << fixedText(total.turnsMean(), 2) << ", median "
+              << fixedText(total.lengths.median(), 1) << ", longest " << total.lengths.max() << "\n\n"
               << "win rate on fresh seeds, " << run.finalBattles << " battles per field deck and side:\n"
               << "                  team\n"
               << "  all             " << scoreColumn(total) << "\n";
@@ -391,16 +289,20 @@ int runOptimize(const std::vector<std::string>& args) {
         refuseSearchOptions(options);
 
     OptimizeRequest request;
-    request.field.side = options.value("--side") ? parseSide(*options.value("--side")) : PlaySide::Both;
+    if (auto side = options.value("--side")) {
+        const std::optional<PlaySide> parsed = parsePlaySide(*side);
+        if (!parsed)
+            throw UsageError("--side wants top, bottom or both, not '" + *side + "'");
+        request.field.side = *parsed;
+    }
     if (auto value = options.value("--budget"))
         request.budget = static_cast<uint64_t>(parseCount("--budget", *value, 1, 2000000000));
     request.threads = threadsOption(options);
     request.seed = seedOption(options);
     request.maxTurns = maxTurnsOption(options);
-    const uint64_t finalBattles =
-        options.value("--final-battles")
-            ? static_cast<uint64_t>(parseCount("--final-battles", *options.value("--final-battles"), 1, 10000000))
-            : 1000;
+    uint64_t finalBattles = 1000;
+    if (auto value = options.value("--final-battles"))
+        finalBattles = static_cast<uint64_t>(parseCount("--final-battles", *value, 1, 2147483648ll));
     if (auto value = options.value("--keep")) {
         const std::optional<KeptSlots> kept = parseKeptSlots(*value);
         if (!kept)
@@ -411,23 +313,31 @@ int runOptimize(const std::vector<std::string>& args) {
     request.rules.sizeRule = !options.flag("--ignore-size");
 
     const std::filesystem::path cards = cardsPath(options);
-    const CardCatalogue catalogue = loadCatalogue(cards);
+    std::string digest;
+    const CardCatalogue catalogue = loadCatalogue(cards, &digest);
     const DeckSource start =
         deckLine(options, "--deck", folderOf(cards), request.field.side == PlaySide::Bottom ? 1 : 0);
-    request.start = applyWithWhere(catalogue, start.line, start.where);
-    const std::filesystem::path fieldPath = *options.value("--field");
-    const std::vector<FieldDeck> field = readField(fieldPath);
-    for (const FieldDeck& deck : field)
-        request.field.decks.push_back(applyWithWhere(catalogue, deck.line, deck.where));
-    if (auto owned = options.value("--owned")) {
-        try {
-            request.rules.owned = readOwnedCards(*owned, catalogue);
-        } catch (const IoError& e) {
-            throw InputError(e.message(), e.where());
-        }
+    request.start = applyDeckSource(start, catalogue);
+    try {
+        checkPlayable(catalogue, request.start);
+    } catch (MorvaneError& e) {
+        e.setWhere(start.where);
+        throw;
     }
+    const std::filesystem::path fieldPath = *options.value("--field");
+    const std::vector<DeckSource> field = readDeckFileOption(fieldPath);
+    if (field.empty())
+        throw UsageError(fieldPath.string() + " holds no deck line; --field wants one opponent per line");
+    request.field.decks = fieldDecks(field, catalogue);
+    if (finalBattles > maxFinalBattles(request.field.pairings()))
+        throw UsageError("--final-battles wants at most " + std::to_string(maxFinalBattles(request.field.pairings())) +
+                         " with " + std::to_string(request.field.pairings()) +
+                         " field decks and sides: more would replay the search's seeds");
+    if (auto owned = options.value("--owned"))
+        request.rules.owned = readInput([&] { return readOwnedCards(*owned, catalogue); });
+    MeasureRun record = measureRecord(catalogue, request, field, fieldPath, finalBattles, options);
     if (measure)
-        return measureOnly({catalogue, cards, options, request, field, fieldPath, finalBattles, shard});
+        return measureOnly(catalogue, digest, request, std::move(record), shard, options.flag("--json"));
     try {
         TeamSpace(catalogue, request.rules, request.start).check(request.start);
     } catch (MorvaneError& e) {
@@ -438,106 +348,117 @@ int runOptimize(const std::vector<std::string>& args) {
     // Ctrl-C ends the search, whose best team is still measured; a second one ends the
     // program at once.
     std::atomic<bool>& interrupted = catchInterrupts();
-    SearchProgressLine progress(::isatty(STDERR_FILENO) == 1);
-    OptimizeControl control;
-    control.cancel = &interrupted;
-    control.progress = [&](const OptimizeProgress& p) { progress.draw(p); };
-    const OptimizeResult result = optimizeTeam(catalogue, request, control);
-
-    // The measurement runs to its end even after Ctrl-C: it is short, and the best
-    // team so far is what the user asked for.
-    progress.measuring();
-    const auto measureStart = std::chrono::steady_clock::now();
-    BattleRunner runner(catalogue, request.field, request.threads, request.maxTurns);
-    const uint64_t measured = finalBattles * request.field.pairings();
-    const FieldScore best = measureTeam(runner, result.best, request.seed, 0, measured);
-    const FieldScore initial = measureTeam(runner, request.start, request.seed, 0, measured);
-    const double measureSeconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - measureStart).count();
-    progress.wipe();
-
-    std::optional<std::string> savedEntry;
-    if (auto save = options.value("--save")) {
-        DeckList list;
-        try {
-            list = DeckList::load(*save);
-        } catch (const FileNotFoundError&) {
-            // A new deck file.
-        }
-        savedEntry = list.add(result.best);
-        list.save(*save);
+    ProgressLine progress;
+    OptimizationControl control;
+    control.stopSearch = &interrupted;
+    if (progress.shown()) {
+        control.searching = [&](const OptimizeProgress& p) {
+            progress.update([&] {
+                const std::string best = p.bestTally.battles ? percentText(p.bestTally.winRate()) : std::string("-");
+                char line[200];
+                std::snprintf(line, sizeof line,
+                              "optimize: %llu of %llu battles, best so far %s (on %llu battles), %.1f s",
+                              static_cast<unsigned long long>(p.battles), static_cast<unsigned long long>(p.budget),
+                              best.c_str(), static_cast<unsigned long long>(p.bestTally.battles), p.seconds);
+                return std::string(line);
+            });
+        };
+        control.measuring = [&](uint64_t done, uint64_t total) {
+            progress.update([&] {
+                return battlesProgressText("optimize: measuring on fresh seeds,", done, total, progress.seconds());
+            });
+        };
     }
+    const Optimization run = optimizeAndMeasure(catalogue, request, finalBattles, control);
+    progress.wipe();
+    const OptimizeResult& result = run.search;
 
     const std::string bestLine = cp932ToUtf8(formatDeckLine(result.best, 0));
     const std::string startLine = cp932ToUtf8(formatDeckLine(request.start, 0));
     const double battlesPerSecond = result.seconds > 0 ? double(result.battles) / result.seconds : 0.0;
-    const size_t pairings = request.field.pairings();
+    const Field& layout = request.field;
+    const std::optional<std::string> savePath = options.value("--save");
+
+    // The result is printed whatever becomes of the save: a team found in a long search
+    // must not be lost with a deck file that cannot be written.
+    std::optional<std::string> savedEntry;
+    std::exception_ptr saveFailure;
+    auto save = [&] {
+        try {
+            savedEntry = saveTeam(*savePath, result.best);
+        } catch (...) {
+            saveFailure = std::current_exception();
+        }
+    };
 
     if (options.flag("--json")) {
+        if (savePath)
+            save();
+        const Json out = {
+            {"best", bestLine},
+            {"best_cards", cardNames(catalogue, result.best)},
+            {"best_score", tallyJson(run.best.total())},
+            {"start", startLine},
+            {"start_score", tallyJson(run.start.total())},
+            {"field", fieldJson(record.field, record.sources, layout,
+                                [&](size_t p) {
+                                    return Json{{"best", tallyJson(run.best.pairings[p])},
+                                                {"start", tallyJson(run.start.pairings[p])}};
+                                })},
+            {"side", playSideName(layout.side)},
+            {"final_battles", finalBattles},
+            {"budget", request.budget},
+            {"battles", result.battles},
+            {"candidates", result.candidates},
+            {"accepted", result.accepted},
+            {"restarts", result.restarts},
+            {"interrupted", result.cancelled},
+            {"threads", result.threads},
+            {"seed", request.seed},
+            {"max_turns", request.maxTurns},
+            {"seconds", result.seconds},
+            {"battles_per_second", battlesPerSecond},
+            {"measure_seconds", run.measureSeconds},
+            {"saved", savedEntry ? Json{{"file", *savePath}, {"list_number", *savedEntry}} : Json(nullptr)}};
+        std::cout << jsonText(out) << std::endl;
+    } else {
         std::string names;
         for (const std::string& name : cardNames(catalogue, result.best))
-            names += (names.empty() ? "" : ", ") + jsonString(name);
-        std::string decks;
-        for (size_t d = 0; d < field.size(); ++d) {
-            decks += std::string(d ? ", " : "") + "{\"deck\": " + std::to_string(d + 1) +
-                     ", \"line\": " + jsonString(cp932ToUtf8(field[d].line)) +
-                     ", \"source\": " + jsonString(field[d].where);
-            for (size_t p = 0; p < pairings; ++p) {
-                if (request.field.deckOf(p) != d)
-                    continue;
-                decks += std::string(", \"") + (request.field.teamSideOf(p) == 0 ? "top" : "bottom") +
-                         R"(": {"best": )" + jsonTally(best.pairings[p]) +
-                         ", \"start\": " + jsonTally(initial.pairings[p]) + "}";
-            }
-            decks += "}";
+            names += (names.empty() ? "" : " / ") + name;
+        std::cout << "optimize: " << field.size() << " field decks from " << escapeControls(fieldPath.string())
+                  << ", side " << playSideName(layout.side) << ", seed " << request.seed << ", "
+                  << threadsText(result.threads, 1) << "\n"
+                  << "start:    " << escapeControls(startLine) << "  " << sizeText(catalogue, request.start) << "\n"
+                  << "best:     " << escapeControls(bestLine) << "  " << sizeText(catalogue, result.best) << "\n"
+                  << "          " << escapeControls(names) << "\n"
+                  << "search:   " << (result.cancelled ? "interrupted after " : "") << result.battles << " of "
+                  << request.budget << " battles, " << result.candidates << " teams raced, " << result.accepted
+                  << " accepted, " << result.restarts << " restarts, " << fixedText(result.seconds, 1) << " s ("
+                  << fixedText(battlesPerSecond, 0) << " battles/s)\n\n"
+                  << "win rate on fresh seeds, " << finalBattles << " battles per field deck and side:\n"
+                  << "                  best                              start\n"
+                  << "  all             " << scoreColumn(run.best.total(), 32) << "  " << scoreColumn(run.start.total())
+                  << "\n";
+        for (size_t p = 0; p < layout.pairings(); ++p)
+            std::cout << "  " << pairingLabel(layout, p) << "  " << scoreColumn(run.best.pairings[p], 32) << "  "
+                      << scoreColumn(run.start.pairings[p]) << "\n";
+        printFieldLegend(record.field, record.sources);
+        if (savePath) {
+            std::cout.flush();
+            save();
+            if (savedEntry)
+                std::cout << "saved:    " << escapeControls(*savePath) << ", list number " << *savedEntry << "\n";
         }
-        std::cout << "{\"best\": " << jsonString(bestLine) << ", \"best_cards\": [" << names << "]"
-                  << ", \"best_score\": " << jsonTally(best.total()) << ", \"start\": " << jsonString(startLine)
-                  << ", \"start_score\": " << jsonTally(initial.total()) << ", \"field\": [" << decks << "]"
-                  << R"(, "side": ")" << sideName(request.field.side) << R"(", "final_battles": )" << finalBattles
-                  << ", \"budget\": " << request.budget << ", \"battles\": " << result.battles
-                  << ", \"candidates\": " << result.candidates << ", \"accepted\": " << result.accepted
-                  << ", \"restarts\": " << result.restarts
-                  << ", \"interrupted\": " << (result.cancelled ? "true" : "false")
-                  << ", \"threads\": " << result.threads << ", \"seed\": " << request.seed
-                  << ", \"max_turns\": " << request.maxTurns << ", \"seconds\": " << jsonNumber(result.seconds)
-                  << ", \"battles_per_second\": " << jsonNumber(battlesPerSecond)
-                  << ", \"measure_seconds\": " << jsonNumber(measureSeconds) << ", \"saved\": "
-                  << (savedEntry ? std::string(R"({"file": )").append(jsonString(*options.value("--save"))) +
-                                       ", \"list_number\": " + jsonString(*savedEntry) + "}"
-                                 : std::string("null"))
-                  << "}" << std::endl;
-        return ExitOk;
     }
-
-    std::string names;
-    for (const std::string& name : cardNames(catalogue, result.best))
-        names += (names.empty() ? "" : " / ") + name;
-    std::cout << "optimize: " << field.size() << " field decks from " << fieldPath.string() << ", side "
-              << sideName(request.field.side) << ", seed " << request.seed << ", " << result.threads
-              << (result.threads == 1 ? " thread" : " threads") << "\n"
-              << "start:    " << startLine << "  " << sizeText(catalogue, request.start) << "\n"
-              << "best:     " << bestLine << "  " << sizeText(catalogue, result.best) << "\n"
-              << "          " << names << "\n"
-              << "search:   " << (result.cancelled ? "interrupted after " : "") << result.battles << " of "
-              << request.budget << " battles, " << result.candidates << " teams raced, " << result.accepted
-              << " accepted, " << result.restarts << " restarts, " << fixedText(result.seconds, 1) << " s ("
-              << fixedText(battlesPerSecond, 0) << " battles/s)\n\n"
-              << "win rate on fresh seeds, " << finalBattles << " battles per field deck and side:\n"
-              << "                  best                              start\n"
-              << "  all             " << scoreColumn(best.total(), 32) << "  " << scoreColumn(initial.total()) << "\n";
-    for (size_t p = 0; p < pairings; ++p)
-        std::cout << "  " << pairingLabel(request.field, p) << "  " << scoreColumn(best.pairings[p], 32) << "  "
-                  << scoreColumn(initial.pairings[p]) << "\n";
-    std::vector<std::string> lines;
-    std::vector<std::string> sources;
-    for (const FieldDeck& deck : field) {
-        lines.push_back(cp932ToUtf8(deck.line));
-        sources.push_back(deck.where);
+    if (saveFailure) {
+        std::cout.flush();
+        try {
+            std::rethrow_exception(saveFailure);
+        } catch (const std::exception& e) {
+            reportFailure(e);
+        }
+        return ExitFailure;
     }
-    printFieldLegend(lines, sources);
-    if (savedEntry)
-        std::cout << "saved:    " << *options.value("--save") << ", list number " << *savedEntry << "\n";
     return ExitOk;
 }
 

@@ -2,11 +2,11 @@
 #include "cli/Commands.h"
 #include "cli/ProgressLine.h"
 #include "cli/RunResults.h"
-#include "cli/StatsText.h"
 #include "common/Codec.h"
 #include "common/Files.h"
+#include "common/Json.h"
 #include "common/Random.h"
-#include "stats/PartialResult.h"
+#include "runs/Shards.h"
 #include "stats/Statistics.h"
 
 #include <iostream>
@@ -25,7 +25,7 @@ how often each side wins.
                      (default: the first line of deck0.dat beside the catalogue)
   --bottom DECKLINE  deck line of the bottom side, side 1
                      (default: the first line of deck1.dat beside the catalogue)
-  --battles N        number of battles (default 10000)
+  --battles N        number of battles, 1 to 4294967296 (default 10000)
   --threads T        worker threads (default: one per core); the result does not depend on it
   --seed S           seed of the run, 0 to 4294967295 (default: the milliseconds of the time of day)
   --max-turns N      a battle still running after N turns is undecided (default 10000)
@@ -55,46 +55,67 @@ ReplayOptions replayOptions(const Options& options, long long maxTurns) {
 
 } // namespace
 
+Json intervalJson(const Interval& interval) {
+    return Json::array({interval.low, interval.high});
+}
+
+Json histogramJson(const TurnHistogram& lengths) {
+    Json histogram = Json::array();
+    lengths.forEach([&](int32_t turns, uint64_t count) { histogram.push_back({turns, count}); });
+    return histogram;
+}
+
+std::string threadsText(unsigned threads, uint64_t shards) {
+    if (shards > 1)
+        return std::to_string(shards) + " shards, " + std::to_string(threads) + " threads in all";
+    return std::to_string(threads) + (threads == 1 ? " thread" : " threads");
+}
+
 void printStats(const StatsRun& run, bool json) {
     const StatsResult& r = run.result;
     if (!json) {
-        std::cout << "top:         " << run.top << "\n"
-                  << "bottom:      " << run.bottom << "\n"
-                  << "battles:     " << r.battles << " (seed " << run.seed << ", " << r.threads
-                  << (r.threads == 1 ? " thread" : " threads") << ", undecided after " << run.maxTurns << " turns)\n"
-                  << "top wins:    " << r.topWins << "  " << percentText(r.topWinRate()) << "  95% CI "
+        std::cout << "top:         " << escapeControls(run.top) << "\n"
+                  << "bottom:      " << escapeControls(run.bottom) << "\n"
+                  << "battles:     " << r.battles() << " (seed " << run.seed << ", "
+                  << threadsText(r.threads, run.shards) << ", undecided after " << run.maxTurns << " turns)\n"
+                  << "top wins:    " << r.topWins() << "  " << percentText(r.topWinRate()) << "  95% CI "
                   << intervalText(r.topWinInterval()) << "\n"
-                  << "bottom wins: " << r.bottomWins << "  " << percentText(r.bottomWinRate()) << "  95% CI "
+                  << "bottom wins: " << r.bottomWins() << "  " << percentText(r.bottomWinRate()) << "  95% CI "
                   << intervalText(r.bottomWinInterval()) << "\n"
-                  << "undecided:   " << r.undecided << "\n"
+                  << "undecided:   " << r.undecided() << "\n"
                   << "turns:       mean " << fixedText(r.turnsMean(), 2) << ", median "
-                  << fixedText(r.lengths.median(), 1) << ", longest " << r.lengths.max() << ", total " << r.turnsTotal
-                  << "\n"
+                  << fixedText(r.lengths().median(), 1) << ", longest " << r.lengths().max() << ", total "
+                  << r.turnsTotal() << "\n"
                   << "speed:       " << fixedText(r.battlesPerSecond(), 0) << " battles/s, "
                   << fixedText(r.turnsPerSecond(), 0) << " turns/s (" << fixedText(r.seconds, 3) << " s)\n"
                   << "replay:      " << BattleSeedRule << "\n"
-                  << "             battle 0: " << battleReplayCommand(run.replay, battleSeed(run.seed, 0)) << "\n";
+                  << "             battle 0: "
+                  << escapeControls(battleReplayCommand(run.replay, battleSeed(run.seed, 0))) << "\n";
         return;
     }
-    std::string histogram;
-    r.lengths.forEach([&](int32_t turns, uint64_t count) {
-        histogram += (histogram.empty() ? "[" : ", [") + std::to_string(turns) + ", " + std::to_string(count) + "]";
-    });
-    std::cout << "{\"battles\": " << r.battles << ", \"top_wins\": " << r.topWins
-              << ", \"bottom_wins\": " << r.bottomWins << ", \"undecided\": " << r.undecided
-              << ", \"top_win_rate\": " << jsonNumber(r.topWinRate())
-              << ", \"top_win_rate_ci\": " << jsonInterval(r.topWinInterval())
-              << ", \"bottom_win_rate\": " << jsonNumber(r.bottomWinRate())
-              << ", \"bottom_win_rate_ci\": " << jsonInterval(r.bottomWinInterval())
-              << ", \"turns_total\": " << r.turnsTotal << ", \"turns_mean\": " << jsonNumber(r.turnsMean())
-              << ", \"turns_median\": " << jsonNumber(r.lengths.median()) << ", \"turns_max\": " << r.lengths.max()
-              << ", \"turns_histogram\": [" << histogram << "]"
-              << ", \"threads\": " << r.threads << ", \"seed\": " << run.seed << ", \"max_turns\": " << run.maxTurns
-              << ", \"seconds\": " << jsonNumber(r.seconds)
-              << ", \"battles_per_second\": " << jsonNumber(r.battlesPerSecond())
-              << ", \"turns_per_second\": " << jsonNumber(r.turnsPerSecond()) << ", \"top\": " << jsonString(run.top)
-              << ", \"bottom\": " << jsonString(run.bottom) << ", \"seed_rule\": " << jsonString(BattleSeedRule) << "}"
-              << std::endl;
+    const Json out = {{"battles", r.battles()},
+                      {"top_wins", r.topWins()},
+                      {"bottom_wins", r.bottomWins()},
+                      {"undecided", r.undecided()},
+                      {"top_win_rate", r.topWinRate()},
+                      {"top_win_rate_ci", intervalJson(r.topWinInterval())},
+                      {"bottom_win_rate", r.bottomWinRate()},
+                      {"bottom_win_rate_ci", intervalJson(r.bottomWinInterval())},
+                      {"turns_total", r.turnsTotal()},
+                      {"turns_mean", r.turnsMean()},
+                      {"turns_median", r.lengths().median()},
+                      {"turns_max", r.lengths().max()},
+                      {"turns_histogram", histogramJson(r.lengths())},
+                      {"threads", r.threads},
+                      {"seed", run.seed},
+                      {"max_turns", run.maxTurns},
+                      {"seconds", r.seconds},
+                      {"battles_per_second", r.battlesPerSecond()},
+                      {"turns_per_second", r.turnsPerSecond()},
+                      {"top", run.top},
+                      {"bottom", run.bottom},
+                      {"seed_rule", BattleSeedRule}};
+    std::cout << jsonText(out) << std::endl;
 }
 
 int runStats(const std::vector<std::string>& args) {
@@ -110,8 +131,10 @@ int runStats(const std::vector<std::string>& args) {
         throw UsageError("unexpected argument '" + options.positional().front() + "'");
 
     StatsRequest request;
+    // Beyond 2^32 battles the seeds of a run repeat, and the run would count the same
+    // battles twice.
     if (auto value = options.value("--battles"))
-        request.battles = static_cast<uint64_t>(parseCount("--battles", *value, 1, 999999999999ll));
+        request.battles = static_cast<uint64_t>(parseCount("--battles", *value, 1, MaxSeededBattles));
     request.threads = threadsOption(options);
     request.seed = seedOption(options);
     request.maxTurns = maxTurnsOption(options);
@@ -119,16 +142,17 @@ int runStats(const std::vector<std::string>& args) {
     if (auto value = options.value("--seed-of")) {
         if (!options.value("--seed"))
             throw UsageError("--seed-of needs the --seed of the run");
-        const auto index = static_cast<uint64_t>(parseCount("--seed-of", *value, 0, 999999999999ll));
+        const auto index = static_cast<uint64_t>(parseCount("--seed-of", *value, 0, MaxSeededBattles - 1));
         const uint32_t seed = battleSeed(request.seed, index);
         std::cout << "battle " << index << " of seed " << request.seed << ": seed " << seed << "\n"
-                  << battleReplayCommand(replayOptions(options, request.maxTurns), seed) << "\n";
+                  << escapeControls(battleReplayCommand(replayOptions(options, request.maxTurns), seed)) << "\n";
         return ExitOk;
     }
 
     const std::optional<Shard> shard = shardOption(options);
     const std::filesystem::path cards = cardsPath(options);
-    const CardCatalogue catalogue = loadCatalogue(cards);
+    std::string digest;
+    const CardCatalogue catalogue = loadCatalogue(cards, &digest);
     const std::filesystem::path folder = folderOf(cards);
     const DeckSource top = deckLine(options, "--top", folder, 0);
     const DeckSource bottom = deckLine(options, "--bottom", folder, 1);
@@ -144,30 +168,21 @@ int runStats(const std::vector<std::string>& args) {
         control.progress = [&progress](uint64_t done, uint64_t total) {
             progress.update([&] { return battlesProgressText("stats", done, total, progress.seconds()); });
         };
-    const StatsResult result = playStatistics(catalogue, request, control);
+    StatsRun run;
+    run.result = playStatistics(catalogue, request, control);
     progress.wipe();
+    run.battles = request.battles;
+    run.seed = request.seed;
+    run.maxTurns = request.maxTurns;
+    run.top = cp932ToUtf8(top.line);
+    run.bottom = cp932ToUtf8(bottom.line);
+    run.replay = replayOptions(options, request.maxTurns);
 
     if (shard) {
-        PartialResult partial;
-        partial.run = {"stats",
-                       request.battles,
-                       request.seed,
-                       request.maxTurns,
-                       catalogueDigestOf(cards),
-                       {cp932ToUtf8(top.line), cp932ToUtf8(bottom.line)},
-                       request.shards,
-                       {}};
-        partial.shard = request.shard;
-        partial.results = {result};
-        partial.cardsOption = options.value("--cards");
-        partial.topOption = options.value("--top");
-        partial.bottomOption = options.value("--bottom");
-        std::cout << partialJson(partial) << std::endl;
+        std::cout << partialJson({std::move(run), request.shard, request.shards, digest}) << std::endl;
         return ExitOk;
     }
-    printStats({result, request.seed, request.maxTurns, cp932ToUtf8(top.line), cp932ToUtf8(bottom.line),
-                replayOptions(options, request.maxTurns)},
-               options.flag("--json"));
+    printStats(run, options.flag("--json"));
     return ExitOk;
 }
 

@@ -30,6 +30,9 @@ private:
 class InputError : public MorvaneError {
 public:
     using MorvaneError::MorvaneError;
+    // The same failure counted as the user's input: a file the user named that cannot
+    // be read is bad input to the command line tool, not the program's own failure.
+    explicit InputError(const MorvaneError& other) : MorvaneError(other) {}
 };
 
 // A column that should hold a number does not: "'%s' は整数ではありません".

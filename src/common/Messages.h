@@ -53,4 +53,16 @@ inline constexpr std::string_view OverOwned =
 inline constexpr std::string_view NotAnOwnedLine = "\x82\xcd\x8f\x8a\x8e\x9d\x83J\x81[\x83h\x82\xcc\x8ds\x82\xc5"
                                                    "\x82\xcd\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1";
 
+// Messages of the runs of many battles and their shards, which the program speaks
+// only on the command line: English, UTF-8.
+inline constexpr std::string_view NoFieldDeck = "no field deck";
+inline constexpr std::string_view NotAPartial = "not a partial result of morvane-cli stats, league or optimize --shard";
+inline constexpr std::string_view PartialOfOtherFormat = "a partial result of another format";
+inline constexpr std::string_view PartialUnreadable = "not a readable partial result";
+inline constexpr std::string_view PartialMakesNoSense = "a partial result whose run makes no sense";
+inline constexpr std::string_view PartialOutOfRange = "a figure no run can hold";
+inline constexpr std::string_view PartialDoesNotAddUp = "the counts of this partial result do not add up";
+inline constexpr std::string_view NoPartials = "no partial results to merge";
+inline constexpr std::string_view NotTheSameRun = "not a shard of the same run as";
+
 } // namespace morvane::msg

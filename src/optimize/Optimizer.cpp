@@ -1,8 +1,9 @@
 #include "optimize/Optimizer.h"
 
-#include "battle/Battle.h"
 #include "common/Errors.h"
+#include "common/Messages.h"
 #include "common/Random.h"
+#include "stats/Statistics.h"
 
 #include <algorithm>
 #include <cmath>
@@ -49,9 +50,11 @@ public:
     Search(const CardCatalogue& catalogue, const OptimizeRequest& request, const OptimizeControl& control)
         : request_(request), control_(control), tuning_(request.tuning), test_(request.tuning),
           space_(catalogue, request.rules, request.start),
-          runner_(catalogue, request.field, request.threads, request.maxTurns, control.cancel),
+          pool_(catalogue, request.field, request.threads, request.maxTurns, control.cancel),
           rng_(battleSeed(request.seed, 0xFFFFFFFFu)), budget_(std::min(request.budget, FreshBase)),
           pairings_(request.field.pairings()), start_(Clock::now()), reportedAt_(start_) {
+        for (size_t p = 0; p < pairings_; ++p)
+            teamSides_.push_back(request.field.teamSideOf(p));
         // Kept back for the end: the climb under way when the budget runs out may have
         // passed the best local optimum so far, and a duel decides.
         if (request.method == SearchMethod::Kick || request.method == SearchMethod::Restart)
@@ -62,7 +65,7 @@ public:
 
 private:
     bool cancelled() const { return control_.cancel && control_.cancel->load(std::memory_order_relaxed); }
-    uint64_t remaining() const { return budget_ - std::min(budget_, runner_.played()); }
+    uint64_t remaining() const { return budget_ - std::min(budget_, pool_.played()); }
     void visit(const SideSelection& team) {
         if (control_.visited)
             control_.visited(team);
@@ -72,7 +75,7 @@ private:
     // At a local optimum: keep it if it beats the best so far, and start again.
     void escape();
     RaceResult race(const std::vector<SideSelection>& candidates, const SideSelection& incumbent,
-                    ScoreTally& incumbentTally);
+                    Tally& incumbentTally);
     void report(bool force);
 
     const OptimizeRequest& request_;
@@ -80,17 +83,18 @@ private:
     const SearchTuning& tuning_;
     PairTest test_;
     TeamSpace space_;
-    BattleRunner runner_;
+    BattlePool pool_;
     Random rng_;
     uint64_t budget_;
     uint64_t reserve_ = 0;
     size_t pairings_;
+    std::vector<int> teamSides_; // by pairing: where the team plays
     uint64_t nextRound_ = 0;
 
     SideSelection incumbent_;
-    ScoreTally incumbentTally_; // its battles since it became the incumbent, all on fresh rounds
+    Tally incumbentTally_; // its battles since it became the incumbent, all on fresh rounds
     std::optional<SideSelection> best_;
-    ScoreTally bestTally_;
+    Tally bestTally_;
     std::vector<TeamMove> sweep_;
     size_t sweepNext_ = 0;
     bool stop_ = false;
@@ -171,13 +175,13 @@ void Search::escape() {
 }
 
 RaceResult Search::race(const std::vector<SideSelection>& candidates, const SideSelection& incumbent,
-                        ScoreTally& incumbentTally) {
+                        Tally& incumbentTally) {
     RaceResult result;
     const uint64_t maxRounds = std::max<uint64_t>(1, (tuning_.testBattles + pairings_ - 1) / pairings_);
     std::vector<Contender> contenders(candidates.size());
     candidates_ += candidates.size();
     std::vector<FieldBattle> battles;
-    std::vector<Outcome> outcomes;
+    std::vector<BattleOutcome> outcomes;
     uint64_t rounds = 0;
     bool decided = false;
     while (rounds < maxRounds && !decided) {
@@ -206,21 +210,21 @@ RaceResult Search::race(const std::vector<SideSelection>& candidates, const Side
         add(incumbent);
         for (const size_t i : alive)
             add(candidates[i]);
-        if (!runner_.play(battles, outcomes)) {
+        if (!pool_.play(battles, outcomes)) {
             result.stop = true;
             break;
         }
 
         const size_t block = stage * pairings_;
         for (size_t j = 0; j < block; ++j)
-            incumbentTally.add(outcomes[j]);
+            incumbentTally.add(outcomes[j], teamSides_[j % pairings_]);
         for (size_t a = 0; a < alive.size(); ++a) {
             Contender& c = contenders[alive[a]];
-            const Outcome* mine = &outcomes[(a + 1) * block];
+            const BattleOutcome* mine = &outcomes[(a + 1) * block];
             for (uint64_t r = 0; r < stage && c.state == Contender::Alive; ++r) {
                 for (size_t p = 0; p < pairings_; ++p) {
-                    const bool won = mine[r * pairings_ + p] == Won;
-                    const bool theirs = outcomes[r * pairings_ + p] == Won;
+                    const bool won = mine[r * pairings_ + p].wonBy(teamSides_[p]);
+                    const bool theirs = outcomes[r * pairings_ + p].wonBy(teamSides_[p]);
                     c.plus += won && !theirs ? 1 : 0;
                     c.minus += theirs && !won ? 1 : 0;
                 }
@@ -262,7 +266,7 @@ void Search::report(bool force) {
         return;
     reportedAt_ = now;
     OptimizeProgress p;
-    p.battles = runner_.played();
+    p.battles = pool_.played();
     p.budget = budget_;
     p.best = best_ ? *best_ : incumbent_;
     p.bestTally = best_ ? bestTally_ : incumbentTally_;
@@ -302,12 +306,12 @@ OptimizeResult Search::run() {
     OptimizeResult result;
     result.best = best_ ? *best_ : incumbent_;
     result.bestTally = best_ ? bestTally_ : incumbentTally_;
-    result.battles = runner_.played();
-    result.turns = runner_.turns();
+    result.battles = pool_.played();
+    result.turns = pool_.turns();
     result.candidates = candidates_;
     result.accepted = accepted_;
     result.restarts = restarts_;
-    result.threads = runner_.threads();
+    result.threads = pool_.threads();
     result.seconds = std::chrono::duration<double>(Clock::now() - start_).count();
     result.cancelled = cancelled();
     return result;
@@ -315,16 +319,10 @@ OptimizeResult Search::run() {
 
 } // namespace
 
-void checkPlayable(const CardCatalogue& catalogue, const SideSelection& team) {
-    Random random;
-    Battle probe(catalogue, random);
-    probe.start(Teams{{team, team}});
-}
-
 OptimizeResult optimizeTeam(const CardCatalogue& catalogue, const OptimizeRequest& request,
                             const OptimizeControl& control) {
     if (request.field.decks.empty())
-        throw InputError("no field deck");
+        throw InputError(std::string(msg::NoFieldDeck));
     TeamSpace(catalogue, request.rules, request.start).check(request.start);
     for (size_t d = 0; d < request.field.decks.size(); ++d) {
         try {

@@ -20,7 +20,7 @@
 // speed. It never plays more battles than its budget. The final score is not its
 // business: measureTeam measures the result on seeds the search never used.
 
-#include "optimize/FieldBattles.h"
+#include "optimize/Measure.h"
 #include "optimize/TeamSpace.h"
 
 #include <atomic>
@@ -67,8 +67,8 @@ struct OptimizeRequest {
 struct OptimizeProgress {
     uint64_t battles = 0; // played so far
     uint64_t budget = 0;
-    SideSelection best;   // the best team so far
-    ScoreTally bestTally; // its battles as incumbent on the search's seeds (an estimate)
+    SideSelection best; // the best team so far
+    Tally bestTally;    // its battles as incumbent on the search's seeds (an estimate)
     uint64_t candidates = 0;
     uint64_t accepted = 0;
     uint64_t restarts = 0;
@@ -87,7 +87,7 @@ struct OptimizeControl {
 
 struct OptimizeResult {
     SideSelection best;
-    ScoreTally bestTally; // as in OptimizeProgress
+    Tally bestTally; // as in OptimizeProgress
     uint64_t battles = 0;
     uint64_t turns = 0;      // of those battles
     uint64_t candidates = 0; // teams raced against an incumbent
@@ -103,9 +103,5 @@ struct OptimizeResult {
 // that is not a number) is thrown with the battle's teams and seed in its location.
 OptimizeResult optimizeTeam(const CardCatalogue& catalogue, const OptimizeRequest& request,
                             const OptimizeControl& control = {});
-
-// Throws InputError (where left empty) when a team cannot start a battle: an empty
-// selection. Field decks are held to nothing more; the team rules bind the search only.
-void checkPlayable(const CardCatalogue& catalogue, const SideSelection& team);
 
 } // namespace morvane

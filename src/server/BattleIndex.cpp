@@ -10,6 +10,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <sys/stat.h>
@@ -208,9 +209,9 @@ std::vector<int> BattleIndex::refresh(bool everyFolder) {
     // A stamp is trusted once it is a second old: file times advance in ticks, so a
     // folder made in the tick of the last look may not have moved it.
     const int64_t rootStamp = folderStamp(root_);
-    const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                            std::chrono::system_clock::now().time_since_epoch())
-                            .count();
+    const int64_t now =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     if (!everyFolder && rootStamp != 0 && rootStamp == rootStamp_ && now - rootStamp > 1000000000)
         return waitingNumbers();
     std::vector<int> numbers;
@@ -221,6 +222,30 @@ std::vector<int> BattleIndex::refresh(bool everyFolder) {
 
     std::lock_guard lock(mutex_);
     rootStamp_ = rootStamp;
+    if (!everyFolder) {
+        // Only numbers the index lacks are read. Four bytes a battle, so that a look
+        // every few seconds costs little memory even after many battles.
+        std::vector<int> indexed;
+        {
+            Statement rows(db_, "SELECT number FROM battles ORDER BY number");
+            while (rows.step())
+                indexed.push_back(static_cast<int>(rows.integer(0)));
+        }
+        exec("BEGIN");
+        try {
+            for (const int number : numbers) {
+                int64_t stamp = 0;
+                if (!std::binary_search(indexed.begin(), indexed.end(), number))
+                    if (const std::optional<BattleEntry> read = readFolder(number, &stamp))
+                        store(*read, stamp);
+            }
+            exec("COMMIT");
+        } catch (...) {
+            exec("ROLLBACK");
+            throw;
+        }
+        return waitingLocked();
+    }
     std::map<int, std::pair<int64_t, int64_t>> known; // number -> stamp, state
     {
         Statement rows(db_, "SELECT number, stamp, state FROM battles");
@@ -235,8 +260,7 @@ std::vector<int> BattleIndex::refresh(bool everyFolder) {
             if (listed) {
                 const auto [stamp, state] = entry->second;
                 known.erase(entry);
-                if (!everyFolder ||
-                    (state != BattleEntry::Waiting && stamp == folderStamp(batchFolderName(root_, number))))
+                if (state != BattleEntry::Waiting && stamp == folderStamp(batchFolderName(root_, number)))
                     continue;
             }
             int64_t stamp = 0;
@@ -246,9 +270,8 @@ std::vector<int> BattleIndex::refresh(bool everyFolder) {
                 erase(number);
         }
         // Folders that are gone take their battles with them.
-        if (everyFolder)
-            for (const auto& [number, unused] : known)
-                erase(number);
+        for (const auto& [number, unused] : known)
+            erase(number);
         exec("COMMIT");
     } catch (...) {
         exec("ROLLBACK");

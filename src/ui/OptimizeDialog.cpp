@@ -3,11 +3,8 @@
 #include "common/Clock.h"
 #include "common/Codec.h"
 #include "common/Errors.h"
-#include "common/TextLines.h"
 #include "stats/ResultText.h"
 #include "ui/Platform.h"
-#include "ui/StatsDialog.h"
-#include "ui/mainpas.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -15,10 +12,9 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -33,20 +29,14 @@ QString percent(double share) {
     return QString::fromStdString(percentText(share));
 }
 
-QString scoreText(const ScoreTally& t) {
-    const Interval i = t.interval();
+QString scoreText(const Tally& t) {
+    const Interval i = t.winInterval();
     return QStringLiteral("%1 (95% 信頼区間 %2 〜 %3)").arg(percent(t.winRate()), percent(i.low), percent(i.high));
-}
-
-// Failures carry the program's own message in code page 932 and a UTF-8 location.
-QString errorText(const MorvaneError& e) {
-    return e.where().empty() ? fromCp932(e.message())
-                             : QString::fromStdString(e.where()) + QStringLiteral(": ") + fromCp932(e.message());
 }
 
 } // namespace
 
-OptimizeDialog::OptimizeDialog(Tmain& window) : QDialog(&window), window_(window) {
+OptimizeDialog::OptimizeDialog(OptimizeInputs inputs, QWidget* parent) : QDialog(parent), inputs_(std::move(inputs)) {
     setObjectName(QStringLiteral("OptimizeDialog"));
     setWindowTitle(tr("チームの最適化"));
     setModal(false);
@@ -94,15 +84,25 @@ OptimizeDialog::OptimizeDialog(Tmain& window) : QDialog(&window), window_(window
     Progress = new QProgressBar(this);
     named(Progress, "Progress");
     Progress->setRange(0, 1000);
+    StatusLabel = new QLabel(this);
+    named(StatusLabel, "StatusLabel");
+    StatusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    StatusLabel->setWordWrap(true);
     BestLabel = new QLabel(this);
     named(BestLabel, "BestLabel");
     BestLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    BestLabel->setMinimumHeight(BestLabel->fontMetrics().lineSpacing() * 2);
+    // The team's names grow and shrink as the search goes: they wrap in the width the
+    // rest of the dialog gives, and their height is kept from the start, so the dialog
+    // never jumps.
+    BestLabel->setWordWrap(true);
+    BestLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    BestLabel->setMinimumHeight(BestLabel->fontMetrics().lineSpacing() * 4);
+    BestLabel->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     ResultText = new QPlainTextEdit(this);
     named(ResultText, "ResultText");
     ResultText->setReadOnly(true);
     ResultText->setLineWrapMode(QPlainTextEdit::NoWrap);
-    ResultText->setMinimumSize(520, ResultText->fontMetrics().lineSpacing() * 16);
+    ResultText->setMinimumSize(420, ResultText->fontMetrics().lineSpacing() * 10);
 
     auto* keep = new QHBoxLayout;
     for (int i = 0; i < 9; ++i) {
@@ -146,16 +146,14 @@ OptimizeDialog::OptimizeDialog(Tmain& window) : QDialog(&window), window_(window
     layout->addLayout(grid);
     layout->addLayout(buttons);
     layout->addWidget(Progress);
+    layout->addWidget(StatusLabel);
     layout->addWidget(BestLabel);
     layout->addWidget(ResultText, 1);
 
     connect(StartBtn, &QPushButton::clicked, this, &OptimizeDialog::start);
     connect(CancelBtn, &QPushButton::clicked, this, &OptimizeDialog::cancel);
     connect(ApplyBtn, &QPushButton::clicked, this, &OptimizeDialog::apply);
-    connect(FieldChoice, &QComboBox::currentIndexChanged, this, [this](int index) {
-        FieldFile->setEnabled(index == 1);
-        FieldBrowseBtn->setEnabled(index == 1);
-    });
+    connect(FieldChoice, &QComboBox::currentIndexChanged, this, &OptimizeDialog::updateButtons);
     connect(FieldBrowseBtn, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getOpenFileName(this, tr("相手のデッキファイル"), FieldFile->text());
         if (!path.isEmpty())
@@ -166,28 +164,28 @@ OptimizeDialog::OptimizeDialog(Tmain& window) : QDialog(&window), window_(window
         if (!path.isEmpty())
             OwnedFile->setText(path);
     });
-    FieldFile->setEnabled(false);
-    FieldBrowseBtn->setEnabled(false);
-    setRunning(false);
+    // A budget the box cannot take (empty, 0) would silently keep its last value.
+    // The spin box says nothing of text it cannot take, so its editor is watched.
+    connect(Budget->findChild<QLineEdit*>(), &QLineEdit::textChanged, this, &OptimizeDialog::updateButtons);
+    updateButtons();
 }
 
-OptimizeDialog::~OptimizeDialog() {
-    cancel_ = true;
-    closing_ = true;
-    if (worker_.joinable())
-        worker_.join();
-}
-
-void OptimizeDialog::setRunning(bool running) {
+void OptimizeDialog::updateButtons() {
+    const bool busy = running();
     for (QWidget* w : std::initializer_list<QWidget*>{TeamSide, PlaySideBox, FieldChoice, Budget, UniqueBox,
-                                                      SizeRuleBox, OwnedFile, OwnedBrowseBtn, StartBtn})
-        w->setEnabled(!running);
+                                                      SizeRuleBox, OwnedFile, OwnedBrowseBtn})
+        w->setEnabled(!busy);
     for (QCheckBox* box : KeepBox)
-        box->setEnabled(!running);
-    FieldFile->setEnabled(!running && FieldChoice->currentIndex() == 1);
-    FieldBrowseBtn->setEnabled(!running && FieldChoice->currentIndex() == 1);
-    CancelBtn->setEnabled(running);
-    ApplyBtn->setEnabled(!running && outcome_.has_value());
+        box->setEnabled(!busy);
+    FieldFile->setEnabled(!busy && FieldChoice->currentIndex() == 1);
+    FieldBrowseBtn->setEnabled(!busy && FieldChoice->currentIndex() == 1);
+    const bool budgetTaken = Budget->hasAcceptableInput();
+    StartBtn->setEnabled(!busy && budgetTaken);
+    if (!busy && !budgetTaken)
+        StatusLabel->setText(tr("対戦数の上限は %1 から %2 までの数で入れてください")
+                                 .arg(QLocale().toString(Budget->minimum()), QLocale().toString(Budget->maximum())));
+    CancelBtn->setEnabled(busy);
+    ApplyBtn->setEnabled(!busy && outcome_.has_value());
 }
 
 QString OptimizeDialog::teamText(const SideSelection& team) const {
@@ -205,7 +203,7 @@ QString OptimizeDialog::teamText(const SideSelection& team) const {
 OptimizeRequest OptimizeDialog::makeRequest() const {
     OptimizeRequest request;
     const int side = TeamSide->currentIndex();
-    request.start = window_.currentTeams().side[static_cast<size_t>(side)];
+    request.start = inputs_.teams().side[static_cast<size_t>(side)];
     request.field.side = PlaySideBox->currentIndex() == 1   ? PlaySide::Top
                          : PlaySideBox->currentIndex() == 2 ? PlaySide::Bottom
                                                             : PlaySide::Both;
@@ -216,30 +214,23 @@ OptimizeRequest OptimizeDialog::makeRequest() const {
     request.rules.unique = UniqueBox->isChecked();
     request.rules.sizeRule = SizeRuleBox->isChecked();
 
-    auto applyLine = [&](const std::string& line, const std::string& where) {
-        SideSelection deck;
-        try {
-            applyDeckLine(line, deck, runCatalogue_);
-            checkPlayable(runCatalogue_, deck);
-        } catch (MorvaneError& e) {
-            e.setWhere(where);
-            throw;
-        }
-        request.field.decks.push_back(deck);
-    };
+    std::vector<DeckSource> field;
     if (FieldChoice->currentIndex() == 0) {
-        const std::vector<std::string>& lines = window_.deckList(1 - side).lines();
-        for (size_t i = 0; i < lines.size(); ++i)
-            applyLine(lines[i], tr("相手側のリスト %1 行目").arg(i + 1).toStdString());
+        const std::vector<std::string> lines = inputs_.deckLines(1 - side);
         if (lines.empty())
             throw InputError(utf8ToCp932(tr("相手側のデッキリストが空です").toStdString()));
+        for (size_t i = 0; i < lines.size(); ++i)
+            field.push_back({lines[i], tr("相手側のリスト %1 行目").arg(i + 1).toStdString()});
     } else {
+        // An empty path would be looked up as a file named "" and missed without a name.
+        if (FieldFile->text().trimmed().isEmpty())
+            throw InputError(utf8ToCp932(tr("相手のデッキファイルを選んでください").toStdString()));
         const std::filesystem::path path = QFile::encodeName(FieldFile->text()).toStdString();
-        for (const TextLine& line : readDeckFile(path))
-            applyLine(line.text, path.string() + ":" + std::to_string(line.number));
-        if (request.field.decks.empty())
+        field = readDeckSources(path);
+        if (field.empty())
             throw InputError(utf8ToCp932(tr("デッキファイルにデッキがありません").toStdString()), path.string());
     }
+    request.field.decks = fieldDecks(field, runCatalogue_);
     if (!OwnedFile->text().isEmpty())
         request.rules.owned = readOwnedCards(QFile::encodeName(OwnedFile->text()).toStdString(), runCatalogue_);
     try {
@@ -253,63 +244,51 @@ OptimizeRequest OptimizeDialog::makeRequest() const {
 }
 
 void OptimizeDialog::start() {
-    if (running())
+    if (running() || !Budget->hasAcceptableInput())
         return;
-    runCatalogue_ = window_.catalogue();
-    outcome_.reset();
-    Progress->setValue(0);
-    BestLabel->clear();
+    runCatalogue_ = *inputs_.catalogue;
+    OptimizeRequest request;
     try {
-        request_ = makeRequest();
-    } catch (const MorvaneError& e) {
-        ResultText->setPlainText(errorText(e));
-        setRunning(false);
+        request = makeRequest();
+    } catch (const std::exception& e) {
+        // The last result stays: only the run that could not start is refused.
+        StatusLabel->setText(errorText(e));
         Q_EMIT runEnded();
         return;
     }
-    request_.seed = window_.clock().timeSeed();
+    request_ = std::move(request);
+    request_.seed = inputs_.clock->timeSeed();
     runSide_ = TeamSide->currentIndex();
-    cancel_ = false;
-    ResultText->setPlainText(tr("探索中..."));
-    setRunning(true);
+    outcome_.reset();
+    found_.reset();
+    Progress->setValue(0);
+    BestLabel->clear();
+    ResultText->clear();
+    StatusLabel->setText(tr("探索中..."));
 
-    // Progress and the result come back as queued calls, handled on the window's thread;
-    // those still queued when the dialog goes are dropped with it.
-    worker_ = std::thread([this] {
-        OptimizeControl control;
-        control.cancel = &cancel_;
-        control.progressInterval = std::chrono::milliseconds(200);
-        control.progress = [this](const OptimizeProgress& p) {
-            QMetaObject::invokeMethod(
-                this, [this, p] { showProgress(p); }, Qt::QueuedConnection);
-        };
-        std::optional<OptimizeRun> run;
-        QString error;
-        try {
-            OptimizeRun r;
-            r.side = runSide_;
-            r.search = optimizeTeam(runCatalogue_, request_, control);
-            // Measured even after a cancel: it is short, and says what the team so far is worth.
-            BattleRunner runner(runCatalogue_, request_.field, request_.threads, request_.maxTurns, &closing_);
-            const uint64_t battles = FinalBattles * request_.field.pairings();
-            r.best = measureTeam(runner, r.search.best, request_.seed, 0, battles);
-            r.start = measureTeam(runner, request_.start, request_.seed, 0, battles);
-            run = std::move(r);
-        } catch (const MorvaneError& e) {
-            error = errorText(e);
-        } catch (const std::exception& e) {
-            error = QString::fromLocal8Bit(e.what());
-        }
-        QMetaObject::invokeMethod(
-            this, [this, run, error] { finish(run, error); }, Qt::QueuedConnection);
-    });
+    run_.start(
+        [this] {
+            OptimizationControl control;
+            // 中止 and a closed dialog end the measurement too: nobody waits for it.
+            control.stopSearch = &run_.stopFlag();
+            control.stopMeasurement = &run_.stopFlag();
+            control.progressInterval = std::chrono::milliseconds(200);
+            control.searching = [this](const OptimizeProgress& p) { run_.post([this, p] { showSearch(p); }); };
+            auto shownAt = std::chrono::steady_clock::now();
+            control.measuring = [this, shownAt](uint64_t done, uint64_t total) mutable {
+                const auto now = std::chrono::steady_clock::now();
+                if (done < total && now - shownAt < std::chrono::milliseconds(200))
+                    return;
+                shownAt = now;
+                run_.post([this, done, total] { showMeasurement(done, total); });
+            };
+            found_ = optimizeAndMeasure(runCatalogue_, request_, FinalBattles, control);
+        },
+        [this] { finish(); });
+    updateButtons();
 }
 
-void OptimizeDialog::cancel() {
-    cancel_ = true;
-}
-
-void OptimizeDialog::showProgress(const OptimizeProgress& p) {
+void OptimizeDialog::showSearch(const OptimizeProgress& p) {
     if (!running())
         return;
     Progress->setValue(p.budget ? int(1000.0 * double(p.battles) / double(p.budget)) : 0);
@@ -319,34 +298,66 @@ void OptimizeDialog::showProgress(const OptimizeProgress& p) {
                        teamText(p.best));
 }
 
-void OptimizeDialog::finish(std::optional<OptimizeRun> run, const QString& error) {
-    if (worker_.joinable())
-        worker_.join();
-    outcome_ = std::move(run);
-    setRunning(false);
+void OptimizeDialog::showMeasurement(uint64_t done, uint64_t total) {
+    if (!running() || total == 0)
+        return;
+    StatusLabel->setText(
+        tr("測定中: 探索に使わなかったシードで最良と開始のチームを対戦させています (%1 / %2 戦)").arg(done).arg(total));
+    Progress->setValue(int(1000.0 * double(done) / double(total)));
+}
+
+void OptimizeDialog::finish() {
+    if (found_)
+        outcome_ = OptimizeRun{runSide_, std::move(*found_)};
+    found_.reset();
+    updateButtons();
     if (!outcome_) {
         Progress->setValue(0);
-        ResultText->setPlainText(error);
+        QString error;
+        try {
+            std::rethrow_exception(run_.failure());
+        } catch (const std::exception& e) {
+            error = errorText(e);
+        }
+        StatusLabel->setText(error);
         Q_EMIT runEnded();
         return;
     }
-    const OptimizeRun& r = *outcome_;
-    if (!r.search.cancelled)
-        Progress->setValue(1000);
+    const Optimization& r = outcome_->run;
     BestLabel->setText(tr("最良のチーム: ") + teamText(r.search.best));
     QString text;
-    if (r.search.cancelled)
+    if (r.search.cancelled || !r.measured()) {
+        StatusLabel->setText(tr("中止しました。"));
         text += tr("中止しました。それまでの最良のチームです。") + QLatin1Char('\n');
-    text +=
-        tr("探索に使わなかったシードでの勝率 (相手デッキと位置ごとに %1 戦):").arg(FinalBattles) + QLatin1Char('\n');
-    text += tr("  最良のチーム  ") + scoreText(r.best.total()) + QLatin1Char('\n');
-    text += tr("  開始のチーム  ") + scoreText(r.start.total()) + QLatin1Char('\n');
-    const Field& field = request_.field;
-    for (size_t p = 0; p < field.pairings(); ++p) {
-        text += tr("  相手 #%1 (%2)  最良 %3  開始 %4")
-                    .arg(field.deckOf(p) + 1)
-                    .arg(field.teamSideOf(p) == 0 ? tr("こちらが上") : tr("こちらが下"))
-                    .arg(percent(r.best.pairings[p].winRate()), percent(r.start.pairings[p].winRate())) +
+    } else {
+        Progress->setValue(1000);
+        StatusLabel->setText(tr("終わりました。"));
+    }
+    if (r.measured()) {
+        const Tally best = r.best.total();
+        const Tally start = r.start.total();
+        text += tr("探索に使わなかったシードでの勝率 (相手デッキと位置ごとに %1 戦):").arg(r.finalBattles) +
+                QLatin1Char('\n');
+        text += tr("  最良のチーム  ") + scoreText(best) + QLatin1Char('\n');
+        text += tr("  開始のチーム  ") + scoreText(start) + QLatin1Char('\n');
+        const Field& field = request_.field;
+        for (size_t p = 0; p < field.pairings(); ++p) {
+            text += tr("  相手 #%1 (%2)  最良 %3  開始 %4")
+                        .arg(field.deckOf(p) + 1)
+                        .arg(field.teamSideOf(p) == 0 ? tr("こちらが上") : tr("こちらが下"))
+                        .arg(percent(r.best.pairings[p].winRate()), percent(r.start.pairings[p].winRate())) +
+                    QLatin1Char('\n');
+        }
+        // The search keeps a change only when it is significantly better, but a short or
+        // stopped search may still end on a team no better than where it began.
+        if (best.winRate() < start.winRate())
+            text +=
+                tr("注意: 見つかったチームの勝率は開始のチームより低くなりました。適用するかどうかはお任せします。") +
+                QLatin1Char('\n');
+    } else {
+        text += tr("探索に使わなかったシードでの測定はしていません。探索中の推定 %1 (%2 戦)。")
+                    .arg(r.search.bestTally.battles ? percent(r.search.bestTally.winRate()) : QStringLiteral("-"))
+                    .arg(r.search.bestTally.battles) +
                 QLatin1Char('\n');
     }
     text += tr("探索: %1 / %2 戦、%3 チームを比較、%4 回採用、%5 回やり直し、%6 秒 (%7 スレッド)")
@@ -366,28 +377,7 @@ void OptimizeDialog::finish(std::optional<OptimizeRun> run, const QString& error
 void OptimizeDialog::apply() {
     if (!outcome_ || running())
         return;
-    window_.TeamSet(outcome_->side, outcome_->search.best);
-}
-
-void OptimizeDialog::hideEvent(QHideEvent* event) {
-    // Closed by the user (not merely minimised with the window): nobody is watching
-    // the search any more, so stop it rather than let it keep the cores busy.
-    if (!event->spontaneous())
-        cancel();
-    QDialog::hideEvent(event);
-}
-
-void addTeamOptimizerCommand(Tmain& window) {
-    QAction* optimizer = window.Tools1->addAction(QObject::tr("チームの最適化..."));
-    optimizer->setObjectName(QStringLiteral("TeamOptimizer1"));
-    QObject::connect(optimizer, &QAction::triggered, &window, [&window] {
-        auto* dialog = window.findChild<OptimizeDialog*>(QStringLiteral("OptimizeDialog"));
-        if (!dialog)
-            dialog = new OptimizeDialog(window);
-        dialog->show();
-        dialog->raise();
-        dialog->activateWindow();
-    });
+    inputs_.apply(outcome_->side, outcome_->run.search.best);
 }
 
 } // namespace morvane

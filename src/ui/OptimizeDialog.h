@@ -5,18 +5,20 @@
 // request. The dialog takes the catalogue, the start team and the field once, when a
 // run starts, so later edits never reach a running search.
 //
-// It holds no search of its own: optimizeTeam and measureTeam in the core do the work,
-// exactly as morvane-cli optimize does for the same seed and settings.
+// It holds no search of its own: optimizeAndMeasure in the core does the work, exactly
+// as morvane-cli optimize does for the same seed and settings.
 
 #include "cards/CardCatalogue.h"
-#include "optimize/Optimizer.h"
+#include "optimize/Optimization.h"
+#include "ui/BackgroundRun.h"
 
 #include <QDialog>
 
 #include <array>
-#include <atomic>
+#include <functional>
 #include <optional>
-#include <thread>
+#include <string>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -29,15 +31,22 @@ class QSpinBox;
 
 namespace morvane {
 
-class Tmain;
+class Clock;
 
 // What a finished run found: the search, and the found and the start team measured on
 // fresh seeds.
 struct OptimizeRun {
     int side = 0; // the editor's side whose team was the start
-    OptimizeResult search;
-    FieldScore best;
-    FieldScore start;
+    Optimization run;
+};
+
+// What the dialog takes from the window.
+struct OptimizeInputs {
+    const CardCatalogue* catalogue = nullptr;
+    std::function<Teams()> teams;                                   // the selections as they stand
+    std::function<std::vector<std::string>(int side)> deckLines;    // a side's stored deck lines
+    std::function<void(int side, const SideSelection& team)> apply; // into that side's selectors
+    const Clock* clock = nullptr;
 };
 
 class OptimizeDialog : public QDialog {
@@ -46,17 +55,16 @@ public:
     // Battles per field deck and side of the measurement after a search.
     static constexpr uint64_t FinalBattles = 1000;
 
-    explicit OptimizeDialog(Tmain& window);
-    // Cancels a running search and waits for its threads.
-    ~OptimizeDialog() override;
+    OptimizeDialog(OptimizeInputs inputs, QWidget* parent = nullptr);
 
-    // Starts a search with a fresh seed from the clock, or shows why it cannot start.
-    // Does nothing while one runs.
+    // Starts a search with a fresh seed from the clock, or says on the status line why
+    // it cannot start (the last result stays). Does nothing while one runs.
     void start();
-    void cancel();
+    // Stops the search and the measurement after it.
+    void cancel() { run_.stop(); }
     // Puts the found team into the selectors of the side it was found for.
     void apply();
-    bool running() const { return worker_.joinable(); }
+    bool running() const { return run_.running(); }
 
     // The last run: its seed and request, and what it found (empty before a run ended
     // or when it failed).
@@ -79,36 +87,31 @@ public:
     QPushButton* CancelBtn = nullptr;
     QPushButton* ApplyBtn = nullptr;
     QProgressBar* Progress = nullptr;
+    QLabel* StatusLabel = nullptr; // the phase under way, or why a run could not start
     QLabel* BestLabel = nullptr;
     QPlainTextEdit* ResultText = nullptr;
 
 Q_SIGNALS:
-    // Emitted on the window's thread when a run has ended: finished, cancelled or failed.
+    // Emitted on the window's thread when a run has ended: finished, cancelled or failed,
+    // or could not start.
     void runEnded();
-
-protected:
-    void hideEvent(QHideEvent* event) override;
 
 private:
     OptimizeRequest makeRequest() const;
-    void showProgress(const OptimizeProgress& progress);
-    void finish(std::optional<OptimizeRun> run, const QString& error);
-    void setRunning(bool running);
+    void showSearch(const OptimizeProgress& progress);
+    void showMeasurement(uint64_t done, uint64_t total);
+    void finish();
+    void updateButtons();
     QString teamText(const SideSelection& team) const;
 
-    Tmain& window_;
+    OptimizeInputs inputs_;
     // What a running search reads; set at its start and left alone until it ends.
     CardCatalogue runCatalogue_;
     OptimizeRequest request_;
     int runSide_ = 0;
-    std::atomic<bool> cancel_{false};  // ends the search (the measurement still runs)
-    std::atomic<bool> closing_{false}; // ends everything
-    std::thread worker_;
+    std::optional<Optimization> found_; // written by the run, read once it has ended
     std::optional<OptimizeRun> outcome_;
+    BackgroundRun run_{this};
 };
-
-// Adds the Tools menu command that opens the window's team optimizer (one per window,
-// made on first use).
-void addTeamOptimizerCommand(Tmain& window);
 
 } // namespace morvane

@@ -47,6 +47,13 @@ void showError(MessageBoxes& messages, const std::exception& error) {
     messages.error(QString::fromLocal8Bit(error.what()), QString());
 }
 
+QString errorText(const std::exception& error) {
+    if (const auto* e = dynamic_cast<const MorvaneError*>(&error))
+        return e->where().empty() ? fromCp932(e->message())
+                                  : QString::fromStdString(e->where()) + QStringLiteral(": ") + fromCp932(e->message());
+    return QString::fromLocal8Bit(error.what());
+}
+
 void runHandler(MessageBoxes& messages, const std::function<void()>& handler) {
     try {
         handler();

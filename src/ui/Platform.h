@@ -88,6 +88,9 @@ QIcon applicationIcon();
 // folder, UTF-8) below it.
 void showError(MessageBoxes& messages, const std::exception& error);
 
+// A failure in one line for a dialog's own text: "where: message", or the message alone.
+QString errorText(const std::exception& error);
+
 // Runs an event handler the way the application runs every handler: a failure ends it
 // where it happened and is shown by showError; whatever the handler changed before
 // stays changed.

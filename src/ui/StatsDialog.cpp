@@ -2,16 +2,14 @@
 
 #include "common/Clock.h"
 #include "common/Codec.h"
-#include "common/Errors.h"
+#include "stats/BattlePool.h"
 #include "stats/ResultText.h"
 #include "ui/Platform.h"
-#include "ui/mainpas.h"
 
 #include <QGridLayout>
-#include <QHideEvent>
 #include <QLabel>
-#include <QMenu>
-#include <QMenuBar>
+#include <QLineEdit>
+#include <QLocale>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -58,7 +56,7 @@ void StatsChart::clear() {
 void StatsChart::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), palette().base());
-    if (!result_ || result_->battles == 0)
+    if (!result_ || result_->battles() == 0)
         return;
     const StatsResult& r = *result_;
     const int margin = 8;
@@ -66,9 +64,9 @@ void StatsChart::paintEvent(QPaintEvent*) {
 
     // Win shares: top, undecided, bottom from left to right.
     const QRect bar(margin, margin, width, 24);
-    const auto n = double(r.battles);
-    const int topWidth = int(std::lround(bar.width() * double(r.topWins) / n));
-    const int bottomWidth = int(std::lround(bar.width() * double(r.bottomWins) / n));
+    const auto n = double(r.battles());
+    const int topWidth = int(std::lround(bar.width() * double(r.topWins()) / n));
+    const int bottomWidth = int(std::lround(bar.width() * double(r.bottomWins()) / n));
     painter.fillRect(bar, UndecidedColour);
     painter.fillRect(QRect(bar.left(), bar.top(), topWidth, bar.height()), TopColour);
     painter.fillRect(QRect(bar.right() + 1 - bottomWidth, bar.top(), bottomWidth, bar.height()), BottomColour);
@@ -80,7 +78,7 @@ void StatsChart::paintEvent(QPaintEvent*) {
     // empty by rounding. The rare very long battles would squeeze the rest into a
     // corner: beyond 99.5% of the battles they all go into the last column.
     std::vector<std::pair<int32_t, uint64_t>> lengths;
-    r.lengths.forEach([&](int32_t turns, uint64_t count) { lengths.emplace_back(turns, count); });
+    r.lengths().forEach([&](int32_t turns, uint64_t count) { lengths.emplace_back(turns, count); });
     if (lengths.empty())
         return;
     const int32_t first = lengths.front().first;
@@ -88,7 +86,7 @@ void StatsChart::paintEvent(QPaintEvent*) {
     uint64_t seen = 0;
     for (const auto& [turns, count] : lengths) {
         seen += count;
-        if (seen * 1000 >= r.lengths.count() * 995) {
+        if (seen * 1000 >= r.lengths().count() * 995) {
             shownLast = turns;
             break;
         }
@@ -137,6 +135,9 @@ StatsDialog::StatsDialog(const CardCatalogue& catalogue, std::function<Teams()> 
     BattleCount->setRange(1, 100000000);
     BattleCount->setSingleStep(1000);
     BattleCount->setValue(10000);
+    BattleCount->setGroupSeparatorShown(true);
+    CountNote = new QLabel(this);
+    CountNote->setObjectName(QStringLiteral("CountNote"));
     StartBtn = new QPushButton(tr("開始"), this);
     StartBtn->setObjectName(QStringLiteral("StartBtn"));
     CancelBtn = new QPushButton(tr("中止"), this);
@@ -158,6 +159,7 @@ StatsDialog::StatsDialog(const CardCatalogue& catalogue, std::function<Teams()> 
     grid->addWidget(BattleCount, 0, 1);
     grid->addWidget(StartBtn, 0, 2);
     grid->addWidget(CancelBtn, 0, 3);
+    grid->addWidget(CountNote, 1, 0, 1, 4);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addWidget(Progress);
@@ -166,67 +168,53 @@ StatsDialog::StatsDialog(const CardCatalogue& catalogue, std::function<Teams()> 
 
     connect(StartBtn, &QPushButton::clicked, this, &StatsDialog::start);
     connect(CancelBtn, &QPushButton::clicked, this, &StatsDialog::cancel);
-    setRunning(false);
+    // A box that holds no count it can take (empty, 0, too many) would silently keep
+    // its last count: say so where it was typed, and 開始 waits for a count.
+    // The spin box says nothing of text it cannot take, so its editor is watched.
+    connect(BattleCount->findChild<QLineEdit*>(), &QLineEdit::textChanged, this, &StatsDialog::updateButtons);
+    updateButtons();
 }
 
-StatsDialog::~StatsDialog() {
-    cancel_ = true;
-    if (worker_.joinable())
-        worker_.join();
-}
-
-void StatsDialog::setRunning(bool running) {
-    StartBtn->setEnabled(!running);
-    BattleCount->setEnabled(!running);
-    CancelBtn->setEnabled(running);
+void StatsDialog::updateButtons() {
+    const bool countTaken = BattleCount->hasAcceptableInput();
+    CountNote->setText(
+        countTaken ? QString()
+                   : tr("対戦数は %1 から %2 までの数で入れてください")
+                         .arg(QLocale().toString(BattleCount->minimum()), QLocale().toString(BattleCount->maximum())));
+    CountNote->setVisible(!countTaken);
+    StartBtn->setEnabled(!running() && countTaken);
+    BattleCount->setEnabled(!running());
+    CancelBtn->setEnabled(running());
 }
 
 void StatsDialog::start() {
-    if (running())
+    if (running() || !BattleCount->hasAcceptableInput())
         return;
     runCatalogue_ = catalogue_;
     runTeams_ = teams_();
     seed_ = clock_.timeSeed();
-    cancel_ = false;
     result_.reset();
+    outcome_.reset();
     Chart->clear();
     Progress->setValue(0);
     ResultLabel->setText(tr("対戦中..."));
-    setRunning(true);
 
     StatsRequest request;
     request.teams = runTeams_;
     request.battles = static_cast<uint64_t>(BattleCount->value());
     request.threads = defaultThreadCount();
     request.seed = seed_;
-    // Results and progress come back as queued calls, to be handled on the window's
-    // thread; those still queued when the dialog goes are dropped with it.
-    worker_ = std::thread([this, request] {
-        StatsControl control;
-        control.cancel = &cancel_;
-        control.progress = [this](uint64_t done, uint64_t total) {
-            QMetaObject::invokeMethod(
-                this, [this, done, total] { showProgress(done, total); }, Qt::QueuedConnection);
-        };
-        std::optional<StatsResult> result;
-        QString error;
-        try {
-            result = playStatistics(runCatalogue_, request, control);
-        } catch (const MorvaneError& e) {
-            // Locations are UTF-8 (paths, cards, the battle's seed); messages code page 932.
-            error = e.where().empty()
-                        ? fromCp932(e.message())
-                        : QString::fromStdString(e.where()) + QStringLiteral(": ") + fromCp932(e.message());
-        } catch (const std::exception& e) {
-            error = QString::fromLocal8Bit(e.what());
-        }
-        QMetaObject::invokeMethod(
-            this, [this, result, error] { finish(result, error); }, Qt::QueuedConnection);
-    });
-}
-
-void StatsDialog::cancel() {
-    cancel_ = true;
+    run_.start(
+        [this, request] {
+            StatsControl control;
+            control.cancel = &run_.stopFlag();
+            control.progress = [this](uint64_t done, uint64_t total) {
+                run_.post([this, done, total] { showProgress(done, total); });
+            };
+            outcome_ = playStatistics(runCatalogue_, request, control);
+        },
+        [this] { finish(); });
+    updateButtons();
 }
 
 void StatsDialog::showProgress(uint64_t done, uint64_t total) {
@@ -234,13 +222,18 @@ void StatsDialog::showProgress(uint64_t done, uint64_t total) {
         Progress->setValue(int(1000.0 * double(done) / double(total)));
 }
 
-void StatsDialog::finish(std::optional<StatsResult> result, const QString& error) {
-    if (worker_.joinable())
-        worker_.join();
-    setRunning(false);
-    result_ = std::move(result);
+void StatsDialog::finish() {
+    updateButtons();
+    result_ = std::move(outcome_);
+    outcome_.reset();
     if (!result_) {
         Progress->setValue(0);
+        QString error;
+        try {
+            std::rethrow_exception(run_.failure());
+        } catch (const std::exception& e) {
+            error = errorText(e);
+        }
         ResultLabel->setText(error);
         Q_EMIT runEnded();
         return;
@@ -249,16 +242,16 @@ void StatsDialog::finish(std::optional<StatsResult> result, const QString& error
     Progress->setValue(r.cancelled ? Progress->value() : 1000);
     QString text;
     if (r.cancelled)
-        text += tr("%1 戦で中止しました。").arg(r.battles) + QLatin1Char('\n');
-    text += tr("上の勝ち %1 (%2、%3)").arg(r.topWins).arg(percent(r.topWinRate()), ciText(r.topWinInterval())) +
+        text += tr("%1 戦で中止しました。").arg(r.battles()) + QLatin1Char('\n');
+    text += tr("上の勝ち %1 (%2、%3)").arg(r.topWins()).arg(percent(r.topWinRate()), ciText(r.topWinInterval())) +
             QLatin1Char('\n');
     text +=
-        tr("下の勝ち %1 (%2、%3)").arg(r.bottomWins).arg(percent(r.bottomWinRate()), ciText(r.bottomWinInterval())) +
+        tr("下の勝ち %1 (%2、%3)").arg(r.bottomWins()).arg(percent(r.bottomWinRate()), ciText(r.bottomWinInterval())) +
         QLatin1Char('\n');
-    text += tr("決着なし %1 (全 %2 戦)").arg(r.undecided).arg(r.battles) + QLatin1Char('\n');
+    text += tr("決着なし %1 (全 %2 戦)").arg(r.undecided()).arg(r.battles()) + QLatin1Char('\n');
     text += tr("ターン数: 平均 %1、中央値 %2、最長 %3")
-                .arg(QString::number(r.turnsMean(), 'f', 2), QString::number(r.lengths.median(), 'f', 1))
-                .arg(r.lengths.max()) +
+                .arg(QString::number(r.turnsMean(), 'f', 2), QString::number(r.lengths().median(), 'f', 1))
+                .arg(r.lengths().max()) +
             QLatin1Char('\n');
     text += tr("%1 戦/秒、%2 ターン/秒 (%3 スレッド)")
                 .arg(QString::number(r.battlesPerSecond(), 'f', 0), QString::number(r.turnsPerSecond(), 'f', 0))
@@ -267,34 +260,12 @@ void StatsDialog::finish(std::optional<StatsResult> result, const QString& error
     ReplayOptions replay;
     replay.top = cp932ToUtf8(formatDeckLine(runTeams_.side[0], 0));
     replay.bottom = cp932ToUtf8(formatDeckLine(runTeams_.side[1], 0));
-    text += tr("再現: %1")
-                .arg(QString::fromStdString(
-                    statsReplayCommand(replay, seed_, static_cast<uint64_t>(BattleCount->value()))));
+    // The battles counted are battles 0 to N-1 of the seed, cancelled or not: the
+    // command plays exactly those.
+    text += tr("再現: %1").arg(QString::fromStdString(statsReplayCommand(replay, seed_, r.battles())));
     ResultLabel->setText(text);
     Chart->setResult(r);
     Q_EMIT runEnded();
-}
-
-void StatsDialog::hideEvent(QHideEvent* event) {
-    // Closed by the user (not merely minimised with the window): nobody is watching
-    // the run any more, so stop it rather than let it keep the cores busy.
-    if (!event->spontaneous())
-        cancel();
-    QDialog::hideEvent(event);
-}
-
-void addDeckStrengthCommand(Tmain& window) {
-    QAction* strength = window.Tools1->addAction(QObject::tr("デッキの強さ..."));
-    strength->setObjectName(QStringLiteral("DeckStrength1"));
-    QObject::connect(strength, &QAction::triggered, &window, [&window] {
-        auto* dialog = window.findChild<StatsDialog*>(QStringLiteral("StatsDialog"));
-        if (!dialog)
-            dialog = new StatsDialog(
-                window.catalogue(), [&window] { return window.currentTeams(); }, window.clock(), &window);
-        dialog->show();
-        dialog->raise();
-        dialog->activateWindow();
-    });
 }
 
 } // namespace morvane

@@ -11,18 +11,15 @@
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
 #include "stats/Statistics.h"
+#include "ui/BackgroundRun.h"
 
 #include <QDialog>
 #include <QWidget>
 
-#include <atomic>
 #include <functional>
-#include <memory>
 #include <optional>
-#include <thread>
 
 class QLabel;
-class QMenu;
 class QProgressBar;
 class QPushButton;
 class QSpinBox;
@@ -30,7 +27,6 @@ class QSpinBox;
 namespace morvane {
 
 class Clock;
-class Tmain;
 
 // The picture of a result: the win shares of both sides as one bar, and a histogram
 // of battle lengths below it.
@@ -55,14 +51,12 @@ public:
     // teams is asked for at every start: the selections as they stand then.
     StatsDialog(const CardCatalogue& catalogue, std::function<Teams()> teams, const Clock& clock,
                 QWidget* parent = nullptr);
-    // Cancels a running computation and waits for its threads.
-    ~StatsDialog() override;
 
     // Starts a run of BattleCount battles with a fresh seed from the clock. Does
-    // nothing while one runs.
+    // nothing while one runs, or while the count box holds no count it can take.
     void start();
-    void cancel();
-    bool running() const { return worker_.joinable(); }
+    void cancel() { run_.stop(); }
+    bool running() const { return run_.running(); }
 
     // The last run: its seed, teams and result (empty before the first run ends).
     uint32_t seed() const { return seed_; }
@@ -70,6 +64,7 @@ public:
     const std::optional<StatsResult>& result() const { return result_; }
 
     QSpinBox* BattleCount = nullptr;
+    QLabel* CountNote = nullptr; // why 開始 is off: a count the box cannot take
     QPushButton* StartBtn = nullptr;
     QPushButton* CancelBtn = nullptr;
     QProgressBar* Progress = nullptr;
@@ -80,13 +75,10 @@ Q_SIGNALS:
     // Emitted on the window's thread when a run has ended, finished or cancelled.
     void runEnded();
 
-protected:
-    void hideEvent(QHideEvent* event) override;
-
 private:
     void showProgress(uint64_t done, uint64_t total);
-    void finish(std::optional<StatsResult> result, const QString& error);
-    void setRunning(bool running);
+    void finish();
+    void updateButtons();
 
     const CardCatalogue& catalogue_;
     std::function<Teams()> teams_;
@@ -95,13 +87,9 @@ private:
     CardCatalogue runCatalogue_;
     Teams runTeams_;
     uint32_t seed_ = 0;
-    std::atomic<bool> cancel_{false};
-    std::thread worker_;
-    std::optional<StatsResult> result_;
+    std::optional<StatsResult> result_; // written by the run, read once it has ended
+    std::optional<StatsResult> outcome_;
+    BackgroundRun run_{this};
 };
-
-// Adds the menu command that opens the deck strength dialog of the window (one per
-// window, made on first use).
-void addDeckStrengthCommand(Tmain& window);
 
 } // namespace morvane

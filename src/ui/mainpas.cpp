@@ -26,6 +26,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -272,8 +273,12 @@ void Tmain::layOut() {
     About1 = Help1->addAction(QStringLiteral("About"));
     About1->setObjectName(QStringLiteral("About1"));
     connect(About1, &QAction::triggered, this, &Tmain::About1Click);
-    addDeckStrengthCommand(*this);
-    addTeamOptimizerCommand(*this);
+    QAction* strength = Tools1->addAction(QStringLiteral("デッキの強さ..."));
+    strength->setObjectName(QStringLiteral("DeckStrength1"));
+    connect(strength, &QAction::triggered, this, [this] { showTool(deckStrengthDialog()); });
+    QAction* optimizer = Tools1->addAction(QStringLiteral("チームの最適化..."));
+    optimizer->setObjectName(QStringLiteral("TeamOptimizer1"));
+    connect(optimizer, &QAction::triggered, this, [this] { showTool(teamOptimizerDialog()); });
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
@@ -290,6 +295,42 @@ void Tmain::layOut() {
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     layout()->activate();
     move(234, 104);
+}
+
+StatsDialog* Tmain::deckStrengthDialog() {
+    if (!statsDialog_)
+        statsDialog_ = new StatsDialog(
+            catalogue_, [this] { return currentTeams(); }, clock(), this);
+    return statsDialog_;
+}
+
+OptimizeDialog* Tmain::teamOptimizerDialog() {
+    if (!optimizeDialog_) {
+        OptimizeInputs inputs;
+        inputs.catalogue = &catalogue_;
+        inputs.teams = [this] { return currentTeams(); };
+        inputs.deckLines = [this](int side) { return decks_[side].lines(); };
+        inputs.apply = [this](int side, const SideSelection& team) { TeamSet(side, team); };
+        inputs.clock = &clock();
+        optimizeDialog_ = new OptimizeDialog(std::move(inputs), this);
+    }
+    return optimizeDialog_;
+}
+
+void Tmain::showTool(QDialog* dialog) {
+    // Beside the window where the screen has room, so the teams stay in sight.
+    if (!dialog->isVisible()) {
+        dialog->adjustSize();
+        const QRect frame = frameGeometry();
+        const QScreen* screen = this->screen();
+        const QRect room = screen ? screen->availableGeometry() : QRect();
+        const QPoint beside(frame.right() + 8, frame.top());
+        if (room.isNull() || beside.x() + dialog->width() <= room.right())
+            dialog->move(beside);
+    }
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
 }
 
 void Tmain::handle(const std::function<void()>& handler) {

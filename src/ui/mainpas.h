@@ -23,6 +23,7 @@
 
 class QAction;
 class QComboBox;
+class QDialog;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -36,6 +37,8 @@ namespace morvane {
 class Battle;
 class BatchRunner;
 class FileReportSink;
+class OptimizeDialog;
+class StatsDialog;
 class TIconTray;
 class Tstartup;
 
@@ -166,6 +169,10 @@ private:
     Battle& battleEngine();
     void handle(const std::function<void()>& handler);
     void showViewerMissing(const std::filesystem::path& report);
+    // The tools' dialogs, made on first use; showTool puts one beside the window.
+    StatsDialog* deckStrengthDialog();
+    OptimizeDialog* teamOptimizerDialog();
+    void showTool(QDialog* dialog);
     // Starts a battle of the selected teams, as the battle button does.
     void startBattle();
 
@@ -182,6 +189,8 @@ private:
     std::unique_ptr<BatchFront> batchFront_;
     std::unique_ptr<BatchRunner> batchRunner_;
     bool ending_ = false;
+    StatsDialog* statsDialog_ = nullptr;
+    OptimizeDialog* optimizeDialog_ = nullptr;
 };
 
 } // namespace morvane

@@ -95,6 +95,13 @@ TEST_F(BattleCommand, DefaultsComeFromTheFolderOfTheCatalogueAndTheProgram) {
     ASSERT_EQ(own.status, 0) << own.err;
     EXPECT_TRUE(fs::exists(dir / "battle.html"));
     EXPECT_EQ(own.out.rfind("winner=", 0), 0u);
+
+    // A folder the window plays from may spell it Card.dat: the command line finds the
+    // same file the window does.
+    fs::rename(dir / "card.dat", dir / "Card.dat");
+    const ProgramRun spelled = runProgram((dir / "morvane-cli").string(), {"battle", "--seed", "2"});
+    ASSERT_EQ(spelled.status, 0) << spelled.err;
+    EXPECT_EQ(spelled.out, own.out);
 }
 
 TEST_F(BattleCommand, BadInputExitsWithTwoAndOneLineNamingWhereItCameFrom) {

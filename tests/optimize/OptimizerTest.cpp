@@ -7,6 +7,7 @@
 #include "cards/CardCatalogue.h"
 #include "common/Errors.h"
 #include "common/Random.h"
+#include "stats/Statistics.h"
 #include "support/TestCards.h"
 
 #include <gtest/gtest.h>
@@ -69,9 +70,9 @@ TEST(Optimizer, PutsThePlainlyDominantCardInAndNeverTheOneThatDoesNotFit) {
     EXPECT_GT(result.accepted, 0u);
 
     // Fresh seeds agree that the found team beats the start team.
-    BattleRunner runner(catalogue, request.field, 2, request.maxTurns);
-    const ScoreTally found = measureTeam(runner, result.best, request.seed, 0, 400).total();
-    const ScoreTally start = measureTeam(runner, request.start, request.seed, 0, 400).total();
+    BattlePool runner(catalogue, request.field, 2, request.maxTurns);
+    const Tally found = measureTeam(runner, result.best, request.seed, 0, 400).total();
+    const Tally start = measureTeam(runner, request.start, request.seed, 0, 400).total();
     EXPECT_EQ(found.battles, 400u);
     EXPECT_GT(found.winRate(), start.winRate() + 0.2);
 }
@@ -260,8 +261,8 @@ TEST(FinalMeasurement, PlaysTheEnginesBattlesOnFreshSeedsAndSplitsIntoShards) {
     const CardCatalogue catalogue = dominanceCatalogue();
     const OptimizeRequest request = dominanceRequest();
     const SideSelection t = team(2, {7, 1, 2, 3, 4, 5, 6, 1});
-    BattleRunner two(catalogue, request.field, 2, request.maxTurns);
-    BattleRunner one(catalogue, request.field, 1, request.maxTurns);
+    BattlePool two(catalogue, request.field, 2, request.maxTurns);
+    BattlePool one(catalogue, request.field, 1, request.maxTurns);
     const FieldScore whole = measureTeam(two, t, 99, 0, 1000);
     FieldScore shards = measureTeam(one, t, 99, 0, 333);
     shards.merge(measureTeam(two, t, 99, 333, 1000));

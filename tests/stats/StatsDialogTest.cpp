@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -31,8 +32,8 @@ StatsDialog* openDialog(Program& p) {
 }
 
 bool sameCounts(const StatsResult& a, const StatsResult& b) {
-    return a.battles == b.battles && a.topWins == b.topWins && a.bottomWins == b.bottomWins &&
-           a.undecided == b.undecided && a.turnsTotal == b.turnsTotal && a.lengths.max() == b.lengths.max();
+    return a.battles() == b.battles() && a.topWins() == b.topWins() && a.bottomWins() == b.bottomWins() &&
+           a.undecided() == b.undecided() && a.turnsTotal() == b.turnsTotal() && a.lengths().max() == b.lengths().max();
 }
 
 } // namespace
@@ -64,13 +65,27 @@ TEST(DeckStrengthDialog, CountsWhatTheCoreCountsForTheTeamsShownAtItsStart) {
     EXPECT_TRUE(sameCounts(*dialog->result(), expected));
     EXPECT_FALSE(dialog->result()->cancelled);
     EXPECT_EQ(dialog->Progress->value(), dialog->Progress->maximum());
-    EXPECT_TRUE(dialog->ResultLabel->text().contains(QString::number(expected.topWins)));
+    EXPECT_TRUE(dialog->ResultLabel->text().contains(QString::number(expected.topWins())));
     EXPECT_TRUE(dialog->ResultLabel->text().contains(QStringLiteral("--seed %1").arg(dialog->seed())));
 
-    // The picture starts with the top side's share in its colour.
+    // The picture's bar gives each side its share of the width: the top side's colour
+    // from the left, the bottom side's from the right, each as wide as its wins.
     const QImage picture = dialog->Chart->grab().toImage();
-    ASSERT_GT(expected.topWins * 10, expected.battles) << "the top side's share is wide enough to see";
-    EXPECT_EQ(picture.pixelColor(12, 12), QColor(40, 70, 220));
+    ASSERT_GT(expected.topWins() * 10, expected.battles()) << "the top side's share is wide enough to see";
+    const int row = 12;
+    const int left = 8;
+    const int right = picture.width() - 9;
+    auto runOf = [&](int from, int step) {
+        int length = 0;
+        for (int x = from; x >= left && x <= right && picture.pixelColor(x, row) == picture.pixelColor(from, row);
+             x += step)
+            ++length;
+        return length;
+    };
+    const int width = right - left + 1;
+    EXPECT_NE(picture.pixelColor(left, row), picture.pixelColor(right, row));
+    EXPECT_NEAR(runOf(left, 1), width * expected.topWinRate(), 6); // the shares' texts lie below this row
+    EXPECT_NEAR(runOf(right, -1), width * expected.bottomWinRate(), 2);
 
     // The next run reads the edited teams.
     dialog->BattleCount->setValue(10);
@@ -95,11 +110,28 @@ TEST(DeckStrengthDialog, CancelStopsTheRunAndLeavesTheWindowUsable) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->running(); }, 10000));
     ASSERT_TRUE(dialog->result().has_value());
     EXPECT_TRUE(dialog->result()->cancelled);
-    EXPECT_GT(dialog->result()->battles, 0u);
+    EXPECT_GT(dialog->result()->battles(), 0u);
     EXPECT_TRUE(dialog->StartBtn->isEnabled());
     EXPECT_FALSE(dialog->CancelBtn->isEnabled());
+    // The replay line plays the battles that were counted, not the ones asked for.
+    EXPECT_TRUE(dialog->ResultLabel->text().contains(QStringLiteral("--battles %1").arg(dialog->result()->battles())))
+        << dialog->ResultLabel->text().toStdString();
+
+    // A count typed as 0 or cleared is refused where it is typed, not replaced by the
+    // last count.
+    dialog->BattleCount->findChild<QLineEdit*>()->setText(QStringLiteral("0"));
+    EXPECT_FALSE(dialog->StartBtn->isEnabled());
+    EXPECT_TRUE(dialog->CountNote->isVisibleTo(dialog));
+    dialog->BattleCount->findChild<QLineEdit*>()->clear();
+    EXPECT_FALSE(dialog->StartBtn->isEnabled());
+    dialog->StartBtn->click();
+    EXPECT_FALSE(dialog->running());
+    dialog->BattleCount->findChild<QLineEdit*>()->setText(QStringLiteral("200"));
+    EXPECT_TRUE(dialog->StartBtn->isEnabled());
+    EXPECT_FALSE(dialog->CountNote->isVisibleTo(dialog));
 
     // The window plays its own battle as before.
+    quickBattles(p);
     p.main->findChild<QPushButton*>(QStringLiteral("BattleBtn"))->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return p.opener.opened.size() == 1; }, 60000));
     EXPECT_TRUE(p.messages.errors.empty());

@@ -64,20 +64,6 @@ std::vector<QString> labelTexts(const Tmain& main) {
     return texts;
 }
 
-// Ticks the window's timers by hand until done(): the battle timer while it is on
-// (it ticks fifty times a second), else the runner's. Fails when both are off first.
-bool drive(const Program& p, const std::function<bool()>& done) {
-    for (int tick = 0; tick < 100000 && !done(); ++tick) {
-        if (p.main->Timer1->isActive())
-            p.main->Timer1Timer();
-        else if (p.main->SaverTimer->isActive())
-            p.main->SaverTimerTimer();
-        else
-            break;
-    }
-    return done();
-}
-
 bool idle(const Program& p) {
     return drive(p, [&] { return !p.main->Timer1->isActive() && !p.main->SaverTimer->isActive(); });
 }

@@ -27,6 +27,7 @@ TEST(BattleButton, PlaysToTheEndAndOpensTheReportOnce) {
     ProgramFolder folder;
     folder.writeStandard();
     Program p(folder.path());
+    quickBattles(p);
     auto* timer = p.find<QTimer>("Timer1");
 
     p.find<QPushButton>("BattleBtn")->click();
@@ -81,6 +82,7 @@ TEST(BattleButton, RefusesEmptySelectionsAndHaltsOnAFailingTick) {
     ProgramFolder folder;
     folder.writeStandard();
     Program p(folder.path());
+    quickBattles(p);
     auto* button = p.find<QPushButton>("BattleBtn");
     auto* timer = p.find<QTimer>("Timer1");
 

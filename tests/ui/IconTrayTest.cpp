@@ -35,7 +35,8 @@ TEST(IconTray, NumbersInstancesAndRegistersThroughTheShell) {
     EXPECT_EQ(shell.calls[0].command, TrayCommand::Add);
     EXPECT_EQ(added.id, first.IconId());
     EXPECT_EQ(added.window, first.MessageWindow());
-    EXPECT_EQ(added.flags, 7u);
+    // The message, the icon and the tip are all registered.
+    EXPECT_EQ(added.flags, tray::FlagMessage | tray::FlagIcon | tray::FlagTip);
 
     // 35 double-byte characters: 70 bytes, cut at 63 inside the 32nd character.
     std::string hint;
@@ -50,7 +51,7 @@ TEST(IconTray, NumbersInstancesAndRegistersThroughTheShell) {
 
     first.setShowHint(false);
     EXPECT_EQ(shell.calls.back().data.tip, "");
-    EXPECT_EQ(shell.calls.back().data.flags, 7u);
+    EXPECT_EQ(shell.calls.back().data.flags, tray::FlagMessage | tray::FlagIcon | tray::FlagTip);
 
     // A refusal raises and keeps the registration as it was.
     shell.answer = false;

@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 
 #include <functional>
 
@@ -37,6 +38,15 @@ bool endsTheProgram(const std::function<void()>& action, int waitMs = 3000) {
     guard.stop();
     return result == 0;
 }
+// "Version " and the project's four numbers, as the version block compiled in from it
+// must give them; a project version of fewer parts counts the rest as 0.
+const std::string Version = [] {
+    std::string version = MORVANE_PROJECT_VERSION;
+    for (auto dots = std::count(version.begin(), version.end(), '.'); dots < 3; ++dots)
+        version += ".0";
+    return "Version " + version;
+}();
+
 } // namespace
 
 TEST(Splash, ClickOrTimerShowsTheMainWindow) {
@@ -58,7 +68,7 @@ TEST(Splash, ClickOrTimerShowsTheMainWindow) {
     runSplashTimer(p);
     EXPECT_TRUE(p.main->isVisible());
     EXPECT_FALSE(p.log->isVisible());
-    EXPECT_FALSE(std::filesystem::exists(folder / "Version 0.0.0.5"));
+    EXPECT_FALSE(std::filesystem::exists(folder.path() / Version));
 }
 
 TEST(Splash, AnErrorBoxLeftOpenPastTheSplashTimeStillEndsWithTheMainWindow) {
@@ -86,10 +96,10 @@ TEST(Splash, TimerInADevelopmentBuildKeepsOneSnapshotPerVersion) {
         runSplashTimer(p);
         ASSERT_EQ(p.messages.infos.size(), 1u);
         EXPECT_EQ(p.messages.infos[0].caption, utf8("自動バージョン管理"));
-        EXPECT_EQ(p.messages.infos[0].text, utf8("Version 0.0.0.5を記録しました"));
-        EXPECT_EQ(readFile(folder / "Version 0.0.0.5" / "card.dat"), smallCatalogue());
+        EXPECT_EQ(p.messages.infos[0].text, QString::fromStdString(Version) + utf8("を記録しました"));
+        EXPECT_EQ(readFile(folder.path() / Version / "card.dat"), smallCatalogue());
         // Folders are not copied.
-        EXPECT_FALSE(std::filesystem::exists(folder / "Version 0.0.0.5" / "sub"));
+        EXPECT_FALSE(std::filesystem::exists(folder.path() / Version / "sub"));
         EXPECT_TRUE(p.log->isVisible());
         EXPECT_TRUE(p.main->isVisible());
     }
@@ -106,9 +116,10 @@ TEST(MainFrame, AboutShowsTheTitleAndVersionOnTwoLines) {
     p.find<QAction>("About1")->trigger();
     ASSERT_EQ(p.messages.infos.size(), 1u);
     EXPECT_EQ(p.messages.infos[0].caption, utf8("バージョン情報"));
-    EXPECT_EQ(p.messages.infos[0].text.split('\n'), QStringList({"Morvane", "Version 0.0.0.5"}));
+    EXPECT_EQ(p.messages.infos[0].text.split('\n'),
+              QStringList({QStringLiteral("Morvane"), QString::fromStdString(Version)}));
     // The four numbers of the two version words, compiled in from the project version.
-    EXPECT_EQ(versionText(CompiledVersionBlock()), "Version 0.0.0.5");
+    EXPECT_EQ(versionText(CompiledVersionBlock()), QString::fromStdString(Version));
     p.version.block = FixedVersion{0x00010002, 0x0003000A};
     EXPECT_EQ(versionText(p.version), "Version 1.2.3.10");
 }

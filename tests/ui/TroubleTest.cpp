@@ -79,12 +79,12 @@ TEST(ViewerMissing, IsSaidOnceOnAStatusLineAndABatchGoesOn) {
     }
     p.main->SaverDir->setText(batch.path() + "/");
     p.main->SaverTimer->start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return fs::exists(root / "0001/battle.html"); }, 60000));
+    ASSERT_TRUE(drive(p, [&] { return fs::exists(root / "0001/battle.html"); }));
 
     EXPECT_EQ(p.opener.opened.size(), 2u);
     EXPECT_TRUE(p.messages.errors.empty());
     ASSERT_NE(p.main->ViewerNotice, nullptr);
-    EXPECT_TRUE(p.main->ViewerNotice->isVisible());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return p.main->ViewerNotice->isVisible(); }, 5000));
     EXPECT_TRUE(p.main->ViewerNotice->text().endsWith(pathText(p.main->reportPath())));
     EXPECT_EQ(p.main->statusBar()->findChildren<QLabel*>().size(), 1);
     // The frame grows by the line's height only, however long the path.

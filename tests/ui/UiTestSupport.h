@@ -12,6 +12,7 @@
 
 #include <QComboBox>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -169,6 +170,26 @@ struct Program {
     std::unique_ptr<Tmain> main;
     std::unique_ptr<TLog> log;
 };
+
+// Ticks the window's timers by hand until done(): the battle timer while it is on
+// (it ticks fifty times a second), else the runner's. Fails when both are off first.
+inline bool drive(const Program& p, const std::function<bool()>& done) {
+    for (int tick = 0; tick < 100000 && !done(); ++tick) {
+        if (p.main->Timer1->isActive())
+            p.main->Timer1Timer();
+        else if (p.main->SaverTimer->isActive())
+            p.main->SaverTimerTimer();
+        else
+            break;
+    }
+    return done();
+}
+
+// The battle timer ticks as soon as it can: the wiring of a real timer is kept, its
+// 20 ms pace (some 25 turns a battle) is not waited for.
+inline void quickBattles(const Program& p) {
+    p.main->Timer1->setInterval(0);
+}
 
 // A pick by the user: the selection moves and the list reports it.
 inline void pick(QComboBox* list, int index) {

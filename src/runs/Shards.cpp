@@ -1,0 +1,453 @@
+#include "runs/Shards.h"
+
+#include "common/Errors.h"
+#include "common/Json.h"
+#include "common/Messages.h"
+#include "optimize/Measure.h"
+
+#include <nettle/sha2.h>
+
+#include <cmath>
+#include <limits>
+#include <map>
+#include <numeric>
+
+namespace morvane {
+
+namespace {
+
+// Marks the format; a later, different one gets another number.
+constexpr int PartialFormat = 1;
+constexpr uint64_t NoLimit = std::numeric_limits<uint64_t>::max();
+
+enum class Kind { Stats, League, Measure };
+
+const char* kindName(Kind kind) {
+    // A measurement's shards come from optimize --shard, and say so.
+    return kind == Kind::Stats ? "stats" : kind == Kind::League ? "league" : "optimize";
+}
+
+// What makes two shards parts of one run.
+struct Identity {
+    Kind kind = Kind::Stats;
+    uint64_t battles = 0; // of the whole run; for a league, of every ordered pair; for a measurement, of every pairing
+    uint32_t seed = 0;
+    long long maxTurns = DefaultMaxTurns;
+    std::string catalogue;
+    // Top and bottom, the league's decks in file order, or the measured team followed
+    // by the field's decks in file order.
+    std::vector<std::string> decks;
+    uint64_t shards = 1;
+    PlaySide side = PlaySide::Both; // a measurement's
+
+    bool operator==(const Identity&) const = default;
+};
+
+Identity identityOf(const PartialResult& p) {
+    Identity id;
+    if (const auto* s = std::get_if<StatsRun>(&p.run)) {
+        id = {Kind::Stats, s->battles, s->seed, s->maxTurns, p.catalogue, {s->top, s->bottom}, p.shards, {}};
+    } else if (const auto* l = std::get_if<LeagueRun>(&p.run)) {
+        id = {Kind::League, l->battles, l->seed, l->maxTurns, p.catalogue, l->decks, p.shards, {}};
+    } else {
+        const auto& m = std::get<MeasureRun>(p.run);
+        id = {Kind::Measure, m.finalBattles, m.seed, m.maxTurns, p.catalogue, {m.team}, p.shards, m.side};
+        id.decks.insert(id.decks.end(), m.field.begin(), m.field.end());
+    }
+    return id;
+}
+
+// The first thing in which run b differs from run a, as "seed 5, not 7".
+std::string difference(const Identity& a, const Identity& b) {
+    if (a.kind != b.kind)
+        return std::string("a ") + kindName(b.kind) + " run, not " + kindName(a.kind);
+    if (a.kind == Kind::Measure && a.decks.front() != b.decks.front())
+        return "team " + b.decks.front() + ", not " + a.decks.front();
+    if (a.kind == Kind::Measure && a.decks != b.decks)
+        return "another field";
+    if (a.decks != b.decks)
+        return "other decks";
+    if (a.side != b.side)
+        return std::string("side ") + playSideName(b.side) + ", not " + playSideName(a.side);
+    if (a.seed != b.seed)
+        return "seed " + std::to_string(b.seed) + ", not " + std::to_string(a.seed);
+    if (a.battles != b.battles)
+        return std::to_string(b.battles) + " battles, not " + std::to_string(a.battles);
+    if (a.maxTurns != b.maxTurns)
+        return "a turn cap of " + std::to_string(b.maxTurns) + ", not " + std::to_string(a.maxTurns);
+    if (a.catalogue != b.catalogue)
+        return "another catalogue";
+    return "split into " + std::to_string(b.shards) + " shards, not " + std::to_string(a.shards);
+}
+
+// --- writing -------------------------------------------------------------------------
+
+Json optionalText(const std::optional<std::string>& text) {
+    return text ? Json(*text) : Json(nullptr);
+}
+
+Json histogramJson(const TurnHistogram& histogram) {
+    Json lengths = Json::array();
+    histogram.forEach([&lengths](int32_t turns, uint64_t count) { lengths.push_back({turns, count}); });
+    return lengths;
+}
+
+Json resultJson(const StatsResult& r) {
+    return {{"battles", r.battles()},        {"top_wins", r.topWins()},
+            {"bottom_wins", r.bottomWins()}, {"undecided", r.undecided()},
+            {"turns_total", r.turnsTotal()}, {"turns_histogram", histogramJson(r.lengths())},
+            {"threads", r.threads},          {"seconds", r.seconds}};
+}
+
+Json tallyJson(const Tally& t) {
+    return {{"battles", t.battles},        {"wins", t.wins},
+            {"losses", t.losses},          {"undecided", t.undecided},
+            {"turns_total", t.turnsTotal}, {"turns_histogram", histogramJson(t.lengths)}};
+}
+
+// --- reading -------------------------------------------------------------------------
+
+// Reads the figures of one file strictly: a count is a whole number within what the
+// run can hold, never a fraction, a negative number or one that would wrap when added.
+class Reader {
+public:
+    explicit Reader(const std::string& where) : where_(where) {}
+
+    [[noreturn]] void outOfRange(const std::string& what) const {
+        throw InputError(std::string(msg::PartialOutOfRange) + " (" + what + ")", where_);
+    }
+    [[noreturn]] void noSense() const { throw InputError(std::string(msg::PartialMakesNoSense), where_); }
+    [[noreturn]] void doesNotAddUp() const { throw InputError(std::string(msg::PartialDoesNotAddUp), where_); }
+
+    uint64_t count(const Json& json, const char* key, uint64_t max = NoLimit) const {
+        const Json& value = json.at(key);
+        if (!value.is_number_unsigned())
+            outOfRange(std::string(key) + " " + value.dump());
+        const uint64_t number = value.get<uint64_t>();
+        if (number > max)
+            outOfRange(std::string(key) + " " + std::to_string(number));
+        return number;
+    }
+    double seconds(const Json& json) const {
+        const Json& value = json.at("seconds");
+        if (!value.is_number() || !std::isfinite(value.get<double>()) || value.get<double>() < 0)
+            outOfRange("seconds " + value.dump());
+        return value.get<double>();
+    }
+    std::string text(const Json& json, const char* key) const { return json.at(key).get<std::string>(); }
+    std::optional<std::string> optionalText(const Json& json, const char* key) const {
+        const Json& value = json.at(key);
+        return value.is_null() ? std::nullopt : std::optional<std::string>(value.get<std::string>());
+    }
+
+    // Lengths of at most `battles` battles, each from 0 to the turn cap.
+    TurnHistogram histogram(const Json& json, uint64_t battles, long long maxTurns) const {
+        TurnHistogram histogram;
+        uint64_t seen = 0;
+        uint64_t turnsSeen = 0;
+        for (const Json& entry : json) {
+            if (!entry.is_array() || entry.size() != 2)
+                noSense();
+            const Json& turns = entry.at(0);
+            if (!turns.is_number_integer() || turns.get<int64_t>() < 0 || turns.get<int64_t>() > maxTurns)
+                outOfRange("a battle of " + turns.dump() + " turns under a turn cap of " + std::to_string(maxTurns));
+            if (!entry.at(1).is_number_unsigned())
+                outOfRange("a count of " + entry.at(1).dump() + " battles");
+            const uint64_t n = entry.at(1).get<uint64_t>();
+            if (n > battles - seen)
+                doesNotAddUp();
+            seen += n;
+            uint64_t turnsOf = 0;
+            if (__builtin_mul_overflow(static_cast<uint64_t>(turns.get<int64_t>()), n, &turnsOf) ||
+                __builtin_add_overflow(turnsSeen, turnsOf, &turnsSeen))
+                outOfRange("more turns than a count can hold");
+            histogram.add(static_cast<int32_t>(turns.get<int64_t>()), n);
+        }
+        return histogram;
+    }
+
+    // A tally whose battles must be `share`, with wins, losses and undecided adding
+    // up to them and lengths that agree.
+    Tally tally(const Json& json, const char* wins, const char* losses, uint64_t share, long long maxTurns,
+                const std::string& of = {}) const {
+        Tally t;
+        t.battles = count(json, "battles");
+        t.wins = count(json, wins);
+        t.losses = count(json, losses);
+        t.undecided = count(json, "undecided");
+        t.turnsTotal = count(json, "turns_total");
+        // Each part at most what is left of the whole: parts that wrap around 2^64 when
+        // added could otherwise seem to add up.
+        if (t.wins > t.battles || t.losses > t.battles - t.wins || t.undecided > t.battles - t.wins - t.losses)
+            doesNotAddUp();
+        t.lengths = histogram(json.at("turns_histogram"), t.battles, maxTurns);
+        if (!t.addsUp())
+            doesNotAddUp();
+        if (t.battles != share)
+            throw InputError("this shard holds " + std::to_string(t.battles) + " battles" + of +
+                                 " where its share of the run is " + std::to_string(share),
+                             where_);
+        return t;
+    }
+
+private:
+    const std::string& where_;
+};
+
+// How many of the battles of shard `shard` of `shards` fall in each pairing, when
+// battle i of perPairing * P plays pairing i mod P. The shard's battles run through
+// the pairings with a period of P / gcd(P, shards) battles, meeting each pairing they
+// ever meet once in a period and then every lcm(P, shards) battle numbers.
+std::vector<uint64_t> pairingShares(uint64_t perPairing, uint64_t pairings, uint64_t shard, uint64_t shards) {
+    std::vector<uint64_t> shares(pairings, 0);
+    const uint64_t total = perPairing * pairings;
+    const uint64_t common = std::gcd(pairings, shards);
+    // A period longer than the run (however long) means each pairing is met once at most.
+    const uint64_t period = shards / common > NoLimit / pairings ? NoLimit : shards / common * pairings;
+    uint64_t i = shard;
+    for (uint64_t j = 0; j < pairings / common && i < total; ++j) {
+        shares[i % pairings] = (total - i - 1) / period + 1;
+        if (total - i <= shards)
+            break;
+        i += shards;
+    }
+    return shares;
+}
+
+StatsResult resultOf(const Reader& read, const Json& json, uint64_t share, long long maxTurns) {
+    StatsResult r;
+    r.top = read.tally(json, "top_wins", "bottom_wins", share, maxTurns);
+    r.threads = static_cast<unsigned>(read.count(json, "threads", 1u << 20));
+    r.seconds = read.seconds(json);
+    return r;
+}
+
+} // namespace
+
+std::string catalogueDigest(std::string_view bytes) {
+    sha256_ctx context;
+    sha256_init(&context);
+    sha256_update(&context, bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
+    uint8_t digest[SHA256_DIGEST_SIZE];
+    sha256_digest(&context, sizeof digest, digest);
+    static const char hex[] = "0123456789abcdef";
+    std::string text;
+    for (const uint8_t byte : digest) {
+        text += hex[byte >> 4];
+        text += hex[byte & 15];
+    }
+    return text;
+}
+
+std::string partialJson(const PartialResult& p) {
+    const Identity id = identityOf(p);
+    Json json = {{"morvane_partial", PartialFormat},
+                 {"command", kindName(id.kind)},
+                 {"shard", p.shard},
+                 {"shards", p.shards},
+                 {"battles", id.battles},
+                 {"seed", id.seed},
+                 {"max_turns", id.maxTurns},
+                 {"catalogue", p.catalogue},
+                 {"decks", id.decks}};
+    if (const auto* m = std::get_if<MeasureRun>(&p.run)) {
+        Json pairings = Json::array();
+        for (const Tally& t : m->pairings)
+            pairings.push_back(tallyJson(t));
+        json["side"] = playSideName(m->side);
+        json["cards_option"] = optionalText(m->cardsOption);
+        json["decks_file"] = m->fieldFile;
+        json["sources"] = m->sources;
+        json["team_size"] = m->teamSize;
+        json["team_cards"] = m->teamCards;
+        json["threads"] = m->threads;
+        json["seconds"] = m->seconds;
+        json["pairings"] = pairings;
+    } else if (const auto* s = std::get_if<StatsRun>(&p.run)) {
+        json["cards_option"] = optionalText(s->replay.cards);
+        json["top_option"] = optionalText(s->replay.top);
+        json["bottom_option"] = optionalText(s->replay.bottom);
+        json["decks_file"] = "";
+        json["results"] = Json::array({resultJson(s->result)});
+    } else {
+        const auto& l = std::get<LeagueRun>(p.run);
+        Json results = Json::array();
+        for (const LeaguePairing& pairing : l.pairings)
+            results.push_back(resultJson(pairing.result));
+        json["cards_option"] = optionalText(l.cardsOption);
+        json["top_option"] = nullptr;
+        json["bottom_option"] = nullptr;
+        json["decks_file"] = l.decksFile;
+        json["results"] = results;
+    }
+    // Paths are bytes: anything that is not UTF-8 is replaced rather than refused.
+    return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+PartialResult parsePartial(std::string_view text, const std::string& where) {
+    const Reader read(where);
+    PartialResult p;
+    try {
+        const Json json = Json::parse(text);
+        if (!json.is_object() || !json.contains("morvane_partial"))
+            throw InputError(std::string(msg::NotAPartial), where);
+        if (!json.at("morvane_partial").is_number_integer() || json.at("morvane_partial").get<int>() != PartialFormat)
+            throw InputError(std::string(msg::PartialOfOtherFormat), where);
+        const std::string command = read.text(json, "command");
+        p.shards = read.count(json, "shards");
+        p.shard = read.count(json, "shard");
+        if (p.shards == 0 || p.shard >= p.shards)
+            read.noSense();
+        const uint64_t battles = read.count(json, "battles");
+        const auto seed = static_cast<uint32_t>(read.count(json, "seed", std::numeric_limits<uint32_t>::max()));
+        const auto maxTurns = static_cast<long long>(read.count(json, "max_turns", 2147483647));
+        if (maxTurns < 1)
+            read.outOfRange("max_turns 0");
+        p.catalogue = read.text(json, "catalogue");
+        const auto decks = json.at("decks").get<std::vector<std::string>>();
+        const std::optional<std::string> cards = read.optionalText(json, "cards_option");
+        const std::string decksFile = read.text(json, "decks_file");
+
+        if (command == "optimize") {
+            MeasureRun m;
+            const std::optional<PlaySide> side = parsePlaySide(read.text(json, "side"));
+            if (!side || decks.size() < 2)
+                read.noSense();
+            m.side = *side;
+            m.team = decks.front();
+            m.field.assign(decks.begin() + 1, decks.end());
+            const size_t pairings = m.layout().pairings();
+            // The measurement numbers its battles from FreshBase on, below 2^32.
+            if (battles > FreshBase / pairings)
+                read.outOfRange("battles " + std::to_string(battles) + " of each of " + std::to_string(pairings) +
+                                " pairings");
+            m.finalBattles = battles;
+            m.seed = seed;
+            m.maxTurns = maxTurns;
+            m.cardsOption = cards;
+            m.fieldFile = decksFile;
+            m.sources = json.at("sources").get<std::vector<std::string>>();
+            m.teamSize = read.text(json, "team_size");
+            m.teamCards = json.at("team_cards").get<std::vector<std::string>>();
+            m.threads = static_cast<unsigned>(read.count(json, "threads", 1u << 20));
+            m.seconds = read.seconds(json);
+            const Json& tallies = json.at("pairings");
+            if (m.sources.size() != m.field.size() || m.teamCards.size() != 9 || !tallies.is_array() ||
+                tallies.size() != pairings)
+                read.noSense();
+            const std::vector<uint64_t> shares = pairingShares(battles, pairings, p.shard, p.shards);
+            for (size_t i = 0; i < pairings; ++i)
+                m.pairings.push_back(read.tally(tallies[i], "wins", "losses", shares[i], maxTurns,
+                                                " of pairing " + std::to_string(i + 1)));
+            p.run = std::move(m);
+            return p;
+        }
+        if (command != "stats" && command != "league")
+            read.noSense();
+        if (battles > MaxSeededBattles)
+            read.outOfRange("battles " + std::to_string(battles) + ", more than the seeds of a run tell apart");
+        const uint64_t share = shardBattles(battles, p.shard, p.shards);
+        const Json& results = json.at("results");
+        if (!results.is_array())
+            read.noSense();
+        if (command == "stats") {
+            if (decks.size() != 2 || results.size() != 1)
+                read.noSense();
+            StatsRun s;
+            s.result = resultOf(read, results[0], share, maxTurns);
+            s.battles = battles;
+            s.seed = seed;
+            s.maxTurns = maxTurns;
+            s.top = decks[0];
+            s.bottom = decks[1];
+            s.replay = {cards, read.optionalText(json, "top_option"), read.optionalText(json, "bottom_option"),
+                        maxTurns};
+            p.run = std::move(s);
+            return p;
+        }
+        if (decks.size() < 2 || results.size() != decks.size() * (decks.size() - 1))
+            read.noSense();
+        LeagueRun l;
+        l.decks = decks;
+        l.decksFile = decksFile;
+        l.cardsOption = cards;
+        l.battles = battles;
+        l.seed = seed;
+        l.maxTurns = maxTurns;
+        size_t next = 0;
+        for (const auto& [top, bottom] : leaguePairs(decks.size()))
+            l.pairings.push_back({top, bottom, resultOf(read, results[next++], share, maxTurns)});
+        p.run = std::move(l);
+        return p;
+    } catch (const nlohmann::json::exception& e) {
+        throw InputError(std::string(msg::PartialUnreadable) + " (" + e.what() + ")", where);
+    }
+}
+
+PartialResult mergePartials(const std::vector<std::pair<std::string, PartialResult>>& shards) {
+    if (shards.empty())
+        throw InputError(std::string(msg::NoPartials));
+    const auto& [firstName, first] = shards.front();
+    const Identity run = identityOf(first);
+    std::map<uint64_t, std::string> seen;
+    PartialResult whole = first;
+    whole.shard = 0;
+    whole.shards = 1;
+    // Counts and timings start from nothing; what describes the run stays the first
+    // shard's.
+    auto clear = [](StatsResult& r) { r = StatsResult{}; };
+    auto add = [](StatsResult& to, const StatsResult& r) {
+        to.top.merge(r.top);
+        to.threads += r.threads;
+        to.seconds += r.seconds;
+    };
+    std::visit(
+        [&](auto& w) {
+            using T = std::decay_t<decltype(w)>;
+            w.shards = first.shards;
+            if constexpr (std::is_same_v<T, StatsRun>) {
+                clear(w.result);
+            } else if constexpr (std::is_same_v<T, LeagueRun>) {
+                for (LeaguePairing& pairing : w.pairings)
+                    clear(pairing.result);
+            } else {
+                w.pairings.assign(w.pairings.size(), Tally{});
+                w.threads = 0;
+                w.seconds = 0;
+            }
+        },
+        whole.run);
+    for (const auto& [name, p] : shards) {
+        const Identity other = identityOf(p);
+        if (!(other == run))
+            throw InputError(std::string(msg::NotTheSameRun) + " " + firstName + " (" + difference(run, other) + ")",
+                             name);
+        const auto [at, fresh] = seen.emplace(p.shard, name);
+        if (!fresh)
+            throw InputError("shard " + std::to_string(p.shard) + "/" + std::to_string(p.shards) +
+                                 " is given twice, here and in " + at->second,
+                             name);
+        if (const auto* s = std::get_if<StatsRun>(&p.run)) {
+            add(std::get<StatsRun>(whole.run).result, s->result);
+        } else if (const auto* l = std::get_if<LeagueRun>(&p.run)) {
+            auto& pairings = std::get<LeagueRun>(whole.run).pairings;
+            for (size_t i = 0; i < pairings.size(); ++i)
+                add(pairings[i].result, l->pairings[i].result);
+        } else {
+            const auto& m = std::get<MeasureRun>(p.run);
+            auto& w = std::get<MeasureRun>(whole.run);
+            for (size_t i = 0; i < w.pairings.size(); ++i)
+                w.pairings[i].merge(m.pairings[i]);
+            w.threads += m.threads;
+            w.seconds += m.seconds;
+        }
+    }
+    for (uint64_t shard = 0; shard < first.shards; ++shard)
+        if (!seen.count(shard))
+            throw InputError("shard " + std::to_string(shard) + "/" + std::to_string(first.shards) +
+                                 " of the run is missing",
+                             firstName);
+    return whole;
+}
+
+} // namespace morvane
