@@ -97,6 +97,7 @@ int throughput(int port, long count, int connections, const Pairs& pairs) {
     std::atomic<bool> failed{false};
     const auto start = Clock::now();
     std::vector<std::thread> threads;
+    threads.reserve(static_cast<size_t>(connections));
     for (int c = 0; c < connections; ++c)
         threads.emplace_back([&] {
             httplib::Client client("127.0.0.1", port);
@@ -136,12 +137,17 @@ int throughput(int port, long count, int connections, const Pairs& pairs) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "latency" && argc == 6)
-        return latency(std::stoi(argv[2]), std::stol(argv[3]), {deckLines(argv[4]), deckLines(argv[5])});
-    if (mode == "throughput" && argc == 7)
-        return throughput(std::stoi(argv[2]), std::stol(argv[3]), std::stoi(argv[4]),
-                          {deckLines(argv[5]), deckLines(argv[6])});
+    try {
+        const std::string mode = argc > 1 ? argv[1] : "";
+        if (mode == "latency" && argc == 6)
+            return latency(std::stoi(argv[2]), std::stol(argv[3]), {deckLines(argv[4]), deckLines(argv[5])});
+        if (mode == "throughput" && argc == 7)
+            return throughput(std::stoi(argv[2]), std::stol(argv[3]), std::stoi(argv[4]),
+                              {deckLines(argv[5]), deckLines(argv[6])});
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "morvane_server_load: %s\n", e.what());
+        return 1;
+    }
     std::fprintf(stderr, "usage: morvane_server_load latency PORT COUNT DECK0 DECK1\n"
                          "       morvane_server_load throughput PORT COUNT CONNECTIONS DECK0 DECK1\n");
     return 2;

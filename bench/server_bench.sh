@@ -5,9 +5,10 @@
 #   2. battles per second with the built-in runners, and the cost per battle beside
 #      morvane-cli batch playing the same folders (deck pairs copied to a fresh root)
 #   3. report and battle page reads per second (wrk, 10 s each)
-#   4. with MEMORY=N: the service's resident memory every N/10 battles up to N
+#   4. with "memory N": only the service's resident memory every N/10 battles up to N
 #
-#   bench/server_bench.sh [BUILD-FOLDER]   (default: build; COUNT=10000 battles for 2)
+#   bench/server_bench.sh [BUILD-FOLDER]            (default: build; COUNT=10000 battles for 2)
+#   bench/server_bench.sh BUILD-FOLDER memory N
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build}"
@@ -49,6 +50,20 @@ rss() { awk '/^VmRSS/ { print $2 " " $3 }' "/proc/$server/status"; }
 
 echo "machine: $(nproc) CPUs, $(lscpu | sed -n 's/^Model name:[[:space:]]*//p' | head -1)"
 
+if [ "${2:-}" = memory ]; then
+    total="${3:-100000}"
+    echo "== 4. memory over $total battles, 2 runners, 8 connections"
+    start_server "$work/memory" --runners 2 --rate 1000000 --max-queue 1000000
+    echo "0 battles: $(rss)"
+    step=$((total / 10))
+    for ((i = 1; i <= 10; i++)); do
+        "$load" throughput "$port" "$step" 8 "$bin/deck0.dat" "$bin/deck1.dat" >/dev/null
+        echo "$((i * step)) battles: $(rss)"
+    done
+    stop_server
+    exit 0
+fi
+
 echo "== 1. idle: one battle at a time, 1 runner"
 start_server "$work/idle" --runners 1 --rate 1000000
 "$load" latency "$port" 1000 "$bin/deck0.dat" "$bin/deck1.dat"
@@ -85,14 +100,3 @@ played=$(wc -l <"$work/cli.out")
 awk -v n="$played" -v w="$wall" -v u="$user" -v s="$sys" 'BEGIN {
     printf "morvane-cli batch on the same %d folders: %.2f s, %.0f battles/s, processor time %.0f us per battle\n", n, w, n / w, (u + s) * 1e6 / n }'
 
-if [ -n "${MEMORY:-}" ]; then
-    echo "== 4. memory over $MEMORY battles"
-    start_server "$work/memory" --runners 2 --rate 1000000 --max-queue 1000000
-    echo "0 battles: $(rss)"
-    step=$((MEMORY / 10))
-    for ((i = 1; i <= 10; i++)); do
-        "$load" throughput "$port" "$step" 8 "$bin/deck0.dat" "$bin/deck1.dat" >/dev/null
-        echo "$((i * step)) battles: $(rss)"
-    done
-    stop_server
-fi

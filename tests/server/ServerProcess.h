@@ -11,8 +11,8 @@
 #include <csignal>
 #include <fcntl.h>
 #include <mutex>
-#include <sys/prctl.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
