@@ -9,6 +9,7 @@
 #include "common/FileNames.h"
 #include "common/Files.h"
 #include "report/ReportSink.h"
+#include "ui/CardEditorDialog.h"
 #include "ui/OptimizeDialog.h"
 #include "ui/StatsDialog.h"
 #include "ui/SysCtrls.h"
@@ -279,6 +280,9 @@ void Tmain::layOut() {
     QAction* optimizer = Tools1->addAction(QStringLiteral("チームの最適化..."));
     optimizer->setObjectName(QStringLiteral("TeamOptimizer1"));
     connect(optimizer, &QAction::triggered, this, [this] { showTool(teamOptimizerDialog()); });
+    QAction* cards = Tools1->addAction(QStringLiteral("カードの編集..."));
+    cards->setObjectName(QStringLiteral("CardEditor1"));
+    connect(cards, &QAction::triggered, this, [this] { showTool(cardEditorDialog()); });
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
@@ -317,6 +321,20 @@ OptimizeDialog* Tmain::teamOptimizerDialog() {
     return optimizeDialog_;
 }
 
+CardEditorDialog* Tmain::cardEditorDialog() {
+    if (!cardEditor_) {
+        CardEditorInputs inputs;
+        inputs.catalogue = cataloguePath();
+        inputs.deckLines = [this] {
+            return std::array<std::vector<std::string>, 2>{decks_[0].lines(), decks_[1].lines()};
+        };
+        inputs.saved = [this] { CatalogueReload(); };
+        cardEditor_ = new CardEditorDialog(std::move(inputs), this);
+        cardEditor_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    return cardEditor_;
+}
+
 void Tmain::showTool(QDialog* dialog) {
     // Beside the window where the screen has room, so the teams stay in sight.
     if (!dialog->isVisible()) {
@@ -348,20 +366,35 @@ void Tmain::FormCreate() {
 }
 
 void Tmain::loadCatalogue() {
-    auto storeLines = [this] {
-        QStringList lines;
-        for (const std::string& line : catalogue_.cardLines())
-            lines.append(fromCp932(line));
-        Memo1->setPlainText(lines.join(QLatin1Char('\n')));
-    };
     try {
-        catalogue_.load(findFileNoCase(env_.programFolder, file::Catalogue));
+        catalogue_.load(cataloguePath());
     } catch (...) {
-        storeLines();
+        storeCardLines();
         throw;
     }
-    storeLines();
+    storeCardLines();
+    fillSelectors();
+    // The load selects nothing; the first deck of each side does.
+    for (int side = 0; side < 2; ++side)
+        for (QComboBox* selector : Selector[side])
+            selector->setCurrentIndex(-1);
+}
 
+std::filesystem::path Tmain::cataloguePath() const {
+    return findFileNoCase(env_.programFolder, file::Catalogue);
+}
+
+void Tmain::storeCardLines() {
+    QStringList lines;
+    for (const std::string& line : catalogue_.cardLines())
+        lines.append(fromCp932(line));
+    Memo1->setPlainText(lines.join(QLatin1Char('\n')));
+}
+
+void Tmain::fillSelectors() {
+    for (int side = 0; side < 2; ++side)
+        for (QComboBox* selector : Selector[side])
+            selector->clear();
     for (const SelectorEntry& entry : catalogue_.vehicleEntries())
         for (int side = 0; side < 2; ++side)
             Selector[side][8]->addItem(fromCp932(entry.text), entry.id);
@@ -369,10 +402,26 @@ void Tmain::loadCatalogue() {
         for (int side = 0; side < 2; ++side)
             for (int i = 0; i < 8; ++i)
                 Selector[side][i]->addItem(fromCp932(entry.text), entry.id);
-    // The load selects nothing; the first deck of each side does.
-    for (int side = 0; side < 2; ++side)
-        for (QComboBox* selector : Selector[side])
-            selector->setCurrentIndex(-1);
+}
+
+void Tmain::CatalogueReload() {
+    handle([this] {
+        CardCatalogue fresh;
+        fresh.load(cataloguePath());
+        const Teams teams = currentTeams();
+        catalogue_ = std::move(fresh);
+        if (battle_ && battle_->state().BattleRunning) {
+            battleCardsOld_ = true;
+        } else {
+            battle_.reset();
+            battleCatalogue_.reset();
+        }
+        storeCardLines();
+        fillSelectors();
+        for (int side = 0; side < 2; ++side)
+            showSelection(side, teams.side[static_cast<size_t>(side)]);
+        DataAdd();
+    });
 }
 
 void Tmain::loadDecks() {
@@ -529,8 +578,17 @@ std::filesystem::path Tmain::reportPath() const {
 Battle& Tmain::battleEngine() {
     // Made on first use: the battle takes its card names from the catalogue as it
     // stands, and the catalogue is complete once the window is created.
+    if (battle_ && battleCardsOld_) {
+        // Made before the catalogue was reloaded: its report is closed as it stands and
+        // the new battle plays the new cards.
+        if (battle_->state().BattleRunning)
+            battle_->Abandon();
+        battle_.reset();
+    }
+    battleCardsOld_ = false;
     if (!battle_) {
-        battle_ = std::make_unique<Battle>(catalogue_, random_, reportSink_.get());
+        battleCatalogue_ = std::make_unique<CardCatalogue>(catalogue_);
+        battle_ = std::make_unique<Battle>(*battleCatalogue_, random_, reportSink_.get());
         battle_->report().setClock(clock());
         battle_->report().setShowReport([this] {
             // Not a box: a batch must go on, and one line says it for every report.
