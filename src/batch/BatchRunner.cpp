@@ -60,23 +60,36 @@ void BatchRunner::checkRoot(const std::string& root) const {
         throw FolderError(root);
 }
 
-BatchEvent BatchRunner::scanStep() {
-    try {
-        if (!scanning_) {
-            const int last = host_.lastFolder();
-            if (options_.stopOnBadRoot)
-                checkRoot(host_.root());
-            scan_.emplace(last);
-            scanning_ = true;
+std::optional<ScannedFolder> BatchRunner::nextFolder() {
+    while (const std::optional<int> number = host_.readyFolder()) {
+        if (*number < 0)
+            continue;
+        ScannedFolder offered{{*number, batchFolderName(host_.root(), *number)}, nullptr};
+        try {
+            // Offered folders are not made: one that is gone, or was played meanwhile,
+            // is simply not ready.
+            if (folderHolds(offered.folder.path, file::BatchDecks) && !folderHolds(offered.folder.path, file::Report))
+                return offered;
+        } catch (const MorvaneError&) {
+            offered.problem = std::current_exception();
+            return offered;
         }
-    } catch (...) {
-        return stop(BatchEvent::BadRoot, std::current_exception());
     }
+    if (!scanning_) {
+        const int last = host_.lastFolder();
+        if (options_.stopOnBadRoot)
+            checkRoot(host_.root());
+        scan_.emplace(last);
+        scanning_ = true;
+    }
+    return scan_->next([this] { return host_.root(); });
+}
 
+BatchEvent BatchRunner::scanStep() {
     for (;;) {
         std::optional<ScannedFolder> found;
         try {
-            found = scan_->next([this] { return host_.root(); });
+            found = nextFolder();
         } catch (...) {
             return stop(BatchEvent::BadRoot, std::current_exception());
         }

@@ -18,6 +18,7 @@
 
 #include <chrono>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -46,6 +47,11 @@ public:
     virtual BattleOutcome advanceBattle() = 0;
     // The report of the battle that has just ended.
     virtual std::string finishedReport() = 0;
+    // A folder number the front end has just seen become ready (a service that filled
+    // it, a file system event), looked at before the scan goes on, so a runner plays
+    // it at once and whatever its number; nothing when there is none. The window
+    // has none and only scans.
+    virtual std::optional<int> readyFolder() { return std::nullopt; }
 };
 
 struct BatchEvent {
@@ -106,6 +112,8 @@ private:
     enum class Phase { Scan, Start, Play };
 
     BatchEvent scanStep();
+    // The next folder to look at: one the front end offers, or the scan's next.
+    std::optional<ScannedFolder> nextFolder();
     BatchEvent playStep();
     BatchEvent stop(BatchEvent::Failure failure, std::exception_ptr error);
     void checkRoot(const std::string& root) const;
@@ -134,8 +142,11 @@ public:
     void startBattle() override;
     BattleOutcome advanceBattle() override;
     std::string finishedReport() override { return sink_.text(); }
+    std::optional<int> readyFolder() override { return readyFolders_ ? readyFolders_() : std::nullopt; }
 
     Battle& battle() { return battle_; }
+    // Where readyFolder() takes its numbers from (a queue, a folder watch).
+    void setReadyFolders(std::function<std::optional<int>()> source) { readyFolders_ = std::move(source); }
 
 private:
     const CardCatalogue& catalogue_;
@@ -145,6 +156,7 @@ private:
     MemoryReportSink sink_;
     Battle battle_;
     Teams teams_;
+    std::function<std::optional<int>()> readyFolders_;
 };
 
 } // namespace morvane

@@ -51,6 +51,19 @@ std::string batchFolderName(std::string_view root, int number) {
     return std::string(root) + digits;
 }
 
+std::optional<int> batchFolderNumber(std::string_view name) {
+    // Nine digits at most, so every number fits an int.
+    if (name.size() < 4 || name.size() > 9 || (name.size() > 4 && name.front() == '0'))
+        return std::nullopt;
+    int number = 0;
+    for (const char c : name) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        number = number * 10 + (c - '0');
+    }
+    return number;
+}
+
 std::string BatchFolder::name() const {
     char digits[16];
     std::snprintf(digits, sizeof digits, "%.4d", number);

@@ -23,6 +23,10 @@ struct Teams;
 // Folder `number` under root: the root text as given, the number as "%.4d", then "/".
 std::string batchFolderName(std::string_view root, int number);
 
+// The number of a folder name as batchFolderName spells it ("0042", "12345"); nothing
+// for any other name ("42", "00042", "x"), so that one folder never has two numbers.
+std::optional<int> batchFolderNumber(std::string_view name);
+
 struct BatchFolder {
     int number = 0;
     std::string path; // ends with "/"

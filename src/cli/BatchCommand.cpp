@@ -1,4 +1,5 @@
 #include "batch/BatchRunner.h"
+#include "batch/FolderWatch.h"
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
 #include "cli/ProgressLine.h"
@@ -35,7 +36,9 @@ holds battle.html is done and left alone.
   --max-turns N      stop a battle that has not ended after N turns and keep its
                      report as it stands (default 10000)
   --watch            scan again every second until interrupted (Ctrl-C ends the run
-                     between two battles)
+                     between two battles); a folder that receives its deck.dat is
+                     played at once (within a second when written from another
+                     machine), also one past --last
 
 Prints one line per battle: NNNN winner=top|bottom|none turns=N
 A folder that cannot be made or looked into (its deck.dat a link loop, say) is passed
@@ -85,9 +88,14 @@ private:
     ProgressLine line_;
 };
 
-void sleepUntilNextScan(const std::atomic<bool>& interrupted) {
-    for (int i = 0; i < 20 && !interrupted; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+// Returns early when the watch sees a folder become ready.
+void sleepUntilNextScan(const std::atomic<bool>& interrupted, FolderWatch& watch) {
+    for (int i = 0; i < 20 && !interrupted; ++i) {
+        if (watch.wait(std::chrono::milliseconds(50)))
+            return;
+        if (!watch.active())
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 }
 
 // Prints a failure the runner handed over, the way every failure is printed, and
@@ -163,6 +171,8 @@ int runBatch(const std::vector<std::string>& args) {
         host.battle().report().setClock(*fixedTime);
     }
     BatchRunner runner(host, systemClock());
+    // Set up once the first scan has made the root.
+    std::optional<FolderWatch> folderWatch;
 
     // A second Ctrl-C ends the program at once: a report is only ever renamed into
     // place, so no folder is left with half of one.
@@ -212,8 +222,12 @@ int runBatch(const std::vector<std::string>& args) {
                                                                                                         : ExitBadInput;
         case BatchEvent::ScanFinished:
             scannedBefore += runner.scanned();
+            if (watch && !folderWatch) {
+                folderWatch.emplace(root);
+                host.setReadyFolders([&folderWatch] { return folderWatch->take(); });
+            }
             if (watch)
-                sleepUntilNextScan(interrupted);
+                sleepUntilNextScan(interrupted, *folderWatch);
             else
                 done = true;
             break;

@@ -19,7 +19,9 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 
 share=$prefix/share
 expected=(bin/morvane-cli share/morvane/card.dat share/morvane/deck0.dat share/morvane/deck1.dat
-          share/man/man1/morvane-cli.1.gz share/bash-completion/completions/morvane-cli)
+          share/man/man1/morvane-cli.1.gz share/bash-completion/completions/morvane-cli
+          bin/morvane-server share/man/man1/morvane-server.1.gz lib/systemd/system/morvane-server.service
+          share/morvane/web/builder.html share/morvane/web/app.js share/morvane/web/style.css)
 if [ -x "$build/bin/morvane" ]; then
   expected+=(bin/morvane share/applications/$app.desktop share/metainfo/$app.metainfo.xml
              share/icons/hicolor/scalable/apps/$app.svg share/man/man1/morvane.1.gz)
@@ -68,6 +70,24 @@ status=0
 err=$(cd "$tmp/work" && XDG_DATA_HOME=$tmp/file "$prefix/bin/morvane-cli" battle 2>&1 >/dev/null) || status=$?
 [ "$status" -eq 1 ] || fail "exit status $status for a data folder that cannot be created"
 [[ $err == *"$tmp/file/morvane/"* ]] || fail "the error does not name the folder: $err"
+
+# The installed service finds its pages beside it, plays and serves a battle, and
+# writes only into its own root.
+"$prefix/bin/morvane-server" --root "$tmp/battles" --cards "$share/morvane/card.dat" --listen 127.0.0.1:0 \
+  2>"$tmp/server.log" &
+server=$!
+for _ in $(seq 100); do grep -q ' runners)' "$tmp/server.log" && break; sleep 0.1; done
+port=$(sed -n 's|.*listening on http://127.0.0.1:\([0-9]*\)/.*|\1|p' "$tmp/server.log")
+[ -n "$port" ] || { kill "$server"; fail "the installed service did not start: $(cat "$tmp/server.log")"; }
+exec 3<>"/dev/tcp/127.0.0.1/$port"
+printf 'GET /static/app.js HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n' >&3
+reply=$(cat <&3)
+exec 3<&-
+kill -TERM "$server"
+wait "$server" || fail "the installed service did not stop cleanly"
+[[ $reply == "HTTP/1.1 200 OK"* ]] || fail "the installed service does not serve its script: ${reply:0:200}"
+grep -q "ExecStart=$prefix/bin/morvane-server" "$prefix/lib/systemd/system/morvane-server.service" ||
+  fail "the systemd unit does not start the installed service"
 
 (cd "$prefix" && find . | sort) >"$tmp/after"
 cmp -s "$tmp/before" "$tmp/after" || fail "files were written into the install: $(diff "$tmp/before" "$tmp/after")"

@@ -25,10 +25,13 @@ findings=$(grep -v 'running with root privileges' "$tmp/lintian" || true)
 [ "$status" -eq 0 ] && [ -z "$findings" ] || fail "lintian (status $status): $findings"
 
 dpkg-deb -x "$deb" "$tmp/root"
-for file in usr/games/morvane usr/games/morvane-cli usr/share/doc/morvane/copyright \
+for file in usr/games/morvane usr/games/morvane-cli usr/games/morvane-server usr/share/doc/morvane/copyright \
             usr/share/doc/morvane/changelog.gz usr/share/morvane/card.dat; do
   [ -f "$tmp/root/$file" ] || fail "not in the package: $file"
 done
+unit=$(find "$tmp/root" -name morvane-server.service)
+[ -n "$unit" ] || fail "not in the package: morvane-server.service"
+grep -q '^ExecStart=/usr/games/morvane-server ' "$unit" || fail "the unit starts no /usr/games/morvane-server: $(grep ExecStart "$unit")"
 grep -q 'License: GPL-3+' "$tmp/root/usr/share/doc/morvane/copyright" || fail "the copyright file names no GPL-3+"
 
 mkdir "$tmp/home"

@@ -38,6 +38,16 @@ struct RunLimits {
     std::string stdoutFile;
 };
 
+// In a child after fork: becomes program with args, or exits 127.
+[[noreturn]] inline void execProgram(const std::string& program, const std::vector<std::string>& args) {
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+}
+
 inline ProgramRun runProgram(const std::string& program, const std::vector<std::string>& args,
                              const RunLimits& limits = {}) {
     int outPipe[2], errPipe[2];
@@ -56,12 +66,7 @@ inline ProgramRun runProgram(const std::string& program, const std::vector<std::
         }
         ::close(outPipe[0]);
         ::close(errPipe[0]);
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
+        execProgram(program, args);
     }
     ::close(outPipe[1]);
     ::close(errPipe[1]);

@@ -1,0 +1,39 @@
+#pragma once
+// Filling a batch root from outside the runners, as a service that takes deck pairs
+// from players does. A pair goes into the lowest free numbered folder: one this
+// submitter creates, or one that a runner's scan made and left empty. Its "deck.dat"
+// is written under a temporary name, synced, and linked into place only if no
+// "deck.dat" is there yet, so a runner never sees half a pair, two submitters never
+// fill one folder, and a pair whose submission returned survives a crash.
+
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace morvane {
+
+class BatchSubmitter {
+public:
+    // root is a path ending with "/"; it is created when missing. Finds the lowest
+    // free folder by listing the root. Throws FolderError when root cannot be made.
+    explicit BatchSubmitter(std::string root);
+
+    // Stores the pair (the top side's deck line, then the bottom side's, each followed
+    // by CR LF) and returns its folder number. Lines must hold no line break. Safe to
+    // call from several threads. Throws FolderError or IoError naming the folder or
+    // file; at most an empty folder is left behind then, which a later submitter
+    // fills.
+    int submit(std::string_view top, std::string_view bottom);
+
+    const std::string& root() const { return root_; }
+
+private:
+    // Puts bytes into folder as deck.dat unless one is there; false then.
+    bool placeDecks(const std::string& folder, std::string_view bytes);
+
+    std::string root_;
+    std::mutex mutex_;
+    int next_ = 0;
+};
+
+} // namespace morvane

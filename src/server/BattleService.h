@@ -1,0 +1,127 @@
+#pragma once
+// The battle service without its HTTP front: takes deck pairs, checks them by the
+// program's own rules, drops each into the next free batch folder, and plays them
+// with the one batch runner on its own threads (claims included, so runners
+// elsewhere may share the root). It keeps the index current and tells where each
+// battle stands. The web front only parses requests and answers with what this says.
+
+#include "batch/BatchSubmit.h"
+#include "battle/BattleOutcome.h"
+#include "cards/CardCatalogue.h"
+#include "cards/Deck.h"
+#include "server/BattleIndex.h"
+#include "server/Metrics.h"
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace morvane {
+
+struct ServiceOptions {
+    std::string root; // ends with "/"
+    std::filesystem::path cards;
+    std::filesystem::path index;
+    int runners = 1;
+    int64_t maxQueue = 1000;
+    uint32_t seed = 0;
+    long long maxTurns = DefaultMaxTurns;
+};
+
+// Too many battles wait: the submission is refused, nothing is written.
+class QueueFullError : public std::runtime_error {
+public:
+    QueueFullError() : std::runtime_error("queue full") {}
+};
+
+struct BattleView {
+    enum State { Waiting, Playing, Done, Failed };
+    BattleEntry entry;
+    State state = Waiting;
+    int64_t place = 0; // Waiting: 1 for the next to be played
+};
+
+class BattleService {
+public:
+    // Loads the catalogue (throws InputError naming it), makes the root, opens the
+    // index and brings it up to date from the folders, and starts the runners, which
+    // first play every folder still waiting.
+    explicit BattleService(ServiceOptions options);
+    // Stops as stop() does.
+    ~BattleService();
+    BattleService(const BattleService&) = delete;
+    BattleService& operator=(const BattleService&) = delete;
+
+    // The two deck lines (code page 932) as the runner will read them: checked by the
+    // deck line and battle start rules, and written as the deck lines of the teams
+    // they select. Throws InputError with the program's message and which line.
+    std::pair<std::string, std::string> checkDecks(const std::string& top, const std::string& bottom) const;
+    // Stores a checked pair in the next free folder and offers it to the runners;
+    // returns its number. Throws QueueFullError when maxQueue battles wait, and
+    // MorvaneError when the folder cannot be written.
+    int submit(const std::pair<std::string, std::string>& decks);
+
+    // Where a battle stands; nothing for a number without a deck pair.
+    std::optional<BattleView> view(int number);
+    std::vector<BattleEntry> history(int64_t offset, int count) { return index_.newest(offset, count); }
+    int64_t battleCount() { return index_.count(); }
+    int64_t waiting() { return index_.waiting(); }
+    std::string metricsText();
+    // The report of a battle, byte for byte as stored; nothing when there is none.
+    std::optional<std::string> report(int number) const;
+
+    const CardCatalogue& catalogue() const { return catalogue_; }
+    // Deck lines of the program folder's deck files beside the catalogue, for the
+    // team builder's first teams; empty when there are none.
+    const std::array<std::string, 2>& defaultDecks() const { return defaultDecks_; }
+    const std::string& root() const { return options_.root; }
+    ServiceMetrics& metrics() { return metrics_; }
+
+    // Stops offering battles, lets every runner finish and store the battle it plays,
+    // and waits for them.
+    void stop();
+
+private:
+    void runnerLoop(int index);
+    void watchLoop();
+    // Offers a waiting battle to this service's runners.
+    void offer(int number);
+    std::optional<int> takeOffered();
+    // A battle finished here or elsewhere: the latency is measured once.
+    void finished(int number, int64_t finishedMs);
+    // Reads the folder of a battle that may have been played elsewhere; true when it
+    // was, and is now known to be done.
+    bool noticeFinished(int number);
+
+    ServiceOptions options_;
+    CardCatalogue catalogue_;
+    std::array<std::string, 2> defaultDecks_;
+    BatchSubmitter submitter_;
+    BattleIndex index_;
+    ServiceMetrics metrics_;
+
+    std::mutex mutex_;
+    std::mutex noticeMutex_;
+    std::condition_variable work_;    // runners: a battle was offered, or stop
+    std::condition_variable stopped_; // the watch: stop
+    bool stopping_ = false;
+    std::set<int> offered_;
+    std::set<int> playing_;
+    // Submissions made by this process, for the latency from the steady clock.
+    std::map<int, std::chrono::steady_clock::time_point> submitted_;
+
+    std::vector<std::thread> runners_;
+    std::thread watcher_;
+};
+
+} // namespace morvane

@@ -1,0 +1,36 @@
+#pragma once
+// The words of the service's own pages and refusals, in UTF-8 as web pages are (the
+// reports stay code page 932 as the runner wrote them). The page files under web/
+// hold the rest.
+
+#include <string_view>
+
+namespace morvane::web {
+
+inline constexpr std::string_view NotFound = "ページが見つかりません";
+inline constexpr std::string_view TooLarge = "送信された内容が大きすぎます";
+inline constexpr std::string_view TooMany = "送信が多すぎます。しばらくしてから送ってください";
+inline constexpr std::string_view QueueFull = "対戦の順番待ちがいっぱいです。しばらくしてから送ってください";
+inline constexpr std::string_view NotTaken = "対戦を受け付けられませんでした";
+
+inline constexpr std::string_view TopWins = "上の勝ち";
+inline constexpr std::string_view BottomWins = "下の勝ち";
+inline constexpr std::string_view NoWinner = "勝者なし（ターン上限）";
+// "（18ターン）" after the result
+inline constexpr std::string_view TurnsOpen = "（";
+inline constexpr std::string_view TurnsClose = "ターン）";
+// "順番待ち（3番目）"
+inline constexpr std::string_view Waiting = "順番待ち";
+inline constexpr std::string_view PlaceOpen = "（";
+inline constexpr std::string_view PlaceClose = "番目）";
+inline constexpr std::string_view Playing = "対戦中";
+inline constexpr std::string_view Failed = "対戦できませんでした";
+
+inline constexpr std::string_view ReportTitle = "対戦レポート";
+inline constexpr std::string_view OpenReport = "レポートを開く";
+inline constexpr std::string_view Challenge = "このチームに挑戦";
+inline constexpr std::string_view Rematch = "再戦";
+inline constexpr std::string_view Newer = "新しい対戦";
+inline constexpr std::string_view Older = "古い対戦";
+
+} // namespace morvane::web

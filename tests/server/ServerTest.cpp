@@ -1,0 +1,333 @@
+// morvane-server as a player, a host and a hostile client meet it: started on a free
+// loopback port, asked over HTTP, stopped, killed and started again.
+
+#include "cards/CardCatalogue.h"
+#include "common/Codec.h"
+#include "common/Json.h"
+#include "report/StoredReport.h"
+
+#include "batch/BatchTesting.h"
+#include "server/ServerProcess.h"
+#include "support/Process.h"
+
+#include <regex>
+#include <set>
+
+namespace morvane::test {
+namespace {
+
+const std::string Bin = MORVANE_PROGRAM_DIR;
+const std::string Server = Bin + "/morvane-server";
+// The bundled decks; the first battle of seed 1 between them is a pinned golden
+// report (won by the top side in 18 turns).
+const std::string Top = "V001C003C011C012C007C021C019C020C005:000";
+const std::string Bottom = "V004C018C016C024C022C025C039C044C002:000";
+const fs::path Golden = fs::path(MORVANE_SOURCE_DIR) / "tests" / "data" / "golden";
+
+class ServerTest : public BatchFolderTest {
+protected:
+    std::unique_ptr<ServerProcess> start(std::vector<std::string> args, const std::string& catalogue = "") {
+        args.insert(args.end(), {"--root", root.string(), "--listen", "127.0.0.1:0", "--cards",
+                                 catalogue.empty() ? Bin + "/card.dat" : catalogue});
+        auto server = std::make_unique<ServerProcess>(Server, args);
+        EXPECT_GT(server->port(), 0) << server->log();
+        return server;
+    }
+
+    static Json body(const httplib::Result& result) {
+        return result ? Json::parse(result->body, nullptr, false) : Json();
+    }
+    static httplib::Result post(ServerProcess& server, const std::string& top, const std::string& bottom) {
+        return server.client().Post("/api/battles", Json{{"top", top}, {"bottom", bottom}}.dump(), "application/json");
+    }
+    // The battle's state once it is done (or failed), asked as a page would.
+    static Json waitDone(ServerProcess& server, int number) {
+        char path[64];
+        std::snprintf(path, sizeof path, "/api/battles/%.4d", number);
+        Json state;
+        for (int i = 0; i < 600; ++i) {
+            state = body(server.client().Get(path));
+            if (state.value("state", "") == "done" || state.value("state", "") == "failed")
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return state;
+    }
+    static long long metric(ServerProcess& server, const std::string& name) {
+        const httplib::Result result = server.client().Get("/metrics");
+        if (!result)
+            return -1;
+        const size_t at = result->body.find("\n" + name + " ");
+        return at == std::string::npos ? -1 : std::stoll(result->body.substr(at + name.size() + 2));
+    }
+    size_t folderCount() const {
+        size_t count = 0;
+        for (const auto& entry : fs::directory_iterator(root))
+            count += entry.is_directory();
+        return count;
+    }
+};
+
+TEST_F(ServerTest, ASubmittedBattleIsPlayedAndItsReportServedAsTheRunnerStoredIt) {
+    auto server = start({"--seed", "1"});
+
+    const httplib::Result created = post(*server, Top, Bottom);
+    ASSERT_TRUE(created);
+    EXPECT_EQ(created->status, 201);
+    EXPECT_EQ(created->get_header_value("Location"), "/battles/0000");
+    EXPECT_EQ(body(created)["number"], 0);
+    const Json done = waitDone(*server, 0);
+    EXPECT_EQ(done["state"], "done");
+    EXPECT_EQ(done["winner"], "top");
+    EXPECT_EQ(done["turns"], 18);
+    // The pair as the runner reads it: both lines whole, the bottom one numbered 1.
+    EXPECT_EQ(readAll(folder(0) / "deck.dat"), Top + "\r\n" + Bottom.substr(0, 37) + "001\r\n");
+
+    // The report byte for byte as stored, the same battle as the pinned one, and
+    // sandboxed: it shows card names as the catalogue holds them.
+    const httplib::Result report = server->client().Get("/battles/0000/report");
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->status, 200);
+    EXPECT_EQ(report->body, readAll(folder(0) / "battle.html"));
+    EXPECT_EQ(report->get_header_value("Content-Type"), "text/html; charset=Shift_JIS");
+    EXPECT_EQ(report->get_header_value("Content-Security-Policy"), "sandbox");
+    const std::string golden = readAll(Golden / "seed-1.html");
+    const auto afterTime = [](const std::string& text) { return text.substr(text.find("]<hr>")); };
+    EXPECT_EQ(afterTime(report->body), afterTime(golden));
+
+    const httplib::Result page = server->client().Get("/battles/0000");
+    ASSERT_TRUE(page);
+    EXPECT_NE(page->body.find("上の勝ち（18ターン）"), std::string::npos);
+    EXPECT_NE(page->body.find("src=\"/battles/0000/report\""), std::string::npos);
+    EXPECT_NE(page->get_header_value("Content-Security-Policy").find("script-src 'self';"), std::string::npos);
+
+    // The form of the team builder, without scripts: the selectors make the team
+    // unless a deck line was pasted, which wins.
+    httplib::Params form{{"top", ""},        {"top_v", "2"},    {"top_c1", "1"},   {"top_c2", "2"}, {"top_c3", "3"},
+                         {"top_c4", "4"},    {"top_c5", "5"},   {"top_c6", "6"},   {"top_c7", "7"}, {"top_c8", "8"},
+                         {"bottom", Bottom}, {"bottom_v", "1"}, {"bottom_c1", "9"}};
+    const httplib::Result posted = server->client().Post("/battles", form);
+    ASSERT_TRUE(posted);
+    EXPECT_EQ(posted->status, 303);
+    EXPECT_EQ(posted->get_header_value("Location"), "/battles/0001");
+    EXPECT_EQ(readAll(folder(1) / "deck.dat"),
+              "V002C001C002C003C004C005C006C007C008:000\r\n" + Bottom.substr(0, 37) + "001\r\n");
+    EXPECT_EQ(waitDone(*server, 1)["state"], "done");
+
+    const httplib::Result history = server->client().Get("/battles");
+    ASSERT_TRUE(history);
+    EXPECT_LT(history->body.find("/battles/0001"), history->body.find("/battles/0000")) << "newest first";
+    EXPECT_NE(history->body.find("/?top=" + Top + "&amp;bottom=" + Bottom.substr(0, 37) + "001\">再戦"),
+              std::string::npos);
+    EXPECT_NE(history->body.find("/?bottom=" + Top + "\">このチームに挑戦"), std::string::npos);
+
+    // The builder starts from a challenge link's team.
+    const httplib::Result builder = server->client().Get("/?bottom=V002C001C002C003C004C005C006C007C008:000");
+    ASSERT_TRUE(builder);
+    EXPECT_NE(builder->body.find("id=\"bottom_v\" name=\"bottom_v\" data-kind=\"V\"><option value=\"1\">"),
+              std::string::npos);
+
+    CardCatalogue catalogue;
+    catalogue.load(Bin + "/card.dat");
+    const Json cards = body(server->client().Get("/api/cards"));
+    EXPECT_EQ(cards["vehicles"].size(), catalogue.vehicleEntries().size());
+    EXPECT_EQ(cards["characters"].size(), catalogue.characterEntries().size());
+    EXPECT_EQ(cards["vehicles"][0]["name"], cp932ToUtf8(catalogue.vehicle(1).name));
+
+    EXPECT_EQ(server->client().Get("/healthz")->body, "ok\n");
+    EXPECT_EQ(metric(*server, "morvane_submissions_total"), 2);
+    EXPECT_EQ(metric(*server, "morvane_battles_total{runner=\"service\"}"), 2);
+    EXPECT_EQ(metric(*server, "morvane_submission_seconds_count"), 2);
+    EXPECT_EQ(metric(*server, "morvane_queue_length"), 0);
+
+    server->kill(SIGTERM);
+    EXPECT_EQ(server->wait(), 0);
+    const std::string log = server->log();
+    EXPECT_NE(log.find("\"POST /api/battles\" 201"), std::string::npos) << log;
+    EXPECT_NE(log.find("\"GET /battles/0000/report\" 200"), std::string::npos) << log;
+    EXPECT_NE(log.find("morvane-server: stopped"), std::string::npos) << log;
+}
+
+TEST_F(ServerTest, BadInputAndHostileClientsAreRefusedWithTheReasonAndNothingIsWritten) {
+    // A card whose name is markup: our pages show it as text.
+    std::string cards = readAll(Bin + "/card.dat");
+    const size_t first = cards.find("\r\nC001") + 2;
+    const size_t end = cards.find("\r\n", first);
+    cards.replace(first + 66, end - first - 66, "<img src=x onerror=alert(1)>");
+    writeAll(base / "card.dat", cards);
+    auto server = start({"--runners", "0", "--max-queue", "3", "--rate", "1000"}, (base / "card.dat").string());
+
+    auto refused = [&](const httplib::Result& result, int status) {
+        EXPECT_TRUE(result);
+        if (!result)
+            return std::string();
+        EXPECT_EQ(result->status, status) << result->body;
+        return body(result).value("error", std::string());
+    };
+    // The program's own words, as morvane-cli says them for the same deck line.
+    const std::string bad = "V001Cxyz" + Top.substr(8);
+    EXPECT_EQ(refused(post(*server, bad, Bottom), 400), "top deck line: 'xyz' は整数ではありません");
+    const ProgramRun cli =
+        runProgram(Bin + "/morvane-cli", {"battle", "--cards", (base / "card.dat").string(), "--top", Top, "--bottom",
+                                          "V000" + Bottom.substr(4), "-o", (base / "out.html").string()});
+    const std::string noVehicle = refused(post(*server, Top, "V000" + Bottom.substr(4)), 400);
+    EXPECT_EQ("morvane-cli: " + noVehicle + "\n", cli.err);
+    EXPECT_EQ(noVehicle, "V10のカードが選ばれていません");
+    EXPECT_EQ(refused(post(*server, Top.substr(0, 5) + "999" + Top.substr(8), Bottom), 400),
+              "C01のカードが選ばれていません");
+    EXPECT_EQ(refused(post(*server, "", Bottom), 400), "top deck line: '' は整数ではありません");
+    for (const std::string& text : {std::string("not json"), std::string("[1]"), std::string("{\"top\": 1}"),
+                                    std::string("{\"top\": \"") + Top + "\"}"})
+        EXPECT_NE(refused(server->client().Post("/api/battles", text, "application/json"), 400), "") << text;
+    EXPECT_EQ(server->client().Post("/api/battles", std::string(5000, ' '), "application/json")->status, 413);
+    // Form posts speak in pages.
+    const httplib::Result formRefused = server->client().Post("/battles", httplib::Params{{"top", bad}});
+    ASSERT_TRUE(formRefused);
+    EXPECT_EQ(formRefused->status, 400);
+    EXPECT_NE(formRefused->body.find("top deck line: &#39;xyz&#39; は整数ではありません"), std::string::npos);
+    EXPECT_EQ(folderCount(), 0u) << "nothing written for a refusal";
+
+    // What follows the ids never reaches the folder: a line break would add a line.
+    const httplib::Result injected = post(*server, Top + "\r\nV999\r\n<script>", Bottom);
+    ASSERT_TRUE(injected);
+    EXPECT_EQ(injected->status, 201);
+    EXPECT_EQ(readAll(folder(0) / "deck.dat"), Top + "\r\n" + Bottom.substr(0, 37) + "001\r\n");
+    const Json waiting = body(server->client().Get("/api/battles/0000"));
+    EXPECT_EQ(waiting["state"], "waiting");
+    EXPECT_EQ(waiting["place"], 1);
+
+    // A full queue.
+    EXPECT_EQ(post(*server, Top, Bottom)->status, 201);
+    EXPECT_EQ(post(*server, Top, Bottom)->status, 201);
+    const httplib::Result full = post(*server, Top, Bottom);
+    EXPECT_NE(refused(full, 503), "");
+    EXPECT_EQ(full->get_header_value("Retry-After"), "5");
+    EXPECT_EQ(folderCount(), 3u);
+
+    // Numbers are folder names or nothing; no request text becomes a path.
+    for (const char* path :
+         {"/battles/1", "/battles/00001", "/battles/abcd", "/battles/0009", "/battles/0000/report",
+          "/battles/0000/../../card.dat", "/battles/%2e%2e", "/battles/0000%00", "/api/battles/99999",
+          "/api/battles/-001", "/static/builder.html", "/static/../CMakeLists.txt", "/nothing", "/battles/10000000000"})
+        EXPECT_EQ(server->client().Get(path)->status, 404) << path;
+
+    // Card names and deck lines are text in our pages, which allow only our own
+    // scripts and styles.
+    const httplib::Result builder = server->client().Get("/");
+    ASSERT_TRUE(builder);
+    EXPECT_EQ(builder->body.find("<img src=x"), std::string::npos);
+    EXPECT_NE(builder->body.find("&lt;img src=x onerror=alert(1)&gt;"), std::string::npos);
+    EXPECT_EQ(builder->get_header_value("Content-Security-Policy").find("'unsafe-inline'"), std::string::npos);
+    EXPECT_EQ(body(server->client().Get("/api/cards"))["characters"][0]["name"], "<img src=x onerror=alert(1)>");
+    EXPECT_EQ(metric(*server, "morvane_submissions_refused_total{reason=\"bad_deck\"}"), 5);
+    EXPECT_EQ(metric(*server, "morvane_submissions_refused_total{reason=\"queue\"}"), 1);
+
+    // More submissions a second than allowed from one client; behind a trusted proxy
+    // each client the proxy names has a limit of its own, and the name it added last
+    // counts, not what the client wrote before it.
+    auto limited = start({"--runners", "0", "--rate", "2", "--trusted-proxy", "127.0.0.1"});
+    auto from = [&](const std::string& forwarded) {
+        return limited->client().Post("/api/battles", httplib::Headers{{"X-Forwarded-For", forwarded}},
+                                      Json{{"top", Top}, {"bottom", Bottom}}.dump(), "application/json");
+    };
+    EXPECT_EQ(from("10.0.0.1")->status, 201);
+    EXPECT_EQ(from("10.0.0.1")->status, 201);
+    const httplib::Result tooMany = from("10.0.0.1");
+    EXPECT_NE(refused(tooMany, 429), "");
+    EXPECT_GE(std::stoi(tooMany->get_header_value("Retry-After")), 1);
+    EXPECT_EQ(from("10.0.0.9, 10.0.0.1")->status, 429);
+    EXPECT_EQ(from("10.0.0.1, 10.0.0.2")->status, 201);
+    EXPECT_NE(limited->log().find(" 10.0.0.1 \"POST /api/battles\" 429"), std::string::npos) << limited->log();
+}
+
+TEST_F(ServerTest, AKilledServiceLosesNoAcknowledgedBattleAndPlaysNoneTwice) {
+    // Killed right after its answers: every acknowledged pair is there, whole.
+    auto server = start({"--runners", "0", "--rate", "1000", "--max-queue", "1000"});
+    for (int i = 0; i < 300; ++i)
+        ASSERT_EQ(post(*server, Top, Bottom)->status, 201);
+    server->kill(SIGKILL);
+    server->wait();
+    for (int n = 0; n < 300; ++n)
+        EXPECT_EQ(readAll(folder(n) / "deck.dat"), Top + "\r\n" + Bottom.substr(0, 37) + "001\r\n") << n;
+
+    // Killed while its runners play the waiting folders: some reports are stored,
+    // a battle or two is under way (claimed, no report).
+    server = start({"--runners", "2"});
+    int stored = 0;
+    for (int i = 0; i < 6000 && stored < 30; ++i) {
+        stored = 0;
+        for (int n = 0; n < 300; ++n)
+            stored += hasReport(n);
+    }
+    server->kill(SIGKILL);
+    server->wait();
+    stored = 0;
+    for (int n = 0; n < 300; ++n)
+        stored += hasReport(n);
+    ASSERT_LT(stored, 300);
+
+    // Started again, with its index lost too: every waiting folder is played once,
+    // the claims of the dead process taken over, no report played again.
+    fs::remove(root / ".morvane-index.sqlite");
+    server = start({"--runners", "2", "--rate", "1000"});
+    for (int n = 0; n < 300; ++n)
+        EXPECT_EQ(waitDone(*server, n)["state"], "done") << n;
+    EXPECT_EQ(metric(*server, "morvane_battles_total{runner=\"service\"}"), 300 - stored);
+    EXPECT_EQ(metric(*server, "morvane_battles_failed_total"), 0);
+    // A runner killed between storing a report and giving up its claim leaves the
+    // claim in a done folder, where no runner looks.
+    int claims = 0;
+    for (int n = 0; n < 300; ++n) {
+        EXPECT_EQ(outcomeOfReportFile(folder(n) / "battle.html").status, BattleStatus::Ended) << n;
+        claims += fs::exists(folder(n) / ".morvane-claim");
+    }
+    EXPECT_LE(claims, 2);
+    const Json history = body(server->client().Get("/api/battles"));
+    EXPECT_EQ(history["total"], 300);
+    EXPECT_EQ(history["battles"][0]["number"], 299);
+}
+
+TEST_F(ServerTest, WithoutRunnersTheServiceLeavesItsBattlesToACommandLineRunnerWatchingTheRoot) {
+    auto server = start({"--runners", "0", "--rate", "1000"});
+    // --last 0: every folder but the first is past the scan, played because the
+    // watch hands it over.
+    ServerProcess runner(
+        Bin + "/morvane-cli",
+        {"batch", root.string(), "--watch", "--last", "0", "--seed", "5", "--cards", Bin + "/card.dat"}, false);
+    for (int i = 0; i < 5; ++i)
+        ASSERT_EQ(post(*server, Top, Bottom)->status, 201);
+    for (int n = 0; n < 5; ++n) {
+        const Json done = waitDone(*server, n);
+        EXPECT_EQ(done["state"], "done") << n;
+        EXPECT_EQ(done["turns"], outcomeOfReportFile(folder(n) / "battle.html").turns);
+    }
+    EXPECT_EQ(metric(*server, "morvane_battles_total{runner=\"other\"}"), 5);
+    EXPECT_EQ(metric(*server, "morvane_battles_total{runner=\"service\"}"), 0);
+    EXPECT_EQ(metric(*server, "morvane_submission_seconds_count"), 5);
+    runner.kill(SIGINT);
+    EXPECT_EQ(runner.wait(), 0) << runner.log();
+}
+
+// The manual page against the program's own help: every option and exit status.
+TEST(ServerManPage, DescribesEveryOptionAndExitStatusOfTheHelp) {
+    const ProgramRun help = runProgram(Server, {"--help"});
+    ASSERT_EQ(help.status, 0);
+    std::string page = readAll(fs::path(MORVANE_SOURCE_DIR) / "dist" / "morvane-server.1");
+    page = std::regex_replace(page, std::regex(R"(\\-)"), "-");
+    const std::regex option(R"(\n  (--[a-z-]+))");
+    int options = 0;
+    for (std::sregex_iterator it(help.out.begin(), help.out.end(), option), end; it != end; ++it, ++options)
+        EXPECT_NE(page.find(".TP\n.BI " + (*it)[1].str() + " "), std::string::npos) << (*it)[1];
+    EXPECT_GE(options, 9);
+    for (const char* status : {"0 stopped", "2 a bad option or catalogue", "1 the address cannot be used"}) {
+        EXPECT_NE(help.out.find(status), std::string::npos) << status;
+        EXPECT_NE(page.find(status), std::string::npos) << status;
+    }
+    const ProgramRun bad = runProgram(Server, {"--rate", "fast"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.err, "morvane-server: --rate wants a number of submissions per second from 0.01 to 1000000, not "
+                       "'fast'\n");
+}
+
+} // namespace
+} // namespace morvane::test

@@ -1,0 +1,161 @@
+#!/usr/bin/python3
+"""The battle service in headless Chromium, as a player on a phone uses it: builds a
+team by picking cards, pastes the other team's deck line, presses the battle button,
+waits on the battle page for the report, and checks the result it shows against the
+API and that its Japanese text is drawn in real glyphs, not boxes.
+
+usage: browser_test.py PROGRAM-FOLDER   (exit 77: no browser here, skipped)
+"""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.request
+
+SKIPPED = 77
+
+try:
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support.ui import Select, WebDriverWait
+except ImportError:
+    print("browser test skipped: python3-selenium is not installed")
+    sys.exit(SKIPPED)
+
+CHROMIUM = "/usr/bin/chromium"
+CHROMEDRIVER = "/usr/bin/chromedriver"
+BOTTOM = "V004C018C016C024C022C025C039C044C002:000"
+
+
+def start_server(program_folder, work):
+    log = open(os.path.join(work, "server.log"), "w+")
+    server = subprocess.Popen(
+        [os.path.join(program_folder, "morvane-server"), "--root", os.path.join(work, "root"),
+         "--listen", "127.0.0.1:0", "--cards", os.path.join(program_folder, "card.dat"), "--seed", "1"],
+        stdout=subprocess.DEVNULL, stderr=log)
+    for _ in range(300):
+        log.seek(0)
+        text = log.read()
+        if " runners)\n" in text:
+            port = int(text.split("listening on http://127.0.0.1:")[1].split("/")[0])
+            return server, port
+        if server.poll() is not None:
+            break
+        time.sleep(0.1)
+    server.kill()
+    raise SystemExit("morvane-server did not start:\n" + text)
+
+
+def browser(work):
+    options = webdriver.ChromeOptions()
+    options.binary_location = CHROMIUM
+    # As this machine needs Chromium started: no sandbox as root, and none of its
+    # background connections, which the closed network refuses.
+    for flag in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                 "--disable-dev-shm-usage", "--window-size=390,1400", "--lang=ja",
+                 "--user-data-dir=" + os.path.join(work, "profile")]:
+        options.add_argument(flag)
+    return webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+
+
+def check(condition, what):
+    if not condition:
+        raise AssertionError(what)
+
+
+def glyphs_are_drawn(driver):
+    """Each character drawn alone: real glyphs differ from each other and from the
+    box a font without the character draws (a private-use character)."""
+    driver.execute_script("""
+        const row = document.createElement('div');
+        row.id = 'glyphs';
+        for (const c of ['上', '下', '勝', '戦', 'ち', '\\ue000']) {
+            const span = document.createElement('span');
+            span.textContent = c;
+            span.style.cssText = 'display:inline-block;font-size:40px;padding:2px;background:#fff;color:#000';
+            row.appendChild(span);
+        }
+        document.body.appendChild(row);""")
+    shots = [span.screenshot_as_png for span in driver.find_elements(By.CSS_SELECTOR, "#glyphs span")]
+    box = shots[-1]
+    japanese = shots[:-1]
+    check(len(set(japanese)) == len(japanese), "Japanese characters are drawn alike: boxes")
+    check(all(shot != box for shot in japanese), "a Japanese character is drawn as the missing-glyph box")
+
+
+def main():
+    if len(sys.argv) != 2:
+        raise SystemExit(__doc__)
+    if not (os.access(CHROMIUM, os.X_OK) and os.access(CHROMEDRIVER, os.X_OK)):
+        print("browser test skipped: chromium or chromium-driver is not installed")
+        return SKIPPED
+    work = tempfile.mkdtemp(prefix="morvane-browser-")
+    server, port = start_server(sys.argv[1], work)
+    base = "http://127.0.0.1:%d" % port
+    driver = None
+    try:
+        driver = browser(work)
+        wait = WebDriverWait(driver, 30)
+        driver.get(base + "/")
+        top_line = driver.find_element(By.ID, "top")
+        wait.until(lambda d: top_line.get_attribute("value") != "")
+
+        # The top team picked card by card, as a player does.
+        for field, value in [("top_v", "2")] + [("top_c%d" % k, str(k)) for k in range(1, 9)]:
+            element = driver.find_element(By.ID, field)
+            element.click()
+            Select(element).select_by_value(value)
+        check(top_line.get_attribute("value") == "V002C001C002C003C004C005C006C007C008:000",
+              "the deck line follows the selectors: " + top_line.get_attribute("value"))
+        cards = json.load(urllib.request.urlopen(base + "/api/cards"))
+        sizes = {c["id"]: c for c in cards["characters"]}
+        total = sum(sizes[k]["size"] for k in range(1, 9))
+        deck_size = [v for v in cards["vehicles"] if v["id"] == 2][0]["size"]
+        size_text = driver.find_element(By.ID, "top_size").text
+        check(size_text == "Size %d(%d)" % (total, deck_size), "size total: " + size_text)
+        check(driver.find_element(By.ID, "top_c1_stats").text == sizes[1]["stats"], "the stat label follows")
+
+        # The bottom team pasted as a deck line: the selectors follow it.
+        bottom_line = driver.find_element(By.ID, "bottom")
+        bottom_line.clear()
+        bottom_line.send_keys(BOTTOM)
+        check(Select(driver.find_element(By.ID, "bottom_c1")).first_selected_option.get_attribute("value") == "18",
+              "a pasted deck line sets the selectors")
+
+        driver.find_element(By.ID, "battle").click()
+        wait.until(lambda d: "/battles/" in d.current_url)
+        number = driver.current_url.rsplit("/", 1)[1]
+        wait.until(lambda d: d.find_element(By.ID, "battle-page").get_attribute("data-state") == "done")
+
+        result = json.load(urllib.request.urlopen(base + "/api/battles/" + number))
+        check(result["top"] == "V002C001C002C003C004C005C006C007C008:000", "the battle of the built team")
+        winner = {"top": "上の勝ち", "bottom": "下の勝ち", "none": "勝者なし"}[result["winner"]]
+        state = driver.find_element(By.ID, "state").text
+        check(state.startswith(winner) and ("%dターン" % result["turns"]) in state, "the winner shown: " + state)
+
+        # The report itself, in its frame.
+        driver.switch_to.frame(driver.find_element(By.CSS_SELECTOR, "iframe.report"))
+        report_text = driver.find_element(By.TAG_NAME, "body").text
+        check("1ターン" in report_text and winner in report_text, "the report is shown and legible")
+        driver.switch_to.default_content()
+
+        driver.save_screenshot(os.path.join(os.getcwd(), "browser-battle.png"))
+        glyphs_are_drawn(driver)
+        print("browser test passed: battle %s, %s" % (number, state))
+        return 0
+    finally:
+        if driver is not None:
+            driver.quit()
+        server.terminate()
+        server.wait(timeout=30)
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
