@@ -162,6 +162,13 @@ DeckSource deckLine(const Options& options, const std::string& option, const std
     return lines.front();
 }
 
+std::vector<std::string> cardNames(const CardCatalogue& catalogue, const SideSelection& team) {
+    std::vector<std::string> names{cp932ToUtf8(catalogue.vehicle(team.vehicle).name)};
+    for (const int32_t id : team.characters)
+        names.push_back(cp932ToUtf8(catalogue.character(id).name));
+    return names;
+}
+
 std::vector<DeckSource> readDeckFileOption(const std::filesystem::path& path) {
     return readInput([&] { return readDeckSources(path); });
 }

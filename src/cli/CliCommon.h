@@ -97,6 +97,9 @@ struct Shard {
 };
 std::optional<Shard> shardOption(const Options& options);
 
+// A team's cards by name (UTF-8): the vehicle, then slots 1 to 8.
+std::vector<std::string> cardNames(const CardCatalogue& catalogue, const SideSelection& team);
+
 // Every deck line of a deck file the user named, with its place.
 std::vector<DeckSource> readDeckFileOption(const std::filesystem::path& path);
 

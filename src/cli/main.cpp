@@ -22,6 +22,8 @@ const Command Commands[] = {
     {"batch", morvane::cli::runBatch, "play the deck pairs dropped into numbered folders"},
     {"merge", morvane::cli::runMerge, "put together the shards of a stats, league or measurement run"},
     {"optimize", morvane::cli::runOptimize, "search for the team that wins most often against a file of decks"},
+    {"balance", morvane::cli::runBalance,
+     "how a card set plays: the cards its best teams lean on, and those nobody plays"},
 };
 
 void printUsage(std::ostream& out) {
