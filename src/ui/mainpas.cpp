@@ -9,6 +9,7 @@
 #include "common/FileNames.h"
 #include "common/Files.h"
 #include "report/ReportSink.h"
+#include "ui/BalanceDialog.h"
 #include "ui/OptimizeDialog.h"
 #include "ui/StatsDialog.h"
 #include "ui/SysCtrls.h"
@@ -279,6 +280,9 @@ void Tmain::layOut() {
     QAction* optimizer = Tools1->addAction(QStringLiteral("チームの最適化..."));
     optimizer->setObjectName(QStringLiteral("TeamOptimizer1"));
     connect(optimizer, &QAction::triggered, this, [this] { showTool(teamOptimizerDialog()); });
+    QAction* balance = Tools1->addAction(QStringLiteral("カードのバランス..."));
+    balance->setObjectName(QStringLiteral("CardBalance1"));
+    connect(balance, &QAction::triggered, this, [this] { showTool(cardBalanceDialog()); });
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
@@ -315,6 +319,30 @@ OptimizeDialog* Tmain::teamOptimizerDialog() {
         optimizeDialog_ = new OptimizeDialog(std::move(inputs), this);
     }
     return optimizeDialog_;
+}
+
+BalanceDialog* Tmain::cardBalanceDialog() {
+    if (!balanceDialog_) {
+        BalanceInputs inputs;
+        inputs.catalogue = [this] { return catalogue_; };
+        inputs.cardsName = findFileNoCase(env_.programFolder, file::Catalogue).string();
+        // Every stored deck of both sides, as the command's default field.
+        inputs.field = [this] {
+            std::vector<DeckSource> field;
+            for (int side = 0; side < 2; ++side) {
+                const std::vector<std::string>& lines = decks_[static_cast<size_t>(side)].lines();
+                for (size_t i = 0; i < lines.size(); ++i)
+                    field.push_back(
+                        {lines[i], std::string(file::Decks[static_cast<size_t>(side)]) + ":" + std::to_string(i + 1)});
+            }
+            return field;
+        };
+        inputs.page = env_.programFolder / file::BalancePage;
+        inputs.opener = env_.opener;
+        inputs.clock = &clock();
+        balanceDialog_ = new BalanceDialog(std::move(inputs), this);
+    }
+    return balanceDialog_;
 }
 
 void Tmain::showTool(QDialog* dialog) {

@@ -37,6 +37,7 @@ namespace morvane {
 class Battle;
 class BatchRunner;
 class FileReportSink;
+class BalanceDialog;
 class OptimizeDialog;
 class StatsDialog;
 class TIconTray;
@@ -172,6 +173,7 @@ private:
     // The tools' dialogs, made on first use; showTool puts one beside the window.
     StatsDialog* deckStrengthDialog();
     OptimizeDialog* teamOptimizerDialog();
+    BalanceDialog* cardBalanceDialog();
     void showTool(QDialog* dialog);
     // Starts a battle of the selected teams, as the battle button does.
     void startBattle();
@@ -191,6 +193,7 @@ private:
     bool ending_ = false;
     StatsDialog* statsDialog_ = nullptr;
     OptimizeDialog* optimizeDialog_ = nullptr;
+    BalanceDialog* balanceDialog_ = nullptr;
 };
 
 } // namespace morvane
