@@ -158,6 +158,7 @@ void cards(std::string& page, const BalanceReport& r, const CardCatalogue& catal
 
     page += "<h2>カード</h2><p>最強チームのうち、そのカードを使うチームの数（赤は決めすぎるカード）。</p>";
     std::vector<Bar> bars;
+    bars.reserve(used.size());
     for (const CardBalance* c : used)
         bars.push_back({cardLabel(catalogue, c->vehicle, c->id), double(c->teams()), std::nullopt,
                         std::to_string(c->teams()) + " / " + std::to_string(searches) + "（最多 " +

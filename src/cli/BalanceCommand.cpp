@@ -78,8 +78,8 @@ std::string padded(std::string text, size_t width) {
     // Display width of UTF-8 text, counting a character of three bytes or more as two
     // columns, as a terminal draws the Japanese names.
     size_t columns = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
+    for (const char byte : text) {
+        const auto c = static_cast<unsigned char>(byte);
         if ((c & 0xC0) == 0x80)
             continue;
         columns += c >= 0xE0 ? 2 : 1;
