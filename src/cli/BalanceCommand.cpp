@@ -367,12 +367,7 @@ int runBalance(const std::vector<std::string>& args) {
     else
         printText(report, catalogue, field, written);
     if (pageFailure) {
-        std::cout.flush();
-        try {
-            std::rethrow_exception(pageFailure);
-        } catch (const std::exception& e) {
-            reportFailure(e);
-        }
+        reportKeptFailure(pageFailure);
         return ExitFailure;
     }
     return ExitOk;

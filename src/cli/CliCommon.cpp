@@ -134,6 +134,15 @@ std::string escapeControls(std::string_view text) {
     return out;
 }
 
+void reportKeptFailure(const std::exception_ptr& failure) {
+    std::cout.flush();
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& e) {
+        reportFailure(e);
+    }
+}
+
 std::filesystem::path cardsPath(const Options& options) {
     if (auto path = options.value("--cards"))
         return *path;

@@ -64,6 +64,9 @@ std::atomic<bool>& catchInterrupts();
 // feed in a path) are written as \xNN, so the error stays one line of text.
 int reportFailure(const std::exception& error);
 std::string escapeControls(std::string_view text);
+// Reports a failure kept back while the results were printed (a page or deck file that
+// could not be written), after those results.
+void reportKeptFailure(const std::exception_ptr& failure);
 
 // Runs read, counting a file that cannot be read (IoError) as bad input: the files a
 // command reads are the user's.

@@ -435,12 +435,7 @@ int runOptimize(const std::vector<std::string>& args) {
         }
     }
     if (saveFailure) {
-        std::cout.flush();
-        try {
-            std::rethrow_exception(saveFailure);
-        } catch (const std::exception& e) {
-            reportFailure(e);
-        }
+        reportKeptFailure(saveFailure);
         return ExitFailure;
     }
     return ExitOk;
