@@ -46,6 +46,19 @@ _morvane_cli() {
         return
     fi
 
+    # A command of its own commands ("cards check"): those first, then their files.
+    local subcommands
+    subcommands=$(sed -nE "s/^(usage:)? +[^ ]+ ${COMP_WORDS[1]} ([a-z]+)( .*)?\$/\2/p" <<<"$synopsis")
+    if [[ -n $subcommands ]]; then
+        if ((COMP_CWORD == 2)); then
+            mapfile -t COMPREPLY < <(compgen -W "$subcommands" -- "$cur")
+        elif grep -qE "^(usage:)? +[^ ]+ ${COMP_WORDS[1]} ${COMP_WORDS[2]} \[?[A-Z]+" <<<"$synopsis"; then
+            compopt -o filenames 2>/dev/null
+            mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+        fi
+        return
+    fi
+
     # A folder argument: the ROOT of batch; file arguments: the FILE... of merge.
     if grep -qE '^usage: [^ ]+ [a-z-]+ ROOT' <<<"$synopsis"; then
         compopt -o filenames 2>/dev/null

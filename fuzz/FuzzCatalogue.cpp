@@ -1,8 +1,13 @@
 // Any bytes as card.dat. The load fills the tables or stops with one of the program's
 // own errors, keeping the rows read before; whatever it kept can then be offered and
 // read column by column as the battle reads it. Anything else escaping is a fault.
+// The designer's tools take the same bytes: the document writes them back exactly,
+// and a catalogue the checker finds no problem in comes back from its exported table
+// byte for byte, in either format; one with problems is refused by the import.
 
 #include "cards/CardCatalogue.h"
+#include "cards/CardTable.h"
+#include "cards/CatalogueCheck.h"
 #include "common/Errors.h"
 
 #include <cstdint>
@@ -34,6 +39,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             } catch (const ConversionError&) {
             }
         }
+    }
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const CatalogueDocument document = CatalogueDocument::parse(bytes);
+    if (document.bytes() != bytes)
+        __builtin_trap();
+    const bool clean = checkCatalogue(document).empty();
+    for (const TableFormat format : {TableFormat::Csv, TableFormat::Json}) {
+        const TableImport imported = importCardTable(exportCardTable(document, format));
+        if (clean ? !imported.problems.empty() || imported.document.bytes() != bytes : imported.problems.empty())
+            __builtin_trap();
     }
     return 0;
 }

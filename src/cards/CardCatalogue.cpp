@@ -51,6 +51,10 @@ char letterAt(std::string_view line, int column) {
 
 } // namespace
 
+InputError cardIdOutOfRange(std::string_view columnText, std::string where) {
+    return InputError("'" + std::string(columnText) + "' " + std::string(msg::CardIdOutOfRange), std::move(where));
+}
+
 CardTraits CardTraits::decode(std::string_view line) {
     CardTraits t;
     t.kind = kindOf(cardColumn(line, 5, 2));
@@ -97,8 +101,7 @@ void CardCatalogue::loadBytes(std::string_view bytes, const std::string& name) {
             const int32_t id = readNumberColumn(line.text, 2, 3, where);
             const int32_t rows = kind == 'C' ? CharacterRows : VehicleRows;
             if (id < 1 || id > rows)
-                throw InputError(
-                    "'" + std::string(cardColumn(line.text, 2, 3)) + "' " + std::string(msg::CardIdOutOfRange), where);
+                throw cardIdOutOfRange(cardColumn(line.text, 2, 3), where);
             Row& row = (kind == 'C' ? characters_ : vehicles_)[static_cast<size_t>(id)];
             row.record.id = id;
             row.record.line = line.text;

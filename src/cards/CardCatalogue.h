@@ -4,6 +4,7 @@
 // of it by column. For speed each row's battle columns are also decoded once, but a
 // column that does not hold a number is only reported when the battle asks for it.
 
+#include "common/Errors.h"
 #include "common/FileNames.h"
 
 #include <array>
@@ -86,6 +87,9 @@ struct SelectorEntry {
     int32_t id = 0;
     std::string text; // name + "(" + size + ")"
 };
+
+// The load's failure for an id column outside the tables: "'%s' カード番号が範囲外です".
+InputError cardIdOutOfRange(std::string_view columnText, std::string where = {});
 
 class CardCatalogue {
 public:

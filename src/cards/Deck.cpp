@@ -9,6 +9,7 @@
 #include "common/Messages.h"
 #include "common/TextLines.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <system_error>
 
@@ -29,6 +30,27 @@ void applyDeckLine(std::string_view line, SideSelection& selection, const CardCa
         const int32_t id = readNumberColumn(line, 4 * k + 2, 3);
         selection.characters[static_cast<size_t>(k - 1)] = catalogue.offersCharacter(id) ? id : 0;
     }
+}
+
+SideSelection deckLineIds(std::string_view line) {
+    SideSelection ids;
+    ids.vehicle = parseNumber(cardColumn(line, 2, 3)).value_or(0);
+    for (int k = 1; k <= 8; ++k)
+        ids.characters[static_cast<size_t>(k - 1)] = parseNumber(cardColumn(line, 4 * k + 2, 3)).value_or(0);
+    return ids;
+}
+
+std::vector<size_t> linesUsingCard(const std::vector<std::string>& lines, char kind, int32_t id) {
+    std::vector<size_t> found;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const SideSelection ids = deckLineIds(lines[i]);
+        const bool uses = kind == 'V'
+                              ? ids.vehicle == id
+                              : std::find(ids.characters.begin(), ids.characters.end(), id) != ids.characters.end();
+        if (uses)
+            found.push_back(i);
+    }
+    return found;
 }
 
 std::string deckEntryText(std::string_view line) {

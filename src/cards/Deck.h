@@ -42,6 +42,12 @@ inline void Deck1Set(std::string_view line, Teams& teams, const CardCatalogue& c
     applyDeckLine(line, teams.side[1], catalogue);
 }
 
+// The card ids a deck line names, whether or not a catalogue has them; 0 where a column
+// holds no number.
+SideSelection deckLineIds(std::string_view line);
+// Indexes of the lines that name a card: a character ('C') in any slot, or a vehicle ('V').
+std::vector<size_t> linesUsingCard(const std::vector<std::string>& lines, char kind, int32_t id);
+
 // A deck list entry's text: the line from column 38 on (empty for shorter lines).
 std::string deckEntryText(std::string_view line);
 

@@ -201,7 +201,7 @@ std::string saveTeam(const std::filesystem::path& path, const SideSelection& tea
     } catch (const FileNotFoundError&) {
         // A new deck file.
     }
-    const std::string entry = list.add(team);
+    std::string entry = list.add(team);
     list.save(path);
     return entry;
 }

@@ -76,4 +76,15 @@ std::string utf8ToCp932(std::string_view utf8) {
     return convert(utf8);
 }
 
+std::optional<std::string> utf8ToCp932Exact(std::string_view utf8) {
+    if (isAscii(utf8))
+        return std::string(utf8);
+    // 0xFF is no byte of any code page 932 character, so it marks what was replaced.
+    thread_local TextConverter convert("CP932", "UTF-8", "\xff");
+    std::string cp932 = convert(utf8);
+    if (cp932.find('\xff') != std::string::npos)
+        return std::nullopt;
+    return cp932;
+}
+
 } // namespace morvane

@@ -2,6 +2,7 @@
 // Conversion between code page 932, in which the program keeps every text, and UTF-8,
 // which terminals, window toolkits and JSON speak.
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -31,5 +32,8 @@ private:
 // (or "?" the other way). They throw only when the system has no converter at all.
 std::string cp932ToUtf8(std::string_view cp932);
 std::string utf8ToCp932(std::string_view utf8);
+// utf8ToCp932 that refuses rather than replaces: nothing when the text is no UTF-8 or
+// holds a character that code page 932 does not have.
+std::optional<std::string> utf8ToCp932Exact(std::string_view utf8);
 
 } // namespace morvane

@@ -53,6 +53,40 @@ inline constexpr std::string_view OverOwned =
 inline constexpr std::string_view NotAnOwnedLine = "\x82\xcd\x8f\x8a\x8e\x9d\x83J\x81[\x83h\x82\xcc\x8ds\x82\xc5"
                                                    "\x82\xcd\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1";
 
+// Cells of a card table (morvane-cli cards import), each after the quoted cell text:
+// "は桁に合いません" (more or fewer bytes than its card columns hold)
+inline constexpr std::string_view CellDoesNotFit = "\x82\xcd\x8c\x85\x82\xc9\x8d\x87\x82\xa2\x82\xdc\x82\xb9\x82\xf1";
+// "には改行を書けません" (a line break or a byte 26 would end the card's line)
+inline constexpr std::string_view CellLineBreak =
+    "\x82\xc9\x82\xcd\x89\xfc\x8ds\x82\xf0\x8f\x91\x82\xaf\x82\xdc\x82\xb9\x82\xf1";
+// "はカードに書けない文字を含んでいます" (no code page 932 character for it)
+inline constexpr std::string_view CellNotCp932 =
+    "\x82\xcd\x83J\x81[\x83h\x82\xc9\x8f\x91\x82\xaf\x82\xc8\x82\xa2\x95\xb6"
+    "\x8e\x9a\x82\xf0\x8a\xdc\x82\xf1\x82\xc5\x82\xa2\x82\xdc\x82\xb7";
+// "という列はありません" (after a quoted column name)
+inline constexpr std::string_view UnknownColumn =
+    "\x82\xc6\x82\xa2\x82\xa4\x97\xf1\x82\xcd\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1";
+// "は行の種類ではありません" (after a quoted kind cell)
+inline constexpr std::string_view UnknownRowKind =
+    "\x82\xcd\x8ds\x82\xcc\x8e\xed\x97\xde\x82\xc5\x82\xcd\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1";
+// "はこの行では使えません" (a cell of a column that this kind of row does not have)
+inline constexpr std::string_view CellNotUsed =
+    "\x82\xcd\x82\xb1\x82\xcc\x8ds\x82\xc5\x82\xcd\x8eg\x82\xa6\x82\xdc\x82\xb9\x82\xf1";
+// "はコメントになりません" (a comment that would start with C or V and so be a card)
+inline constexpr std::string_view NotAComment =
+    "\x82\xcd\x83R\x83\x81\x83\x93\x83g\x82\xc9\x82\xc8\x82\xe8\x82\xdc\x82\xb9\x82\xf1";
+// "は表の最後の行にしか置けません" (the end of the file, or a line without a line end)
+inline constexpr std::string_view OnlyOnLastRow =
+    "\x82\xcd\x95\x5c\x82\xcc\x8d\xc5\x8c\xe3\x82\xcc\x8ds\x82\xc9\x82\xb5"
+    "\x82\xa9\x92u\x82\xaf\x82\xdc\x82\xb9\x82\xf1";
+// "表を読み込めません" (a table that is no CSV or JSON table of cards)
+inline constexpr std::string_view TableNotRead =
+    "\x95\x5c\x82\xf0\x93\xc7\x82\xdd\x8d\x9e\x82\xdf\x82\xdc\x82\xb9\x82\xf1";
+
+// "は行末ではありません" (an "end" cell other than LF, CR or none)
+inline constexpr std::string_view NotALineEnd =
+    "\x82\xcd\x8ds\x96\x96\x82\xc5\x82\xcd\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1";
+
 // Messages of the runs of many battles and their shards, which the program speaks
 // only on the command line: English, UTF-8.
 inline constexpr std::string_view NoFieldDeck = "no field deck";

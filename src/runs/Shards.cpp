@@ -387,7 +387,8 @@ PartialResult parsePartial(std::string_view text, const std::string& where) {
 PartialResult mergePartials(const std::vector<std::pair<std::string, PartialResult>>& shards) {
     if (shards.empty())
         throw InputError(std::string(msg::NoPartials));
-    const auto& [firstName, first] = shards.front();
+    const std::string& firstName = shards.front().first;
+    const PartialResult& first = shards.front().second;
     const Identity run = identityOf(first);
     std::map<uint64_t, std::string> seen;
     PartialResult whole = first;

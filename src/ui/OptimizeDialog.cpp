@@ -313,13 +313,7 @@ void OptimizeDialog::finish() {
     updateButtons();
     if (!outcome_) {
         Progress->setValue(0);
-        QString error;
-        try {
-            std::rethrow_exception(run_.failure());
-        } catch (const std::exception& e) {
-            error = errorText(e);
-        }
-        StatusLabel->setText(error);
+        StatusLabel->setText(errorText(run_.failure()));
         Q_EMIT runEnded();
         return;
     }

@@ -54,6 +54,18 @@ QString errorText(const std::exception& error) {
     return QString::fromLocal8Bit(error.what());
 }
 
+QString errorText(const std::exception_ptr& error) {
+    if (!error)
+        return {};
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return errorText(e);
+    } catch (...) {
+        return QStringLiteral("?");
+    }
+}
+
 void runHandler(MessageBoxes& messages, const std::function<void()>& handler) {
     try {
         handler();

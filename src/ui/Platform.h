@@ -90,6 +90,8 @@ void showError(MessageBoxes& messages, const std::exception& error);
 
 // A failure in one line for a dialog's own text: "where: message", or the message alone.
 QString errorText(const std::exception& error);
+// The same for a failure caught on another thread; empty for none.
+QString errorText(const std::exception_ptr& error);
 
 // Runs an event handler the way the application runs every handler: a failure ends it
 // where it happened and is shown by showError; whatever the handler changed before

@@ -228,13 +228,7 @@ void StatsDialog::finish() {
     outcome_.reset();
     if (!result_) {
         Progress->setValue(0);
-        QString error;
-        try {
-            std::rethrow_exception(run_.failure());
-        } catch (const std::exception& e) {
-            error = errorText(e);
-        }
-        ResultLabel->setText(error);
+        ResultLabel->setText(errorText(run_.failure()));
         Q_EMIT runEnded();
         return;
     }

@@ -10,6 +10,7 @@
 #include "common/Files.h"
 #include "report/ReportSink.h"
 #include "ui/BalanceDialog.h"
+#include "ui/CardEditorDialog.h"
 #include "ui/OptimizeDialog.h"
 #include "ui/StatsDialog.h"
 #include "ui/SysCtrls.h"
@@ -280,6 +281,9 @@ void Tmain::layOut() {
     QAction* optimizer = Tools1->addAction(QStringLiteral("チームの最適化..."));
     optimizer->setObjectName(QStringLiteral("TeamOptimizer1"));
     connect(optimizer, &QAction::triggered, this, [this] { showTool(teamOptimizerDialog()); });
+    QAction* cards = Tools1->addAction(QStringLiteral("カードの編集..."));
+    cards->setObjectName(QStringLiteral("CardEditor1"));
+    connect(cards, &QAction::triggered, this, [this] { showTool(cardEditorDialog()); });
     QAction* balance = Tools1->addAction(QStringLiteral("カードのバランス..."));
     balance->setObjectName(QStringLiteral("CardBalance1"));
     connect(balance, &QAction::triggered, this, [this] { showTool(cardBalanceDialog()); });
@@ -321,28 +325,70 @@ OptimizeDialog* Tmain::teamOptimizerDialog() {
     return optimizeDialog_;
 }
 
+BalanceInputs Tmain::balanceInputs() {
+    BalanceInputs inputs;
+    // Every stored deck of both sides, as the command's default field.
+    inputs.field = [this] {
+        std::vector<DeckSource> field;
+        for (int side = 0; side < 2; ++side) {
+            const std::vector<std::string>& lines = decks_[static_cast<size_t>(side)].lines();
+            for (size_t i = 0; i < lines.size(); ++i)
+                field.push_back(
+                    {lines[i], std::string(file::Decks[static_cast<size_t>(side)]) + ":" + std::to_string(i + 1)});
+        }
+        return field;
+    };
+    inputs.page = env_.programFolder / file::BalancePage;
+    inputs.opener = env_.opener;
+    inputs.clock = &clock();
+    return inputs;
+}
+
 BalanceDialog* Tmain::cardBalanceDialog() {
     if (!balanceDialog_) {
-        BalanceInputs inputs;
+        BalanceInputs inputs = balanceInputs();
         inputs.catalogue = [this] { return catalogue_; };
-        inputs.cardsName = findFileNoCase(env_.programFolder, file::Catalogue).string();
-        // Every stored deck of both sides, as the command's default field.
-        inputs.field = [this] {
-            std::vector<DeckSource> field;
-            for (int side = 0; side < 2; ++side) {
-                const std::vector<std::string>& lines = decks_[static_cast<size_t>(side)].lines();
-                for (size_t i = 0; i < lines.size(); ++i)
-                    field.push_back(
-                        {lines[i], std::string(file::Decks[static_cast<size_t>(side)]) + ":" + std::to_string(i + 1)});
-            }
-            return field;
-        };
-        inputs.page = env_.programFolder / file::BalancePage;
-        inputs.opener = env_.opener;
-        inputs.clock = &clock();
+        inputs.cardsName = cataloguePath().string();
         balanceDialog_ = new BalanceDialog(std::move(inputs), this);
     }
     return balanceDialog_;
+}
+
+CardEditorDialog* Tmain::cardEditorDialog() {
+    if (!cardEditor_) {
+        CardEditorInputs inputs;
+        inputs.catalogue = cataloguePath();
+        inputs.deckLines = [this] {
+            return std::array<std::vector<std::string>, 2>{decks_[0].lines(), decks_[1].lines()};
+        };
+        inputs.saved = [this] { CatalogueReload(); };
+        cardEditor_ = new CardEditorDialog(std::move(inputs), this);
+        cardEditor_->setAttribute(Qt::WA_DeleteOnClose);
+        // The balance of the catalogue as it is being edited, saved or not: a dialog of
+        // the editor's own, which goes (and stops its run) when the editor closes.
+        auto* balance = new QPushButton(tr("バランスを調べる..."), cardEditor_);
+        balance->setObjectName(QStringLiteral("BalanceBtn"));
+        cardEditor_->ButtonRow->insertWidget(cardEditor_->ButtonRow->count() - 2, balance);
+        const QPointer<CardEditorDialog> editor = cardEditor_;
+        connect(balance, &QPushButton::clicked, this, [this, editor] {
+            if (!editor)
+                return;
+            auto* dialog = editor->findChild<BalanceDialog*>();
+            if (!dialog) {
+                BalanceInputs inputs = balanceInputs();
+                inputs.cardsName = cataloguePath().string() + " (" + tr("編集中").toStdString() + ")";
+                inputs.catalogue = [editor, name = inputs.cardsName] {
+                    CardCatalogue catalogue;
+                    catalogue.loadBytes(editor->sheet().document().bytes(), name);
+                    return catalogue;
+                };
+                dialog = new BalanceDialog(std::move(inputs), editor);
+                dialog->setWindowFlag(Qt::Window);
+            }
+            showTool(dialog);
+        });
+    }
+    return cardEditor_;
 }
 
 void Tmain::showTool(QDialog* dialog) {
@@ -376,20 +422,35 @@ void Tmain::FormCreate() {
 }
 
 void Tmain::loadCatalogue() {
-    auto storeLines = [this] {
-        QStringList lines;
-        for (const std::string& line : catalogue_.cardLines())
-            lines.append(fromCp932(line));
-        Memo1->setPlainText(lines.join(QLatin1Char('\n')));
-    };
     try {
-        catalogue_.load(findFileNoCase(env_.programFolder, file::Catalogue));
+        catalogue_.load(cataloguePath());
     } catch (...) {
-        storeLines();
+        storeCardLines();
         throw;
     }
-    storeLines();
+    storeCardLines();
+    fillSelectors();
+    // The load selects nothing; the first deck of each side does.
+    for (int side = 0; side < 2; ++side)
+        for (QComboBox* selector : Selector[side])
+            selector->setCurrentIndex(-1);
+}
 
+std::filesystem::path Tmain::cataloguePath() const {
+    return findFileNoCase(env_.programFolder, file::Catalogue);
+}
+
+void Tmain::storeCardLines() {
+    QStringList lines;
+    for (const std::string& line : catalogue_.cardLines())
+        lines.append(fromCp932(line));
+    Memo1->setPlainText(lines.join(QLatin1Char('\n')));
+}
+
+void Tmain::fillSelectors() {
+    for (int side = 0; side < 2; ++side)
+        for (QComboBox* selector : Selector[side])
+            selector->clear();
     for (const SelectorEntry& entry : catalogue_.vehicleEntries())
         for (int side = 0; side < 2; ++side)
             Selector[side][8]->addItem(fromCp932(entry.text), entry.id);
@@ -397,10 +458,26 @@ void Tmain::loadCatalogue() {
         for (int side = 0; side < 2; ++side)
             for (int i = 0; i < 8; ++i)
                 Selector[side][i]->addItem(fromCp932(entry.text), entry.id);
-    // The load selects nothing; the first deck of each side does.
-    for (int side = 0; side < 2; ++side)
-        for (QComboBox* selector : Selector[side])
-            selector->setCurrentIndex(-1);
+}
+
+void Tmain::CatalogueReload() {
+    handle([this] {
+        CardCatalogue fresh;
+        fresh.load(cataloguePath());
+        const Teams teams = currentTeams();
+        catalogue_ = std::move(fresh);
+        if (battle_ && battle_->state().BattleRunning) {
+            battleCardsOld_ = true;
+        } else {
+            battle_.reset();
+            battleCatalogue_.reset();
+        }
+        storeCardLines();
+        fillSelectors();
+        for (int side = 0; side < 2; ++side)
+            showSelection(side, teams.side[static_cast<size_t>(side)]);
+        DataAdd();
+    });
 }
 
 void Tmain::loadDecks() {
@@ -557,8 +634,17 @@ std::filesystem::path Tmain::reportPath() const {
 Battle& Tmain::battleEngine() {
     // Made on first use: the battle takes its card names from the catalogue as it
     // stands, and the catalogue is complete once the window is created.
+    if (battle_ && battleCardsOld_) {
+        // Made before the catalogue was reloaded: its report is closed as it stands and
+        // the new battle plays the new cards.
+        if (battle_->state().BattleRunning)
+            battle_->Abandon();
+        battle_.reset();
+    }
+    battleCardsOld_ = false;
     if (!battle_) {
-        battle_ = std::make_unique<Battle>(catalogue_, random_, reportSink_.get());
+        battleCatalogue_ = std::make_unique<CardCatalogue>(catalogue_);
+        battle_ = std::make_unique<Battle>(*battleCatalogue_, random_, reportSink_.get());
         battle_->report().setClock(clock());
         battle_->report().setShowReport([this] {
             // Not a box: a batch must go on, and one line says it for every report.

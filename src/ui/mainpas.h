@@ -15,6 +15,7 @@
 #include "ui/Platform.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <array>
 #include <memory>
@@ -38,6 +39,8 @@ class Battle;
 class BatchRunner;
 class FileReportSink;
 class BalanceDialog;
+struct BalanceInputs;
+class CardEditorDialog;
 class OptimizeDialog;
 class StatsDialog;
 class TIconTray;
@@ -69,6 +72,14 @@ public:
     void TeamSet(int side, const SideSelection& team);
     // A side's stored deck lines, as its list shows them.
     const DeckList& deckList(int side) const { return decks_[side]; }
+    // The program folder's card.dat.
+    std::filesystem::path cataloguePath() const;
+    // Reads card.dat again, after the card editor saved it: the selectors are filled
+    // from the new catalogue, each side's team kept where its cards still exist, and
+    // the labels recomputed. A battle under way plays on with the cards it started
+    // with; the next one takes the new. A catalogue that cannot be loaded is shown as
+    // the reason and the window keeps the one it has.
+    void CatalogueReload();
 
     // Handlers of the user's actions.
     void C01Change() { CardChange(); }
@@ -158,6 +169,8 @@ protected:
 private:
     void layOut();
     void loadCatalogue();
+    void storeCardLines();
+    void fillSelectors();
     void loadDecks();
     void CardChange();
     void DeckSet(int side, std::string_view line);
@@ -173,7 +186,13 @@ private:
     // The tools' dialogs, made on first use; showTool puts one beside the window.
     StatsDialog* deckStrengthDialog();
     OptimizeDialog* teamOptimizerDialog();
+    // The balance analysis: of the window's catalogue from the Tools menu, of the one
+    // being edited from the editor's button; both against both deck lists.
+    BalanceInputs balanceInputs();
     BalanceDialog* cardBalanceDialog();
+    // A new editor each time none is open: it reads card.dat afresh, and what a closed
+    // one left unsaved goes with it.
+    CardEditorDialog* cardEditorDialog();
     void showTool(QDialog* dialog);
     // Starts a battle of the selected teams, as the battle button does.
     void startBattle();
@@ -184,7 +203,13 @@ private:
     Random random_;
     std::array<DeckList, 2> decks_;
     std::unique_ptr<FileReportSink> reportSink_;
+    // The battle plays on its own copy of the catalogue, so that a reload never
+    // changes the cards under a battle under way.
+    std::unique_ptr<CardCatalogue> battleCatalogue_;
     std::unique_ptr<Battle> battle_;
+    // The catalogue was reloaded while battle_ was under way: the next start makes a
+    // new battle on the new cards.
+    bool battleCardsOld_ = false;
     // The battle under way was started by the batch runner.
     bool batchBattle_ = false;
     class BatchFront;
@@ -194,6 +219,7 @@ private:
     StatsDialog* statsDialog_ = nullptr;
     OptimizeDialog* optimizeDialog_ = nullptr;
     BalanceDialog* balanceDialog_ = nullptr;
+    QPointer<CardEditorDialog> cardEditor_;
 };
 
 } // namespace morvane

@@ -37,5 +37,8 @@ touch "$folder/cards.dat"
 expect "$folder/cards.dat" morvane-cli battle --cards "$folder/ca"
 expect "" morvane-cli battle --seed ""
 expect "$folder/sub" morvane-cli batch "$folder/s"
+expect "check export import" morvane-cli cards ""
+expect "--csv --json -o --help" morvane-cli cards export -
+expect "$folder/cards.dat" morvane-cli cards check "$folder/c"
 expect "" morvane-cli nosuch --
 echo "completion offers the commands and options of morvane-cli --help"

@@ -108,6 +108,23 @@ TEST(OptimizeCommand, ReportsTheBestTeamTheSameOnAnyThreadCountAndAppendsItToADe
     EXPECT_NE(text.out.find("  all   "), std::string::npos);
     EXPECT_NE(text.out.find("  #8 below  "), std::string::npos);
     EXPECT_TRUE(text.err.empty()) << "no progress line off a terminal: " << text.err;
+
+    // A save that fails (here a folder where the file should be) loses no result: it is
+    // printed first, then the failure, with exit 1; in JSON "saved" is null.
+    std::filesystem::create_directory(folder / "folder.dat");
+    args = common;
+    args.pop_back();
+    args.insert(args.end(), {"--save", (folder / "folder.dat").string()});
+    const test::ProgramRun failed = optimize(args);
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_NE(failed.out.find("best:     " + best + "  Size "), std::string::npos) << failed.out;
+    EXPECT_EQ(failed.out.find("saved:"), std::string::npos);
+    EXPECT_EQ(std::count(failed.err.begin(), failed.err.end(), '\n'), 1) << failed.err;
+    args.push_back("--json");
+    const test::ProgramRun failedJson = optimize(args);
+    EXPECT_EQ(failedJson.status, 1);
+    EXPECT_EQ(jsonText(failedJson.out, "best"), best);
+    EXPECT_NE(failedJson.out.find("\"saved\": null}"), std::string::npos) << failedJson.out;
 }
 
 TEST(OptimizeCommand, BadFieldOwnedAndKeepGiveStatus2AndOneLineNamingFileAndLine) {

@@ -42,11 +42,11 @@ TEST(TeamOptimizerDialog, FindsWhatTheCoreFindsAndApplyPutsItIntoTheSidesSelecto
     ProgramFolder folder;
     folder.writeStandard();
     Program p(folder.path());
-    // One Tools menu holds both tools, in Japanese.
+    // One Tools menu holds the tools (deck strength, optimizer, card editor), in Japanese.
     auto* tools = p.main->findChild<QMenu*>(QStringLiteral("Tools1"));
     ASSERT_NE(tools, nullptr);
     EXPECT_EQ(tools->title(), utf8("ツール"));
-    EXPECT_EQ(tools->actions().size(), 3);
+    EXPECT_EQ(tools->actions().size(), 4);
     OptimizeDialog* dialog = openDialog(p);
     ASSERT_NE(dialog, nullptr);
     EXPECT_TRUE(dialog->isVisible());

@@ -169,6 +169,45 @@ TEST_F(Shards, MergeRefusesOtherRunsAndMissingOrRepeatedShards) {
     refused({three[0], three[1], (folder / "missing.json").string()}, "missing.json");
 }
 
+TEST_F(Shards, FiguresNoRunCanHoldAreRefusedWithOneLine) {
+    const std::vector<std::string> three = shards({"stats", "--battles", "90", "--seed", "5"}, 3, "run");
+    const std::string shard = readFileBytes(three[1]);
+    // Each edit is one attack on the merge; every one must be refused, not summed.
+    auto edit = [&](const std::string& from, const std::string& to) {
+        const size_t at = shard.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        std::string edited = shard;
+        if (at != std::string::npos)
+            edited.replace(at, from.size(), to);
+        const std::string file = (folder / ("edited" + std::to_string(at) + ".json")).string();
+        write(file, edited);
+        return std::vector<std::string>{three[0], file, three[2]};
+    };
+    const size_t wins = std::stoull(shard.substr(shard.find("\"top_wins\":") + 11));
+    const size_t losses = std::stoull(shard.substr(shard.find("\"bottom_wins\":") + 14));
+    // Wins that wrap around 2^64 with the losses would seem to add up.
+    refused(edit("\"top_wins\":" + std::to_string(wins) + ",\"bottom_wins\":" + std::to_string(losses),
+                 "\"top_wins\":18446744073709551615,\"bottom_wins\":" + std::to_string(losses + wins + 1)),
+            "do not add up");
+    refused(edit("\"shard\":1,", "\"shard\":1.9,"), "a figure no run can hold");
+    refused(edit("\"seed\":5,", "\"seed\":4294967301,"), "a figure no run can hold");
+    refused(edit("\"turns_histogram\":[[", "\"turns_histogram\":[[-"), "a figure no run can hold");
+    refused(edit("\"max_turns\":10000,", "\"max_turns\":5,"), "a figure no run can hold");
+    refused(edit("\"battles\":90,", "\"battles\":8589934592,"), "a figure no run can hold");
+
+    // The command line refuses runs whose battles the seeds cannot keep apart.
+    const test::ProgramRun many = cli({"stats", "--battles", "4294967297", "--seed", "1", "--shard", "0/100000"});
+    EXPECT_EQ(many.status, 2);
+    EXPECT_NE(many.err.find("--battles"), std::string::npos) << many.err;
+    EXPECT_EQ(cli({"stats", "--seed", "1", "--seed-of", "4294967296"}).status, 2);
+    EXPECT_EQ(cli({"stats", "--seed", "1", "--seed-of", "4294967295"}).status, 0);
+    const std::string field = (std::filesystem::path(MORVANE_PROGRAM_DIR) / "deck1.dat").string();
+    const test::ProgramRun final =
+        cli({"optimize", "--field", field, "--measure", "--seed", "1", "--final-battles", "2147483648"});
+    EXPECT_EQ(final.status, 2);
+    EXPECT_NE(final.err.find("--final-battles"), std::string::npos) << final.err;
+}
+
 // The JSON object that follows "key": in a result (tallies hold no nested objects).
 std::string objectAfter(const std::string& json, const std::string& key) {
     const size_t from = json.find("\"" + key + "\": {");

@@ -1,0 +1,191 @@
+#include "cards/CardFields.h"
+
+#include "cards/CardCatalogue.h"
+#include "cards/CatalogueDocument.h"
+#include "cards/Marks.h"
+#include "cards/NumberRule.h"
+
+#include <array>
+#include <cstdio>
+
+namespace morvane {
+
+namespace {
+
+using std::string_view;
+
+// The air mark: anything but "空" is the ground; "地" is how the bundled cards say it.
+inline constexpr string_view Ground = "\x92n"; // 地
+
+constexpr std::array<string_view, 3> KindMarks{mark::Physical, mark::Magic, mark::Third};
+constexpr std::array<string_view, 2> AirMarks{mark::Air, Ground};
+constexpr std::array<string_view, 2> PhysicalOrNone{mark::Physical, mark::None};
+constexpr std::array<string_view, 2> MagicOrNone{mark::Magic, mark::None};
+constexpr std::array<string_view, 2> ThirdOrNone{mark::Third, mark::None};
+constexpr std::array<string_view, 2> SealOrNone{mark::Seal, mark::None};
+constexpr std::array<string_view, 3> LockMarks{mark::Enemy, mark::Own, mark::None};
+constexpr std::array<string_view, 2> RandomOrNone{mark::Random, mark::None};
+constexpr std::array<string_view, 3> SpreadMarks{mark::AllFront, mark::AllFrontAndVehicle, mark::None};
+constexpr std::array<string_view, 2> PierceOrNone{mark::Pierce, mark::None};
+// "-" is what the bundled cards write for "no restriction"; any other byte says the same.
+constexpr std::array<string_view, 3> ReachLetters{"e", "a", "-"};
+
+using T = FieldType;
+using R = FieldReader;
+
+constexpr std::array<CardField, 27> CharacterFields{{
+    {"id", 2, 3, T::Id, R::Load, {}},
+    {"kindMark", 5, 2, T::Mark, R::Battle, KindMarks},
+    {"airMark", 7, 2, T::Mark, R::Battle, AirMarks},
+    {"size", 9, 2, T::Number, R::Load, {}},
+    {"hp", 11, 2, T::Number, R::Load, {}},
+    {"power", 13, 2, T::Number, R::Battle, {}},
+    {"sp", 15, 2, T::Number, R::Load, {}},
+    {"unread17", 17, 12, T::Unread, R::Nobody, {}},
+    {"blockMarks1", 29, 2, T::Mark, R::Battle, PhysicalOrNone},
+    {"blockMarks2", 31, 2, T::Mark, R::Battle, MagicOrNone},
+    {"blockMarks3", 33, 2, T::Mark, R::Battle, ThirdOrNone},
+    {"absorbMarks1", 35, 2, T::Mark, R::Battle, PhysicalOrNone},
+    {"absorbMarks2", 37, 2, T::Mark, R::Battle, MagicOrNone},
+    {"absorbMarks3", 39, 2, T::Mark, R::Battle, ThirdOrNone},
+    {"sealMark", 41, 2, T::Mark, R::Battle, SealOrNone},
+    {"healAmount", 43, 2, T::OptionalNumber, R::Battle, {}},
+    {"vehicleHealAmount", 45, 2, T::OptionalNumber, R::Battle, {}},
+    {"unread47", 47, 6, T::Unread, R::Nobody, {}},
+    {"lockMark", 53, 2, T::Mark, R::Battle, LockMarks},
+    {"killChance", 55, 2, T::OptionalNumber, R::Battle, {}},
+    {"randomMark", 57, 2, T::Mark, R::Battle, RandomOrNone},
+    {"spreadMark", 59, 2, T::Mark, R::Battle, SpreadMarks},
+    {"pierceMark", 61, 2, T::Mark, R::Battle, PierceOrNone},
+    {"attackCount", 63, 2, T::OptionalNumber, R::Battle, {}},
+    {"reachLetter", 65, 1, T::Letter, R::Battle, ReachLetters},
+    {"vehicleReachLetter", 66, 1, T::Letter, R::Battle, ReachLetters},
+    {"name", 67, 0, T::Name, R::Load, {}},
+}};
+
+constexpr std::array<CardField, 9> VehicleFields{{
+    {"id", 2, 3, T::Id, R::Load, {}},
+    {"unread5", 5, 2, T::Unread, R::Nobody, {}},
+    {"airMark", 7, 2, T::Mark, R::Battle, AirMarks},
+    {"size", 9, 2, T::Number, R::Load, {}},
+    {"hp", 11, 2, T::Number, R::Load, {}},
+    // Shown only, but the report reads it and stops on a column that is no number.
+    {"power", 13, 2, T::Number, R::Battle, {}},
+    {"sp", 15, 2, T::Number, R::Load, {}},
+    {"unread17", 17, 50, T::Unread, R::Nobody, {}},
+    {"name", 67, 0, T::Name, R::Load, {}},
+}};
+
+} // namespace
+
+std::span<const CardField> cardFields(char kind) {
+    if (kind == 'C')
+        return CharacterFields;
+    if (kind == 'V')
+        return VehicleFields;
+    return {};
+}
+
+const CardField* findCardField(char kind, std::string_view name) {
+    for (const CardField& field : cardFields(kind))
+        if (field.name == name)
+            return &field;
+    return nullptr;
+}
+
+char lineKind(std::string_view line) {
+    return !line.empty() && (line[0] == 'C' || line[0] == 'V') ? line[0] : '\0';
+}
+
+std::string_view fieldBytes(std::string_view line, const CardField& field) {
+    if (field.width == 0)
+        return static_cast<size_t>(field.column) <= line.size() ? line.substr(static_cast<size_t>(field.column - 1))
+                                                                : std::string_view();
+    return cardColumn(line, field.column, field.width);
+}
+
+std::string withFieldBytes(std::string_view line, const CardField& field, std::string_view bytes) {
+    const auto start = static_cast<size_t>(field.column - 1);
+    std::string out(line);
+    if (out.size() < start)
+        out.resize(start, ' ');
+    const size_t old = field.width == 0 ? out.size() - start : std::min(out.size() - start, size_t(field.width));
+    out.replace(start, old, bytes);
+    return out;
+}
+
+NumberRange numberRange(char kind, const CardField& field) {
+    if (field.type == FieldType::Id)
+        return {1, kind == 'V' ? CardCatalogue::VehicleRows : CardCatalogue::CharacterRows};
+    int32_t max = 9;
+    for (int i = 1; i < field.width; ++i)
+        max = max * 10 + 9;
+    int32_t min = -9;
+    for (int i = 2; i < field.width; ++i)
+        min = min * 10 - 9;
+    return {field.width > 1 ? min : 0, max};
+}
+
+std::string formatNumber(const CardField& field, int32_t value) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, field.type == FieldType::Id ? "%0*d" : "%*d", field.width,
+                  static_cast<int>(value));
+    return buffer;
+}
+
+std::optional<int32_t> fieldNumber(std::string_view line, const CardField& field) {
+    const std::string_view text = fieldBytes(line, field);
+    if (field.type == FieldType::OptionalNumber && text == mark::None)
+        return std::nullopt;
+    return parseNumber(text);
+}
+
+std::string newCardLine(char kind, int32_t id, std::string_view name) {
+    std::string line(1, kind);
+    for (const CardField& field : cardFields(kind)) {
+        if (field.name == "id")
+            line += formatNumber(field, id);
+        else if (field.name == "kindMark")
+            line += mark::Physical;
+        else if (field.name == "airMark")
+            line += Ground;
+        else if (field.name == "size")
+            line += formatNumber(field, kind == 'C' ? 5 : 40);
+        else if (field.name == "hp")
+            line += formatNumber(field, kind == 'C' ? 10 : 80);
+        else if (field.name == "power")
+            line += formatNumber(field, kind == 'C' ? 3 : 1);
+        else if (field.name == "sp")
+            line += formatNumber(field, kind == 'C' ? 5 : 1);
+        else if (field.type == FieldType::Letter)
+            line += "-";
+        else if (field.type == FieldType::Name)
+            line += name;
+        else
+            for (int i = 0; i < field.width; i += 2)
+                line += mark::None;
+    }
+    return line;
+}
+
+std::optional<int32_t> freeCardId(const CatalogueDocument& document, char kind) {
+    const int32_t offered = kind == 'V' ? CardCatalogue::OfferedVehicles : CardCatalogue::OfferedCharacters;
+    const CardField& idField = cardFields(kind).front();
+    std::vector<bool> used(static_cast<size_t>(offered) + 1, false);
+    int32_t highest = 0;
+    for (const size_t index : document.cardLines(kind)) {
+        const std::optional<int32_t> id = fieldNumber(document.lines()[index].text, idField);
+        if (id && *id >= 1 && *id <= offered) {
+            used[static_cast<size_t>(*id)] = true;
+            highest = std::max(highest, *id);
+        }
+    }
+    if (highest < offered)
+        return highest + 1;
+    for (int32_t id = 1; id <= offered; ++id)
+        if (!used[static_cast<size_t>(id)])
+            return id;
+    return std::nullopt;
+}
+
+} // namespace morvane

@@ -1,0 +1,25 @@
+#pragma once
+// Every problem of a card catalogue at once, with the message the program itself would
+// show for it: the load's for the columns start-up reads (a bad number, an id with no
+// row), the battle's for the columns only a battle reads, and the duplicate ids the
+// load passes over in silence although the earlier card is then lost. The load stops
+// at its first problem; the designer wants them all.
+
+#include "cards/CardFields.h"
+
+#include <string>
+#include <vector>
+
+namespace morvane {
+
+class CatalogueDocument;
+
+struct CatalogueProblem {
+    size_t line = 0;                  // index of the line in the document
+    const CardField* field = nullptr; // the field it is in
+    std::string message;              // the program's own, code page 932
+};
+
+std::vector<CatalogueProblem> checkCatalogue(const CatalogueDocument& document);
+
+} // namespace morvane

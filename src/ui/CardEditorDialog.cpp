@@ -1,0 +1,477 @@
+#include "ui/CardEditorDialog.h"
+
+#include "cards/CardCatalogue.h"
+#include "cards/Deck.h"
+#include "cards/Marks.h"
+#include "common/AtomicFile.h"
+#include "common/Codec.h"
+#include "common/Errors.h"
+#include "common/FileNames.h"
+#include "common/Files.h"
+#include "ui/CardTableModel.h"
+#include "ui/Platform.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTableView>
+#include <QUndoStack>
+#include <QVBoxLayout>
+#include <QValidator>
+
+#include <algorithm>
+
+namespace morvane {
+
+namespace {
+
+QString byteCountText(int bytes) {
+    return bytes < 0 ? QObject::tr("書けない文字") : QObject::tr("%1/%2 バイト").arg(bytes).arg(MaxNameBytes);
+}
+
+// A name the file can hold in at most MaxNameBytes bytes of code page 932.
+class NameValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        const int bytes = nameBytes(input);
+        return bytes >= 0 && bytes <= MaxNameBytes ? Acceptable : Invalid;
+    }
+};
+
+// The name's editor: the text and, beside it, the bytes it takes of what a name may.
+class NameEditor : public QWidget {
+public:
+    explicit NameEditor(QWidget* parent) : QWidget(parent), edit(new QLineEdit(this)), count(new QLabel(this)) {
+        setObjectName(QStringLiteral("NameEditor"));
+        edit->setObjectName(QStringLiteral("NameEdit"));
+        edit->setValidator(new NameValidator(edit));
+        edit->setFrame(false);
+        // Room for the longest name the editor makes: 16 full-width characters.
+        edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QString(MaxNameBytes / 2, QChar(0x3042))) + 8);
+        count->setObjectName(QStringLiteral("NameBytes"));
+        auto* layout = new QHBoxLayout(this);
+        layout->setContentsMargins(0, 0, 2, 0);
+        layout->setSpacing(4);
+        layout->addWidget(edit, 1);
+        layout->addWidget(count);
+        setAutoFillBackground(true);
+        setFocusProxy(edit);
+        QObject::connect(edit, &QLineEdit::textChanged, this, [this] { count->setText(byteCountText(bytes())); });
+    }
+    int bytes() const { return nameBytes(edit->text()); }
+
+    QLineEdit* edit;
+    QLabel* count;
+};
+
+bool numeric(const CardField& field) {
+    return field.type == FieldType::Id || field.type == FieldType::Number || field.type == FieldType::OptionalNumber;
+}
+
+const CardField& fieldAt(const QModelIndex& index) {
+    return static_cast<const CardTableModel*>(index.model())->fieldOf(index.column());
+}
+
+char kindAt(const QModelIndex& index) {
+    return static_cast<const CardTableModel*>(index.model())->kind();
+}
+
+} // namespace
+
+QWidget* CardFieldDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const {
+    const CardField& field = fieldAt(index);
+    const char kind = kindAt(index);
+    if (numeric(field)) {
+        auto* box = new QSpinBox(parent);
+        const NumberRange range = numberRange(kind, field);
+        box->setRange(range.min, range.max);
+        if (field.type == FieldType::OptionalNumber) {
+            // One below the range stands for the none mark: the card lacks the property.
+            box->setMinimum(CardTableModel::noneValue(kind, field));
+            box->setSpecialValueText(fromCp932(mark::None));
+        }
+        box->setFrame(false);
+        return box;
+    }
+    if (field.type == FieldType::Name)
+        return new NameEditor(parent);
+    auto* list = new QComboBox(parent);
+    for (const std::string_view choice : field.choices)
+        list->addItem(fromCp932(choice));
+    list->setFrame(false);
+    return list;
+}
+
+void CardFieldDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const {
+    const QVariant value = index.data(Qt::EditRole);
+    // What the editor opened with: leaving it unchanged leaves the card alone, even
+    // where the field holds what the editor cannot show (a column that is no number).
+    editor->setProperty("opened", value);
+    if (auto* box = qobject_cast<QSpinBox*>(editor)) {
+        box->setValue(value.toInt());
+    } else if (auto* list = qobject_cast<QComboBox*>(editor)) {
+        // A mark the program gives no meaning stays offered, so that opening the
+        // editor does not change the card.
+        if (list->findText(value.toString()) < 0)
+            list->addItem(value.toString());
+        list->setCurrentIndex(list->findText(value.toString()));
+    } else if (auto* name = dynamic_cast<NameEditor*>(editor)) {
+        name->edit->setText(value.toString());
+        name->count->setText(byteCountText(name->bytes()));
+    }
+}
+
+void CardFieldDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const {
+    QVariant value;
+    if (auto* box = qobject_cast<QSpinBox*>(editor)) {
+        box->interpretText();
+        value = box->value();
+    } else if (auto* list = qobject_cast<QComboBox*>(editor)) {
+        value = list->currentText();
+    } else if (auto* name = dynamic_cast<NameEditor*>(editor)) {
+        value = name->edit->text();
+    }
+    if (value.isValid() && value != editor->property("opened"))
+        model->setData(index, value, Qt::EditRole);
+}
+
+void CardFieldDelegate::updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
+                                             const QModelIndex&) const {
+    QRect rect = option.rect;
+    rect.setWidth(std::max(rect.width(), editor->sizeHint().width()));
+    editor->setGeometry(rect);
+}
+
+CardEditorDialog::CardEditorDialog(CardEditorInputs inputs, QWidget* parent)
+    : QDialog(parent), inputs_(std::move(inputs)) {
+    setObjectName(QStringLiteral("CardEditorDialog"));
+    setModal(false);
+    ask = [this](const QString& text, QMessageBox::StandardButtons buttons) {
+        return QMessageBox::question(this, windowTitle(), text, buttons);
+    };
+
+    QString readError;
+    try {
+        storedBytes_ = readFileBytes(inputs_.catalogue, CardCatalogue::MaxFileBytes);
+        fileExisted_ = true;
+    } catch (const FileNotFoundError&) {
+        readError = tr("%1 はまだありません。保存すると作られます。").arg(QFile::decodeName(inputs_.catalogue.c_str()));
+    } catch (const MorvaneError& e) {
+        // Whatever is there must not be written over with an empty catalogue.
+        readable_ = false;
+        readError = errorText(e);
+    }
+    storedDocument_ = CatalogueDocument::parse(storedBytes_);
+    sheet_ = new CardSheet(storedDocument_, this);
+    characters_ = new CardTableModel(*sheet_, 'C', this);
+    vehicles_ = new CardTableModel(*sheet_, 'V', this);
+
+    Tabs = new QTabWidget(this);
+    Tabs->setObjectName(QStringLiteral("Tabs"));
+    auto* delegate = new CardFieldDelegate(this);
+    for (CardTableModel* model : {characters_, vehicles_}) {
+        auto* view = new QTableView(Tabs);
+        view->setObjectName(model->kind() == 'C' ? QStringLiteral("CharacterTable") : QStringLiteral("VehicleTable"));
+        view->setModel(model);
+        view->setItemDelegate(delegate);
+        view->setSelectionMode(QAbstractItemView::SingleSelection);
+        view->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                              QAbstractItemView::AnyKeyPressed);
+        view->verticalHeader()->setVisible(false);
+        view->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        view->setEnabled(readable_);
+        (model->kind() == 'C' ? CharacterTable : VehicleTable) = view;
+        Tabs->addTab(view, model->kind() == 'C' ? tr("キャラクター") : tr("車両"));
+    }
+
+    auto button = [this](const QString& text, const char* name) {
+        auto* b = new QPushButton(text, this);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setAutoDefault(false);
+        return b;
+    };
+    AddBtn = button(tr("追加"), "AddBtn");
+    CopyBtn = button(tr("複製"), "CopyBtn");
+    DeleteBtn = button(tr("削除"), "DeleteBtn");
+    UndoBtn = button(tr("元に戻す"), "UndoBtn");
+    RedoBtn = button(tr("やり直し"), "RedoBtn");
+    SaveBtn = button(tr("保存"), "SaveBtn");
+    UndoBtn->setShortcut(QKeySequence::Undo);
+    RedoBtn->setShortcut(QKeySequence::Redo);
+    SaveBtn->setShortcut(QKeySequence::Save);
+    ButtonRow = new QHBoxLayout;
+    for (QPushButton* b : {AddBtn, CopyBtn, DeleteBtn, UndoBtn, RedoBtn})
+        ButtonRow->addWidget(b);
+    ButtonRow->addStretch();
+    ButtonRow->addWidget(SaveBtn);
+    for (QPushButton* b : {AddBtn, CopyBtn, DeleteBtn, SaveBtn})
+        b->setEnabled(readable_);
+
+    ProblemList = new QListWidget(this);
+    ProblemList->setObjectName(QStringLiteral("ProblemList"));
+    ProblemList->setMaximumHeight(ProblemList->fontMetrics().lineSpacing() * 6);
+    StatusLabel = new QLabel(readError, this);
+    StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
+    StatusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    StatusLabel->setWordWrap(true);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(ButtonRow);
+    layout->addWidget(Tabs, 1);
+    layout->addWidget(new QLabel(tr("問題 (起動時や戦闘中に出るメッセージ):"), this));
+    layout->addWidget(ProblemList);
+    layout->addWidget(StatusLabel);
+    resize(900, 560);
+
+    QUndoStack* stack = sheet_->undoStack();
+    connect(AddBtn, &QPushButton::clicked, this, &CardEditorDialog::addCard);
+    connect(CopyBtn, &QPushButton::clicked, this, &CardEditorDialog::copyCard);
+    connect(DeleteBtn, &QPushButton::clicked, this, &CardEditorDialog::deleteCard);
+    connect(SaveBtn, &QPushButton::clicked, this, &CardEditorDialog::save);
+    connect(UndoBtn, &QPushButton::clicked, stack, &QUndoStack::undo);
+    connect(RedoBtn, &QPushButton::clicked, stack, &QUndoStack::redo);
+    connect(stack, &QUndoStack::canUndoChanged, UndoBtn, &QPushButton::setEnabled);
+    connect(stack, &QUndoStack::canRedoChanged, RedoBtn, &QPushButton::setEnabled);
+    connect(stack, &QUndoStack::cleanChanged, this, [this](bool clean) { setWindowModified(!clean); });
+    connect(sheet_, &CardSheet::changed, this, &CardEditorDialog::showProblems);
+    connect(ProblemList, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
+        const auto& problem = sheet_->problems()[static_cast<size_t>(item->data(Qt::UserRole).toInt())];
+        selectLine(problem.line);
+        QTableView* view = table(currentKind());
+        view->setCurrentIndex(
+            view->model()->index(view->currentIndex().row(), model(currentKind())->columnOf(problem.field)));
+    });
+    UndoBtn->setEnabled(false);
+    RedoBtn->setEnabled(false);
+    setWindowTitle(tr("カードの編集 - %1[*]").arg(QFile::decodeName(inputs_.catalogue.filename().c_str())));
+    showProblems();
+}
+
+CardEditorDialog::~CardEditorDialog() = default;
+
+char CardEditorDialog::currentKind() const {
+    return Tabs->currentIndex() == 1 ? 'V' : 'C';
+}
+
+void CardEditorDialog::showKind(char kind) {
+    Tabs->setCurrentIndex(kind == 'V' ? 1 : 0);
+}
+
+bool CardEditorDialog::modified() const {
+    return !sheet_->undoStack()->isClean();
+}
+
+long long CardEditorDialog::currentLine() const {
+    const QModelIndex index = table(currentKind())->currentIndex();
+    return index.isValid() ? static_cast<long long>(model(currentKind())->lineOf(index.row())) : -1;
+}
+
+void CardEditorDialog::selectLine(size_t line) {
+    const char kind = lineKind(sheet_->document().lines()[line].text);
+    showKind(kind);
+    const int row = model(kind)->rowOf(line);
+    if (row >= 0)
+        table(kind)->setCurrentIndex(model(kind)->index(row, 0));
+}
+
+QString CardEditorDialog::cardTitle(size_t line) const {
+    const std::string& text = sheet_->document().lines()[line].text;
+    const char kind = lineKind(text);
+    return QStringLiteral("%1%2「%3」")
+        .arg(QLatin1Char(kind))
+        .arg(fromCp932(fieldBytes(text, *findCardField(kind, "id"))))
+        .arg(fromCp932(fieldBytes(text, *findCardField(kind, "name"))));
+}
+
+void CardEditorDialog::showProblems() {
+    ProblemList->clear();
+    const std::vector<CatalogueProblem>& problems = sheet_->problems();
+    for (size_t i = 0; i < problems.size(); ++i) {
+        const CatalogueProblem& p = problems[i];
+        const CardTableModel* m = model(lineKind(sheet_->document().lines()[p.line].text));
+        auto* item = new QListWidgetItem(
+            tr("%1 行目 %2 %3: %4")
+                .arg(CatalogueDocument::lineNumber(p.line))
+                .arg(cardTitle(p.line))
+                .arg(m->headerData(m->columnOf(p.field), Qt::Horizontal, Qt::DisplayRole).toString())
+                .arg(fromCp932(p.message)),
+            ProblemList);
+        item->setData(Qt::UserRole, static_cast<int>(i));
+    }
+    const CatalogueDocument& document = sheet_->document();
+    StatusLabel->setText(readable_ ? tr("キャラクター %1 枚、車両 %2 枚、問題 %3 件")
+                                         .arg(document.cardLines('C').size())
+                                         .arg(document.cardLines('V').size())
+                                         .arg(problems.size())
+                                   : StatusLabel->text());
+}
+
+QString CardEditorDialog::decksUsing(char kind, int32_t id) const {
+    if (!inputs_.deckLines)
+        return {};
+    const std::array<std::vector<std::string>, 2> decks = inputs_.deckLines();
+    QString text;
+    for (size_t side = 0; side < 2; ++side)
+        for (const size_t i : linesUsingCard(decks[side], kind, id))
+            text += tr("  %1 の %2 行目: %3\n")
+                        .arg(QString::fromLatin1(file::Decks[side].data(), static_cast<int>(file::Decks[side].size())))
+                        .arg(i + 1)
+                        .arg(fromCp932(decks[side][i]));
+    return text;
+}
+
+void CardEditorDialog::insertCard(char kind, const std::function<std::string(int32_t)>& lineWithId,
+                                  const QString& step) {
+    const std::optional<int32_t> id = freeCardId(sheet_->document(), kind);
+    if (!id) {
+        StatusLabel->setText(tr("ID がすべて使われているので、これ以上追加できません。"));
+        return;
+    }
+    const LineEdit edit = sheet_->document().insertCard(lineWithId(*id));
+    sheet_->edit(edit, step);
+    selectLine(edit.index + edit.inserted.size() - 1);
+}
+
+void CardEditorDialog::addCard() {
+    const char kind = currentKind();
+    const std::string name = utf8ToCp932(kind == 'C' ? "新しいキャラクター" : "新しい車両");
+    insertCard(
+        kind, [&](int32_t id) { return newCardLine(kind, id, name); }, tr("カードの追加"));
+}
+
+void CardEditorDialog::copyCard() {
+    const long long line = currentLine();
+    if (line < 0)
+        return;
+    const char kind = currentKind();
+    const CardField& idField = *findCardField(kind, "id");
+    const std::string text = sheet_->document().lines()[static_cast<size_t>(line)].text;
+    insertCard(
+        kind, [&](int32_t id) { return withFieldBytes(text, idField, formatNumber(idField, id)); }, tr("カードの複製"));
+}
+
+void CardEditorDialog::deleteCard() {
+    const long long line = currentLine();
+    if (line < 0)
+        return;
+    const std::vector<DocumentLine>& lines = sheet_->document().lines();
+    const std::string& text = lines[static_cast<size_t>(line)].text;
+    const char kind = lineKind(text);
+    const CardField& idField = *findCardField(kind, "id");
+    const std::optional<int32_t> id = fieldNumber(text, idField);
+    // Another line with the same id keeps the card in the catalogue.
+    bool idStays = false;
+    for (const size_t other : sheet_->document().cardLines(kind))
+        idStays = idStays || (other != static_cast<size_t>(line) && fieldNumber(lines[other].text, idField) == id);
+    const QString users = id && !idStays ? decksUsing(kind, *id) : QString();
+    if (!users.isEmpty() &&
+        ask(tr("%1 は次のデッキで使われています:\n%2\n削除しますか?").arg(cardTitle(static_cast<size_t>(line)), users),
+            QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        return;
+    const int row = table(kind)->currentIndex().row();
+    sheet_->edit(sheet_->document().removeLine(static_cast<size_t>(line)), tr("カードの削除"));
+    if (model(kind)->rowCount() > 0)
+        table(kind)->setCurrentIndex(model(kind)->index(std::min(row, model(kind)->rowCount() - 1), 0));
+}
+
+bool CardEditorDialog::save() {
+    if (!readable_)
+        return false;
+    const CatalogueDocument& document = sheet_->document();
+    if (!sheet_->problems().empty() &&
+        ask(tr("問題が %1 件あります。このまま保存すると、起動時か戦闘中にそのメッセージが出ます。"
+               "保存しますか?")
+                .arg(sheet_->problems().size()),
+            QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        return false;
+
+    // Cards this save takes away, and the deck lines that use them.
+    QString users;
+    for (const char kind : {'C', 'V'}) {
+        const CardField& idField = *findCardField(kind, "id");
+        std::vector<int32_t> kept;
+        for (const size_t line : document.cardLines(kind))
+            if (const std::optional<int32_t> id = fieldNumber(document.lines()[line].text, idField))
+                kept.push_back(*id);
+        std::vector<int32_t> asked;
+        for (const size_t line : storedDocument_.cardLines(kind)) {
+            const std::optional<int32_t> id = fieldNumber(storedDocument_.lines()[line].text, idField);
+            if (!id || std::find(kept.begin(), kept.end(), *id) != kept.end() ||
+                std::find(asked.begin(), asked.end(), *id) != asked.end())
+                continue;
+            asked.push_back(*id);
+            const QString lines = decksUsing(kind, *id);
+            if (!lines.isEmpty())
+                users +=
+                    tr("%1%2「%3」:\n%4")
+                        .arg(QLatin1Char(kind))
+                        .arg(*id, 3, 10, QLatin1Char('0'))
+                        .arg(fromCp932(fieldBytes(storedDocument_.lines()[line].text, *findCardField(kind, "name"))),
+                             lines);
+        }
+    }
+    if (!users.isEmpty() &&
+        ask(tr("この保存で無くなるカードを、次のデッキが使っています:\n%1\n保存しますか?").arg(users),
+            QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        return false;
+
+    // Someone else's change since the file was read would be lost without a word.
+    bool changedOnDisk = true;
+    try {
+        changedOnDisk = readFileBytes(inputs_.catalogue, CardCatalogue::MaxFileBytes) != storedBytes_ || !fileExisted_;
+    } catch (const FileNotFoundError&) {
+        changedOnDisk = fileExisted_;
+    } catch (const MorvaneError&) {
+        // Unreadable now: certainly not what was read.
+    }
+    if (changedOnDisk && ask(tr("%1 は読み込んだ後に変更されています。上書きしますか?")
+                                 .arg(QFile::decodeName(inputs_.catalogue.filename().c_str())),
+                             QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        return false;
+
+    const std::string bytes = document.bytes();
+    try {
+        writeFileAtomic(inputs_.catalogue, bytes);
+    } catch (const MorvaneError& e) {
+        StatusLabel->setText(tr("保存できませんでした (元のファイルはそのままです): ") + errorText(e));
+        ask(StatusLabel->text(), QMessageBox::Ok);
+        return false;
+    }
+    storedBytes_ = bytes;
+    storedDocument_ = document;
+    fileExisted_ = true;
+    sheet_->undoStack()->setClean();
+    showProblems();
+    StatusLabel->setText(StatusLabel->text() + tr("。保存しました。"));
+    if (inputs_.saved)
+        inputs_.saved();
+    return true;
+}
+
+bool CardEditorDialog::askToKeepChanges() {
+    if (!modified())
+        return true;
+    switch (ask(tr("変更を保存しますか?"), QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel)) {
+    case QMessageBox::Save:
+        return save();
+    case QMessageBox::Discard:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CardEditorDialog::reject() {
+    if (askToKeepChanges())
+        QDialog::reject();
+}
+
+} // namespace morvane

@@ -1,0 +1,130 @@
+#pragma once
+// The card designer's editor of card.dat: characters and vehicles in two tables, each
+// field with an editor that fits it, every problem in its cell with the message the
+// program would show, add, copy and delete, undo and redo, and a save that writes the
+// exact file through a temporary file and a rename.
+//
+// It takes only what it needs of the window: the catalogue's path, the deck lines of
+// both sides (to say which decks a deleted card leaves without it) and what to do
+// after a save. Questions go through ask, so tests answer them without a box.
+
+#include "cards/CardFields.h"
+#include "cards/CatalogueDocument.h"
+
+#include <QDialog>
+#include <QMessageBox>
+#include <QStyledItemDelegate>
+
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QHBoxLayout;
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QTabWidget;
+class QTableView;
+
+namespace morvane {
+
+class CardSheet;
+class CardTableModel;
+
+// Gives each field of a card table the editor that fits it: a number box within what
+// the field can hold (with "＿" below it where the field may be left out), a list of
+// marks, a name field that counts its bytes in code page 932.
+class CardFieldDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override;
+    void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override;
+    // An editor wider than its column (a list of marks in a two-character column)
+    // spreads over the columns beside it rather than hiding its text.
+    void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) const override;
+};
+
+struct CardEditorInputs {
+    std::filesystem::path catalogue;
+    // The deck lines of side 0 and side 1, as the window holds them now.
+    std::function<std::array<std::vector<std::string>, 2>()> deckLines;
+    // Called after every save.
+    std::function<void()> saved;
+};
+
+class CardEditorDialog : public QDialog {
+    Q_OBJECT
+public:
+    // Reads the catalogue. A missing file gives an empty catalogue that a save creates;
+    // one that cannot be read is shown as the reason, and nothing can be saved over it.
+    explicit CardEditorDialog(CardEditorInputs inputs, QWidget* parent = nullptr);
+    ~CardEditorDialog() override;
+
+    // A question with the given buttons; returns the button chosen.
+    using Ask = std::function<QMessageBox::StandardButton(const QString& text, QMessageBox::StandardButtons buttons)>;
+    Ask ask;
+
+    CardSheet& sheet() const { return *sheet_; }
+    CardTableModel* model(char kind) const { return kind == 'V' ? vehicles_ : characters_; }
+    // The table shown now: 'C' or 'V'.
+    char currentKind() const;
+    void showKind(char kind);
+    bool modified() const;
+
+    // The buttons' work, on the current table's current row.
+    void addCard();
+    void copyCard();
+    void deleteCard();
+    // Writes the catalogue; false when it was not written (a question answered no, a
+    // file that cannot be written: the stored file then stays as it was).
+    bool save();
+
+    QTabWidget* Tabs = nullptr;
+    QTableView* CharacterTable = nullptr;
+    QTableView* VehicleTable = nullptr;
+    QPushButton* AddBtn = nullptr;
+    QPushButton* CopyBtn = nullptr;
+    QPushButton* DeleteBtn = nullptr;
+    QPushButton* UndoBtn = nullptr;
+    QPushButton* RedoBtn = nullptr;
+    QPushButton* SaveBtn = nullptr;
+    QListWidget* ProblemList = nullptr;
+    QLabel* StatusLabel = nullptr;
+    // The row of buttons above the tables; later tools that work on the catalogue
+    // being edited go here.
+    QHBoxLayout* ButtonRow = nullptr;
+
+protected:
+    // Closing with unsaved changes asks whether to save them.
+    void reject() override;
+
+private:
+    QTableView* table(char kind) const { return kind == 'V' ? VehicleTable : CharacterTable; }
+    // The line shown in the current row of the current table, or -1.
+    long long currentLine() const;
+    void selectLine(size_t line);
+    void showProblems();
+    // The deck lines that use a card, as lines of text for a question; empty when none.
+    QString decksUsing(char kind, int32_t id) const;
+    QString cardTitle(size_t line) const;
+    // Adds the line lineWithId makes for the next free id as one step, and shows it.
+    void insertCard(char kind, const std::function<std::string(int32_t)>& lineWithId, const QString& step);
+    bool askToKeepChanges();
+
+    CardEditorInputs inputs_;
+    CardSheet* sheet_ = nullptr;
+    CardTableModel* characters_ = nullptr;
+    CardTableModel* vehicles_ = nullptr;
+    // The file as read or last saved: what a save compares against.
+    std::string storedBytes_;
+    CatalogueDocument storedDocument_;
+    bool fileExisted_ = false;
+    bool readable_ = true;
+};
+
+} // namespace morvane

@@ -1,0 +1,289 @@
+// The card editor: its field editors against what the columns hold and the loader
+// reads, undo and redo, saves that write the exact file or leave the old one, the
+// questions about cards the deck lists use, and the window that takes the new
+// catalogue after a save.
+
+#include "UiTestSupport.h"
+
+#include "battle/Battle.h"
+#include "cards/CardTable.h"
+#include "ui/CardEditorDialog.h"
+#include "ui/CardTableModel.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QSpinBox>
+#include <QTableView>
+#include <QTimer>
+#include <QUndoStack>
+
+#include <sys/stat.h>
+
+using namespace morvane;
+using namespace morvane::uitest;
+
+namespace {
+
+const std::string DeckA = "V001C001C002C003C004C005C006C007C008:000";
+const std::string DeckB = "V003C002C002C002C002C002C002C002C002:000";
+
+// An editor of a card.dat in folder, with deck lines of its own and answers that a
+// test sets; every question it asks is kept.
+struct Editor {
+    explicit Editor(const ProgramFolder& folder) {
+        CardEditorInputs inputs;
+        inputs.catalogue = folder / "card.dat";
+        inputs.deckLines = [] { return std::array<std::vector<std::string>, 2>{{{DeckA}, {DeckB}}}; };
+        inputs.saved = [this] { ++saves; };
+        dialog = std::make_unique<CardEditorDialog>(std::move(inputs));
+        dialog->ask = [this](const QString& text, QMessageBox::StandardButtons) {
+            questions.push_back(text);
+            return answer;
+        };
+    }
+    CardTableModel& model(char kind) const { return *dialog->model(kind); }
+    QModelIndex cell(char kind, int row, std::string_view field) const {
+        return model(kind).index(row, model(kind).columnOf(findCardField(kind, field)));
+    }
+    bool set(char kind, int row, std::string_view field, const QVariant& value) const {
+        return model(kind).setData(cell(kind, row, field), value, Qt::EditRole);
+    }
+    std::string line(char kind, int row) const {
+        return dialog->sheet().document().lines()[model(kind).lineOf(row)].text;
+    }
+    void select(char kind, int row) const {
+        dialog->showKind(kind);
+        auto* view = dialog->findChild<QTableView*>(kind == 'C' ? "CharacterTable" : "VehicleTable");
+        view->setCurrentIndex(model(kind).index(row, 0));
+    }
+
+    std::unique_ptr<CardEditorDialog> dialog;
+    std::vector<QString> questions;
+    QMessageBox::StandardButton answer = QMessageBox::Yes;
+    int saves = 0;
+};
+
+std::string sjis(const std::string& utf8) {
+    return utf8ToCp932(utf8);
+}
+
+std::string withColumns(std::string line, int column, const std::string& bytes) {
+    return line.replace(static_cast<size_t>(column - 1), bytes.size(), bytes);
+}
+
+} // namespace
+
+TEST(CardEditor, FieldEditorsHoldWhatTheColumnsHoldAndUndoEveryStep) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    Editor e(folder);
+    const std::string before = e.dialog->sheet().document().bytes();
+    ASSERT_EQ(e.model('C').rowCount(), 10);
+    EXPECT_EQ(e.cell('C', 0, "id").data().toString(), "010"); // file order, ids as the file has them
+    EXPECT_EQ(e.cell('C', 0, "size").data().toString(), "10");
+
+    // Numbers within what the columns hold and the tables have rows for.
+    EXPECT_FALSE(e.set('C', 0, "size", 100));
+    EXPECT_FALSE(e.set('C', 0, "size", -10));
+    EXPECT_TRUE(e.set('C', 0, "size", -9));
+    EXPECT_TRUE(e.set('C', 1, "size", 7));
+    EXPECT_EQ(e.line('C', 1).substr(8, 2), " 7");
+    EXPECT_FALSE(e.set('C', 0, "id", 127));
+    EXPECT_FALSE(e.set('V', 0, "id", 27));
+    EXPECT_TRUE(e.set('V', 0, "id", 26));
+    // Below an optional number's range stands the none mark.
+    EXPECT_TRUE(e.set('C', 2, "healAmount", 4));
+    EXPECT_EQ(e.line('C', 2).substr(42, 2), " 4");
+    EXPECT_TRUE(e.set('C', 2, "healAmount", CardTableModel::noneValue('C', *findCardField('C', "healAmount"))));
+    EXPECT_EQ(e.line('C', 2).substr(42, 2), sjis("＿"));
+    // Marks are one two-byte character; a reach is one letter.
+    EXPECT_TRUE(e.set('C', 3, "kindMark", utf8("魔")));
+    EXPECT_FALSE(e.set('C', 3, "kindMark", "x"));
+    EXPECT_FALSE(e.set('C', 3, "reachLetter", "ea"));
+    // A name is counted in code page 932 bytes, 32 at most.
+    const QString full = QString(16, QChar(0x3042)); // 16 x "あ": 32 bytes
+    EXPECT_TRUE(e.set('C', 4, "name", full));
+    EXPECT_EQ(e.line('C', 4).substr(66), sjis(full.toStdString()));
+    EXPECT_FALSE(e.set('C', 4, "name", full + "a"));
+    EXPECT_FALSE(e.set('C', 4, "name", QString(31, 'a') + QChar(0x3042)));
+    EXPECT_FALSE(e.set('C', 4, "name", QString::fromUtf8("😀")));
+
+    // The delegate gives each field its editor with the same limits.
+    CardFieldDelegate delegate;
+    QWidget parent;
+    std::unique_ptr<QWidget> editor(delegate.createEditor(&parent, {}, e.cell('C', 5, "healAmount")));
+    auto* box = qobject_cast<QSpinBox*>(editor.get());
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->minimum(), -10);
+    EXPECT_EQ(box->maximum(), 99);
+    delegate.setEditorData(box, e.cell('C', 5, "healAmount"));
+    EXPECT_EQ(box->text(), utf8("＿"));
+    box->setValue(12);
+    delegate.setModelData(box, &e.model('C'), e.cell('C', 5, "healAmount"));
+    EXPECT_EQ(e.line('C', 5).substr(42, 2), "12");
+    std::unique_ptr<QWidget> name(delegate.createEditor(&parent, {}, e.cell('C', 5, "name")));
+    auto* text = name->findChild<QLineEdit*>("NameEdit");
+    ASSERT_NE(text, nullptr);
+    delegate.setEditorData(name.get(), e.cell('C', 5, "name"));
+    EXPECT_EQ(name->findChild<QLabel*>("NameBytes")->text(), utf8("5/32 バイト"));
+    QString tooLong = full + "a";
+    int position = 0;
+    EXPECT_EQ(text->validator()->validate(tooLong, position), QValidator::Invalid);
+
+    QUndoStack* stack = e.dialog->sheet().undoStack();
+    EXPECT_TRUE(e.dialog->modified());
+    while (stack->canUndo())
+        stack->undo();
+    EXPECT_EQ(e.dialog->sheet().document().bytes(), before);
+    EXPECT_FALSE(e.dialog->modified());
+    stack->redo();
+    EXPECT_EQ(e.line('C', 0).substr(8, 2), "-9");
+}
+
+TEST(CardEditor, ShowsTheLoadersProblemsAndSavesTheExactFile) {
+    ProgramFolder folder;
+    // Line ends of every kind, a blank line, a comment and what follows a byte 26.
+    const std::string bytes = "; cards\n\r\n" + characterLine(1, "5 ", "10", " 3", " 5", "壊") + "\r" +
+                              characterLine(2, " 5", "10", "x3", " 5", "弱") + "\r\n" +
+                              vehicleLine(1, "50", "40", "車") + "\x1a" + "tail";
+    folder.write("card.dat", bytes);
+    Editor e(folder);
+    const QModelIndex size = e.cell('C', 0, "size");
+    EXPECT_EQ(size.data(Qt::ToolTipRole).toString(), utf8("'5 ' は整数ではありません"));
+    EXPECT_TRUE(size.data(Qt::BackgroundRole).isValid());
+    EXPECT_FALSE(e.cell('C', 0, "hp").data(Qt::BackgroundRole).isValid());
+    EXPECT_EQ(e.dialog->findChild<QListWidget*>("ProblemList")->count(), 2); // and AP of card 2
+    EXPECT_TRUE(e.set('C', 0, "size", 5));
+    EXPECT_EQ(e.dialog->findChild<QListWidget*>("ProblemList")->count(), 1);
+
+    // A save with problems asks first; no keeps the file.
+    e.answer = QMessageBox::No;
+    EXPECT_FALSE(e.dialog->save());
+    EXPECT_EQ(readFile(folder / "card.dat"), bytes);
+    e.answer = QMessageBox::Yes;
+    EXPECT_TRUE(e.dialog->save());
+    EXPECT_EQ(readFile(folder / "card.dat"), withColumns(bytes, 19, " 5"));
+    EXPECT_EQ(e.saves, 1);
+    EXPECT_FALSE(e.dialog->modified());
+
+    // Changed and changed back, the catalogue saves as the bytes it was.
+    EXPECT_TRUE(e.set('C', 1, "name", "x"));
+    e.dialog->sheet().undoStack()->undo();
+    EXPECT_TRUE(e.dialog->save());
+    EXPECT_EQ(readFile(folder / "card.dat"), withColumns(bytes, 19, " 5"));
+}
+
+TEST(CardEditor, SaysWhichDeckLinesUseACardBeforeItGoes) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    Editor e(folder);
+    const int card2 = e.model('C').rowOf(e.dialog->sheet().document().cardLines('C')[8]);
+    ASSERT_EQ(e.line('C', card2).substr(0, 4), "C002");
+
+    e.select('C', card2);
+    e.answer = QMessageBox::No;
+    e.dialog->deleteCard();
+    ASSERT_EQ(e.questions.size(), 1u);
+    EXPECT_TRUE(e.questions[0].contains(utf8("deck0.dat の 1 行目: ") + QString::fromStdString(DeckA)));
+    EXPECT_TRUE(e.questions[0].contains(utf8("deck1.dat の 1 行目: ") + QString::fromStdString(DeckB)));
+    EXPECT_EQ(e.model('C').rowCount(), 10);
+
+    e.answer = QMessageBox::Yes;
+    e.dialog->deleteCard();
+    EXPECT_EQ(e.model('C').rowCount(), 9);
+    // A card no deck uses goes without a question; so does a new one.
+    e.select('V', 1);
+    e.dialog->deleteCard();
+    EXPECT_EQ(e.questions.size(), 2u);
+    e.select('C', 0);
+    e.dialog->copyCard();
+    EXPECT_EQ(e.line('C', 9).substr(0, 4), "C011");
+
+    // The save names the decks again, for the card it takes away.
+    e.answer = QMessageBox::No;
+    EXPECT_FALSE(e.dialog->save());
+    ASSERT_EQ(e.questions.size(), 3u);
+    EXPECT_TRUE(e.questions[2].contains(QString::fromStdString(DeckB)));
+    EXPECT_FALSE(e.questions[2].contains(QStringLiteral("V002")));
+    EXPECT_EQ(readFile(folder / "card.dat"), smallCatalogue());
+}
+
+TEST(CardEditor, AFailedSaveKeepsTheOldFileAndTheChanges) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    Editor e(folder);
+    ASSERT_TRUE(e.set('C', 0, "hp", 42));
+
+    ::chmod((folder / "card.dat").c_str(), 0444);
+    EXPECT_FALSE(e.dialog->save());
+    EXPECT_EQ(readFile(folder / "card.dat"), smallCatalogue());
+    EXPECT_TRUE(e.dialog->findChild<QLabel*>("StatusLabel")->text().contains(utf8("保存できませんでした")));
+    EXPECT_TRUE(e.dialog->modified());
+    EXPECT_EQ(e.saves, 0);
+
+    // Someone else's change since the file was read is not written over unasked.
+    ::chmod((folder / "card.dat").c_str(), 0644);
+    folder.write("card.dat", smallCatalogue() + "; theirs\r\n");
+    e.answer = QMessageBox::No;
+    EXPECT_FALSE(e.dialog->save());
+    EXPECT_TRUE(e.questions.back().contains(utf8("変更されています")));
+    EXPECT_EQ(readFile(folder / "card.dat"), smallCatalogue() + "; theirs\r\n");
+
+    // A file that cannot be read is never written over.
+    ProgramFolder unreadable;
+    std::filesystem::create_directory(unreadable / "card.dat");
+    Editor none(unreadable);
+    EXPECT_FALSE(none.dialog->save());
+    EXPECT_TRUE(std::filesystem::is_directory(unreadable / "card.dat"));
+}
+
+TEST(CardEditorWindow, ASaveFillsTheSelectorsAgainKeepingWhatStillExists) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    Program p(folder.path());
+    p.find<QAction>("CardEditor1")->trigger();
+    auto* dialog = p.main->findChild<CardEditorDialog*>("CardEditorDialog");
+    ASSERT_NE(dialog, nullptr);
+    dialog->ask = [](const QString&, QMessageBox::StandardButtons) { return QMessageBox::Yes; };
+
+    // A battle under way when the catalogue changes plays on with the cards it has.
+    p.main->BattleBtnClick();
+    p.main->Timer1Timer();
+    const Battle* running = p.main->battle();
+
+    CardTableModel& characters = *dialog->model('C');
+    const int card8 = characters.rowOf(dialog->sheet().document().cardLines('C')[2]);
+    const int card1 = characters.rowOf(dialog->sheet().document().cardLines('C')[9]);
+    ASSERT_TRUE(characters.setData(characters.index(card1, characters.columnOf(findCardField('C', "name"))),
+                                   utf8("勇者"), Qt::EditRole));
+    dialog->showKind('C');
+    dialog->findChild<QTableView*>("CharacterTable")->setCurrentIndex(characters.index(card8, 0));
+    dialog->deleteCard();
+    ASSERT_TRUE(dialog->save());
+
+    EXPECT_TRUE(p.messages.errors.empty());
+    auto* c01 = p.find<QComboBox>("C01");
+    EXPECT_EQ(c01->count(), 9);
+    EXPECT_EQ(c01->currentText(), utf8("勇者(1)"));
+    EXPECT_EQ(p.find<QComboBox>("C07")->currentData().toInt(), 7);
+    EXPECT_EQ(p.find<QComboBox>("C08")->currentIndex(), -1); // card 8 is gone
+    EXPECT_EQ(p.find<QLabel>("AllData0")->text(), "Size 28(50)");
+    EXPECT_TRUE(p.find<QPlainTextEdit>("Memo1")->toPlainText().contains(utf8("勇者")));
+
+    EXPECT_EQ(p.main->battle(), running);
+    while (p.main->Timer1->isActive())
+        p.main->Timer1Timer();
+    EXPECT_TRUE(p.messages.errors.empty());
+    // The next battle plays the new cards, once the empty slot is filled.
+    SideSelection team = p.main->currentTeams().side[0];
+    team.characters[7] = 7;
+    p.main->TeamSet(0, team);
+    p.main->BattleBtnClick();
+    while (p.main->Timer1->isActive())
+        p.main->Timer1Timer();
+    EXPECT_NE(readFile(folder / "battle.html").find(sjis("勇者")), std::string::npos);
+    EXPECT_TRUE(p.messages.errors.empty());
+}
