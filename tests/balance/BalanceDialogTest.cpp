@@ -10,6 +10,7 @@
 #include "ui/BalanceDialog.h"
 
 #include <QAction>
+#include <QDialog>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -105,4 +106,36 @@ TEST(BalanceDialog, CancelWritesNoPageAndAFieldThatCannotPlayIsSaid) {
     EXPECT_FALSE(again->running());
     EXPECT_TRUE(again->Status->text().startsWith(QStringLiteral("deck1.dat:1: ")))
         << again->Status->text().toStdString();
+}
+
+TEST(BalanceDialog, TheCardEditorsButtonAnalysesTheCatalogueAsEdited) {
+    ProgramFolder folder;
+    writeLopsided(folder);
+    Program p(folder.path());
+    // The editor reads card.dat when it opens: a catalogue changed since the window
+    // started is the one it edits, and the one its button analyses.
+    folder.write("card.dat", test::lopsidedCatalogue("改名した剣士"));
+    auto* edit = p.main->findChild<QAction*>(QStringLiteral("CardEditor1"));
+    ASSERT_NE(edit, nullptr);
+    edit->trigger();
+    auto* editor = p.main->findChild<QDialog*>(QStringLiteral("CardEditorDialog"));
+    ASSERT_NE(editor, nullptr);
+    auto* button = editor->findChild<QPushButton*>(QStringLiteral("BalanceBtn"));
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(), utf8("バランスを調べる..."));
+    button->click();
+    auto* dialog = editor->findChild<BalanceDialog*>(QStringLiteral("BalanceDialog"));
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    dialog->Searches->setValue(1);
+    dialog->Budget->setValue(20000);
+    dialog->StartBtn->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->running(); }, 120000));
+    ASSERT_TRUE(dialog->report().has_value()) << dialog->Status->text().toStdString();
+    const std::string page = readFileBytes(folder / "balance.html");
+    EXPECT_NE(page.find("改名した剣士"), std::string::npos);
+    EXPECT_EQ(page.find("強すぎる剣士"), std::string::npos);
+    // The same button shows the same dialog again.
+    button->click();
+    EXPECT_EQ(editor->findChildren<BalanceDialog*>().size(), 1);
 }
