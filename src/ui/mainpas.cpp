@@ -11,6 +11,7 @@
 #include "report/ReportSink.h"
 #include "ui/BalanceDialog.h"
 #include "ui/CardEditorDialog.h"
+#include "ui/CardTableModel.h"
 #include "ui/OptimizeDialog.h"
 #include "ui/StatsDialog.h"
 #include "ui/SysCtrls.h"
