@@ -151,15 +151,7 @@ void BalanceDialog::finish() {
     outcome_.reset();
     updateButtons();
     if (!report_) {
-        if (run_.failure()) {
-            try {
-                std::rethrow_exception(run_.failure());
-            } catch (const std::exception& e) {
-                Status->setText(errorText(e));
-            }
-        } else {
-            Status->setText(tr("中止しました。"));
-        }
+        Status->setText(run_.failure() ? errorText(run_.failure()) : tr("中止しました。"));
         Progress->setValue(0);
         Q_EMIT runEnded();
         return;
