@@ -136,6 +136,15 @@ std::string escapeControls(std::string_view text) {
     return out;
 }
 
+void reportKeptFailure(const std::exception_ptr& failure) {
+    std::cout.flush();
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& e) {
+        reportFailure(e);
+    }
+}
+
 std::filesystem::path cardsPath(const Options& options) {
     if (auto path = options.value("--cards"))
         return *path;
@@ -162,6 +171,13 @@ DeckSource deckLine(const Options& options, const std::string& option, const std
     if (lines.empty())
         return {std::string(), path.string() + " (no deck line)"};
     return lines.front();
+}
+
+std::vector<std::string> cardNames(const CardCatalogue& catalogue, const SideSelection& team) {
+    std::vector<std::string> names{cp932ToUtf8(catalogue.vehicle(team.vehicle).name)};
+    for (const int32_t id : team.characters)
+        names.push_back(cp932ToUtf8(catalogue.character(id).name));
+    return names;
 }
 
 std::vector<DeckSource> readDeckFileOption(const std::filesystem::path& path) {

@@ -64,6 +64,9 @@ std::atomic<bool>& catchInterrupts();
 // feed in a path) are written as \xNN, so the error stays one line of text.
 int reportFailure(const std::exception& error);
 std::string escapeControls(std::string_view text);
+// Reports a failure kept back while the results were printed (a page or deck file that
+// could not be written), after those results.
+void reportKeptFailure(const std::exception_ptr& failure);
 
 // Runs read, counting a file that cannot be read (IoError) as bad input: the files a
 // command reads are the user's.
@@ -96,6 +99,9 @@ struct Shard {
     uint64_t count = 1;
 };
 std::optional<Shard> shardOption(const Options& options);
+
+// A team's cards by name (UTF-8): the vehicle, then slots 1 to 8.
+std::vector<std::string> cardNames(const CardCatalogue& catalogue, const SideSelection& team);
 
 // Every deck line of a deck file the user named, with its place.
 std::vector<DeckSource> readDeckFileOption(const std::filesystem::path& path);

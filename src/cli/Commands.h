@@ -14,5 +14,6 @@ int runBatch(const std::vector<std::string>& args);
 int runMerge(const std::vector<std::string>& args);
 int runOptimize(const std::vector<std::string>& args);
 int runCards(const std::vector<std::string>& args);
+int runBalance(const std::vector<std::string>& args);
 
 } // namespace morvane::cli

@@ -94,22 +94,6 @@ std::string sizeText(const CardCatalogue& catalogue, const SideSelection& team) 
            std::to_string(catalogue.vehicle(team.vehicle).size) + ")";
 }
 
-// The vehicle, then slots 1 to 8, by name.
-std::vector<std::string> cardNames(const CardCatalogue& catalogue, const SideSelection& team) {
-    std::vector<std::string> names{cp932ToUtf8(catalogue.vehicle(team.vehicle).name)};
-    for (const int32_t id : team.characters)
-        names.push_back(cp932ToUtf8(catalogue.character(id).name));
-    return names;
-}
-
-Json tallyJson(const Tally& t) {
-    return {{"wins", t.wins},
-            {"battles", t.battles},
-            {"undecided", t.undecided},
-            {"win_rate", t.winRate()},
-            {"win_rate_ci", intervalJson(t.winInterval())}};
-}
-
 // "  97.99%  97.76% to 98.20%", padded to width when one follows.
 std::string scoreColumn(const Tally& t, size_t width = 0) {
     std::string rate = percentText(t.winRate());
@@ -444,12 +428,7 @@ int runOptimize(const std::vector<std::string>& args) {
         }
     }
     if (saveFailure) {
-        std::cout.flush();
-        try {
-            std::rethrow_exception(saveFailure);
-        } catch (const std::exception& e) {
-            reportFailure(e);
-        }
+        reportKeptFailure(saveFailure);
         return ExitFailure;
     }
     return ExitOk;

@@ -18,6 +18,8 @@ void printMeasurement(const MeasureRun& run, bool json);
 // Pieces of the JSON outputs: [low, high], and [[turns, battles], ...] shortest first.
 Json intervalJson(const Interval& interval);
 Json histogramJson(const TurnHistogram& lengths);
+// A team's battles: wins, battles, undecided, its win rate and interval.
+Json tallyJson(const Tally& t);
 // "2 threads", or for a run put together from shards "3 shards, 6 threads in all".
 std::string threadsText(unsigned threads, uint64_t shards);
 

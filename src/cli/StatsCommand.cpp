@@ -65,6 +65,14 @@ Json histogramJson(const TurnHistogram& lengths) {
     return histogram;
 }
 
+Json tallyJson(const Tally& t) {
+    return {{"wins", t.wins},
+            {"battles", t.battles},
+            {"undecided", t.undecided},
+            {"win_rate", t.winRate()},
+            {"win_rate_ci", intervalJson(t.winInterval())}};
+}
+
 std::string threadsText(unsigned threads, uint64_t shards) {
     if (shards > 1)
         return std::to_string(shards) + " shards, " + std::to_string(threads) + " threads in all";

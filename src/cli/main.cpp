@@ -24,6 +24,8 @@ const Command Commands[] = {
     {"merge", morvane::cli::runMerge, "put together the shards of a stats, league or measurement run"},
     {"optimize", morvane::cli::runOptimize, "search for the team that wins most often against a file of decks"},
     {"cards", morvane::cli::runCards, "check a card catalogue, or export it as a table and import it back"},
+    {"balance", morvane::cli::runBalance,
+     "how a card set plays: the cards its best teams lean on, and those nobody plays"},
 };
 
 void printUsage(std::ostream& out) {

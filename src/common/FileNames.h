@@ -12,6 +12,8 @@ namespace file {
 inline constexpr std::string_view Catalogue = "card.dat";
 inline constexpr std::array<std::string_view, 2> Decks{"deck0.dat", "deck1.dat"};
 inline constexpr std::string_view Report = "battle.html";
+// The page of the latest balance analysis of the catalogue.
+inline constexpr std::string_view BalancePage = "balance.html";
 // A batch folder's deck pair; its report is a Report.
 inline constexpr std::string_view BatchDecks = "deck.dat";
 } // namespace file

@@ -97,6 +97,8 @@ inline constexpr std::string_view NotALineEnd =
 // Messages of the runs of many battles and their shards, which the program speaks
 // only on the command line: English, UTF-8.
 inline constexpr std::string_view NoFieldDeck = "no field deck";
+inline constexpr std::string_view NoLegalTeam =
+    "the catalogue offers no team whose characters fit a vehicle's deck size";
 inline constexpr std::string_view NotAPartial = "not a partial result of morvane-cli stats, league or optimize --shard";
 inline constexpr std::string_view PartialOfOtherFormat = "a partial result of another format";
 inline constexpr std::string_view PartialUnreadable = "not a readable partial result";

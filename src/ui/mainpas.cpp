@@ -10,7 +10,9 @@
 #include "common/Files.h"
 #include "common/Paths.h"
 #include "report/ReportSink.h"
+#include "ui/BalanceDialog.h"
 #include "ui/CardEditorDialog.h"
+#include "ui/CardTableModel.h"
 #include "ui/OptimizeDialog.h"
 #include "ui/StatsDialog.h"
 #include "ui/SysCtrls.h"
@@ -292,6 +294,9 @@ void Tmain::layOut() {
     QAction* cards = Tools1->addAction(QStringLiteral("カードの編集..."));
     cards->setObjectName(QStringLiteral("CardEditor1"));
     connect(cards, &QAction::triggered, this, [this] { showTool(cardEditorDialog()); });
+    QAction* balance = Tools1->addAction(QStringLiteral("カードのバランス..."));
+    balance->setObjectName(QStringLiteral("CardBalance1"));
+    connect(balance, &QAction::triggered, this, [this] { showTool(cardBalanceDialog()); });
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
@@ -330,6 +335,35 @@ OptimizeDialog* Tmain::teamOptimizerDialog() {
     return optimizeDialog_;
 }
 
+BalanceInputs Tmain::balanceInputs() {
+    BalanceInputs inputs;
+    // Every stored deck of both sides, as the command's default field.
+    inputs.field = [this] {
+        std::vector<DeckSource> field;
+        for (int side = 0; side < 2; ++side) {
+            const std::vector<std::string>& lines = decks_[static_cast<size_t>(side)].lines();
+            for (size_t i = 0; i < lines.size(); ++i)
+                field.push_back(
+                    {lines[i], std::string(file::Decks[static_cast<size_t>(side)]) + ":" + std::to_string(i + 1)});
+        }
+        return field;
+    };
+    inputs.page = env_.programFolder / file::BalancePage;
+    inputs.opener = env_.opener;
+    inputs.clock = &clock();
+    return inputs;
+}
+
+BalanceDialog* Tmain::cardBalanceDialog() {
+    if (!balanceDialog_) {
+        BalanceInputs inputs = balanceInputs();
+        inputs.catalogue = [this] { return catalogue_; };
+        inputs.cardsName = cataloguePath().string();
+        balanceDialog_ = new BalanceDialog(std::move(inputs), this);
+    }
+    return balanceDialog_;
+}
+
 CardEditorDialog* Tmain::cardEditorDialog() {
     if (!cardEditor_) {
         CardEditorInputs inputs;
@@ -340,6 +374,29 @@ CardEditorDialog* Tmain::cardEditorDialog() {
         inputs.saved = [this] { CatalogueReload(); };
         cardEditor_ = new CardEditorDialog(std::move(inputs), this);
         cardEditor_->setAttribute(Qt::WA_DeleteOnClose);
+        // The balance of the catalogue as it is being edited, saved or not: a dialog of
+        // the editor's own, which goes (and stops its run) when the editor closes.
+        auto* balance = new QPushButton(tr("バランスを調べる..."), cardEditor_);
+        balance->setObjectName(QStringLiteral("BalanceBtn"));
+        cardEditor_->ButtonRow->insertWidget(cardEditor_->ButtonRow->count() - 2, balance);
+        const QPointer<CardEditorDialog> editor = cardEditor_;
+        connect(balance, &QPushButton::clicked, this, [this, editor] {
+            if (!editor)
+                return;
+            auto* dialog = editor->findChild<BalanceDialog*>();
+            if (!dialog) {
+                BalanceInputs inputs = balanceInputs();
+                inputs.cardsName = cataloguePath().string() + " (" + tr("編集中").toStdString() + ")";
+                inputs.catalogue = [editor, name = inputs.cardsName] {
+                    CardCatalogue catalogue;
+                    catalogue.loadBytes(editor->sheet().document().bytes(), name);
+                    return catalogue;
+                };
+                dialog = new BalanceDialog(std::move(inputs), editor);
+                dialog->setWindowFlag(Qt::Window);
+            }
+            showTool(dialog);
+        });
     }
     return cardEditor_;
 }

@@ -38,6 +38,8 @@ namespace morvane {
 class Battle;
 class BatchRunner;
 class FileReportSink;
+class BalanceDialog;
+struct BalanceInputs;
 class CardEditorDialog;
 class FolderUse;
 class OptimizeDialog;
@@ -185,6 +187,10 @@ private:
     // The tools' dialogs, made on first use; showTool puts one beside the window.
     StatsDialog* deckStrengthDialog();
     OptimizeDialog* teamOptimizerDialog();
+    // The balance analysis: of the window's catalogue from the Tools menu, of the one
+    // being edited from the editor's button; both against both deck lists.
+    BalanceInputs balanceInputs();
+    BalanceDialog* cardBalanceDialog();
     // A new editor each time none is open: it reads card.dat afresh, and what a closed
     // one left unsaved goes with it.
     CardEditorDialog* cardEditorDialog();
@@ -215,6 +221,7 @@ private:
     bool ending_ = false;
     StatsDialog* statsDialog_ = nullptr;
     OptimizeDialog* optimizeDialog_ = nullptr;
+    BalanceDialog* balanceDialog_ = nullptr;
     QPointer<CardEditorDialog> cardEditor_;
 };
 

@@ -38,7 +38,10 @@ Teams teamsOf(const std::string& topLine, const std::string& bottomLine) {
 
 struct TurnSpread {
     int battles = 0;
-    int withinRange = 0; // ended after 10 to 60 turns
+    // Ended after 6 to 60 turns. The vehicles of the balanced set fall sooner than the
+    // classic set's: two good teams take about ten turns, and the turn's formation
+    // counts for more.
+    int withinRange = 0;
     int topWins = 0;
     int bottomWins = 0;
     int capped = 0;
@@ -51,7 +54,7 @@ TurnSpread playSeeds(const Teams& teams, uint32_t seeds) {
         Battle battle(bundledCatalogue(), random);
         const BattleOutcome outcome = battle.play(teams, 1000);
         ++spread.battles;
-        spread.withinRange += outcome.turns >= 10 && outcome.turns <= 60;
+        spread.withinRange += outcome.turns >= 6 && outcome.turns <= 60;
         spread.topWins += outcome.winner == 0;
         spread.bottomWins += outcome.winner == 1;
         spread.capped += outcome.capped();
@@ -245,7 +248,7 @@ TEST(BundledData, EveryDeckLineOffersNineCardsNearItsDeckSize) {
     }
 }
 
-TEST(BundledData, DefaultDecksMostlyFinishWithinTenToSixtyTurnsAndBothCanWin) {
+TEST(BundledData, DefaultDecksMostlyFinishWithinSixToSixtyTurnsAndBothCanWin) {
     const DeckList top = DeckList::load(DataDir + "deck0.dat");
     const DeckList bottom = DeckList::load(DataDir + "deck1.dat");
     ASSERT_FALSE(top.lines().empty());
@@ -257,7 +260,7 @@ TEST(BundledData, DefaultDecksMostlyFinishWithinTenToSixtyTurnsAndBothCanWin) {
     EXPECT_GE(spread.bottomWins * 5, spread.battles);
 }
 
-TEST(BundledData, EveryPairOfBundledDecksMostlyFinishesWithinTenToSixtyTurns) {
+TEST(BundledData, EveryPairOfBundledDecksMostlyFinishesWithinSixToSixtyTurns) {
     const DeckList top = DeckList::load(DataDir + "deck0.dat");
     const DeckList bottom = DeckList::load(DataDir + "deck1.dat");
     for (const std::string& topLine : top.lines()) {

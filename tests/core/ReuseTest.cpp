@@ -23,7 +23,7 @@ namespace {
 
 const FixedClock Noon("12:00:00");
 
-// Two decks of the bundled catalogue with different speeds in every formation, and
+// Two decks of the classic catalogue with different speeds in every formation, and
 // a third that keeps the first one's cards in other slots.
 const char* const Decks[] = {"V001C003C011C012C007C021C019C020C005:000", "V004C018C016C024C022C025C039C044C002:000",
                              "V002C030C038C023C043C027C036C026C014:001", "V001C005C020C019C021C007C012C011C003:000"};
@@ -54,7 +54,7 @@ Played play(Battle& battle, MemoryReportSink& sink, Random& random, const Teams&
 
 TEST(BattleReuse, EveryBattleOfAReusedObjectEqualsOneOnAFreshObject) {
     CardCatalogue catalogue;
-    catalogue.load(std::filesystem::path(MORVANE_SOURCE_DIR) / "data" / "card.dat");
+    catalogue.load(std::filesystem::path(MORVANE_SOURCE_DIR) / "tests" / "data" / "classic" / "card.dat");
     Random reusedRandom;
     MemoryReportSink reusedSink;
     Battle reused(catalogue, reusedRandom, &reusedSink);

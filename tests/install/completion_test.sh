@@ -27,7 +27,8 @@ expect() {
 
 commands=$(morvane-cli --help | sed -n '/^commands:/,/^$/s/^  \([a-z][a-z-]*\) .*/\1/p' | tr '\n' ' ')
 expect "${commands}--help" morvane-cli ""
-expect "battle batch" morvane-cli ba
+expect "battle batch balance" morvane-cli ba
+expect "--searches --seed" morvane-cli balance --se
 expect "--bottom --cards --max-turns --seed --time --top -o --help" morvane-cli battle -
 expect "--seed --seed-of" morvane-cli stats --se
 # A value that is a file, a number, a folder argument; no options after a number.

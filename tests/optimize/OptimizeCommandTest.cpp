@@ -135,7 +135,14 @@ TEST(OptimizeCommand, BadFieldOwnedAndKeepGiveStatus2AndOneLineNamingFileAndLine
     write(folder / "bad-field.dat", "V001C003C011C012C007C021C019C020C005:000\r\nV002C030Cx38C023C043C027C036:001\r\n");
     write(folder / "empty.dat", "\r\n");
     write(owned, utf8ToCp932("; 持ち札\r\nC003 2\r\nC011 two\r\n"));
-    write(folder / "poor.txt", "C001 8\r\nV001 1\r\n");
+    // Every vehicle but only one character: the start team (the first line of deck0.dat)
+    // owns too few of its first character, unless that is the one owned.
+    const std::string start = read(std::filesystem::path(MORVANE_PROGRAM_DIR) / "deck0.dat").substr(0, 37);
+    const std::string first = start.substr(4, 4);
+    std::string poor = first == "C001" ? "C002 8\r\n" : "C001 8\r\n";
+    for (int v = 1; v <= 8; ++v)
+        poor += "V00" + std::to_string(v) + " 1\r\n";
+    write(folder / "poor.txt", poor);
 
     const struct {
         std::vector<std::string> args;
@@ -147,7 +154,8 @@ TEST(OptimizeCommand, BadFieldOwnedAndKeepGiveStatus2AndOneLineNamingFileAndLine
         {{"--field", folder.path().string()}, "(a folder): ﾌｧｲﾙを読み込めません"},
         {{"--field", field, "--owned", owned}, "owned.txt:3: 'C011 two' は所持カードの行ではありません"},
         {{"--field", field, "--owned", (folder / "none.txt").string()}, "none.txt: ﾌｧｲﾙが見つかりません"},
-        {{"--field", field, "--owned", (folder / "poor.txt").string()}, "deck0.dat:1: 'C003' の所持数を超えています"},
+        {{"--field", field, "--owned", (folder / "poor.txt").string()},
+         "deck0.dat:1: '" + first + "' の所持数を超えています"},
         {{"--field", field, "--keep", "V,C09"}, "--keep wants slot names"},
         {{"--field", field, "--keep", ""}, "--keep wants slot names"},
         {{"--field", field, "--side", "left"}, "--side wants top, bottom or both"},

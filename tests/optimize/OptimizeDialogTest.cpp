@@ -46,7 +46,7 @@ TEST(TeamOptimizerDialog, FindsWhatTheCoreFindsAndApplyPutsItIntoTheSidesSelecto
     auto* tools = p.main->findChild<QMenu*>(QStringLiteral("Tools1"));
     ASSERT_NE(tools, nullptr);
     EXPECT_EQ(tools->title(), utf8("ツール"));
-    EXPECT_EQ(tools->actions().size(), 3);
+    EXPECT_EQ(tools->actions().size(), 4);
     OptimizeDialog* dialog = openDialog(p);
     ASSERT_NE(dialog, nullptr);
     EXPECT_TRUE(dialog->isVisible());

@@ -18,17 +18,19 @@ namespace {
 
 const std::string Bin = MORVANE_PROGRAM_DIR;
 const std::string Server = Bin + "/morvane-server";
-// The bundled decks; the first battle of seed 1 between them is a pinned golden
-// report (won by the top side in 18 turns).
+// The first lines of the classic deck files; the first battle of seed 1 between them,
+// with the classic catalogue, is a pinned golden report (won by the top side in 18
+// turns).
 const std::string Top = "V001C003C011C012C007C021C019C020C005:000";
 const std::string Bottom = "V004C018C016C024C022C025C039C044C002:000";
 const fs::path Golden = fs::path(MORVANE_SOURCE_DIR) / "tests" / "data" / "golden";
+const std::string Classic = (fs::path(MORVANE_SOURCE_DIR) / "tests" / "data" / "classic" / "card.dat").string();
 
 class ServerTest : public BatchFolderTest {
 protected:
     std::unique_ptr<ServerProcess> start(std::vector<std::string> args, const std::string& catalogue = "") {
         args.insert(args.end(), {"--root", root.string(), "--listen", "127.0.0.1:0", "--cards",
-                                 catalogue.empty() ? Bin + "/card.dat" : catalogue});
+                                 catalogue.empty() ? Classic : catalogue});
         auto server = std::make_unique<ServerProcess>(Server, args);
         EXPECT_GT(server->port(), 0) << server->log();
         return server;
@@ -128,7 +130,7 @@ TEST_F(ServerTest, ASubmittedBattleIsPlayedAndItsReportServedAsTheRunnerStoredIt
               std::string::npos);
 
     CardCatalogue catalogue;
-    catalogue.load(Bin + "/card.dat");
+    catalogue.load(Classic);
     const Json cards = body(server->client().Get("/api/cards"));
     EXPECT_EQ(cards["vehicles"].size(), catalogue.vehicleEntries().size());
     EXPECT_EQ(cards["characters"].size(), catalogue.characterEntries().size());

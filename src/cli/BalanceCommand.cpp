@@ -1,0 +1,376 @@
+#include "balance/Balance.h"
+#include "balance/BalancePage.h"
+#include "cli/CliCommon.h"
+#include "cli/Commands.h"
+#include "cli/ProgressLine.h"
+#include "cli/RunResults.h"
+#include "common/AtomicFile.h"
+#include "common/Codec.h"
+#include "common/Files.h"
+#include "common/Json.h"
+#include "optimize/Optimization.h"
+
+#include <cstdio>
+#include <iostream>
+
+namespace morvane::cli {
+
+const char* const BalanceUsage =
+    R"(usage: morvane-cli balance [--cards FILE] [--field FILE] [--searches N] [--budget BATTLES]
+                           [--threads T] [--seed S] [--final-battles N] [--max-turns N] [--json]
+                           [--html FILE]
+
+Shows how a card set plays, for its designer: runs N independent team searches (the
+team optimizer, each from a random legal team with a seed of its own) against a field of
+decks, and reports for every card how many of their best teams use it and with how many
+copies, and what a best team loses when the card is replaced by the best other choice.
+It names the cards that decide too much (in most best teams, or three or more copies in
+one) and the cards nobody plays, gives the diversity of the best teams (distinct
+characters and vehicles) and plays them against each other in a league.
+
+  --cards FILE         the card catalogue (default: card.dat in the program folder)
+  --field FILE         the opponents, one deck line per line (default: the deck lines of
+                       deck0.dat and deck1.dat beside the catalogue); every search plays each
+                       field deck on both sides
+  --searches N         independent searches, 1 to 64 (default 8)
+  --budget BATTLES     battles of each search, 1 to 2000000000 (default 500000)
+  --threads T          worker threads (default: one per core); the result does not depend on it
+  --seed S             seed of the run, 0 to 4294967295 (default: the milliseconds of the time of day)
+  --final-battles N    battles per field deck and side that measure each best team, and each
+                       best team with a card replaced (default 500)
+  --max-turns N        a battle still running after N turns is undecided and counts as not
+                       won (default 10000)
+  --json               print the result as one JSON object
+  --html FILE          also write the report as one self-contained page (UTF-8, no scripts,
+                       tables and bar charts) to FILE
+
+Search k (from 1) runs exactly as 'morvane-cli optimize --deck START --field FIELD
+--seed SEED --budget BATTLES' with the start team and seed the report gives for it, so
+it can be replayed alone; its best team is measured on that seed's fresh battles, as
+'optimize --measure' measures it. The best other choice for a card is raced on further
+fresh battles of that seed, each candidate against the others on the same battles,
+the better half going on with twice the battles until one is left, and then measured on
+the very battles of its team. Every copy of the card is replaced, and only by cards that
+keep the size rule. The league plays every ordered pair of the distinct best teams 1000
+times with the run's seed, as 'morvane-cli league --seed S' plays a file of them.
+
+On a terminal, stderr shows the progress. Ctrl-C ends the searches (the one under way
+keeps its best team so far) and analyses the teams found by then; a second Ctrl-C ends
+the program at once.
+Exit status: 0 done (also when interrupted), 2 bad input (catalogue, field file or deck
+line, option, or a card column that a battle cannot read), 1 anything else (the page
+cannot be written).
+)";
+
+namespace {
+
+constexpr uint64_t LeagueBattles = 1000;
+
+std::string cardCode(const CardBalance& c) {
+    return morvane::cardCode(c.vehicle, c.id);
+}
+
+std::string deckText(const SideSelection& team) {
+    return cp932ToUtf8(formatDeckLine(team, 0));
+}
+
+std::string padded(std::string text, size_t width) {
+    // Display width of UTF-8 text, counting a character of three bytes or more as two
+    // columns, as a terminal draws the Japanese names.
+    size_t columns = 0;
+    for (const char byte : text) {
+        const auto c = static_cast<unsigned char>(byte);
+        if ((c & 0xC0) == 0x80)
+            continue;
+        columns += c >= 0xE0 ? 2 : 1;
+    }
+    if (columns < width)
+        text.append(width - columns, ' ');
+    return text + " ";
+}
+
+// Loads the field: FILE, or the deck lines of both deck files beside the catalogue.
+std::vector<DeckSource> fieldSources(const Options& options, const std::filesystem::path& cards) {
+    if (auto path = options.value("--field")) {
+        std::vector<DeckSource> field = readDeckFileOption(*path);
+        if (field.empty())
+            throw UsageError(*path + " holds no deck line; --field wants one opponent per line");
+        return field;
+    }
+    std::vector<DeckSource> field;
+    for (int side = 0; side < 2; ++side)
+        for (DeckSource& deck : readDeckFileOption(deckFilePath(folderOf(cards), side)))
+            field.push_back(std::move(deck));
+    return field;
+}
+
+std::string commandText(const Options& options, const BalanceRequest& request) {
+    std::string command = "morvane-cli balance";
+    for (const char* name : {"--cards", "--field"})
+        if (auto value = options.value(name))
+            command += std::string(" ") + name + " " + shellWord(*value);
+    command += " --searches " + std::to_string(request.searches) + " --budget " + std::to_string(request.budget) +
+               " --seed " + std::to_string(request.seed) + " --final-battles " + std::to_string(request.finalBattles);
+    if (request.maxTurns != DefaultMaxTurns)
+        command += " --max-turns " + std::to_string(request.maxTurns);
+    return command;
+}
+
+Json cardJson(const CardCatalogue& catalogue, const CardBalance& c) {
+    Json others = Json::array();
+    for (const int32_t id : c.replacements)
+        others.push_back(id ? Json(morvane::cardCode(c.vehicle, id)) : Json(nullptr));
+    return {{"card", cardCode(c)},
+            {"name", cardNameText(catalogue, c.vehicle, c.id)},
+            {"teams", c.teams()},
+            {"copies", c.copies},
+            {"loss", c.measured() ? Json(c.loss()) : Json(nullptr)},
+            {"loss_ci", c.measured() ? intervalJson(c.lossInterval()) : Json(nullptr)},
+            {"kept", tallyJson(c.kept)},
+            {"replaced", tallyJson(c.replaced)},
+            {"best_other", others}};
+}
+
+void printJson(const BalanceReport& r, const CardCatalogue& catalogue, const std::vector<DeckSource>& field,
+               const std::string& cards, const std::optional<std::string>& html) {
+    Json fieldDecks = Json::array();
+    for (size_t d = 0; d < field.size(); ++d)
+        fieldDecks.push_back({{"deck", d + 1}, {"line", cp932ToUtf8(field[d].line)}, {"source", field[d].where}});
+    Json teams = Json::array();
+    for (size_t k = 0; k < r.searches.size(); ++k) {
+        const BalanceSearch& s = r.searches[k];
+        teams.push_back({{"search", k + 1},
+                         {"seed", s.seed},
+                         {"start", deckText(s.start)},
+                         {"best", deckText(s.result.best)},
+                         {"best_cards", cardNames(catalogue, s.result.best)},
+                         {"score", tallyJson(s.score.total())},
+                         {"battles", s.result.battles},
+                         {"restarts", s.result.restarts}});
+    }
+    Json cardList = Json::array();
+    for (const auto* table : {&r.characters, &r.vehicles})
+        for (const CardBalance& c : *table)
+            cardList.push_back(cardJson(catalogue, c));
+    auto codes = [](const std::vector<const CardBalance*>& list) {
+        Json out = Json::array();
+        for (const CardBalance* c : list)
+            out.push_back(cardCode(*c));
+        return out;
+    };
+    int mostCopies = 0;
+    for (const CardBalance& c : r.characters)
+        mostCopies = std::max(mostCopies, c.mostCopies());
+    const BalanceLeague& l = r.league;
+    Json leagueTeams = Json::array();
+    Json matrix = Json::array();
+    for (size_t a = 0; a < l.teams.size(); ++a) {
+        Json found = Json::array();
+        for (size_t k = 0; k < l.teamOf.size(); ++k)
+            if (l.teamOf[k] == a)
+                found.push_back(k + 1);
+        leagueTeams.push_back(
+            {{"team", a + 1}, {"line", deckText(l.teams[a])}, {"searches", found}, {"score", tallyJson(l.record(a))}});
+        Json row = Json::array();
+        for (size_t b = 0; b < l.teams.size(); ++b)
+            row.push_back(a == b || l.pairings.empty() ? Json(nullptr) : Json(l.against(a, b).winRate()));
+        matrix.push_back(row);
+    }
+    const Json out = {
+        {"cards", cards},
+        {"field", fieldDecks},
+        {"side", playSideName(r.request.field.side)},
+        {"searches", r.request.searches},
+        {"searches_run", r.searches.size()},
+        {"budget", r.request.budget},
+        {"seed", r.request.seed},
+        {"final_battles", r.request.finalBattles},
+        {"max_turns", r.request.maxTurns},
+        {"interrupted", r.interrupted},
+        {"teams", teams},
+        {"strongest", r.strongest()},
+        {"diversity",
+         {{"characters", r.distinctCharacters()}, {"vehicles", r.distinctVehicles()}, {"most_copies", mostCopies}}},
+        {"decide_too_much", codes(r.decisive())},
+        {"unplayed", codes(r.unplayed())},
+        {"card_list", cardList},
+        {"league", {{"battles_per_pair", r.request.leagueBattles}, {"teams", leagueTeams}, {"matrix", matrix}}},
+        {"threads", r.threads},
+        {"seconds", r.seconds},
+        {"html", html ? Json(*html) : Json(nullptr)}};
+    std::cout << jsonText(out) << std::endl;
+}
+
+void printText(const BalanceReport& r, const CardCatalogue& catalogue, const std::vector<DeckSource>& field,
+               const std::optional<std::string>& html) {
+    const size_t searches = r.searches.size();
+    std::cout << "balance:  " << searches << " searches of " << r.request.budget << " battles against " << field.size()
+              << " field decks, side " << playSideName(r.request.field.side) << ", seed " << r.request.seed << ", "
+              << threadsText(r.threads, 1) << ", " << fixedText(r.seconds, 1) << " s"
+              << (r.interrupted ? " (interrupted)" : "") << "\n\n"
+              << "best teams on fresh seeds, " << r.request.finalBattles << " battles per field deck and side:\n"
+              << "  search  seed        win rate  95% CI                deck line\n";
+    for (size_t k = 0; k < searches; ++k) {
+        const BalanceSearch& s = r.searches[k];
+        const Tally t = s.score.total();
+        std::string names;
+        for (const std::string& name : cardNames(catalogue, s.result.best))
+            names += (names.empty() ? "" : " / ") + name;
+        std::cout << "  " << padded(std::to_string(k + 1), 6) << " " << padded(std::to_string(s.seed), 10) << " "
+                  << padded(percentText(t.winRate()), 8) << " " << padded(intervalText(t.winInterval()), 21) << " "
+                  << escapeControls(deckText(s.result.best)) << "\n"
+                  << std::string(52, ' ') << escapeControls(names) << "\n";
+    }
+    int mostCopies = 0;
+    for (const CardBalance& c : r.characters)
+        mostCopies = std::max(mostCopies, c.mostCopies());
+    std::cout << "\ndiversity: " << r.distinctCharacters() << " of " << r.characters.size() << " characters and "
+              << r.distinctVehicles() << " of " << r.vehicles.size() << " vehicles in the best teams; at most "
+              << mostCopies << " copies of a character in one team\n";
+    auto list = [&](const std::vector<const CardBalance*>& cards, bool counts) {
+        if (cards.empty())
+            return std::string("none");
+        std::string text;
+        for (const CardBalance* c : cards) {
+            text += (text.empty() ? "" : ", ") + cardCode(*c) + " " + cardNameText(catalogue, c->vehicle, c->id);
+            if (counts)
+                text += " (" + std::to_string(c->teams()) + " of " + std::to_string(searches) + " teams, up to " +
+                        std::to_string(c->mostCopies()) + (c->mostCopies() == 1 ? " copy)" : " copies)");
+        }
+        return text;
+    };
+    std::cout << "decide too much: " << escapeControls(list(r.decisive(), true)) << "\n"
+              << "nobody plays:    " << escapeControls(list(r.unplayed(), false)) << "\n\n"
+              << "cards in the best teams: teams that use it, copies by search, and the win rate (points)\n"
+              << "lost when every copy is replaced by the best other card, on the same fresh seeds:\n"
+              << "  card  teams  copies             loss    95% CI           best other\n";
+    for (const auto* table : {&r.characters, &r.vehicles}) {
+        for (const CardBalance& c : *table) {
+            if (c.teams() == 0)
+                continue;
+            std::string copies;
+            for (const int n : c.copies)
+                copies += (copies.empty() ? "" : " ") + std::to_string(n);
+            std::string others;
+            for (const int32_t id : c.replacements)
+                if (id)
+                    others += (others.empty() ? "" : ", ") + cardNameText(catalogue, c.vehicle, id);
+            std::string loss = "-";
+            std::string interval = "no other card fits";
+            if (c.measured()) {
+                loss = pointsText(c.loss());
+                interval = pointsText(c.lossInterval().low) + " to " + pointsText(c.lossInterval().high);
+            }
+            std::cout << "  " << cardCode(c) << "  " << padded(std::to_string(c.teams()), 5) << " "
+                      << padded(copies, 18) << " " << padded(loss, 7) << " " << padded(interval, 16) << " "
+                      << escapeControls(others) << "\n"
+                      << "        " << escapeControls(cardNameText(catalogue, c.vehicle, c.id)) << "\n";
+        }
+    }
+    const BalanceLeague& l = r.league;
+    if (!l.pairings.empty()) {
+        std::cout << "\nleague of the " << l.teams.size() << " distinct best teams, " << r.request.leagueBattles
+                  << " battles per ordered pair:\n  team  win rate  95% CI                searches  deck line\n";
+        for (size_t a = 0; a < l.teams.size(); ++a) {
+            const Tally t = l.record(a);
+            std::string found;
+            for (size_t k = 0; k < l.teamOf.size(); ++k)
+                if (l.teamOf[k] == a)
+                    found += (found.empty() ? "" : ",") + std::to_string(k + 1);
+            std::cout << "  #" << padded(std::to_string(a + 1), 3) << " " << padded(percentText(t.winRate()), 8) << " "
+                      << padded(intervalText(t.winInterval()), 21) << " " << padded(found, 8) << " "
+                      << escapeControls(deckText(l.teams[a])) << "\n";
+        }
+    }
+    std::cout << "\nfield:\n";
+    for (size_t d = 0; d < field.size(); ++d)
+        std::cout << "  #" << d + 1 << "  " << escapeControls(cp932ToUtf8(field[d].line)) << "  "
+                  << escapeControls(field[d].where) << "\n";
+    if (html)
+        std::cout << "html:     " << escapeControls(*html) << "\n";
+}
+
+} // namespace
+
+int runBalance(const std::vector<std::string>& args) {
+    const Options options(args,
+                          {"--cards", "--field", "--searches", "--budget", "--threads", "--seed", "--final-battles",
+                           "--max-turns", "--html"},
+                          {"--json", "--help", "-h"});
+    if (options.flag("--help") || options.flag("-h")) {
+        std::cout << BalanceUsage;
+        return ExitOk;
+    }
+    if (!options.positional().empty())
+        throw UsageError("unexpected argument '" + options.positional().front() + "'");
+
+    BalanceRequest request;
+    if (auto value = options.value("--searches"))
+        request.searches = static_cast<unsigned>(parseCount("--searches", *value, 1, MaxSearches));
+    if (auto value = options.value("--budget"))
+        request.budget = static_cast<uint64_t>(parseCount("--budget", *value, 1, 2000000000));
+    if (auto value = options.value("--final-battles"))
+        request.finalBattles = static_cast<uint64_t>(parseCount("--final-battles", *value, 1, 1000000));
+    request.threads = threadsOption(options);
+    request.seed = seedOption(options);
+    request.maxTurns = maxTurnsOption(options);
+    request.leagueBattles = LeagueBattles;
+    const std::optional<std::string> html = options.value("--html");
+
+    const std::filesystem::path cards = cardsPath(options);
+    const CardCatalogue catalogue = loadCatalogue(cards);
+    const std::vector<DeckSource> field = fieldSources(options, cards);
+    request.field.decks = fieldDecks(field, catalogue);
+    request.field.side = PlaySide::Both;
+
+    // Ctrl-C ends the searches, whose teams are still analysed; a second one ends the
+    // program at once.
+    std::atomic<bool>& interrupted = catchInterrupts();
+    ProgressLine progress;
+    BalanceControl control;
+    control.stopSearches = &interrupted;
+    if (progress.shown()) {
+        control.progress = [&](const BalanceProgress& p) {
+            progress.update([&] {
+                if (p.phase == BalanceProgress::Searching) {
+                    const std::string what = "balance: search " + std::to_string(p.search + 1) + " of " +
+                                             std::to_string(request.searches) + ",";
+                    return battlesProgressText(what.c_str(), p.done, p.total, progress.seconds());
+                }
+                return battlesProgressText(p.phase == BalanceProgress::Replacing ? "balance: replacing cards,"
+                                                                                 : "balance: league,",
+                                           p.done, p.total, progress.seconds());
+            });
+        };
+    }
+    const BalanceReport report = analyseBalance(catalogue, request, control);
+    progress.wipe();
+
+    // The page is written before anything is printed; a page that cannot be written
+    // still leaves the results on the terminal.
+    std::exception_ptr pageFailure;
+    if (html) {
+        BalanceSources sources;
+        sources.cards = cards.string();
+        for (const DeckSource& deck : field)
+            sources.fieldSources.push_back(deck.where);
+        sources.command = commandText(options, request);
+        try {
+            writeFileAtomic(*html, balancePage(report, catalogue, sources));
+        } catch (...) {
+            pageFailure = std::current_exception();
+        }
+    }
+    const std::optional<std::string> written = pageFailure ? std::nullopt : html;
+    if (options.flag("--json"))
+        printJson(report, catalogue, field, cards.string(), written);
+    else
+        printText(report, catalogue, field, written);
+    if (pageFailure) {
+        reportKeptFailure(pageFailure);
+        return ExitFailure;
+    }
+    return ExitOk;
+}
+
+} // namespace morvane::cli

@@ -1,0 +1,141 @@
+// The balance analysis in the window: "ツール" > "カードのバランス..." runs the core's
+// analysis of the window's catalogue against both deck lists on worker threads, writes
+// the page into the program folder and hands it to the viewer; closing the window or
+// cancelling ends the run without a page.
+
+#include "../ui/UiTestSupport.h"
+
+#include "BalanceCards.h"
+#include "common/Files.h"
+#include "ui/BalanceDialog.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+
+using namespace morvane;
+using namespace morvane::uitest;
+
+namespace {
+
+BalanceDialog* openDialog(Program& p) {
+    auto* command = p.main->findChild<QAction*>(QStringLiteral("CardBalance1"));
+    EXPECT_NE(command, nullptr);
+    if (!command)
+        return nullptr;
+    EXPECT_EQ(command->text(), utf8("カードのバランス..."));
+    command->trigger();
+    return p.main->findChild<BalanceDialog*>(QStringLiteral("BalanceDialog"));
+}
+
+void writeLopsided(const ProgramFolder& folder) {
+    folder.write("card.dat", test::lopsidedCatalogue());
+    folder.write("deck0.dat", std::string(test::LopsidedDeck0) + "\r\n");
+    folder.write("deck1.dat", std::string(test::LopsidedDeck1) + "\r\n");
+}
+
+} // namespace
+
+TEST(BalanceDialog, AnalysesTheWindowsCatalogueAndOpensThePage) {
+    ProgramFolder folder;
+    writeLopsided(folder);
+    Program p(folder.path());
+    BalanceDialog* dialog = openDialog(p);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(dialog->OpenBtn->isEnabled());
+    dialog->Searches->setValue(2);
+    dialog->Budget->setValue(100000);
+    dialog->StartBtn->click();
+    EXPECT_TRUE(dialog->running());
+    EXPECT_FALSE(dialog->StartBtn->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->running(); }, 120000));
+
+    ASSERT_TRUE(dialog->report().has_value()) << dialog->Status->text().toStdString();
+    const BalanceReport& r = *dialog->report();
+    EXPECT_EQ(r.searches.size(), 2u);
+    EXPECT_EQ(r.request.seed, 12345u); // the clock's
+    EXPECT_EQ(r.request.field.decks.size(), 2u);
+    const std::filesystem::path page = folder / "balance.html";
+    ASSERT_EQ(p.opener.opened, std::vector<std::filesystem::path>{page});
+    const std::string bytes = readFileBytes(page);
+    EXPECT_NE(bytes.find("強すぎる剣士"), std::string::npos);
+    EXPECT_NE(bytes.find("deck1.dat:1"), std::string::npos);
+    const QString status = dialog->Status->text();
+    EXPECT_TRUE(status.contains(utf8("決めすぎるカード: C001 強すぎる剣士"))) << status.toStdString();
+    EXPECT_TRUE(status.contains(utf8("C002 役に立たない見習い"))) << status.toStdString();
+    EXPECT_EQ(dialog->Progress->value(), dialog->Progress->maximum());
+    EXPECT_TRUE(dialog->OpenBtn->isEnabled());
+    dialog->OpenBtn->click();
+    EXPECT_EQ(p.opener.opened.size(), 2u);
+}
+
+TEST(BalanceDialog, CancelWritesNoPageAndAFieldThatCannotPlayIsSaid) {
+    ProgramFolder folder;
+    writeLopsided(folder);
+    Program p(folder.path());
+    BalanceDialog* dialog = openDialog(p);
+    ASSERT_NE(dialog, nullptr);
+    dialog->Budget->setValue(2000000);
+    dialog->StartBtn->click();
+    ASSERT_TRUE(dialog->running());
+    dialog->CancelBtn->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->running(); }, 60000));
+    EXPECT_FALSE(dialog->report().has_value());
+    EXPECT_EQ(dialog->Status->text(), utf8("中止しました。"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "balance.html"));
+    EXPECT_TRUE(p.opener.opened.empty());
+
+    // Closing the window mid-run stops the run before the window goes.
+    dialog->StartBtn->click();
+    ASSERT_TRUE(dialog->running());
+    p.main.reset();
+    EXPECT_FALSE(std::filesystem::exists(folder / "balance.html"));
+
+    // A stored deck with a card the catalogue lacks cannot play: nothing starts, and
+    // the line is named.
+    folder.write("deck1.dat", "V002C006C005C004C003C006C005C004C009:000\r\n");
+    Program q(folder.path());
+    BalanceDialog* again = openDialog(q);
+    ASSERT_NE(again, nullptr);
+    again->StartBtn->click();
+    EXPECT_FALSE(again->running());
+    EXPECT_TRUE(again->Status->text().startsWith(QStringLiteral("deck1.dat:1: ")))
+        << again->Status->text().toStdString();
+}
+
+TEST(BalanceDialog, TheCardEditorsButtonAnalysesTheCatalogueAsEdited) {
+    ProgramFolder folder;
+    writeLopsided(folder);
+    Program p(folder.path());
+    // The editor reads card.dat when it opens: a catalogue changed since the window
+    // started is the one it edits, and the one its button analyses.
+    folder.write("card.dat", test::lopsidedCatalogue("改名した剣士"));
+    auto* edit = p.main->findChild<QAction*>(QStringLiteral("CardEditor1"));
+    ASSERT_NE(edit, nullptr);
+    edit->trigger();
+    auto* editor = p.main->findChild<QDialog*>(QStringLiteral("CardEditorDialog"));
+    ASSERT_NE(editor, nullptr);
+    auto* button = editor->findChild<QPushButton*>(QStringLiteral("BalanceBtn"));
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(), utf8("バランスを調べる..."));
+    button->click();
+    auto* dialog = editor->findChild<BalanceDialog*>(QStringLiteral("BalanceDialog"));
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    dialog->Searches->setValue(1);
+    dialog->Budget->setValue(20000);
+    dialog->StartBtn->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->running(); }, 120000));
+    ASSERT_TRUE(dialog->report().has_value()) << dialog->Status->text().toStdString();
+    const std::string page = readFileBytes(folder / "balance.html");
+    EXPECT_NE(page.find("改名した剣士"), std::string::npos);
+    EXPECT_EQ(page.find("強すぎる剣士"), std::string::npos);
+    // The same button shows the same dialog again.
+    button->click();
+    EXPECT_EQ(editor->findChildren<BalanceDialog*>().size(), 1);
+}
