@@ -7,8 +7,11 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QSpacerItem>
 #include <QUrl>
 
 #include <cerrno>
@@ -159,6 +162,14 @@ void QtMessageBoxes::error(const QString& text, const QString& location) {
 
 void QtMessageBoxes::information(const QString& caption, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, QApplication::activeWindow());
+    // The window manager cuts a caption wider than the box, and two short lines make a
+    // narrow box. Its title bar's font is not ours to know: a bold one a fifth wider is
+    // allowed for, with room for the bar's icon and buttons.
+    const int captionWidth =
+        QFontMetrics(QApplication::font("QMdiSubWindowTitleBar")).horizontalAdvance(caption) * 6 / 5 + 160;
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(captionWidth, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0,
+                      1, grid->columnCount());
     box.exec();
 }
 

@@ -310,6 +310,16 @@ void Tmain::layOut() {
     IconTray1->setLBtnPopupMenu(PopupMenu1);
     IconTray1->setIcon(applicationIcon());
 
+    // The status line is there from the start, empty until there is something to say:
+    // a line that came and went would make the fixed window jump by its height.
+    statusBar()->setSizeGripEnabled(false);
+    ViewerNotice = new QLabel(statusBar());
+    ViewerNotice->setObjectName(QStringLiteral("ViewerNotice"));
+    ViewerNotice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A long path must not widen the fixed window; the tool tip shows all of it.
+    ViewerNotice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    statusBar()->addWidget(ViewerNotice, 1);
+
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     layout()->activate();
     move(234, 104);
@@ -660,25 +670,15 @@ Battle& Tmain::battleEngine() {
             // Not a box: a batch must go on, and one line says it for every report.
             if (!env_.opener->open(reportPath()))
                 showViewerMissing(reportPath());
-            else if (ViewerNotice)
+            else
                 // A viewer works now: the note about an earlier report is stale.
-                statusBar()->hide();
+                ViewerNotice->clear();
         });
     }
     return *battle_;
 }
 
 void Tmain::showViewerMissing(const std::filesystem::path& report) {
-    if (!ViewerNotice) {
-        statusBar()->setSizeGripEnabled(false);
-        ViewerNotice = new QLabel(statusBar());
-        ViewerNotice->setObjectName(QStringLiteral("ViewerNotice"));
-        ViewerNotice->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        // A long path must not widen the fixed window; the tool tip shows all of it.
-        ViewerNotice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        statusBar()->addWidget(ViewerNotice, 1);
-    }
-    statusBar()->show();
     const QString path = QFile::decodeName(report.c_str());
     ViewerNotice->setText(QStringLiteral("レポートを開くビューアを起動できませんでした: ") + path);
     ViewerNotice->setToolTip(path);

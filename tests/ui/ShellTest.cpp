@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -122,6 +123,24 @@ TEST(MainFrame, AboutShowsTheTitleAndVersionOnTwoLines) {
     EXPECT_EQ(versionText(CompiledVersionBlock()), QString::fromStdString(Version));
     p.version.block = FixedVersion{0x00010002, 0x0003000A};
     EXPECT_EQ(versionText(p.version), "Version 1.2.3.10");
+}
+
+TEST(MainFrame, TheInformationBoxIsWideEnoughForItsCaption) {
+    // A window manager cuts a caption wider than its window; the About box's two short
+    // lines alone would make it that narrow.
+    const QString caption = utf8("バージョン情報");
+    int width = 0;
+    int captionWidth = 0;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        width = box->width();
+        captionWidth = QFontMetrics(QApplication::font("QMdiSubWindowTitleBar")).horizontalAdvance(caption);
+        box->accept();
+    });
+    QtMessageBoxes().information(caption, QStringLiteral("Morvane\nVersion 1.0.0.0"));
+    // The caption, and room for the title bar's icon and three buttons.
+    EXPECT_GE(width, captionWidth + 120);
 }
 
 TEST(MainFrame, ClosingTheLogGoesOnAndTheThreeWaysOutEndTheProgram) {
