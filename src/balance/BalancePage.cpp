@@ -2,6 +2,7 @@
 
 #include "cards/CardCatalogue.h"
 #include "common/Codec.h"
+#include "common/Html.h"
 #include "stats/ResultText.h"
 
 #include <algorithm>
@@ -27,18 +28,18 @@ constexpr const char* Style =
 
 // "C005 双剣の渡り鳥", escaped.
 std::string cardLabel(const CardCatalogue& catalogue, bool vehicle, int32_t id) {
-    return cardCode(vehicle, id) + " " + htmlEscape(cardNameText(catalogue, vehicle, id));
+    return cardCode(vehicle, id) + " " + escapeHtml(cardNameText(catalogue, vehicle, id));
 }
 
 std::string deckText(const SideSelection& team) {
-    return htmlEscape(cp932ToUtf8(formatDeckLine(team, 0)));
+    return escapeHtml(cp932ToUtf8(formatDeckLine(team, 0)));
 }
 
 // The team's cards by name: the vehicle, then slots 1 to 8.
 std::string teamNames(const CardCatalogue& catalogue, const SideSelection& team) {
-    std::string names = htmlEscape(cardNameText(catalogue, true, team.vehicle));
+    std::string names = escapeHtml(cardNameText(catalogue, true, team.vehicle));
     for (const int32_t id : team.characters)
-        names += " / " + htmlEscape(cardNameText(catalogue, false, id));
+        names += " / " + escapeHtml(cardNameText(catalogue, false, id));
     return names;
 }
 
@@ -134,7 +135,7 @@ void bestTeams(std::string& page, const BalanceReport& r, const CardCatalogue& c
         const Tally t = s.score.total();
         page += "<tr><td class=\"n\">" + std::to_string(k + 1) + "</td><td><code>" + deckText(s.result.best) +
                 "</code></td><td>" + teamNames(catalogue, s.result.best) + "</td><td class=\"n\">" +
-                percentText(t.winRate()) + "</td><td class=\"n\">" + htmlEscape(intervalText(t.winInterval())) +
+                percentText(t.winRate()) + "</td><td class=\"n\">" + escapeHtml(intervalText(t.winInterval())) +
                 "</td><td class=\"n\">" + std::to_string(s.seed) + "</td><td><code>" + deckText(s.start) +
                 "</code></td></tr>";
     }
@@ -261,7 +262,7 @@ void league(std::string& page, const BalanceReport& r, const CardCatalogue& cata
 void sourcesPart(std::string& page, const BalanceReport& r, const BalanceSources& sources) {
     const BalanceRequest& q = r.request;
     page += "<h2>条件と再現</h2><ul>";
-    page += "<li>カード: <code>" + htmlEscape(sources.cards) + "</code></li>";
+    page += "<li>カード: <code>" + escapeHtml(sources.cards) + "</code></li>";
     page += "<li>探索: " + std::to_string(q.searches) + " 回、各 " + std::to_string(q.budget) + " 戦、乱数の種 " +
             std::to_string(q.seed) + "、" + std::to_string(r.threads) + " スレッド、" + fixedText(r.seconds, 1) +
             " 秒</li>";
@@ -272,75 +273,14 @@ void sourcesPart(std::string& page, const BalanceReport& r, const BalanceSources
             "で対戦）:<ul>";
     for (size_t d = 0; d < q.field.decks.size(); ++d)
         page += "<li><code>" + deckText(q.field.decks[d]) + "</code> " +
-                (d < sources.fieldSources.size() ? htmlEscape(sources.fieldSources[d]) : std::string()) + "</li>";
+                (d < sources.fieldSources.size() ? escapeHtml(sources.fieldSources[d]) : std::string()) + "</li>";
     page += "</ul></li></ul>";
     if (!sources.command.empty())
         page +=
-            "<p>同じ結果を出すコマンド（スレッド数によらず同じ）:</p><pre>" + htmlEscape(sources.command) + "</pre>";
+            "<p>同じ結果を出すコマンド（スレッド数によらず同じ）:</p><pre>" + escapeHtml(sources.command) + "</pre>";
 }
 
 } // namespace
-
-std::string htmlEscape(std::string_view utf8) {
-    static constexpr const char* Replacement = "\xEF\xBF\xBD";
-    std::string out;
-    out.reserve(utf8.size());
-    const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
-    const size_t n = utf8.size();
-    for (size_t i = 0; i < n;) {
-        const unsigned char c = s[i];
-        if (c < 0x80) {
-            switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            default:
-                out += c < 0x20 || c == 0x7F ? Replacement : std::string(1, static_cast<char>(c));
-            }
-            ++i;
-            continue;
-        }
-        // A well-formed sequence: its length, and the range of its second byte, which
-        // rules out overlong forms, surrogates and code points past U+10FFFF.
-        size_t length = 0;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            low = c == 0xE0 ? 0xA0 : 0x80;
-            high = c == 0xED ? 0x9F : 0xBF;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            low = c == 0xF0 ? 0x90 : 0x80;
-            high = c == 0xF4 ? 0x8F : 0xBF;
-        }
-        bool valid = length > 0 && i + length <= n && s[i + 1] >= low && s[i + 1] <= high;
-        for (size_t j = 2; valid && j < length; ++j)
-            valid = s[i + j] >= 0x80 && s[i + j] <= 0xBF;
-        if (valid) {
-            out.append(utf8.substr(i, length));
-            i += length;
-        } else {
-            out += Replacement;
-            ++i;
-        }
-    }
-    return out;
-}
 
 std::string balancePage(const BalanceReport& report, const CardCatalogue& catalogue, const BalanceSources& sources) {
     std::string page = std::string("<!DOCTYPE html>\n<html lang=\"ja\"><head><meta charset=\"utf-8\">") +

@@ -23,8 +23,4 @@ struct BalanceSources {
 
 std::string balancePage(const BalanceReport& report, const CardCatalogue& catalogue, const BalanceSources& sources);
 
-// The text escaped for HTML: & < > " ' as entities, control bytes and bytes that are not
-// UTF-8 as U+FFFD.
-std::string htmlEscape(std::string_view utf8);
-
 } // namespace morvane

@@ -5,6 +5,7 @@
 #include "common/Codec.h"
 #include "common/Errors.h"
 #include "common/Files.h"
+#include "common/Html.h"
 #include "common/Json.h"
 #include "server/WebText.h"
 
@@ -129,33 +130,6 @@ std::string statText(const cardRecordType& card) {
 }
 
 } // namespace
-
-std::string escapeHtml(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&#39;";
-            break;
-        default:
-            out.push_back(c);
-        }
-    }
-    return out;
-}
 
 bool RateLimiter::allow(const std::string& client, int* retryAfter) {
     const auto now = std::chrono::steady_clock::now();

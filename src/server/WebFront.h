@@ -84,7 +84,4 @@ private:
     std::unique_ptr<httplib::Server> server_;
 };
 
-// Text made safe for HTML text and attribute values.
-std::string escapeHtml(std::string_view text);
-
 } // namespace morvane

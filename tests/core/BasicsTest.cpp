@@ -7,6 +7,7 @@
 #include "common/Codec.h"
 #include "common/Errors.h"
 #include "common/Files.h"
+#include "common/Html.h"
 #include "common/Paths.h"
 #include "common/Random.h"
 #include "common/TextLines.h"
@@ -100,6 +101,16 @@ TEST(Cp932, ConvertsBothWaysAndNeverThrowsOnBrokenBytes) {
     TextConverter latin("UTF-8", "ISO-8859-1", "?");
     EXPECT_EQ(latin("caf\xe9"), "café");
     EXPECT_EQ(latin("\xe9t\xe9"), "été") << "each text starts afresh";
+}
+
+TEST(Html, EscapeKeepsUtf8AndLineBreaksAndReplacesWhatIsNot) {
+    EXPECT_EQ(escapeHtml("a<b>&\"'"), "a&lt;b&gt;&amp;&quot;&#39;");
+    EXPECT_EQ(escapeHtml("双剣 é 𝄞"), "双剣 é 𝄞");
+    EXPECT_EQ(escapeHtml("a\tb\r\nc"), "a\tb\r\nc");
+    const std::string bad = "\xC0\xAF|\xED\xA0\x80|\xF4\x90\x80\x80|\xE3\x81|\x01|\x7F";
+    EXPECT_EQ(escapeHtml(bad), "\xEF\xBF\xBD\xEF\xBF\xBD|\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD|"
+                               "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD|\xEF\xBF\xBD\xEF\xBF\xBD|"
+                               "\xEF\xBF\xBD|\xEF\xBF\xBD");
 }
 
 TEST(Paths, DirectoryPartEndsAtTheLastSeparatorByteEvenInsideADoubleByteCharacter) {
