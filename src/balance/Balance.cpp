@@ -329,7 +329,9 @@ std::string cardNameText(const CardCatalogue& catalogue, bool vehicle, int32_t i
 }
 
 std::string pointsText(double share) {
-    return (share > 0.0005 ? "+" : "") + fixedText(share * 100.0, 1);
+    // Appended, not "+" + text: GCC 12 at -O3 takes that for an overlapping copy.
+    std::string text = share > 0.0005 ? "+" : "";
+    return text.append(fixedText(share * 100.0, 1));
 }
 
 uint32_t searchSeed(uint32_t runSeed, unsigned search) {

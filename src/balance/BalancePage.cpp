@@ -189,9 +189,12 @@ void cards(std::string& page, const BalanceReport& r, const CardCatalogue& catal
             std::string copies;
             std::string others;
             for (size_t k = 0; k < c.copies.size(); ++k) {
-                copies += (k ? " " : "") + std::to_string(c.copies[k]);
+                if (k)
+                    copies += ' ';
+                copies += std::to_string(c.copies[k]);
                 if (c.replacements[k] != 0)
-                    others += (others.empty() ? "" : "、") + cardLabel(catalogue, c.vehicle, c.replacements[k]);
+                    others.append(others.empty() ? "" : "、")
+                        .append(cardLabel(catalogue, c.vehicle, c.replacements[k]));
             }
             const char* row = isDecisive(c) ? " class=\"decisive\"" : c.teams() == 0 ? " class=\"unplayed\"" : "";
             page += std::string("<tr") + row + "><td>" + cardLabel(catalogue, c.vehicle, c.id) +

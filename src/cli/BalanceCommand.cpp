@@ -250,7 +250,7 @@ void printText(const BalanceReport& r, const CardCatalogue& catalogue, const std
                 continue;
             std::string copies;
             for (const int n : c.copies)
-                copies += (copies.empty() ? "" : " ") + std::to_string(n);
+                copies.append(copies.empty() ? "" : " ").append(std::to_string(n));
             std::string others;
             for (const int32_t id : c.replacements)
                 if (id)
@@ -276,7 +276,7 @@ void printText(const BalanceReport& r, const CardCatalogue& catalogue, const std
             std::string found;
             for (size_t k = 0; k < l.teamOf.size(); ++k)
                 if (l.teamOf[k] == a)
-                    found += (found.empty() ? "" : ",") + std::to_string(k + 1);
+                    found.append(found.empty() ? "" : ",").append(std::to_string(k + 1));
             std::cout << "  #" << padded(std::to_string(a + 1), 3) << " " << padded(percentText(t.winRate()), 8) << " "
                       << padded(intervalText(t.winInterval()), 21) << " " << padded(found, 8) << " "
                       << escapeControls(deckText(l.teams[a])) << "\n";
