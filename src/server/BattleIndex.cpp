@@ -1,12 +1,12 @@
 #include "server/BattleIndex.h"
 
 #include "batch/BatchScan.h"
+#include "batch/StoredReport.h"
 #include "common/Codec.h"
 #include "common/Errors.h"
 #include "common/FileNames.h"
 #include "common/Files.h"
 #include "common/Messages.h"
-#include "report/StoredReport.h"
 
 #include <sqlite3.h>
 

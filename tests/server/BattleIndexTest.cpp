@@ -2,7 +2,7 @@
 // whoever wrote them, and be rebuilt from them whenever it cannot be trusted.
 
 #include "server/BattleIndex.h"
-#include "report/StoredReport.h"
+#include "batch/StoredReport.h"
 
 #include "batch/BatchTesting.h"
 

@@ -1,10 +1,10 @@
 // morvane-server as a player, a host and a hostile client meet it: started on a free
 // loopback port, asked over HTTP, stopped, killed and started again.
 
+#include "batch/StoredReport.h"
 #include "cards/CardCatalogue.h"
 #include "common/Codec.h"
 #include "common/Json.h"
-#include "report/StoredReport.h"
 
 #include "batch/BatchTesting.h"
 #include "server/ServerProcess.h"

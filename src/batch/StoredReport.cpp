@@ -1,4 +1,4 @@
-#include "report/StoredReport.h"
+#include "batch/StoredReport.h"
 
 #include "battle/BattleText.h"
 #include "common/Errors.h"
