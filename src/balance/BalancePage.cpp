@@ -22,6 +22,9 @@ constexpr const char* Style =
     ".scroll{overflow-x:auto}table{border-collapse:collapse;font-size:.9em}"
     "th,td{border:1px solid #ccc;padding:.2em .45em;text-align:left;vertical-align:top}"
     "td.n{text-align:right;white-space:nowrap}code{font-size:.95em;word-break:break-all}"
+    // On a phone a wide table scrolls sideways rather than squeezing a deck line or a
+    // team's names into a column one character wide.
+    "th{white-space:nowrap}td code{white-space:nowrap;word-break:normal}td{min-width:2.5em}td.names{min-width:14em}"
     "tr.decisive td{background:#fde2e2}tr.unplayed td{color:#888}"
     "svg{width:100%;max-width:44em;height:auto;display:block;margin:.6em 0}"
     "svg text{font-size:11px;font-family:sans-serif}pre{white-space:pre-wrap;word-break:break-all}";
@@ -134,10 +137,10 @@ void bestTeams(std::string& page, const BalanceReport& r, const CardCatalogue& c
         const BalanceSearch& s = r.searches[k];
         const Tally t = s.score.total();
         page += "<tr><td class=\"n\">" + std::to_string(k + 1) + "</td><td><code>" + deckText(s.result.best) +
-                "</code></td><td>" + teamNames(catalogue, s.result.best) + "</td><td class=\"n\">" +
-                percentText(t.winRate()) + "</td><td class=\"n\">" + escapeHtml(intervalText(t.winInterval())) +
-                "</td><td class=\"n\">" + std::to_string(s.seed) + "</td><td><code>" + deckText(s.start) +
-                "</code></td></tr>";
+                "</code></td><td class=\"names\">" + teamNames(catalogue, s.result.best) + "</td><td class=\"n\">" +
+                percentText(t.winRate()) + "</td><td class=\"n\">" + percentText(t.winInterval().low) + " 〜 " +
+                percentText(t.winInterval().high) + "</td><td class=\"n\">" + std::to_string(s.seed) +
+                "</td><td><code>" + deckText(s.start) + "</code></td></tr>";
     }
     page += "</table></div>";
 }
@@ -234,9 +237,10 @@ void league(std::string& page, const BalanceReport& r, const CardCatalogue& cata
         std::string found;
         for (size_t k = 0; k < l.teamOf.size(); ++k)
             if (l.teamOf[k] == a)
-                found += (found.empty() ? "" : " ") + std::to_string(k + 1);
-        page += "<tr><td>#" + std::to_string(a + 1) + "</td><td><code>" + deckText(l.teams[a]) + "</code></td><td>" +
-                teamNames(catalogue, l.teams[a]) + "</td><td>" + found + "</td></tr>";
+                found.append(found.empty() ? "" : " ").append(std::to_string(k + 1));
+        page += "<tr><td>#" + std::to_string(a + 1) + "</td><td><code>" + deckText(l.teams[a]) +
+                "</code></td><td class=\"names\">" + teamNames(catalogue, l.teams[a]) + "</td><td>" + found +
+                "</td></tr>";
     }
     page += "</table></div><p>行のチームが列のチームに勝つ割合:</p><div class=\"scroll\"><table><tr><th></th>";
     for (size_t b = 0; b < n; ++b)
