@@ -181,7 +181,8 @@ TEST(FullDisk, PastTheFileSizeLimitAndAfterAKilledWriterNoTemporaryFileStays) {
     limited.keepFileSizeSignal = true;
     const ProgramRun past = battle(folder, {"--seed", "2"}, limited);
     EXPECT_EQ(past.status, 1) << past.err;
-    EXPECT_NE(past.err.find(report.string() + " (File too large): ﾌｧｲﾙに書き込めません"), std::string::npos) << past.err;
+    EXPECT_NE(past.err.find(report.string() + " (File too large): ﾌｧｲﾙに書き込めません"), std::string::npos)
+        << past.err;
     expectOneLine(past);
     EXPECT_EQ(readFileBytes(report), previous);
     EXPECT_EQ(folder.names(), (std::vector<std::string>{"battle.html", "card.dat", "deck0.dat", "deck1.dat"}));
