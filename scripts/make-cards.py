@@ -197,6 +197,12 @@ def deck_lines(decks):
         lines.append(("V%.3d" + "C%.3d" * 8 + ":%.3d") % (*ids, number))
         total = sum(CHARACTERS[i - 1]["size"] for i in ids[1:])
         print("  %s: sizes %d of %d" % (lines[-1], total, VEHICLES[ids[0] - 1]["size"]), file=sys.stderr)
+        # A size change in the tables above can push a deck over its vehicle's deck size, which
+        # the optimizer refuses as a start team; the showcase decks also never stack one card,
+        # nor hold one that could never end a battle against an airborne vehicle.
+        assert total <= VEHICLES[ids[0] - 1]["size"], lines[-1]
+        assert all(members.count(m) <= 2 for m in members), lines[-1]
+        assert all(CHARACTERS[i - 1].get("vreach") != "e" for i in ids[1:]), lines[-1]
     return [line.encode("cp932") for line in lines]
 
 
