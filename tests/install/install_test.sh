@@ -46,7 +46,7 @@ home=$tmp/home
 line=$(cd "$tmp/work" && env -u XDG_DATA_HOME HOME="$home" "$prefix/bin/morvane-cli" battle --seed 1 --time T) ||
   fail "installed battle failed: $line"
 data=$home/.local/share/morvane
-[ "$line" = "winner=bottom turns=10 report=$data/battle.html" ] || fail "unexpected line: $line"
+[ "$line" = "winner=bottom turns=8 report=$data/battle.html" ] || fail "unexpected line: $line"
 for file in card.dat deck0.dat deck1.dat; do
   cmp -s "$share/morvane/$file" "$data/$file" || fail "$data/$file is not the installed one"
 done
