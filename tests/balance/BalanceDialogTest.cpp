@@ -23,13 +23,11 @@ using namespace morvane::uitest;
 namespace {
 
 BalanceDialog* openDialog(Program& p) {
-    auto* command = p.main->findChild<QAction*>(QStringLiteral("CardBalance1"));
-    EXPECT_NE(command, nullptr);
-    if (!command)
-        return nullptr;
-    EXPECT_EQ(command->text(), utf8("カードのバランス..."));
-    command->trigger();
-    return p.main->findChild<BalanceDialog*>(QStringLiteral("BalanceDialog"));
+    auto* dialog = openTool<BalanceDialog>(p, "CardBalance1", "BalanceDialog");
+    if (dialog) {
+        EXPECT_EQ(p.find<QAction>("CardBalance1")->text(), utf8("カードのバランス..."));
+    }
+    return dialog;
 }
 
 void writeLopsided(const ProgramFolder& folder) {

@@ -26,14 +26,7 @@ using namespace morvane::uitest;
 namespace {
 
 OptimizeDialog* openDialog(Program& p) {
-    auto* command = p.main->findChild<QAction*>(QStringLiteral("TeamOptimizer1"));
-    EXPECT_NE(command, nullptr);
-    if (!command)
-        return nullptr;
-    command->trigger();
-    auto* dialog = p.main->findChild<OptimizeDialog*>(QStringLiteral("OptimizeDialog"));
-    EXPECT_NE(dialog, nullptr);
-    return dialog;
+    return openTool<OptimizeDialog>(p, "TeamOptimizer1", "OptimizeDialog");
 }
 
 } // namespace

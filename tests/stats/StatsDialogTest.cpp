@@ -21,14 +21,7 @@ using namespace morvane::uitest;
 namespace {
 
 StatsDialog* openDialog(Program& p) {
-    auto* command = p.main->findChild<QAction*>(QStringLiteral("DeckStrength1"));
-    EXPECT_NE(command, nullptr);
-    if (!command)
-        return nullptr;
-    command->trigger();
-    auto* dialog = p.main->findChild<StatsDialog*>(QStringLiteral("StatsDialog"));
-    EXPECT_NE(dialog, nullptr);
-    return dialog;
+    return openTool<StatsDialog>(p, "DeckStrength1", "StatsDialog");
 }
 
 bool sameCounts(const StatsResult& a, const StatsResult& b) {

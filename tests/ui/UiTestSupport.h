@@ -10,6 +10,7 @@
 #include "ui/mainpas.h"
 #include "ui/title.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -183,6 +184,16 @@ inline bool drive(const Program& p, const std::function<bool()>& done) {
             break;
     }
     return done();
+}
+
+// Opens a tool as the user does, through its command in the Tools menu, and returns
+// its dialog (null, with a failure, when either is missing).
+template <class Dialog> Dialog* openTool(const Program& p, const char* command, const char* dialog) {
+    auto* action = p.find<QAction>(command);
+    if (!action)
+        return nullptr;
+    action->trigger();
+    return p.find<Dialog>(dialog);
 }
 
 // The battle timer ticks as soon as it can: the wiring of a real timer is kept, its
