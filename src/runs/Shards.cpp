@@ -16,6 +16,21 @@ namespace morvane {
 
 namespace {
 
+// More than this many missing shards are cut short with "...": the line stays a line.
+constexpr size_t MissingShardsNamed = 20;
+
+std::string missingShardsText(const std::vector<uint64_t>& missing, uint64_t shards) {
+    const std::string of = "/" + std::to_string(shards);
+    if (missing.size() == 1)
+        return "shard " + std::to_string(missing[0]) + of + " of the run is missing";
+    std::string text = "shards ";
+    for (size_t i = 0; i < missing.size() && i < MissingShardsNamed; ++i)
+        text += (i ? ", " : "") + std::to_string(missing[i]) + of;
+    if (missing.size() > MissingShardsNamed)
+        text += ", ...";
+    return text + " of the run are missing";
+}
+
 // Marks the format; a later, different one gets another number.
 constexpr int PartialFormat = 1;
 constexpr uint64_t NoLimit = std::numeric_limits<uint64_t>::max();
@@ -443,11 +458,14 @@ PartialResult mergePartials(const std::vector<std::pair<std::string, PartialResu
             w.seconds += m.seconds;
         }
     }
-    for (uint64_t shard = 0; shard < first.shards; ++shard)
+    // Every missing shard is named at once, so that one new array of exactly those
+    // shards completes the run.
+    std::vector<uint64_t> missing;
+    for (uint64_t shard = 0; shard < first.shards && missing.size() <= MissingShardsNamed; ++shard)
         if (!seen.count(shard))
-            throw InputError("shard " + std::to_string(shard) + "/" + std::to_string(first.shards) +
-                                 " of the run is missing",
-                             firstName);
+            missing.push_back(shard);
+    if (!missing.empty())
+        throw InputError(missingShardsText(missing, first.shards), firstName);
     return whole;
 }
 

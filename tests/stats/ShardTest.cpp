@@ -130,6 +130,9 @@ TEST_F(Shards, MergeRefusesOtherRunsAndMissingOrRepeatedShards) {
     const std::vector<std::string> three = shards(run, 3, "run");
 
     refused({three[0], three[2]}, "shard 1/3 of the run is missing");
+    // All that is missing at once, so that one new array of those shards completes the run.
+    const std::vector<std::string> five = shards(run, 5, "five");
+    refused({five[1], five[3]}, "shards 0/5, 2/5, 4/5 of the run are missing");
     refused({three[0], three[1], three[1], three[2]}, "shard 1/3 is given twice");
     refused({three[0], three[1], three[2], shards(run, 2, "halves")[1]}, "split into 2 shards, not 3");
 
