@@ -15,5 +15,6 @@ int runMerge(const std::vector<std::string>& args);
 int runOptimize(const std::vector<std::string>& args);
 int runCards(const std::vector<std::string>& args);
 int runBalance(const std::vector<std::string>& args);
+int runTournament(const std::vector<std::string>& args);
 
 } // namespace morvane::cli

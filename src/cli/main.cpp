@@ -26,12 +26,13 @@ const Command Commands[] = {
     {"cards", morvane::cli::runCards, "check a card catalogue, or export it as a table and import it back"},
     {"balance", morvane::cli::runBalance,
      "how a card set plays: the cards its best teams lean on, and those nobody plays"},
+    {"tournament", morvane::cli::runTournament, "play a round robin, Swiss or knockout event between decks"},
 };
 
 void printUsage(std::ostream& out) {
     out << "usage: morvane-cli COMMAND [OPTIONS]\n\ncommands:\n";
     for (const Command& c : Commands)
-        out << "  " << c.name << std::string(10 - std::strlen(c.name), ' ') << c.summary << "\n";
+        out << "  " << c.name << std::string(12 - std::strlen(c.name), ' ') << c.summary << "\n";
     out << "\n'morvane-cli COMMAND --help' describes a command.\n";
 }
 
