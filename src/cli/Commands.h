@@ -16,5 +16,6 @@ int runOptimize(const std::vector<std::string>& args);
 int runCards(const std::vector<std::string>& args);
 int runBalance(const std::vector<std::string>& args);
 int runTournament(const std::vector<std::string>& args);
+int runRank(const std::vector<std::string>& args);
 
 } // namespace morvane::cli

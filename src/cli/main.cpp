@@ -26,6 +26,7 @@ const Command Commands[] = {
     {"cards", morvane::cli::runCards, "check a card catalogue, or export it as a table and import it back"},
     {"balance", morvane::cli::runBalance,
      "how a card set plays: the cards its best teams lean on, and those nobody plays"},
+    {"rank", morvane::cli::runRank, "rate many decks against the field, with intervals, for a fraction of a league"},
     {"tournament", morvane::cli::runTournament, "play a round robin, Swiss or knockout event between decks"},
 };
 
