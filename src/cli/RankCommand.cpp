@@ -1,7 +1,7 @@
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
+#include "cli/PageOutput.h"
 #include "cli/ProgressLine.h"
-#include "common/AtomicFile.h"
 #include "common/Codec.h"
 #include "common/Html.h"
 #include "common/Json.h"
@@ -165,23 +165,9 @@ int runRank(const std::vector<std::string>& args) {
     const RankResult result = rankDecks(catalogue, request, heard, &interrupted);
     progress.wipe();
 
-    std::exception_ptr pageFailure;
-    if (auto html = options.value("--html")) {
-        try {
-            writeFileAtomic(*html, rankPage(result, decks, catalogue, request.decks));
-        } catch (...) {
-            pageFailure = std::current_exception();
-        }
-    }
-    if (options.flag("--json"))
-        printJson(result, request, decks);
-    else
-        printText(result, request, decks);
-    if (pageFailure) {
-        reportKeptFailure(pageFailure);
-        return ExitFailure;
-    }
-    return ExitOk;
+    return writePageAndPrint(
+        options.value("--html"), [&] { return rankPage(result, decks, catalogue, request.decks); },
+        [&] { options.flag("--json") ? printJson(result, request, decks) : printText(result, request, decks); });
 }
 
 } // namespace morvane::cli

@@ -1,6 +1,6 @@
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
-#include "common/AtomicFile.h"
+#include "cli/PageOutput.h"
 #include "common/Codec.h"
 #include "common/Json.h"
 #include "optimize/Optimization.h"
@@ -187,24 +187,10 @@ int runTournament(const std::vector<std::string>& args) {
     const std::atomic<bool>& interrupted = catchInterrupts();
     const TournamentResult result = playTournament(catalogue, request, &interrupted);
 
-    std::exception_ptr pageFailure;
-    if (auto html = options.value("--html")) {
-        TournamentSources sources{decksPath.string(), commandText(options, request), request.battles, request.seed};
-        try {
-            writeFileAtomic(*html, tournamentPage(result, request.entrants, catalogue, sources));
-        } catch (...) {
-            pageFailure = std::current_exception();
-        }
-    }
-    if (options.flag("--json"))
-        printJson(result, request, decks);
-    else
-        printText(result, request, decks);
-    if (pageFailure) {
-        reportKeptFailure(pageFailure);
-        return ExitFailure;
-    }
-    return ExitOk;
+    const TournamentSources sources{decksPath.string(), commandText(options, request), request.battles, request.seed};
+    return writePageAndPrint(
+        options.value("--html"), [&] { return tournamentPage(result, request.entrants, catalogue, sources); },
+        [&] { options.flag("--json") ? printJson(result, request, decks) : printText(result, request, decks); });
 }
 
 } // namespace morvane::cli
