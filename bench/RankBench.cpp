@@ -20,7 +20,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -37,7 +37,7 @@ struct Options {
     uint32_t lastSeed = 3;
 };
 
-Options parse(int argc, char** argv) {
+std::optional<Options> parse(int argc, char** argv) {
     Options o;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i];
@@ -58,7 +58,7 @@ Options parse(int argc, char** argv) {
                 dash == std::string::npos ? o.firstSeed : static_cast<uint32_t>(std::stoul(value.substr(dash + 1)));
         } else {
             std::fprintf(stderr, "unknown option %s\n", name.c_str());
-            std::exit(2);
+            return std::nullopt;
         }
     }
     return o;
@@ -81,7 +81,7 @@ double spearman(const std::vector<double>& x, const std::vector<double>& y) {
     double d2 = 0;
     for (size_t i = 0; i < rx.size(); ++i)
         d2 += (rx[i] - ry[i]) * (rx[i] - ry[i]);
-    const double n = static_cast<double>(rx.size());
+    const auto n = static_cast<double>(rx.size());
     return 1 - 6 * d2 / (n * (n * n - 1));
 }
 
@@ -122,7 +122,10 @@ Score score(const RankResult& r, const std::vector<double>& truth, double second
 } // namespace
 
 int main(int argc, char** argv) {
-    const Options o = parse(argc, argv);
+    const std::optional<Options> parsed = parse(argc, argv);
+    if (!parsed)
+        return 2;
+    const Options& o = *parsed;
     CardCatalogue catalogue;
     catalogue.load(std::string(MORVANE_DATA_DIR) + "/card.dat");
     // A field of random legal teams, the same for every run of this program.

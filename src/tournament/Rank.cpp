@@ -72,7 +72,7 @@ public:
             variance += c.battles() ? c.meanVariance() : 0.25;
             r.battles += c.battles();
         }
-        const double others = static_cast<double>(n_ - 1);
+        const auto others = static_cast<double>(n_ - 1);
         r.rating = sum / others;
         r.standardError = std::sqrt(variance) / others;
         r.interval = {std::max(0.0, r.rating - Z95 * r.standardError), std::min(1.0, r.rating + Z95 * r.standardError)};
@@ -211,7 +211,7 @@ RankResult rankDecks(const CardCatalogue& catalogue, const RankRequest& request,
             progress(done, request.budget);
     };
     // Even battles a pair, so both sides of every pair are played alike.
-    const uint64_t evenBattles = static_cast<uint64_t>(request.evenShare * static_cast<double>(request.budget));
+    const auto evenBattles = static_cast<uint64_t>(request.evenShare * static_cast<double>(request.budget));
     const uint32_t perPair = static_cast<uint32_t>(std::max<uint64_t>(2, evenBattles / ranker.pairs() / 2 * 2));
     RankResult result;
     bool going = ranker.play(ranker.evenPlan(perPair), heard);

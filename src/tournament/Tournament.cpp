@@ -262,6 +262,7 @@ void playSwiss(const TournamentRequest& request, MatchPlayer& player, Tournament
         std::vector<Standing> standings = tally(n, result.rounds);
         rank(standings, TournamentFormat::Swiss);
         std::vector<size_t> ranking;
+        ranking.reserve(standings.size());
         for (const Standing& s : standings)
             ranking.push_back(s.entrant);
         const auto pairs = swissPairings(ranking, met, hadBye);
@@ -285,6 +286,7 @@ void playKnockout(const TournamentRequest& request, MatchPlayer& player, Tournam
     const size_t n = request.entrants.size();
     const std::vector<size_t> slots = bracketSeeds(std::bit_ceil(n));
     std::vector<size_t> alive;
+    alive.reserve(slots.size());
     for (const size_t seed : slots)
         alive.push_back(seed < n ? seed : Bye);
     for (unsigned r = 0; alive.size() > 1 && !cancelled(cancel); ++r) {

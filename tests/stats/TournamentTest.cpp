@@ -195,7 +195,7 @@ protected:
 TEST_F(Events, KnockoutOfAnyCountGivesByesToTheTopSeedsAndCrownsTheOneUnbeaten) {
     for (const size_t n : {2, 3, 5, 6, 8, 12}) {
         const TournamentResult r = playTournament(catalogue, request(TournamentFormat::Knockout, n, 2));
-        const unsigned rounds = static_cast<unsigned>(std::bit_width(n - 1));
+        const auto rounds = static_cast<unsigned>(std::bit_width(n - 1));
         ASSERT_EQ(r.rounds.size(), rounds) << n;
         const size_t byes = std::bit_ceil(n) - n;
         std::set<size_t> byeHolders;
