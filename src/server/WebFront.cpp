@@ -9,6 +9,7 @@
 #include "common/Html.h"
 #include "common/Json.h"
 #include "server/HttpServer.h"
+#include "server/PageTemplate.h"
 #include "server/WebText.h"
 
 #include <httplib.h>
@@ -199,7 +200,8 @@ WebFront::WebFront(BattleDesk& service, WebOptions options, const Clock& clock)
         if (api)
             return std::pair<std::string, std::string>{Json{{"error", message}}.dump(), "application/json"};
         return std::pair<std::string, std::string>{
-            page("message.html", {{"status", "431"}, {"message", escapeHtml(message)}}), "text/html; charset=utf-8"};
+            page("message.html", PageFill{{{"status", "431"}, {"message", escapeHtml(message)}}, {}}),
+            "text/html; charset=utf-8"};
     });
     HttpServer& s = *server_;
     s.set_payload_max_length(options_.maxBody);
@@ -272,29 +274,16 @@ void WebFront::stop() {
     server_->stop();
 }
 
-std::string WebFront::page(const std::string& name, const std::map<std::string, std::string>& values) const {
-    std::string text = files_.at(name);
-    std::string out;
-    out.reserve(text.size() * 2);
-    size_t at = 0;
-    for (size_t open; (open = text.find("{{", at)) != std::string::npos;) {
-        const size_t close = text.find("}}", open);
-        if (close == std::string::npos)
-            break;
-        out.append(text, at, open - at);
-        const auto value = values.find(text.substr(open + 2, close - open - 2));
-        if (value != values.end())
-            out += value->second;
-        at = close + 2;
-    }
-    return out.append(text, at, std::string::npos);
+std::string WebFront::page(const std::string& name, const PageFill& fill) const {
+    return fillPage(files_.at(name), fill);
 }
 
 void WebFront::errorPage(httplib::Response& res, int status, const std::string& message) {
     res.status = status;
     secure(res);
-    res.set_content(page("message.html", {{"status", std::to_string(status)}, {"message", escapeHtml(message)}}),
-                    "text/html; charset=utf-8");
+    res.set_content(
+        page("message.html", PageFill{{{"status", std::to_string(status)}, {"message", escapeHtml(message)}}, {}}),
+        "text/html; charset=utf-8");
 }
 
 void WebFront::refuse(const httplib::Request& req, httplib::Response& res, int status, const std::string& message) {
@@ -555,9 +544,13 @@ void WebFront::postBattle(const httplib::Request& req, httplib::Response& res, b
 
 bool WebFront::builderPage(const httplib::Request& req, httplib::Response& res, std::string_view) {
     const CardCatalogue& cards = service_.catalogue();
-    const std::vector<SelectorEntry> vehicles = cards.vehicleEntries();
-    const std::vector<SelectorEntry> characters = cards.characterEntries();
-    std::map<std::string, std::string> values;
+    // Each card's option, its text escaped once for all the selectors that list it.
+    std::array<std::vector<PageFill>, 2> options; // vehicles, characters
+    for (const bool vehicles : {true, false})
+        for (const SelectorEntry& entry : vehicles ? cards.vehicleEntries() : cards.characterEntries())
+            options[vehicles ? 0 : 1].push_back(
+                PageFill{{{"id", std::to_string(entry.id)}, {"text", escapeHtml(cp932ToUtf8(entry.text))}}, {}});
+    PageFill fill;
     for (int side = 0; side < 2; ++side) {
         const std::string name = SideNames[side];
         // The team of a rematch or challenge link, else the deck file's first line as
@@ -570,7 +563,7 @@ bool WebFront::builderPage(const httplib::Request& req, httplib::Response& res, 
         } catch (const MorvaneError&) {
             selection = {};
         }
-        std::string cells;
+        std::vector<PageFill>& cells = fill.lists[name + "_cells"];
         int sizeTotal = 0;
         // Column by column, as the window's keyboard order goes: slots 1-3, then 4,
         // the vehicle and 5, then 6-8.
@@ -578,30 +571,27 @@ bool WebFront::builderPage(const httplib::Request& req, httplib::Response& res, 
         for (const int slot : Order) {
             const bool vehicle = slot == 0;
             const int32_t selected = vehicle ? selection.vehicle : selection.characters[static_cast<size_t>(slot - 1)];
-            const std::string field = name + (vehicle ? "_v" : "_c" + std::to_string(slot));
-            const std::string selector =
-                vehicle ? (side == 0 ? "V00" : "V10") : "C" + std::to_string(side) + std::to_string(slot);
             const cardRecordType& card = vehicle ? cards.vehicle(selected) : cards.character(selected);
             if (!vehicle)
                 sizeTotal += card.size;
-            cells += join({"<div class=\"cell", vehicle ? " vehicle" : "", "\"><label for=\"", field, "\">", selector,
-                           "</label><select id=\"", field, "\" name=\"", field, "\" data-kind=\"", vehicle ? "V" : "C",
-                           "\">"});
-            if (selected == 0)
-                cells += "<option value=\"0\" selected></option>";
-            for (const SelectorEntry& entry : vehicle ? vehicles : characters)
-                cells += "<option value=\"" + std::to_string(entry.id) + "\"" +
-                         (entry.id == selected ? " selected" : "") + ">" + escapeHtml(cp932ToUtf8(entry.text)) +
-                         "</option>";
-            cells += "</select><span class=\"stats\" id=\"" + field + "_stats\">" +
-                     (selected ? escapeHtml(cp932ToUtf8(statText(card))) : std::string()) + "</span></div>";
+            PageFill cell;
+            cell.values = {
+                {"field", name + (vehicle ? "_v" : "_c" + std::to_string(slot))},
+                {"selector", vehicle ? (side == 0 ? "V00" : "V10") : "C" + std::to_string(side) + std::to_string(slot)},
+                {"kind", vehicle ? "V" : "C"},
+                {"stats", selected ? escapeHtml(cp932ToUtf8(statText(card))) : std::string()}};
+            cell.lists["vehicle"] = PageFill::shown(vehicle);
+            cell.lists["unselected"] = PageFill::shown(selected == 0);
+            std::vector<PageFill>& choices = cell.lists["options"] = options[vehicle ? 0 : 1];
+            for (PageFill& choice : choices)
+                choice.lists["selected"] = PageFill::shown(choice.values["id"] == std::to_string(selected));
+            cells.push_back(std::move(cell));
         }
-        values[name + "_cells"] = cells;
-        values[name + "_size"] =
+        fill.values[name + "_size"] =
             "Size " + std::to_string(sizeTotal) + "(" + std::to_string(cards.vehicle(selection.vehicle).size) + ")";
     }
     secure(res);
-    res.set_content(page("builder.html", values), "text/html; charset=utf-8");
+    res.set_content(page("builder.html", fill), "text/html; charset=utf-8");
     return true;
 }
 
@@ -627,7 +617,8 @@ void WebFront::battlePage(const BattleView& battle, httplib::Response& res) {
     const bool pending = view->state == BattleView::Waiting || view->state == BattleView::Playing;
     const std::string top = encodeQuery(cp932ToUtf8(view->entry.top));
     const std::string bottom = encodeQuery(cp932ToUtf8(view->entry.bottom));
-    std::map<std::string, std::string> values{
+    PageFill fill;
+    fill.values = {
         {"number", name},
         {"state", stateName(view->state)},
         {"state_text", escapeHtml(state)},
@@ -637,70 +628,42 @@ void WebFront::battlePage(const BattleView& battle, httplib::Response& res) {
         {"rematch", "/?top=" + top + "&amp;bottom=" + bottom},
         {"challenge_top", "/?bottom=" + top},
         {"challenge_bottom", "/?top=" + bottom},
-        {"refresh", pending ? "<noscript><meta http-equiv=\"refresh\" content=\"2\"></noscript>" : ""},
-        {"report", view->state == BattleView::Done
-                       ? "<iframe class=\"report\" src=\"/battles/" + name + "/report\" title=\"" +
-                             std::string(web::ReportTitle) + "\"></iframe><p><a href=\"/battles/" + name +
-                             "/report\">" + std::string(web::OpenReport) + "</a></p>"
-                       : ""},
     };
+    fill.lists["pending"] = PageFill::shown(pending);
+    fill.lists["done"] = PageFill::shown(view->state == BattleView::Done);
     secure(res);
     res.set_header("Cache-Control", "no-store");
-    res.set_content(page("battle.html", values), "text/html; charset=utf-8");
+    res.set_content(page("battle.html", fill), "text/html; charset=utf-8");
 }
 
 bool WebFront::historyPage(const httplib::Request& req, httplib::Response& res, std::string_view) {
     const long pageNumber =
         std::max(1L, req.has_param("page") ? smallNumber(req.get_param_value("page")).value_or(1) : 1);
     const int64_t total = service_.battleCount();
-    std::string rows;
+    PageFill fill;
+    fill.values = {{"total", std::to_string(total)}, {"page", std::to_string(pageNumber)}};
+    std::vector<PageFill>& rows = fill.lists["rows"];
     for (const BattleEntry& e : service_.history((pageNumber - 1) * HistoryPageSize, HistoryPageSize)) {
-        const std::string name = folderName(e.number);
         const std::string top = cp932ToUtf8(e.top);
         const std::string bottom = cp932ToUtf8(e.bottom);
         const std::string result = e.state == BattleEntry::Done     ? resultText(e.outcome) + turnsText(e.outcome)
                                    : e.state == BattleEntry::Failed ? std::string(web::Failed)
                                                                     : std::string(web::Waiting);
-        rows += join({"<tr><td><a href=\"/battles/",
-                      name,
-                      "\">",
-                      name,
-                      "</a></td><td>",
-                      escapeHtml(result),
-                      "</td><td class=\"line\">",
-                      escapeHtml(top),
-                      " <a href=\"/?bottom=",
-                      encodeQuery(top),
-                      "\">",
-                      web::Challenge,
-                      "</a></td><td class=\"line\">",
-                      escapeHtml(bottom),
-                      " <a href=\"/?top=",
-                      encodeQuery(bottom),
-                      "\">",
-                      web::Challenge,
-                      "</a></td><td><a href=\"/?top=",
-                      encodeQuery(top),
-                      "&amp;bottom=",
-                      encodeQuery(bottom),
-                      "\">",
-                      web::Rematch,
-                      "</a></td></tr>"});
+        rows.push_back(PageFill{{{"name", folderName(e.number)},
+                                 {"result", escapeHtml(result)},
+                                 {"top", escapeHtml(top)},
+                                 {"bottom", escapeHtml(bottom)},
+                                 {"top_query", encodeQuery(top)},
+                                 {"bottom_query", encodeQuery(bottom)}},
+                                {}});
     }
-    std::string pager;
     if (pageNumber > 1)
-        pager += "<a rel=\"prev\" href=\"/battles?page=" + std::to_string(pageNumber - 1) + "\">" +
-                 std::string(web::Newer) + "</a> ";
+        fill.lists["newer"].push_back(PageFill{{{"page", std::to_string(pageNumber - 1)}}, {}});
     if (pageNumber * HistoryPageSize < total)
-        pager += "<a rel=\"next\" href=\"/battles?page=" + std::to_string(pageNumber + 1) + "\">" +
-                 std::string(web::Older) + "</a>";
+        fill.lists["older"].push_back(PageFill{{{"page", std::to_string(pageNumber + 1)}}, {}});
     secure(res);
     res.set_header("Cache-Control", "no-store");
-    res.set_content(
-        page(
-            "history.html",
-            {{"rows", rows}, {"pager", pager}, {"total", std::to_string(total)}, {"page", std::to_string(pageNumber)}}),
-        "text/html; charset=utf-8");
+    res.set_content(page("history.html", fill), "text/html; charset=utf-8");
     return true;
 }
 

@@ -23,6 +23,7 @@ struct Response;
 namespace morvane {
 
 class HttpServer;
+struct PageFill;
 struct ConnectionLimits;
 
 // Submissions per second and client: a bucket that fills at rate and holds one
@@ -109,7 +110,7 @@ private:
     void refuse(const httplib::Request& req, httplib::Response& res, int status, const std::string& message);
     // The client's address, as the trusted proxy says it.
     std::string clientOf(const httplib::Request& req) const;
-    std::string page(const std::string& name, const std::map<std::string, std::string>& values) const;
+    std::string page(const std::string& name, const PageFill& fill) const;
 
     BattleDesk& service_;
     WebOptions options_;

@@ -30,11 +30,4 @@ inline constexpr std::string_view PlaceClose = "番目）";
 inline constexpr std::string_view Playing = "対戦中";
 inline constexpr std::string_view Failed = "対戦できませんでした";
 
-inline constexpr std::string_view ReportTitle = "対戦レポート";
-inline constexpr std::string_view OpenReport = "レポートを開く";
-inline constexpr std::string_view Challenge = "このチームに挑戦";
-inline constexpr std::string_view Rematch = "再戦";
-inline constexpr std::string_view Newer = "新しい対戦";
-inline constexpr std::string_view Older = "古い対戦";
-
 } // namespace morvane::web

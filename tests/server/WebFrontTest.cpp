@@ -7,6 +7,7 @@
 #include "common/Errors.h"
 #include "common/Json.h"
 #include "server/HttpServer.h"
+#include "server/PageTemplate.h"
 
 #include "batch/BatchTesting.h"
 
@@ -244,6 +245,20 @@ TEST_F(WebFrontTest, TheRateLimitFollowsTheClockItIsGiven) {
     clock.setNow(clock.now() + std::chrono::hours(1) + std::chrono::seconds(1));
     EXPECT_EQ(ask("POST", "/api/battles", pair).status, 201);
     EXPECT_EQ(desk.submitted.size(), 4u);
+}
+
+TEST(PageTemplate, PartsRepeatPerFillAndNamesAreLookedUpFromTheInnermostFillOut) {
+    PageFill fill{{{"page", "2"}, {"title", "T"}}, {}};
+    fill.lists["rows"] = {PageFill{{{"name", "a"}}, {}}, PageFill{{{"name", "b"}, {"page", "9"}}, {}}};
+    fill.lists["rows"][1].lists["mark"] = PageFill::shown(true);
+    fill.lists["none"] = {};
+    EXPECT_EQ(fillPage("{{title}}:{{#rows}}<{{name}}{{page}}{{#mark}}!{{/mark}}>{{/rows}}{{#none}}x{{/none}}{{page}}"
+                       "{{unknown}}",
+                       fill),
+              "T:<a2><b9!>2");
+    // Text that only looks like a place stays as it is.
+    EXPECT_EQ(fillPage("a {{ b", fill), "a {{ b");
+    EXPECT_EQ(fillPage("{{#rows}}unclosed", fill), "unclosed");
 }
 
 TEST(HttpHead, AHeadIsWholeAtItsBlankLineAndTooLargePastEitherLimit) {
