@@ -182,17 +182,19 @@ bool HttpServer::process_and_close_socket(socket_t sock) {
 }
 
 void HttpServer::watch(Connection connection) {
+    std::unique_lock lock(mutex_);
+    if (stopping_) {
+        close(connection);
+        return;
+    }
     // Bytes of a next request may have come with the last one.
     if (checkHead(connection.received, limits_) == HeadState::Whole) {
-        {
-            std::lock_guard lock(mutex_);
-            heads_.push_back(std::move(connection));
-        }
+        heads_.push_back(std::move(connection));
+        lock.unlock();
         ready_.notify_one();
         return;
     }
     const int fd = connection.fd;
-    std::lock_guard lock(mutex_);
     watched_[fd] = std::move(connection);
     epoll_event event{};
     event.events = EPOLLIN | EPOLLRDHUP;
@@ -314,13 +316,6 @@ void HttpServer::answer(Connection connection) {
     }
     connection.received = stream.rest();
     connection.deadline = SteadyClock::now() + limits_.idleTime;
-    {
-        std::lock_guard lock(mutex_);
-        if (stopping_) {
-            close(connection);
-            return;
-        }
-    }
     watch(std::move(connection));
 }
 

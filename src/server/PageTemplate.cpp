@@ -1,11 +1,25 @@
 #include "server/PageTemplate.h"
 
+#include <algorithm>
+
 namespace morvane {
 
 namespace {
 
 constexpr std::string_view Open = "{{";
 constexpr std::string_view Close = "}}";
+
+// What the innermost fill that has the name holds of it; nothing when none has.
+template <class Map>
+const typename Map::mapped_type* innermost(const std::vector<const PageFill*>& scopes, Map PageFill::*member,
+                                           const std::string& name) {
+    for (size_t i = scopes.size(); i-- > 0;) {
+        const Map& map = scopes[i]->*member;
+        if (const auto found = map.find(name); found != map.end())
+            return &found->second;
+    }
+    return nullptr;
+}
 
 void fillInto(std::string& out, std::string_view text, std::vector<const PageFill*>& scopes) {
     size_t at = 0;
@@ -17,11 +31,8 @@ void fillInto(std::string& out, std::string_view text, std::vector<const PageFil
         const std::string_view name = text.substr(open + Open.size(), close - open - Open.size());
         at = close + Close.size();
         if (name.empty() || name.front() != '#') {
-            for (auto scope = scopes.rbegin(); scope != scopes.rend(); ++scope)
-                if (const auto value = (*scope)->values.find(std::string(name)); value != (*scope)->values.end()) {
-                    out += value->second;
-                    break;
-                }
+            if (const std::string* value = innermost(scopes, &PageFill::values, std::string(name)))
+                out += *value;
             continue;
         }
         const std::string list(name.substr(1));
@@ -31,14 +42,11 @@ void fillInto(std::string& out, std::string_view text, std::vector<const PageFil
             break;
         const std::string_view part = text.substr(at, endAt - at);
         at = endAt + end.size();
-        for (auto scope = scopes.rbegin(); scope != scopes.rend(); ++scope)
-            if (const auto fills = (*scope)->lists.find(list); fills != (*scope)->lists.end()) {
-                for (const PageFill& fill : fills->second) {
-                    scopes.push_back(&fill);
-                    fillInto(out, part, scopes);
-                    scopes.pop_back();
-                }
-                break;
+        if (const std::vector<PageFill>* fills = innermost(scopes, &PageFill::lists, list))
+            for (const PageFill& fill : *fills) {
+                scopes.push_back(&fill);
+                fillInto(out, part, scopes);
+                scopes.pop_back();
             }
     }
     out.append(text.substr(std::min(at, text.size())));

@@ -227,9 +227,8 @@ WebFront::WebFront(BattleDesk& service, WebOptions options, const Clock& clock)
     s.Options(".*", any);
     s.set_error_handler([this](const httplib::Request& req, httplib::Response& res) { fillError(req, res); });
     // Without it the library answers an exception with its text in a header.
-    s.set_exception_handler([this](const httplib::Request& req, httplib::Response& res, std::exception_ptr error) {
-        failed(req, res, error);
-    });
+    s.set_exception_handler([this](const httplib::Request& req, httplib::Response& res,
+                                   const std::exception_ptr& error) { failed(req, res, error); });
     s.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
         ++service_.metrics().requests;
         char when[32];
