@@ -257,6 +257,11 @@ void HttpServer::readFrom(Connection& connection) {
         }
         if (n < 0 && (errno == EAGAIN || errno == EINTR))
             return;
+        // A client may close its side once its request is sent: it still gets the answer.
+        if (n == 0 && !connection.draining && checkHead(connection.received, limits_) == HeadState::Whole) {
+            ::epoll_ctl(epoll_, EPOLL_CTL_DEL, connection.fd, nullptr);
+            return;
+        }
         close(connection);
         connection.fd = -1;
         return;

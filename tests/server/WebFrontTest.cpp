@@ -349,6 +349,12 @@ TEST_F(ServedFront, EndlessHeadersAreRefusedWith431WithoutBeingKept) {
     const httplib::Result ok = client.Get("/healthz", headers);
     ASSERT_TRUE(ok);
     EXPECT_EQ(ok->status, 200);
+    // So is one whose client closes its side once the request is sent.
+    const int halfClosed = connect();
+    (void)::send(halfClosed, "GET /healthz HTTP/1.1\r\nHost: a\r\n\r\n", 35, MSG_NOSIGNAL);
+    ::shutdown(halfClosed, SHUT_WR);
+    EXPECT_EQ(readAnswer(halfClosed).substr(0, 15), "HTTP/1.1 200 OK");
+    ::close(halfClosed);
 }
 
 TEST_F(ServedFront, ClientsThatSendSlowlyOrStayIdleKeepNobodyWaiting) {
