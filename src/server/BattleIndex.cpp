@@ -96,9 +96,17 @@ BattleEntry entryOf(const Statement& row) {
 
 } // namespace
 
-BattleIndex::BattleIndex(const fs::path& file, std::string root) : root_(std::move(root)), where_(file.string()) {
+BattleIndex::BattleIndex(const fs::path& file, std::string root, const Clock& clock)
+    : root_(std::move(root)), file_(file), where_(file.string()), clock_(clock) {
+    openOrRemake();
+}
+
+void BattleIndex::openOrRemake() {
+    if (db_)
+        sqlite3_close(db_);
+    db_ = nullptr;
     try {
-        open(file);
+        open();
     } catch (const MorvaneError&) {
         // Unreadable, of another version or of another root: the folders hold
         // everything it held, so it is made anew from them.
@@ -107,9 +115,33 @@ BattleIndex::BattleIndex(const fs::path& file, std::string root) : root_(std::mo
         db_ = nullptr;
         std::error_code ec;
         for (const char* suffix : {"", "-wal", "-shm"})
-            fs::remove(file.string() + suffix, ec);
-        open(file);
+            fs::remove(file_.string() + suffix, ec);
+        open();
     }
+}
+
+template <class Work> auto BattleIndex::guarded(Work work) -> decltype(work()) {
+    std::lock_guard lock(mutex_);
+    try {
+        return work();
+    } catch (const IoError&) {
+        rebuildLocked();
+        return work();
+    }
+}
+
+void BattleIndex::rebuildLocked() {
+    // A file that fails under a running service (overwritten, damaged, its disk
+    // gone) is no longer trusted at all.
+    if (db_)
+        sqlite3_close(db_);
+    db_ = nullptr;
+    std::error_code ec;
+    for (const char* suffix : {"", "-wal", "-shm"})
+        fs::remove(file_.string() + suffix, ec);
+    openOrRemake();
+    rebuilt_ = true;
+    refreshLocked(folderNumbers(), true);
 }
 
 BattleIndex::~BattleIndex() {
@@ -126,8 +158,8 @@ void BattleIndex::exec(const char* sql) {
     }
 }
 
-void BattleIndex::open(const fs::path& file) {
-    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+void BattleIndex::open() {
+    if (sqlite3_open_v2(file_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK)
         throw IoError(std::string(msg::FileNotCreated), where_);
     sqlite3_busy_timeout(db_, 5000);
@@ -146,8 +178,8 @@ void BattleIndex::open(const fs::path& file) {
             meta[read.text(0)] = read.text(1);
     }
     const std::string version = std::to_string(SchemaVersion);
+    rebuilt_ = meta.empty();
     if (meta.empty()) {
-        rebuilt_ = true;
         Statement(db_, "INSERT INTO meta VALUES ('version', ?1)").bind(1, version).step();
         Statement(db_, "INSERT INTO meta VALUES ('root', ?1)").bind(1, root_).step();
     } else if (meta["version"] != version || meta["root"] != root_) {
@@ -202,6 +234,15 @@ void BattleIndex::erase(int number) {
     Statement(db_, "DELETE FROM battles WHERE number = ?1").bind(1, number).step();
 }
 
+std::vector<int> BattleIndex::folderNumbers() const {
+    std::vector<int> numbers;
+    std::error_code ec;
+    for (fs::directory_iterator it(root_, ec), end; !ec && it != end; it.increment(ec))
+        if (const std::optional<int> number = batchFolderNumber(it->path().filename().string()))
+            numbers.push_back(*number);
+    return numbers;
+}
+
 std::vector<int> BattleIndex::refresh(bool everyFolder) {
     // The root's listing changes only when folders come or go: a quick look that
     // finds it as it was has nothing to read. The listing is taken outside the lock,
@@ -209,19 +250,17 @@ std::vector<int> BattleIndex::refresh(bool everyFolder) {
     // A stamp is trusted once it is a second old: file times advance in ticks, so a
     // folder made in the tick of the last look may not have moved it.
     const int64_t rootStamp = folderStamp(root_);
-    const int64_t now =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
-            .count();
+    const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(clock_.now().time_since_epoch()).count();
     if (!everyFolder && rootStamp != 0 && rootStamp == rootStamp_ && now - rootStamp > 1000000000)
         return waitingNumbers();
-    std::vector<int> numbers;
-    std::error_code ec;
-    for (fs::directory_iterator it(root_, ec), end; !ec && it != end; it.increment(ec))
-        if (const std::optional<int> number = batchFolderNumber(it->path().filename().string()))
-            numbers.push_back(*number);
+    const std::vector<int> numbers = folderNumbers();
+    return guarded([&] {
+        rootStamp_ = rootStamp;
+        return refreshLocked(numbers, everyFolder);
+    });
+}
 
-    std::lock_guard lock(mutex_);
-    rootStamp_ = rootStamp;
+std::vector<int> BattleIndex::refreshLocked(const std::vector<int>& numbers, bool everyFolder) {
     if (!everyFolder) {
         // Only numbers the index lacks are read. Four bytes a battle, so that a look
         // every few seconds costs little memory even after many battles.
@@ -281,40 +320,42 @@ std::vector<int> BattleIndex::refresh(bool everyFolder) {
 }
 
 std::optional<BattleEntry> BattleIndex::reread(int number) {
-    std::lock_guard lock(mutex_);
-    int64_t stamp = 0;
-    std::optional<BattleEntry> read = readFolder(number, &stamp);
-    if (read)
-        store(*read, stamp);
-    else
-        erase(number);
-    return read;
+    return guarded([&] {
+        int64_t stamp = 0;
+        std::optional<BattleEntry> read = readFolder(number, &stamp);
+        if (read)
+            store(*read, stamp);
+        else
+            erase(number);
+        return read;
+    });
 }
 
 void BattleIndex::add(const BattleEntry& entry) {
-    std::lock_guard lock(mutex_);
-    store(entry, folderStamp(batchFolderName(root_, entry.number)));
+    guarded([&] { store(entry, folderStamp(batchFolderName(root_, entry.number))); });
 }
 
 void BattleIndex::finish(int number, const BattleOutcome& outcome, int64_t finishedMs) {
-    std::lock_guard lock(mutex_);
-    Statement(db_, "UPDATE battles SET state = 1, status = ?2, winner = ?3, turns = ?4, finished = ?5, stamp = ?6"
-                   " WHERE number = ?1")
-        .bind(1, number)
-        .bind(2, static_cast<int64_t>(outcome.status))
-        .bind(3, static_cast<int64_t>(outcome.winner))
-        .bind(4, static_cast<int64_t>(outcome.turns))
-        .bind(5, finishedMs)
-        .bind(6, folderStamp(batchFolderName(root_, number)))
-        .step();
+    guarded([&] {
+        Statement(db_, "UPDATE battles SET state = 1, status = ?2, winner = ?3, turns = ?4, finished = ?5, stamp = ?6"
+                       " WHERE number = ?1")
+            .bind(1, number)
+            .bind(2, static_cast<int64_t>(outcome.status))
+            .bind(3, static_cast<int64_t>(outcome.winner))
+            .bind(4, static_cast<int64_t>(outcome.turns))
+            .bind(5, finishedMs)
+            .bind(6, folderStamp(batchFolderName(root_, number)))
+            .step();
+    });
 }
 
 void BattleIndex::fail(int number, const std::string& problem) {
-    std::lock_guard lock(mutex_);
-    Statement(db_, "UPDATE battles SET state = 2, problem = ?2 WHERE number = ?1")
-        .bind(1, number)
-        .bind(2, problem)
-        .step();
+    guarded([&] {
+        Statement(db_, "UPDATE battles SET state = 2, problem = ?2 WHERE number = ?1")
+            .bind(1, number)
+            .bind(2, problem)
+            .step();
+    });
 }
 
 std::optional<BattleEntry> BattleIndex::findLocked(int number) {
@@ -327,25 +368,24 @@ std::optional<BattleEntry> BattleIndex::findLocked(int number) {
 }
 
 std::optional<BattleEntry> BattleIndex::find(int number) {
-    std::lock_guard lock(mutex_);
-    return findLocked(number);
+    return guarded([&] { return findLocked(number); });
 }
 
 std::vector<BattleEntry> BattleIndex::newest(int64_t offset, int count) {
-    std::lock_guard lock(mutex_);
-    const std::string sql =
-        std::string("SELECT ") + EntryColumns + " FROM battles ORDER BY number DESC LIMIT ?1 OFFSET ?2";
-    Statement rows(db_, sql.c_str());
-    rows.bind(1, count).bind(2, offset);
-    std::vector<BattleEntry> entries;
-    while (rows.step())
-        entries.push_back(entryOf(rows));
-    return entries;
+    return guarded([&] {
+        const std::string sql =
+            std::string("SELECT ") + EntryColumns + " FROM battles ORDER BY number DESC LIMIT ?1 OFFSET ?2";
+        Statement rows(db_, sql.c_str());
+        rows.bind(1, count).bind(2, offset);
+        std::vector<BattleEntry> entries;
+        while (rows.step())
+            entries.push_back(entryOf(rows));
+        return entries;
+    });
 }
 
 std::vector<int> BattleIndex::waitingNumbers() {
-    std::lock_guard lock(mutex_);
-    return waitingLocked();
+    return guarded([&] { return waitingLocked(); });
 }
 
 std::vector<int> BattleIndex::waitingLocked() {
@@ -357,22 +397,25 @@ std::vector<int> BattleIndex::waitingLocked() {
 }
 
 int64_t BattleIndex::count() {
-    std::lock_guard lock(mutex_);
-    Statement row(db_, "SELECT COUNT(*) FROM battles");
-    return row.step() ? row.integer(0) : 0;
+    return guarded([&] {
+        Statement row(db_, "SELECT COUNT(*) FROM battles");
+        return row.step() ? row.integer(0) : int64_t{0};
+    });
 }
 
 int64_t BattleIndex::waiting() {
-    std::lock_guard lock(mutex_);
-    Statement row(db_, "SELECT COUNT(*) FROM battles WHERE state = 0");
-    return row.step() ? row.integer(0) : 0;
+    return guarded([&] {
+        Statement row(db_, "SELECT COUNT(*) FROM battles WHERE state = 0");
+        return row.step() ? row.integer(0) : int64_t{0};
+    });
 }
 
 int64_t BattleIndex::waitingBefore(int number) {
-    std::lock_guard lock(mutex_);
-    Statement row(db_, "SELECT COUNT(*) FROM battles WHERE state = 0 AND number < ?1");
-    row.bind(1, number);
-    return row.step() ? row.integer(0) : 0;
+    return guarded([&] {
+        Statement row(db_, "SELECT COUNT(*) FROM battles WHERE state = 0 AND number < ?1");
+        row.bind(1, number);
+        return row.step() ? row.integer(0) : int64_t{0};
+    });
 }
 
 } // namespace morvane

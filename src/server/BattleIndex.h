@@ -10,8 +10,11 @@
 //
 // One connection, used by one thread at a time under the index's own lock; SQLite in
 // WAL mode, so a reader of the file (sqlite3 on the command line) never blocks it.
+// Whatever goes wrong with the file while the service runs (overwritten, removed,
+// damaged), the index makes it anew from the folders and answers from that.
 
 #include "battle/BattleOutcome.h"
+#include "common/Clock.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -41,7 +44,7 @@ class BattleIndex {
 public:
     // Opens (or creates, or rebuilds) the index file of root (a path ending with "/").
     // Throws IoError naming the file when it cannot be created at all.
-    BattleIndex(const std::filesystem::path& file, std::string root);
+    BattleIndex(const std::filesystem::path& file, std::string root, const Clock& clock = systemClock());
     ~BattleIndex();
     BattleIndex(const BattleIndex&) = delete;
     BattleIndex& operator=(const BattleIndex&) = delete;
@@ -67,11 +70,20 @@ public:
     // Battles that wait ahead of this one (runners take the lowest number first).
     int64_t waitingBefore(int number);
 
-    // Whether the last open found nothing to keep and read every folder afresh.
+    // Whether the last open, or a failure since, found nothing to keep and read every
+    // folder afresh.
     bool rebuilt() const { return rebuilt_; }
 
 private:
-    void open(const std::filesystem::path& file);
+    // Opens the file, or, when it cannot be used, removes it and starts a new one.
+    void openOrRemake();
+    void open();
+    // Runs work under the lock; when the file fails it, makes the file anew from the
+    // folders and runs it once more.
+    template <class Work> auto guarded(Work work) -> decltype(work());
+    void rebuildLocked();
+    std::vector<int> refreshLocked(const std::vector<int>& numbers, bool everyFolder);
+    std::vector<int> folderNumbers() const;
     void exec(const char* sql);
     void store(const BattleEntry& entry, int64_t stamp);
     void erase(int number);
@@ -81,7 +93,9 @@ private:
     std::vector<int> waitingLocked();
 
     std::string root_;
+    std::filesystem::path file_;
     std::string where_;
+    const Clock& clock_;
     sqlite3* db_ = nullptr;
     std::mutex mutex_;
     bool rebuilt_ = false;

@@ -20,11 +20,6 @@ namespace morvane {
 
 namespace {
 
-int64_t wallMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 // A failure as the command line tool prints it, "where: message" in UTF-8, with the
 // root's path left out: the page that shows it is public, the host's folders are not.
 std::string failureText(const std::exception_ptr& error, const std::string& root) {
@@ -45,9 +40,9 @@ std::string failureText(const std::exception_ptr& error, const std::string& root
 
 } // namespace
 
-BattleService::BattleService(ServiceOptions options)
-    : options_(std::move(options)), catalogue_(cli::loadCatalogue(options_.cards)), submitter_(options_.root),
-      index_(options_.index, options_.root) {
+BattleService::BattleService(ServiceOptions options, const Clock& clock)
+    : options_(std::move(options)), clock_(clock), catalogue_(cli::loadCatalogue(options_.cards)),
+      submitter_(options_.root), index_(options_.index, options_.root, clock) {
     for (int side = 0; side < 2; ++side) {
         try {
             const std::vector<TextLine> lines = readDeckFile(deckFilePath(folderOf(options_.cards), side));
@@ -107,7 +102,13 @@ std::pair<std::string, std::string> BattleService::checkDecks(const std::string&
     return {formatDeckLine(teams.side[0], 0), formatDeckLine(teams.side[1], 1)};
 }
 
+int64_t BattleService::nowMs() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now().time_since_epoch()).count();
+}
+
 int BattleService::submit(const std::pair<std::string, std::string>& decks) {
+    // Without the lock, submissions answered side by side each saw room for one more.
+    std::lock_guard submitting(submitMutex_);
     if (index_.waiting() >= options_.maxQueue) {
         ++metrics_.refusedQueue;
         throw QueueFullError();
@@ -115,13 +116,13 @@ int BattleService::submit(const std::pair<std::string, std::string>& decks) {
     const int number = submitter_.submit(decks.first, decks.second);
     {
         std::lock_guard lock(mutex_);
-        submitted_[number] = std::chrono::steady_clock::now();
+        submitted_[number] = clock_.now();
     }
     BattleEntry entry;
     entry.number = number;
     entry.top = decks.first;
     entry.bottom = decks.second;
-    entry.submittedMs = wallMs();
+    entry.submittedMs = nowMs();
     index_.add(entry);
     ++metrics_.submissions;
     if (options_.runners > 0)
@@ -149,7 +150,7 @@ std::optional<int> BattleService::takeOffered() {
 }
 
 void BattleService::finished(int number, int64_t finishedMs) {
-    std::optional<std::chrono::steady_clock::time_point> mine;
+    std::optional<Clock::TimePoint> mine;
     {
         std::lock_guard lock(mutex_);
         if (const auto at = submitted_.find(number); at != submitted_.end()) {
@@ -158,7 +159,7 @@ void BattleService::finished(int number, int64_t finishedMs) {
         }
     }
     if (mine) {
-        metrics_.observeLatency(std::chrono::duration<double>(std::chrono::steady_clock::now() - *mine).count());
+        metrics_.observeLatency(std::chrono::duration<double>(clock_.now() - *mine).count());
     } else if (const std::optional<BattleEntry> entry = index_.find(number)) {
         metrics_.observeLatency(static_cast<double>(std::max<int64_t>(0, finishedMs - entry->submittedMs)) / 1000);
     }
@@ -168,7 +169,7 @@ void BattleService::runnerLoop(int index) {
     Random random(options_.seed + static_cast<uint32_t>(index));
     EngineBatchHost host(catalogue_, random, options_.root, -1, options_.maxTurns);
     host.setReadyFolders([this] { return takeOffered(); });
-    BatchRunner runner(host, systemClock());
+    BatchRunner runner(host, clock_);
     for (;;) {
         {
             std::lock_guard lock(mutex_);
@@ -176,42 +177,56 @@ void BattleService::runnerLoop(int index) {
                 return;
         }
         const BatchEvent event = runner.step();
-        const int number = event.folder ? event.folder->number : -1;
-        switch (event.kind) {
-        case BatchEvent::DecksApplied: {
-            std::lock_guard lock(mutex_);
-            playing_.insert(number);
-            break;
-        }
-        case BatchEvent::ReportStored: {
-            index_.finish(number, event.outcome, wallMs());
-            ++metrics_.battlesHere;
-            finished(number, wallMs());
-            std::lock_guard lock(mutex_);
-            playing_.erase(number);
-            break;
-        }
-        case BatchEvent::Stopped:
-        case BatchEvent::FolderSkipped: {
-            const std::string problem = failureText(event.error, options_.root);
-            std::cerr << "morvane-server: " << (number >= 0 ? event.folder->name() + ": " : "") << problem << std::endl;
-            if (event.kind == BatchEvent::Stopped && number >= 0) {
-                index_.fail(number, problem);
-                ++metrics_.battlesFailed;
-                std::lock_guard lock(mutex_);
-                submitted_.erase(number);
-                playing_.erase(number);
-            }
-            break;
-        }
-        case BatchEvent::ScanFinished: {
+        if (event.kind == BatchEvent::ScanFinished) {
             std::unique_lock lock(mutex_);
             work_.wait_for(lock, std::chrono::seconds(1), [this] { return stopping_ || !offered_.empty(); });
-            break;
+            continue;
         }
-        default:
-            break;
+        try {
+            note(event);
+        } catch (...) {
+            // The report is stored whatever the index says; the index's next look
+            // at the folders finds it.
+            std::cerr << "morvane-server: " << failureText(std::current_exception(), options_.root) << std::endl;
+            if (event.folder) {
+                std::lock_guard lock(mutex_);
+                playing_.erase(event.folder->number);
+            }
         }
+    }
+}
+
+void BattleService::note(const BatchEvent& event) {
+    const int number = event.folder ? event.folder->number : -1;
+    switch (event.kind) {
+    case BatchEvent::DecksApplied: {
+        std::lock_guard lock(mutex_);
+        playing_.insert(number);
+        break;
+    }
+    case BatchEvent::ReportStored: {
+        index_.finish(number, event.outcome, nowMs());
+        ++metrics_.battlesHere;
+        finished(number, nowMs());
+        std::lock_guard lock(mutex_);
+        playing_.erase(number);
+        break;
+    }
+    case BatchEvent::Stopped:
+    case BatchEvent::FolderSkipped: {
+        const std::string problem = failureText(event.error, options_.root);
+        std::cerr << "morvane-server: " << (number >= 0 ? event.folder->name() + ": " : "") << problem << std::endl;
+        if (event.kind == BatchEvent::Stopped && number >= 0) {
+            index_.fail(number, problem);
+            ++metrics_.battlesFailed;
+            std::lock_guard lock(mutex_);
+            submitted_.erase(number);
+            playing_.erase(number);
+        }
+        break;
+    }
+    default:
+        break;
     }
 }
 

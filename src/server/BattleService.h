@@ -5,10 +5,13 @@
 // elsewhere may share the root). It keeps the index current and tells where each
 // battle stands. The web front only parses requests and answers with what this says.
 
+#include "batch/BatchRunner.h"
 #include "batch/BatchSubmit.h"
 #include "battle/BattleOutcome.h"
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
+#include "common/Clock.h"
+#include "server/BattleDesk.h"
 #include "server/BattleIndex.h"
 #include "server/Metrics.h"
 
@@ -38,54 +41,41 @@ struct ServiceOptions {
     long long maxTurns = DefaultMaxTurns;
 };
 
-// Too many battles wait: the submission is refused, nothing is written.
-class QueueFullError : public std::runtime_error {
-public:
-    QueueFullError() : std::runtime_error("queue full") {}
-};
-
-struct BattleView {
-    enum State { Waiting, Playing, Done, Failed };
-    BattleEntry entry;
-    State state = Waiting;
-    int64_t place = 0; // Waiting: 1 for the next to be played
-};
-
-class BattleService {
+class BattleService final : public BattleDesk {
 public:
     // Loads the catalogue (throws InputError naming it), makes the root, opens the
     // index and brings it up to date from the folders, and starts the runners, which
     // first play every folder still waiting.
-    explicit BattleService(ServiceOptions options);
+    explicit BattleService(ServiceOptions options, const Clock& clock = systemClock());
     // Stops as stop() does.
-    ~BattleService();
+    ~BattleService() override;
     BattleService(const BattleService&) = delete;
     BattleService& operator=(const BattleService&) = delete;
 
     // The two deck lines (code page 932) as the runner will read them: checked by the
     // deck line and battle start rules, and written as the deck lines of the teams
     // they select. Throws InputError with the program's message and which line.
-    std::pair<std::string, std::string> checkDecks(const std::string& top, const std::string& bottom) const;
+    std::pair<std::string, std::string> checkDecks(const std::string& top, const std::string& bottom) const override;
     // Stores a checked pair in the next free folder and offers it to the runners;
     // returns its number. Throws QueueFullError when maxQueue battles wait, and
     // MorvaneError when the folder cannot be written.
-    int submit(const std::pair<std::string, std::string>& decks);
+    int submit(const std::pair<std::string, std::string>& decks) override;
 
     // Where a battle stands; nothing for a number without a deck pair.
-    std::optional<BattleView> view(int number);
-    std::vector<BattleEntry> history(int64_t offset, int count) { return index_.newest(offset, count); }
-    int64_t battleCount() { return index_.count(); }
+    std::optional<BattleView> view(int number) override;
+    std::vector<BattleEntry> history(int64_t offset, int count) override { return index_.newest(offset, count); }
+    int64_t battleCount() override { return index_.count(); }
     int64_t waiting() { return index_.waiting(); }
-    std::string metricsText();
+    std::string metricsText() override;
     // The report of a battle, byte for byte as stored; nothing when there is none.
-    std::optional<std::string> report(int number) const;
+    std::optional<std::string> report(int number) const override;
 
-    const CardCatalogue& catalogue() const { return catalogue_; }
+    const CardCatalogue& catalogue() const override { return catalogue_; }
     // Deck lines of the program folder's deck files beside the catalogue, for the
     // team builder's first teams; empty when there are none.
-    const std::array<std::string, 2>& defaultDecks() const { return defaultDecks_; }
+    const std::array<std::string, 2>& defaultDecks() const override { return defaultDecks_; }
     const std::string& root() const { return options_.root; }
-    ServiceMetrics& metrics() { return metrics_; }
+    ServiceMetrics& metrics() override { return metrics_; }
 
     // Stops offering battles, lets every runner finish and store the battle it plays,
     // and waits for them.
@@ -93,6 +83,8 @@ public:
 
 private:
     void runnerLoop(int index);
+    // Keeps the index and the counts in step with what a runner did.
+    void note(const BatchEvent& event);
     void watchLoop();
     // Offers a waiting battle to this service's runners.
     void offer(int number);
@@ -103,7 +95,10 @@ private:
     // was, and is now known to be done.
     bool noticeFinished(int number);
 
+    int64_t nowMs() const;
+
     ServiceOptions options_;
+    const Clock& clock_;
     CardCatalogue catalogue_;
     std::array<std::string, 2> defaultDecks_;
     BatchSubmitter submitter_;
@@ -112,13 +107,15 @@ private:
 
     std::mutex mutex_;
     std::mutex noticeMutex_;
+    // Submissions one at a time: the queue's length is looked at and grown as one step.
+    std::mutex submitMutex_;
     std::condition_variable work_;    // runners: a battle was offered, or stop
     std::condition_variable stopped_; // the watch: stop
     bool stopping_ = false;
     std::set<int> offered_;
     std::set<int> playing_;
-    // Submissions made by this process, for the latency from the steady clock.
-    std::map<int, std::chrono::steady_clock::time_point> submitted_;
+    // Submissions made by this process, for the latency.
+    std::map<int, Clock::TimePoint> submitted_;
 
     std::vector<std::thread> runners_;
     std::thread watcher_;

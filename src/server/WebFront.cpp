@@ -1,12 +1,15 @@
 #include "server/WebFront.h"
 
 #include "batch/BatchScan.h"
+#include "cards/Deck.h"
 #include "cards/NumberRule.h"
 #include "common/Codec.h"
 #include "common/Errors.h"
 #include "common/Files.h"
 #include "common/Html.h"
 #include "common/Json.h"
+#include "server/HttpServer.h"
+#include "server/PageTemplate.h"
 #include "server/WebText.h"
 
 #include <httplib.h>
@@ -27,6 +30,11 @@ constexpr const char* PageSecurity = "default-src 'none'; script-src 'self'; sty
                                      "connect-src 'self'; frame-src 'self'; form-action 'self'; base-uri 'none'; "
                                      "frame-ancestors 'none'";
 constexpr int HistoryPageSize = 20;
+constexpr std::string_view ApiPrefix = "/api/";
+constexpr std::string_view StaticPrefix = "/static/";
+constexpr std::string_view BattlePrefix = "/battles/";
+constexpr std::string_view BattleApiPrefix = "/api/battles/";
+constexpr std::string_view ReportSuffix = "/report";
 constexpr const char* SideNames[2] = {"top", "bottom"};
 
 const char* stateName(BattleView::State state) {
@@ -41,6 +49,10 @@ const char* stateName(BattleView::State state) {
         return "failed";
     }
     return "waiting";
+}
+
+const char* entryStateName(BattleEntry::State state) {
+    return state == BattleEntry::Done ? "done" : state == BattleEntry::Failed ? "failed" : "waiting";
 }
 
 std::string folderName(int number) {
@@ -102,6 +114,18 @@ std::optional<long> smallNumber(const std::string& text) {
     return std::stol(text);
 }
 
+// A battle's result as the API gives it: the winner and turns of one that is done,
+// why one failed.
+void addResult(Json& body, const BattleEntry& entry) {
+    if (entry.state == BattleEntry::Done) {
+        body["winner"] = winnerName(entry.outcome);
+        body["turns"] = entry.outcome.turns;
+        body["report"] = "/battles/" + folderName(entry.number) + "/report";
+    }
+    if (entry.state == BattleEntry::Failed)
+        body["error"] = entry.problem;
+}
+
 void secure(httplib::Response& res) {
     res.set_header("Content-Security-Policy", PageSecurity);
     res.set_header("X-Content-Type-Options", "nosniff");
@@ -132,7 +156,7 @@ std::string statText(const cardRecordType& card) {
 } // namespace
 
 bool RateLimiter::allow(const std::string& client, int* retryAfter) {
-    const auto now = std::chrono::steady_clock::now();
+    const Clock::TimePoint now = clock_.now();
     std::lock_guard lock(mutex_);
     // Buckets that have filled up again are dropped, so clients that came once cost
     // nothing for long.
@@ -145,8 +169,9 @@ bool RateLimiter::allow(const std::string& client, int* retryAfter) {
     auto [it, fresh] = buckets_.try_emplace(client, Bucket{capacity, now});
     Bucket& bucket = it->second;
     if (!fresh) {
-        bucket.tokens =
-            std::min(capacity, bucket.tokens + std::chrono::duration<double>(now - bucket.at).count() * rate_);
+        // A clock set back never takes tokens away.
+        const double elapsed = std::max(0.0, std::chrono::duration<double>(now - bucket.at).count());
+        bucket.tokens = std::min(capacity, bucket.tokens + elapsed * rate_);
         bucket.at = now;
     }
     if (bucket.tokens >= 1) {
@@ -157,47 +182,57 @@ bool RateLimiter::allow(const std::string& client, int* retryAfter) {
     return false;
 }
 
-WebFront::WebFront(BattleService& service, WebOptions options)
-    : service_(service), options_(std::move(options)), limiter_(options_.rate),
-      server_(std::make_unique<httplib::Server>()) {
-    for (const char* name : {"builder.html", "battle.html", "history.html", "message.html", "app.js", "style.css"})
+ConnectionLimits serviceConnectionLimits() {
+    return ConnectionLimits{};
+}
+
+WebFront::WebFront(BattleDesk& service, WebOptions options, const Clock& clock)
+    : service_(service), options_(std::move(options)), clock_(clock), limiter_(options_.rate, clock) {
+    for (const char* name :
+         {"builder.html", "battle.html", "history.html", "message.html", "app.js", "style.css", "icon.svg"})
         files_[name] = readFileBytes(options_.webFolder / name, 1 << 20);
 
-    httplib::Server& s = *server_;
+    // A head over the limits is refused before it reaches the library: in the form
+    // of its path, as far as its first line tells.
+    server_ = std::make_unique<HttpServer>(serviceConnectionLimits(), [this](std::string_view head) {
+        const bool api = head.substr(0, head.find('\n')).find(" /api/") != std::string_view::npos;
+        const std::string message(web::HeadTooLarge);
+        if (api)
+            return std::pair<std::string, std::string>{Json{{"error", message}}.dump(), "application/json"};
+        return std::pair<std::string, std::string>{
+            page("message.html", PageFill{{{"status", "431"}, {"message", escapeHtml(message)}}, {}}),
+            "text/html; charset=utf-8"};
+    });
+    HttpServer& s = *server_;
     s.set_payload_max_length(options_.maxBody);
-    s.set_keep_alive_max_count(1000);
-    // Each connection holds a worker while it is open; more workers than the
-    // library's eight keep a few slow or idle clients from shutting everyone out
-    // (a proxy in front buffers slow clients further).
-    s.new_task_queue = [] { return new httplib::ThreadPool(32); };
-    s.set_read_timeout(5, 0);
     // An answer goes out as its head and then its body: with Nagle's algorithm the
     // body would wait for the client's delayed acknowledgement of the head.
     s.set_tcp_nodelay(true);
-    s.set_keep_alive_timeout(2);
-    // Every page and answer is made here, without the library's pattern matching of
-    // paths: a path is looked at as plain text only.
+    // Every page and answer is made by answer(), without the library's pattern
+    // matching of paths: a path is looked at as plain text only. Requests with a body
+    // reach it once the library has read the body (or refused it as too large).
     s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-        if (req.method != "GET" && req.method != "HEAD")
+        // The library takes a PUT, PATCH or DELETE without a body for a bad request.
+        const bool body = req.has_header("Content-Length") || req.has_header("Transfer-Encoding");
+        if (req.method != "GET" && req.method != "HEAD" && (req.method == "POST" || body))
             return httplib::Server::HandlerResponse::Unhandled;
-        if (!answerGet(req, res))
-            errorPage(res, 404, std::string(web::NotFound));
+        answer(req, res);
         return httplib::Server::HandlerResponse::Handled;
     });
-    s.Post("/api/battles", [this](const httplib::Request& req, httplib::Response& res) { postBattle(req, res, true); });
-    s.Post("/battles", [this](const httplib::Request& req, httplib::Response& res) { postBattle(req, res, false); });
-    s.set_error_handler([this](const httplib::Request&, httplib::Response& res) {
-        if (!res.body.empty())
-            return;
-        if (res.status == 413)
-            errorPage(res, 413, std::string(web::TooLarge));
-        else if (res.status == 404 || res.status == 405)
-            errorPage(res, res.status, std::string(web::NotFound));
-    });
+    const auto any = [this](const httplib::Request& req, httplib::Response& res) { answer(req, res); };
+    s.Post(".*", any);
+    s.Put(".*", any);
+    s.Patch(".*", any);
+    s.Delete(".*", any);
+    s.Options(".*", any);
+    s.set_error_handler([this](const httplib::Request& req, httplib::Response& res) { fillError(req, res); });
+    // Without it the library answers an exception with its text in a header.
+    s.set_exception_handler([this](const httplib::Request& req, httplib::Response& res,
+                                   const std::exception_ptr& error) { failed(req, res, error); });
     s.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
         ++service_.metrics().requests;
         char when[32];
-        const std::time_t now = std::time(nullptr);
+        const std::time_t now = Clock::TimePoint::clock::to_time_t(clock_.now());
         std::tm utc{};
         gmtime_r(&now, &utc);
         std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &utc);
@@ -231,108 +266,190 @@ int WebFront::bind(const std::string& host, int port) {
 }
 
 void WebFront::listen() {
-    server_->listen_after_bind();
+    server_->serve();
 }
 
 void WebFront::stop() {
     server_->stop();
 }
 
-std::string WebFront::page(const std::string& name, const std::map<std::string, std::string>& values) const {
-    std::string text = files_.at(name);
-    std::string out;
-    out.reserve(text.size() * 2);
-    size_t at = 0;
-    for (size_t open; (open = text.find("{{", at)) != std::string::npos;) {
-        const size_t close = text.find("}}", open);
-        if (close == std::string::npos)
-            break;
-        out.append(text, at, open - at);
-        const auto value = values.find(text.substr(open + 2, close - open - 2));
-        if (value != values.end())
-            out += value->second;
-        at = close + 2;
-    }
-    return out.append(text, at, std::string::npos);
+std::string WebFront::page(const std::string& name, const PageFill& fill) const {
+    return fillPage(files_.at(name), fill);
 }
 
 void WebFront::errorPage(httplib::Response& res, int status, const std::string& message) {
     res.status = status;
     secure(res);
-    res.set_content(page("message.html", {{"status", std::to_string(status)}, {"message", escapeHtml(message)}}),
-                    "text/html; charset=utf-8");
+    res.set_content(
+        page("message.html", PageFill{{{"status", std::to_string(status)}, {"message", escapeHtml(message)}}, {}}),
+        "text/html; charset=utf-8");
 }
 
-bool WebFront::answerGet(const httplib::Request& req, httplib::Response& res) {
-    const std::string& path = req.path;
-    if (path == "/") {
-        builderPage(req, res);
-        return true;
+void WebFront::refuse(const httplib::Request& req, httplib::Response& res, int status, const std::string& message) {
+    if (req.path.rfind(ApiPrefix, 0) == 0)
+        json(res, status, {{"error", message}});
+    else
+        errorPage(res, status, message);
+}
+
+void WebFront::fillError(const httplib::Request& req, httplib::Response& res) {
+    if (!res.body.empty())
+        return;
+    const int status = res.status;
+    std::string_view message = web::BadRequest;
+    if (status == 413)
+        message = web::TooLarge;
+    else if (status == 404)
+        message = web::NotFound;
+    else if (status == 405)
+        message = web::NotAllowed;
+    else if (status >= 500)
+        message = web::ServerFault;
+    refuse(req, res, status, std::string(message));
+}
+
+void WebFront::failed(const httplib::Request& req, httplib::Response& res, const std::exception_ptr& error) {
+    // The detail goes to the log only: it may name the host's files.
+    std::string text = "unknown error";
+    try {
+        std::rethrow_exception(error);
+    } catch (const MorvaneError& e) {
+        text = (e.where().empty() ? "" : e.where() + ": ") + cp932ToUtf8(e.message());
+    } catch (const std::exception& e) {
+        text = e.what();
+    } catch (...) {
     }
-    if (path == "/healthz") {
-        res.set_content("ok\n", "text/plain; charset=utf-8");
-        return true;
+    std::cerr << "morvane-server: " << logSafe(req.path) << ": " << logSafe(text) << std::endl;
+    res.headers.erase("Location");
+    res.set_header("Retry-After", "5");
+    refuse(req, res, 500, std::string(web::ServerFault));
+}
+
+const WebFront::GetRoute WebFront::GetRoutes[] = {
+    {"/", false, &WebFront::builderPage},           {"/healthz", false, &WebFront::health},
+    {"/metrics", false, &WebFront::metrics},        {"/battles", false, &WebFront::historyPage},
+    {"/api/battles", false, &WebFront::historyApi}, {"/api/cards", false, &WebFront::cardsApi},
+    {"/favicon.ico", false, &WebFront::favicon},    {StaticPrefix, true, &WebFront::staticFile},
+    {BattleApiPrefix, true, &WebFront::battleApi},  {BattlePrefix, true, &WebFront::battleOrReport},
+};
+
+void WebFront::answer(const httplib::Request& req, httplib::Response& res) {
+    const bool posts = req.path == "/battles" || req.path == "/api/battles";
+    if (req.method == "GET" || req.method == "HEAD") {
+        answerGet(req, res);
+    } else if (req.method == "POST" && posts) {
+        postBattle(req, res, req.path == "/api/battles");
+    } else {
+        res.set_header("Allow", posts ? "GET, HEAD, POST" : "GET, HEAD");
+        refuse(req, res, 405, std::string(web::NotAllowed));
     }
-    if (path == "/metrics") {
-        res.set_content(service_.metricsText(), "text/plain; version=0.0.4; charset=utf-8");
-        return true;
+}
+
+void WebFront::answerGet(const httplib::Request& req, httplib::Response& res) {
+    const std::string_view path = req.path;
+    for (const GetRoute& route : GetRoutes) {
+        const bool matches = route.prefix ? path.substr(0, route.path.size()) == route.path : path == route.path;
+        if (!matches)
+            continue;
+        if ((this->*route.answer)(req, res, path.substr(route.path.size())))
+            return;
+        break;
     }
-    if (path == "/battles") {
-        historyPage(req, res);
-        return true;
-    }
-    if (path.rfind("/static/", 0) == 0) {
-        const std::string name = path.substr(8);
-        const auto file = files_.find(name);
-        if (file == files_.end() || name.find(".html") != std::string::npos)
-            return false;
-        secure(res);
-        res.set_header("Cache-Control", "no-cache");
-        res.set_content(file->second, name.size() > 3 && name.substr(name.size() - 3) == ".js"
-                                          ? "text/javascript; charset=utf-8"
-                                          : "text/css; charset=utf-8");
-        return true;
-    }
-    if (path == "/api/cards") {
-        Json cards = Json::object();
-        for (const char* kind : {"vehicles", "characters"}) {
-            Json list = Json::array();
-            const bool vehicles = kind[0] == 'v';
-            for (const SelectorEntry& entry :
-                 vehicles ? service_.catalogue().vehicleEntries() : service_.catalogue().characterEntries()) {
-                const cardRecordType& card =
-                    vehicles ? service_.catalogue().vehicle(entry.id) : service_.catalogue().character(entry.id);
-                list.push_back({{"id", entry.id},
-                                {"name", cp932ToUtf8(card.name)},
-                                {"size", card.size},
-                                {"stats", cp932ToUtf8(statText(card))}});
-            }
-            cards[kind] = std::move(list);
-        }
-        json(res, 200, cards);
-        return true;
-    }
-    if (path == "/api/battles") {
-        const long pageNumber = req.has_param("page") ? smallNumber(req.get_param_value("page")).value_or(1) : 1;
-        Json list = Json::array();
-        for (const BattleEntry& e : service_.history((std::max(1L, pageNumber) - 1) * HistoryPageSize, HistoryPageSize))
-            list.push_back({{"number", e.number},
-                            {"url", "/battles/" + folderName(e.number)},
-                            {"top", cp932ToUtf8(e.top)},
-                            {"bottom", cp932ToUtf8(e.bottom)}});
-        json(res, 200, {{"battles", list}, {"total", service_.battleCount()}});
-        return true;
-    }
-    // /battles/NNNN, /battles/NNNN/report, /api/battles/NNNN: the number is read as
-    // a folder name and spelled again, so no request text reaches a path.
-    const bool api = path.rfind("/api/battles/", 0) == 0;
-    if (!api && path.rfind("/battles/", 0) != 0)
+    refuse(req, res, 404, std::string(web::NotFound));
+}
+
+bool WebFront::health(const httplib::Request&, httplib::Response& res, std::string_view) {
+    res.set_content("ok\n", "text/plain; charset=utf-8");
+    return true;
+}
+
+bool WebFront::metrics(const httplib::Request&, httplib::Response& res, std::string_view) {
+    res.set_content(service_.metricsText(), "text/plain; version=0.0.4; charset=utf-8");
+    return true;
+}
+
+bool WebFront::favicon(const httplib::Request& req, httplib::Response& res, std::string_view) {
+    return staticFile(req, res, "icon.svg");
+}
+
+bool WebFront::staticFile(const httplib::Request&, httplib::Response& res, std::string_view rest) {
+    const std::string name(rest);
+    const auto file = files_.find(name);
+    if (file == files_.end() || name.find(".html") != std::string::npos)
         return false;
-    std::string rest = path.substr(api ? 13 : 9);
-    const bool wantsReport = !api && rest.size() > 7 && rest.substr(rest.size() - 7) == "/report";
+    const auto endsWith = [&](std::string_view suffix) {
+        return name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+    };
+    secure(res);
+    res.set_header("Cache-Control", "no-cache");
+    res.set_content(file->second, endsWith(".js")    ? "text/javascript; charset=utf-8"
+                                  : endsWith(".svg") ? "image/svg+xml"
+                                                     : "text/css; charset=utf-8");
+    return true;
+}
+
+bool WebFront::cardsApi(const httplib::Request&, httplib::Response& res, std::string_view) {
+    Json cards = Json::object();
+    for (const char* kind : {"vehicles", "characters"}) {
+        Json list = Json::array();
+        const bool vehicles = kind[0] == 'v';
+        for (const SelectorEntry& entry :
+             vehicles ? service_.catalogue().vehicleEntries() : service_.catalogue().characterEntries()) {
+            const cardRecordType& card =
+                vehicles ? service_.catalogue().vehicle(entry.id) : service_.catalogue().character(entry.id);
+            list.push_back({{"id", entry.id},
+                            {"name", cp932ToUtf8(card.name)},
+                            {"size", card.size},
+                            {"stats", cp932ToUtf8(statText(card))}});
+        }
+        cards[kind] = std::move(list);
+    }
+    json(res, 200, cards);
+    return true;
+}
+
+bool WebFront::historyApi(const httplib::Request& req, httplib::Response& res, std::string_view) {
+    const long pageNumber =
+        std::max(1L, req.has_param("page") ? smallNumber(req.get_param_value("page")).value_or(1) : 1);
+    Json list = Json::array();
+    for (const BattleEntry& e : service_.history((pageNumber - 1) * HistoryPageSize, HistoryPageSize)) {
+        Json battle = {{"number", e.number},
+                       {"url", "/battles/" + folderName(e.number)},
+                       {"state", entryStateName(e.state)},
+                       {"top", cp932ToUtf8(e.top)},
+                       {"bottom", cp932ToUtf8(e.bottom)}};
+        addResult(battle, e);
+        list.push_back(std::move(battle));
+    }
+    json(res, 200, {{"battles", list}, {"total", service_.battleCount()}});
+    return true;
+}
+
+// /api/battles/NNNN, /battles/NNNN, /battles/NNNN/report: the number is read as a
+// folder name and spelled again, so no request text reaches a path.
+bool WebFront::battleApi(const httplib::Request&, httplib::Response& res, std::string_view rest) {
+    const std::optional<int> number = batchFolderNumber(std::string(rest));
+    const std::optional<BattleView> view = number ? service_.view(*number) : std::nullopt;
+    if (!view)
+        return false;
+    Json body = {{"number", *number},
+                 {"url", "/battles/" + folderName(*number)},
+                 {"state", stateName(view->state)},
+                 {"top", cp932ToUtf8(view->entry.top)},
+                 {"bottom", cp932ToUtf8(view->entry.bottom)}};
+    if (view->state == BattleView::Waiting)
+        body["place"] = view->place;
+    addResult(body, view->entry);
+    json(res, 200, body);
+    return true;
+}
+
+bool WebFront::battleOrReport(const httplib::Request&, httplib::Response& res, std::string_view rest) {
+    const bool wantsReport =
+        rest.size() > ReportSuffix.size() && rest.substr(rest.size() - ReportSuffix.size()) == ReportSuffix;
     if (wantsReport)
-        rest.resize(rest.size() - 7);
-    const std::optional<int> number = batchFolderNumber(rest);
+        rest.remove_suffix(ReportSuffix.size());
+    const std::optional<int> number = batchFolderNumber(std::string(rest));
     if (!number)
         return false;
     if (wantsReport) {
@@ -347,44 +464,16 @@ bool WebFront::answerGet(const httplib::Request& req, httplib::Response& res) {
         res.set_header("Content-Type", "text/html; charset=Shift_JIS");
         return true;
     }
-    if (!api) {
-        // One look at the battle serves the whole page: its folder may change meanwhile.
-        const std::optional<BattleView> view = service_.view(*number);
-        if (!view)
-            return false;
-        battlePage(*view, res);
-        return true;
-    }
+    // One look at the battle serves the whole page: its folder may change meanwhile.
     const std::optional<BattleView> view = service_.view(*number);
-    if (!view) {
-        json(res, 404, {{"error", "no battle " + folderName(*number)}});
-        return true;
-    }
-    Json body = {{"number", *number},
-                 {"url", "/battles/" + folderName(*number)},
-                 {"state", stateName(view->state)},
-                 {"top", cp932ToUtf8(view->entry.top)},
-                 {"bottom", cp932ToUtf8(view->entry.bottom)}};
-    if (view->state == BattleView::Waiting)
-        body["place"] = view->place;
-    if (view->state == BattleView::Done) {
-        body["winner"] = winnerName(view->entry.outcome);
-        body["turns"] = view->entry.outcome.turns;
-        body["report"] = "/battles/" + folderName(*number) + "/report";
-    }
-    if (view->state == BattleView::Failed)
-        body["error"] = view->entry.problem;
-    json(res, 200, body);
+    if (!view)
+        return false;
+    battlePage(*view, res);
     return true;
 }
 
 void WebFront::postBattle(const httplib::Request& req, httplib::Response& res, bool api) {
-    auto refuse = [&](int status, const std::string& message) {
-        if (api)
-            json(res, status, {{"error", message}});
-        else
-            errorPage(res, status, message);
-    };
+    const auto refuse = [&](int status, const std::string& message) { this->refuse(req, res, status, message); };
     int retryAfter = 1;
     if (!limiter_.allow(clientOf(req), &retryAfter)) {
         ++service_.metrics().refusedRate;
@@ -436,8 +525,10 @@ void WebFront::postBattle(const httplib::Request& req, httplib::Response& res, b
         refuse(503, std::string(web::QueueFull));
         return;
     } catch (const MorvaneError& e) {
+        // A full disk or the like: nothing was taken, and it may pass.
         std::cerr << "morvane-server: " << e.where() << ": " << cp932ToUtf8(e.message()) << std::endl;
-        refuse(500, std::string(web::NotTaken));
+        res.set_header("Retry-After", "30");
+        refuse(503, std::string(web::NotTaken));
         return;
     }
     const std::string url = "/battles/" + folderName(number);
@@ -450,11 +541,15 @@ void WebFront::postBattle(const httplib::Request& req, httplib::Response& res, b
     }
 }
 
-void WebFront::builderPage(const httplib::Request& req, httplib::Response& res) {
+bool WebFront::builderPage(const httplib::Request& req, httplib::Response& res, std::string_view) {
     const CardCatalogue& cards = service_.catalogue();
-    const std::vector<SelectorEntry> vehicles = cards.vehicleEntries();
-    const std::vector<SelectorEntry> characters = cards.characterEntries();
-    std::map<std::string, std::string> values;
+    // Each card's option, its text escaped once for all the selectors that list it.
+    std::array<std::vector<PageFill>, 2> options; // vehicles, characters
+    for (const bool vehicles : {true, false})
+        for (const SelectorEntry& entry : vehicles ? cards.vehicleEntries() : cards.characterEntries())
+            options[vehicles ? 0 : 1].push_back(
+                PageFill{{{"id", std::to_string(entry.id)}, {"text", escapeHtml(cp932ToUtf8(entry.text))}}, {}});
+    PageFill fill;
     for (int side = 0; side < 2; ++side) {
         const std::string name = SideNames[side];
         // The team of a rematch or challenge link, else the deck file's first line as
@@ -467,7 +562,7 @@ void WebFront::builderPage(const httplib::Request& req, httplib::Response& res) 
         } catch (const MorvaneError&) {
             selection = {};
         }
-        std::string cells;
+        std::vector<PageFill>& cells = fill.lists[name + "_cells"];
         int sizeTotal = 0;
         // Column by column, as the window's keyboard order goes: slots 1-3, then 4,
         // the vehicle and 5, then 6-8.
@@ -475,30 +570,28 @@ void WebFront::builderPage(const httplib::Request& req, httplib::Response& res) 
         for (const int slot : Order) {
             const bool vehicle = slot == 0;
             const int32_t selected = vehicle ? selection.vehicle : selection.characters[static_cast<size_t>(slot - 1)];
-            const std::string field = name + (vehicle ? "_v" : "_c" + std::to_string(slot));
-            const std::string selector =
-                vehicle ? (side == 0 ? "V00" : "V10") : "C" + std::to_string(side) + std::to_string(slot);
             const cardRecordType& card = vehicle ? cards.vehicle(selected) : cards.character(selected);
             if (!vehicle)
                 sizeTotal += card.size;
-            cells += join({"<div class=\"cell", vehicle ? " vehicle" : "", "\"><label for=\"", field, "\">", selector,
-                           "</label><select id=\"", field, "\" name=\"", field, "\" data-kind=\"", vehicle ? "V" : "C",
-                           "\">"});
-            if (selected == 0)
-                cells += "<option value=\"0\" selected></option>";
-            for (const SelectorEntry& entry : vehicle ? vehicles : characters)
-                cells += "<option value=\"" + std::to_string(entry.id) + "\"" +
-                         (entry.id == selected ? " selected" : "") + ">" + escapeHtml(cp932ToUtf8(entry.text)) +
-                         "</option>";
-            cells += "</select><span class=\"stats\" id=\"" + field + "_stats\">" +
-                     (selected ? escapeHtml(cp932ToUtf8(statText(card))) : std::string()) + "</span></div>";
+            PageFill cell;
+            cell.values = {
+                {"field", name + (vehicle ? "_v" : "_c" + std::to_string(slot))},
+                {"selector", vehicle ? (side == 0 ? "V00" : "V10") : "C" + std::to_string(side) + std::to_string(slot)},
+                {"kind", vehicle ? "V" : "C"},
+                {"stats", selected ? escapeHtml(cp932ToUtf8(statText(card))) : std::string()}};
+            cell.lists["vehicle"] = PageFill::shown(vehicle);
+            cell.lists["unselected"] = PageFill::shown(selected == 0);
+            std::vector<PageFill>& choices = cell.lists["options"] = options[vehicle ? 0 : 1];
+            for (PageFill& choice : choices)
+                choice.lists["selected"] = PageFill::shown(choice.values["id"] == std::to_string(selected));
+            cells.push_back(std::move(cell));
         }
-        values[name + "_cells"] = cells;
-        values[name + "_size"] =
+        fill.values[name + "_size"] =
             "Size " + std::to_string(sizeTotal) + "(" + std::to_string(cards.vehicle(selection.vehicle).size) + ")";
     }
     secure(res);
-    res.set_content(page("builder.html", values), "text/html; charset=utf-8");
+    res.set_content(page("builder.html", fill), "text/html; charset=utf-8");
+    return true;
 }
 
 void WebFront::battlePage(const BattleView& battle, httplib::Response& res) {
@@ -523,7 +616,8 @@ void WebFront::battlePage(const BattleView& battle, httplib::Response& res) {
     const bool pending = view->state == BattleView::Waiting || view->state == BattleView::Playing;
     const std::string top = encodeQuery(cp932ToUtf8(view->entry.top));
     const std::string bottom = encodeQuery(cp932ToUtf8(view->entry.bottom));
-    std::map<std::string, std::string> values{
+    PageFill fill;
+    fill.values = {
         {"number", name},
         {"state", stateName(view->state)},
         {"state_text", escapeHtml(state)},
@@ -533,70 +627,43 @@ void WebFront::battlePage(const BattleView& battle, httplib::Response& res) {
         {"rematch", "/?top=" + top + "&amp;bottom=" + bottom},
         {"challenge_top", "/?bottom=" + top},
         {"challenge_bottom", "/?top=" + bottom},
-        {"refresh", pending ? "<noscript><meta http-equiv=\"refresh\" content=\"2\"></noscript>" : ""},
-        {"report", view->state == BattleView::Done
-                       ? "<iframe class=\"report\" src=\"/battles/" + name + "/report\" title=\"" +
-                             std::string(web::ReportTitle) + "\"></iframe><p><a href=\"/battles/" + name +
-                             "/report\">" + std::string(web::OpenReport) + "</a></p>"
-                       : ""},
     };
+    fill.lists["pending"] = PageFill::shown(pending);
+    fill.lists["done"] = PageFill::shown(view->state == BattleView::Done);
     secure(res);
     res.set_header("Cache-Control", "no-store");
-    res.set_content(page("battle.html", values), "text/html; charset=utf-8");
+    res.set_content(page("battle.html", fill), "text/html; charset=utf-8");
 }
 
-void WebFront::historyPage(const httplib::Request& req, httplib::Response& res) {
+bool WebFront::historyPage(const httplib::Request& req, httplib::Response& res, std::string_view) {
     const long pageNumber =
         std::max(1L, req.has_param("page") ? smallNumber(req.get_param_value("page")).value_or(1) : 1);
     const int64_t total = service_.battleCount();
-    std::string rows;
+    PageFill fill;
+    fill.values = {{"total", std::to_string(total)}, {"page", std::to_string(pageNumber)}};
+    std::vector<PageFill>& rows = fill.lists["rows"];
     for (const BattleEntry& e : service_.history((pageNumber - 1) * HistoryPageSize, HistoryPageSize)) {
-        const std::string name = folderName(e.number);
         const std::string top = cp932ToUtf8(e.top);
         const std::string bottom = cp932ToUtf8(e.bottom);
         const std::string result = e.state == BattleEntry::Done     ? resultText(e.outcome) + turnsText(e.outcome)
                                    : e.state == BattleEntry::Failed ? std::string(web::Failed)
                                                                     : std::string(web::Waiting);
-        rows += join({"<tr><td><a href=\"/battles/",
-                      name,
-                      "\">",
-                      name,
-                      "</a></td><td>",
-                      escapeHtml(result),
-                      "</td><td class=\"line\">",
-                      escapeHtml(top),
-                      " <a href=\"/?bottom=",
-                      encodeQuery(top),
-                      "\">",
-                      web::Challenge,
-                      "</a></td><td class=\"line\">",
-                      escapeHtml(bottom),
-                      " <a href=\"/?top=",
-                      encodeQuery(bottom),
-                      "\">",
-                      web::Challenge,
-                      "</a></td><td><a href=\"/?top=",
-                      encodeQuery(top),
-                      "&amp;bottom=",
-                      encodeQuery(bottom),
-                      "\">",
-                      web::Rematch,
-                      "</a></td></tr>"});
+        rows.push_back(PageFill{{{"name", folderName(e.number)},
+                                 {"result", escapeHtml(result)},
+                                 {"top", escapeHtml(top)},
+                                 {"bottom", escapeHtml(bottom)},
+                                 {"top_query", encodeQuery(top)},
+                                 {"bottom_query", encodeQuery(bottom)}},
+                                {}});
     }
-    std::string pager;
     if (pageNumber > 1)
-        pager += "<a rel=\"prev\" href=\"/battles?page=" + std::to_string(pageNumber - 1) + "\">" +
-                 std::string(web::Newer) + "</a> ";
+        fill.lists["newer"].push_back(PageFill{{{"page", std::to_string(pageNumber - 1)}}, {}});
     if (pageNumber * HistoryPageSize < total)
-        pager += "<a rel=\"next\" href=\"/battles?page=" + std::to_string(pageNumber + 1) + "\">" +
-                 std::string(web::Older) + "</a>";
+        fill.lists["older"].push_back(PageFill{{{"page", std::to_string(pageNumber + 1)}}, {}});
     secure(res);
     res.set_header("Cache-Control", "no-store");
-    res.set_content(
-        page(
-            "history.html",
-            {{"rows", rows}, {"pager", pager}, {"total", std::to_string(total)}, {"page", std::to_string(pageNumber)}}),
-        "text/html; charset=utf-8");
+    res.set_content(page("history.html", fill), "text/html; charset=utf-8");
+    return true;
 }
 
 } // namespace morvane

@@ -2,43 +2,48 @@
 // The battle service's HTTP front: the team builder, battle and history pages, the
 // JSON API, the report files, /healthz and /metrics. Handlers parse and check the
 // request, ask the service, and answer; every refusal says why, in the words the
-// command line tool would use for the same input.
+// command line tool would use for the same input, as a page or, under /api/, as JSON.
 
-#include "server/BattleService.h"
+#include "common/Clock.h"
+#include "server/BattleDesk.h"
 
-#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 namespace httplib {
-class Server;
 struct Request;
 struct Response;
 } // namespace httplib
 
 namespace morvane {
 
+class HttpServer;
+struct PageFill;
+struct ConnectionLimits;
+
 // Submissions per second and client: a bucket that fills at rate and holds one
 // second's worth.
 class RateLimiter {
 public:
-    explicit RateLimiter(double rate) : rate_(rate) {}
+    RateLimiter(double rate, const Clock& clock) : rate_(rate), clock_(clock) {}
     // True when the client may submit now; otherwise the seconds to wait.
     bool allow(const std::string& client, int* retryAfter);
 
 private:
     struct Bucket {
         double tokens = 0;
-        std::chrono::steady_clock::time_point at;
+        Clock::TimePoint at;
     };
     double rate_;
+    const Clock& clock_;
     std::mutex mutex_;
     std::unordered_map<std::string, Bucket> buckets_;
-    std::chrono::steady_clock::time_point swept_;
+    Clock::TimePoint swept_;
 };
 
 struct WebOptions {
@@ -53,7 +58,7 @@ struct WebOptions {
 class WebFront {
 public:
     // Reads the page files. Throws IoError naming a file that is missing.
-    WebFront(BattleService& service, WebOptions options);
+    WebFront(BattleDesk& service, WebOptions options, const Clock& clock = systemClock());
     ~WebFront();
     WebFront(const WebFront&) = delete;
     WebFront& operator=(const WebFront&) = delete;
@@ -66,22 +71,56 @@ public:
     // Stops accepting; requests under way are answered. Safe from another thread.
     void stop();
 
+    // Answers one request whose body has been read: what the server does for every
+    // request, callable without a socket.
+    void answer(const httplib::Request& req, httplib::Response& res);
+    // Fills in the body of an answer that has only its status (from the HTTP layer:
+    // 400, 413, ...), in the form of the request's path.
+    void fillError(const httplib::Request& req, httplib::Response& res);
+    // An answer to a request that failed with an exception: 500, no detail shown.
+    void failed(const httplib::Request& req, httplib::Response& res, const std::exception_ptr& error);
+
 private:
-    bool answerGet(const httplib::Request& req, httplib::Response& res);
+    // One GET route: the path's rest past the route's path is given to the answer,
+    // which returns false for a path it does not know.
+    using GetAnswer = bool (WebFront::*)(const httplib::Request&, httplib::Response&, std::string_view rest);
+    struct GetRoute {
+        std::string_view path;
+        bool prefix; // path is the start of the paths it answers
+        GetAnswer answer;
+    };
+    static const GetRoute GetRoutes[];
+
+    bool builderPage(const httplib::Request& req, httplib::Response& res, std::string_view rest);
+    bool health(const httplib::Request& req, httplib::Response& res, std::string_view rest);
+    bool metrics(const httplib::Request& req, httplib::Response& res, std::string_view rest);
+    bool historyPage(const httplib::Request& req, httplib::Response& res, std::string_view rest);
+    bool historyApi(const httplib::Request& req, httplib::Response& res, std::string_view rest);
+    bool cardsApi(const httplib::Request& req, httplib::Response& res, std::string_view rest);
+    bool favicon(const httplib::Request& req, httplib::Response& res, std::string_view rest);
+    bool staticFile(const httplib::Request& req, httplib::Response& res, std::string_view rest);
+    bool battleApi(const httplib::Request& req, httplib::Response& res, std::string_view rest);
+    bool battleOrReport(const httplib::Request& req, httplib::Response& res, std::string_view rest);
+
+    void answerGet(const httplib::Request& req, httplib::Response& res);
     void postBattle(const httplib::Request& req, httplib::Response& res, bool api);
-    void builderPage(const httplib::Request& req, httplib::Response& res);
     void battlePage(const BattleView& battle, httplib::Response& res);
-    void historyPage(const httplib::Request& req, httplib::Response& res);
     void errorPage(httplib::Response& res, int status, const std::string& message);
+    // A refusal in the form of the path: JSON under /api/, else a page.
+    void refuse(const httplib::Request& req, httplib::Response& res, int status, const std::string& message);
     // The client's address, as the trusted proxy says it.
     std::string clientOf(const httplib::Request& req) const;
-    std::string page(const std::string& name, const std::map<std::string, std::string>& values) const;
+    std::string page(const std::string& name, const PageFill& fill) const;
 
-    BattleService& service_;
+    BattleDesk& service_;
     WebOptions options_;
+    const Clock& clock_;
     RateLimiter limiter_;
     std::map<std::string, std::string> files_; // the web folder's files by name
-    std::unique_ptr<httplib::Server> server_;
+    std::unique_ptr<HttpServer> server_;
 };
+
+// The limits the service's HTTP server keeps to.
+ConnectionLimits serviceConnectionLimits();
 
 } // namespace morvane

@@ -11,7 +11,11 @@ inline constexpr std::string_view NotFound = "ページが見つかりません"
 inline constexpr std::string_view TooLarge = "送信された内容が大きすぎます";
 inline constexpr std::string_view TooMany = "送信が多すぎます。しばらくしてから送ってください";
 inline constexpr std::string_view QueueFull = "対戦の順番待ちがいっぱいです。しばらくしてから送ってください";
-inline constexpr std::string_view NotTaken = "対戦を受け付けられませんでした";
+inline constexpr std::string_view NotTaken = "対戦を受け付けられませんでした。しばらくしてから送ってください";
+inline constexpr std::string_view HeadTooLarge = "要求のヘッダーが大きすぎます";
+inline constexpr std::string_view BadRequest = "要求を読み取れませんでした";
+inline constexpr std::string_view NotAllowed = "このアドレスではその方法は使えません";
+inline constexpr std::string_view ServerFault = "サーバーで問題が起きました。しばらくしてから試してください";
 
 inline constexpr std::string_view TopWins = "上の勝ち";
 inline constexpr std::string_view BottomWins = "下の勝ち";
@@ -25,12 +29,5 @@ inline constexpr std::string_view PlaceOpen = "（";
 inline constexpr std::string_view PlaceClose = "番目）";
 inline constexpr std::string_view Playing = "対戦中";
 inline constexpr std::string_view Failed = "対戦できませんでした";
-
-inline constexpr std::string_view ReportTitle = "対戦レポート";
-inline constexpr std::string_view OpenReport = "レポートを開く";
-inline constexpr std::string_view Challenge = "このチームに挑戦";
-inline constexpr std::string_view Rematch = "再戦";
-inline constexpr std::string_view Newer = "新しい対戦";
-inline constexpr std::string_view Older = "古い対戦";
 
 } // namespace morvane::web

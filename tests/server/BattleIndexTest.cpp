@@ -111,5 +111,42 @@ TEST_F(BattleIndexTest, TheIndexSaysWhatTheFoldersSayAndIsRebuiltWhenItCannotBeT
     }
 }
 
+TEST_F(BattleIndexTest, AFileDamagedUnderTheRunningIndexIsMadeAnewFromTheFolders) {
+    dropDecks(0, TopDeck, BottomDeck);
+    fs::copy_file(Golden / "seed-1.html", folder(0) / "battle.html");
+    dropDecks(1, OtherTopDeck, OtherBottomDeck);
+    BattleIndex index(indexFile(), rootText());
+    EXPECT_EQ(index.refresh(true), (std::vector<int>{1}));
+
+    // Overwritten in place, log and shared memory too, as a careless copy would.
+    const auto damage = [&] {
+        for (const char* suffix : {"", "-wal", "-shm"})
+            writeAll(indexFile().string() + suffix, std::string(65536, 'x'));
+    };
+    damage();
+    EXPECT_EQ(index.count(), 2);
+    EXPECT_EQ(index.find(0)->outcome.turns, 18);
+    // Every kind of use goes on: a runner storing a result, a page listing, a
+    // submission.
+    damage();
+    fs::copy_file(Golden / "seed-max.html", folder(1) / "battle.html");
+    index.finish(1, outcomeOfReportFile(folder(1) / "battle.html"), 5);
+    EXPECT_EQ(index.find(1)->state, BattleEntry::Done);
+    damage();
+    dropDecks(2, TopDeck, OtherBottomDeck);
+    BattleEntry added;
+    added.number = 2;
+    added.top = TopDeck;
+    added.bottom = OtherBottomDeck;
+    index.add(added);
+    EXPECT_EQ(index.newest(0, 5).size(), 3u);
+    EXPECT_EQ(index.waitingNumbers(), (std::vector<int>{2}));
+    // Removed altogether: made again where it was.
+    fs::remove(indexFile());
+    damage();
+    EXPECT_EQ(index.waiting(), 1);
+    EXPECT_EQ(index.waitingBefore(3), 1);
+}
+
 } // namespace
 } // namespace morvane::test

@@ -10,6 +10,7 @@
 #include "server/ServerProcess.h"
 #include "support/Process.h"
 
+#include <atomic>
 #include <regex>
 #include <set>
 
@@ -308,6 +309,47 @@ TEST_F(ServerTest, WithoutRunnersTheServiceLeavesItsBattlesToACommandLineRunnerW
     EXPECT_EQ(metric(*server, "morvane_submission_seconds_count"), 5);
     runner.kill(SIGINT);
     EXPECT_EQ(runner.wait(), 0) << runner.log();
+}
+
+TEST_F(ServerTest, SubmissionsSideBySideNeverGrowTheQueuePastItsBound) {
+    auto server = start({"--runners", "0", "--rate", "1000", "--max-queue", "5"});
+    std::vector<std::thread> clients;
+    std::atomic<int> taken{0};
+    for (int i = 0; i < 12; ++i)
+        clients.emplace_back([&] {
+            const httplib::Result result = post(*server, Top, Bottom);
+            taken += result && result->status == 201;
+        });
+    for (std::thread& client : clients)
+        client.join();
+    EXPECT_EQ(taken, 5);
+    EXPECT_EQ(folderCount(), 5u);
+    EXPECT_EQ(metric(*server, "morvane_queue_length"), 5);
+}
+
+TEST_F(ServerTest, AnIndexOverwrittenWhileBattlesPlayIsMadeAnewAndTheServiceGoesOn) {
+    auto server = start({"--runners", "2", "--rate", "10000", "--max-queue", "10000"});
+    const fs::path index = root / ".morvane-index.sqlite";
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_EQ(post(*server, Top, Bottom)->status, 201);
+        if (i % 40 == 20)
+            for (const char* suffix : {"", "-wal", "-shm"})
+                writeAll(index.string() + suffix, std::string(65536, 'x'));
+    }
+    for (int n = 0; n < 200; ++n)
+        EXPECT_EQ(waitDone(*server, n)["state"], "done") << n;
+    // While idle too: every answer is whole, none carries the failure's text.
+    for (const char* suffix : {"", "-wal", "-shm"})
+        writeAll(index.string() + suffix, std::string(65536, 'x'));
+    const httplib::Result history = server->client().Get("/api/battles");
+    ASSERT_TRUE(history);
+    EXPECT_EQ(history->status, 200);
+    EXPECT_FALSE(history->has_header("EXCEPTION_WHAT"));
+    EXPECT_EQ(body(history)["total"], 200);
+    EXPECT_EQ(server->client().Get("/battles?page=3")->status, 200);
+    EXPECT_TRUE(server->running());
+    server->kill(SIGTERM);
+    EXPECT_EQ(server->wait(), 0) << server->log();
 }
 
 // The manual page against the program's own help: every option and exit status.

@@ -1,0 +1,90 @@
+#pragma once
+// cpp-httplib's request handling with the connections kept apart from the workers.
+// One thread watches every open connection (epoll) and gathers its request head,
+// bounded in bytes, header lines and time; only a whole head takes a worker, and a
+// connection kept alive goes back to the watch between requests. A client that
+// sends slowly, keeps a connection idle or sends endless headers so costs one socket
+// and a small buffer, never a worker, and nobody else waits for it.
+
+#include <httplib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace morvane {
+
+struct ConnectionLimits {
+    size_t headBytes = 16384; // the request line and every header
+    size_t headerCount = 100;
+    // From a connection's start, or its last answer, to the whole head of a request.
+    std::chrono::milliseconds headTime{10000};
+    // A connection kept alive with no request under way.
+    std::chrono::seconds idleTime{5};
+    // One read or write of a request's body or answer.
+    std::chrono::seconds ioTime{5};
+    size_t requestsPerConnection = 100;
+    size_t maxConnections = 4096;
+    int workers = 16;
+};
+
+// What a request head gathered so far is.
+enum class HeadState { Incomplete, Whole, TooLarge };
+HeadState checkHead(std::string_view received, const ConnectionLimits& limits);
+
+class HttpServer : public httplib::Server {
+public:
+    // The answer to a head over the limits, from the head's first bytes: the body and
+    // its content type.
+    using TooLargeAnswer = std::function<std::pair<std::string, std::string>(std::string_view head)>;
+
+    HttpServer(ConnectionLimits limits, TooLargeAnswer tooLarge);
+    ~HttpServer() override;
+    HttpServer(const HttpServer&) = delete;
+    HttpServer& operator=(const HttpServer&) = delete;
+
+    // Answers requests until stop(); the requests whose heads are whole by then are
+    // answered, every other connection closed.
+    void serve();
+
+private:
+    struct Connection {
+        int fd = -1;
+        std::string received; // bytes read and not yet taken by a request
+        std::chrono::steady_clock::time_point deadline;
+        size_t served = 0;
+        bool draining = false; // refused: the rest of what it sends is read and dropped
+    };
+
+    bool process_and_close_socket(socket_t sock) override;
+    // Watches a connection for its next request head.
+    void watch(Connection connection);
+    void watchLoop();
+    void readFrom(Connection& connection);
+    void refuse(Connection& connection);
+    void workerLoop();
+    void answer(Connection connection);
+    void close(const Connection& connection);
+
+    ConnectionLimits limits_;
+    TooLargeAnswer tooLarge_;
+    int epoll_ = -1;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    bool stopping_ = false;
+    std::map<int, Connection> watched_;
+    std::deque<Connection> heads_; // whole heads waiting for a worker
+    size_t open_ = 0;              // connections watched or answered
+    std::thread watcher_;
+    std::vector<std::thread> workers_;
+};
+
+} // namespace morvane
