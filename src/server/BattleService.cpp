@@ -4,13 +4,14 @@
 #include "batch/BatchRunner.h"
 #include "batch/BatchScan.h"
 #include "battle/Battle.h"
-#include "cli/CliCommon.h"
 #include "common/Clock.h"
 #include "common/Codec.h"
 #include "common/Errors.h"
 #include "common/FileNames.h"
 #include "common/Files.h"
 #include "common/Random.h"
+#include "frontend/FrontEnd.h"
+#include "server/PublicText.h"
 
 #include <iostream>
 
@@ -25,28 +26,10 @@ int64_t wallMs() {
         .count();
 }
 
-// A failure as the command line tool prints it, "where: message" in UTF-8, with the
-// root's path left out: the page that shows it is public, the host's folders are not.
-std::string failureText(const std::exception_ptr& error, const std::string& root) {
-    if (!error)
-        return "the battle halted";
-    std::string text;
-    try {
-        std::rethrow_exception(error);
-    } catch (const MorvaneError& e) {
-        text = e.where().empty() ? cp932ToUtf8(e.message()) : e.where() + ": " + cp932ToUtf8(e.message());
-    } catch (const std::exception& e) {
-        text = e.what();
-    }
-    for (size_t at; (at = text.find(root)) != std::string::npos;)
-        text.erase(at, root.size());
-    return text;
-}
-
 } // namespace
 
 BattleService::BattleService(ServiceOptions options)
-    : options_(std::move(options)), catalogue_(cli::loadCatalogue(options_.cards)), submitter_(options_.root),
+    : options_(std::move(options)), catalogue_(front::loadCatalogue(options_.cards)), submitter_(options_.root),
       index_(options_.index, options_.root) {
     for (int side = 0; side < 2; ++side) {
         try {
@@ -193,8 +176,9 @@ void BattleService::runnerLoop(int index) {
         }
         case BatchEvent::Stopped:
         case BatchEvent::FolderSkipped: {
-            const std::string problem = failureText(event.error, options_.root);
-            std::cerr << "morvane-server: " << (number >= 0 ? event.folder->name() + ": " : "") << problem << std::endl;
+            const std::string problem = publicText(event.error, options_.root);
+            std::cerr << "morvane-server: " << placedText(number >= 0 ? event.folder->name() : "", problem)
+                      << std::endl;
             if (event.kind == BatchEvent::Stopped && number >= 0) {
                 index_.fail(number, problem);
                 ++metrics_.battlesFailed;
@@ -254,7 +238,7 @@ void BattleService::watchLoop() {
                     offer(number);
             }
         } catch (...) {
-            std::cerr << "morvane-server: " << failureText(std::current_exception(), options_.root) << std::endl;
+            std::cerr << "morvane-server: " << publicText(std::current_exception(), options_.root) << std::endl;
         }
     }
 }

@@ -425,7 +425,7 @@ void WebFront::postBattle(const httplib::Request& req, httplib::Response& res, b
         decks = service_.checkDecks(utf8ToCp932(lines[0]), utf8ToCp932(lines[1]));
     } catch (const MorvaneError& e) {
         ++service_.metrics().refusedBadDeck;
-        refuse(400, e.where().empty() ? cp932ToUtf8(e.message()) : e.where() + ": " + cp932ToUtf8(e.message()));
+        refuse(400, utf8Text(e));
         return;
     }
     int number = 0;
@@ -436,7 +436,7 @@ void WebFront::postBattle(const httplib::Request& req, httplib::Response& res, b
         refuse(503, std::string(web::QueueFull));
         return;
     } catch (const MorvaneError& e) {
-        std::cerr << "morvane-server: " << e.where() << ": " << cp932ToUtf8(e.message()) << std::endl;
+        std::cerr << "morvane-server: " << utf8Text(e) << std::endl;
         refuse(500, std::string(web::NotTaken));
         return;
     }
