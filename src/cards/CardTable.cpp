@@ -131,6 +131,30 @@ string quotedCell(string_view utf8) {
     return "'" + utf8ToCp932(utf8) + "' ";
 }
 
+// Whether the header names known columns, each once, among them those no table may lack.
+bool headerUsable(const std::vector<string>& header, size_t row, std::vector<TableProblem>& problems) {
+    bool usable = true;
+    for (size_t k = 0; k < header.size(); ++k) {
+        if (std::find(Columns.begin(), Columns.end(), header[k]) == Columns.end()) {
+            problems.push_back({row, header[k], quotedCell(header[k]) + string(msg::UnknownColumn), {}});
+            usable = false;
+        } else if (std::find(header.begin(), header.begin() + static_cast<std::ptrdiff_t>(k), header[k]) !=
+                   header.begin() + static_cast<std::ptrdiff_t>(k)) {
+            problems.push_back({row, header[k], string(msg::TableNotRead), "the column is there twice"});
+            usable = false;
+        }
+    }
+    // The fields a header leaves out end each card's line, which is a spreadsheet's way;
+    // but without a name or text column every name or comment would be blanked.
+    for (const string_view column : {string_view("kind"), string_view("name"), string_view("text")})
+        if (std::find(header.begin(), header.end(), column) == header.end()) {
+            problems.push_back(
+                {row, {}, string(msg::TableNotRead), "the header has no column '" + string(column) + "'"});
+            usable = false;
+        }
+    return usable;
+}
+
 // Reads CSV records: cells separated by commas, records by CR LF, LF or CR, quoted
 // cells with doubled quotes inside. Blank records are passed over.
 std::vector<Row> readCsv(string_view text, std::vector<TableProblem>& problems) {
@@ -201,26 +225,7 @@ std::vector<Row> readCsv(string_view text, std::vector<TableProblem>& problems) 
     if (records.empty())
         return rows;
     const std::vector<string>& header = records.front();
-    bool headerUsable = true;
-    for (size_t k = 0; k < header.size(); ++k) {
-        if (std::find(Columns.begin(), Columns.end(), header[k]) == Columns.end()) {
-            problems.push_back({numbers.front(), header[k], quotedCell(header[k]) + string(msg::UnknownColumn), {}});
-            headerUsable = false;
-        } else if (std::find(header.begin(), header.begin() + static_cast<std::ptrdiff_t>(k), header[k]) !=
-                   header.begin() + static_cast<std::ptrdiff_t>(k)) {
-            problems.push_back({numbers.front(), header[k], string(msg::TableNotRead), "the column is there twice"});
-            headerUsable = false;
-        }
-    }
-    // The fields a header leaves out end each card's line, which is a spreadsheet's way;
-    // but without a name or text column every name or comment would be blanked.
-    for (const string_view column : {string_view("kind"), string_view("name"), string_view("text")})
-        if (std::find(header.begin(), header.end(), column) == header.end()) {
-            problems.push_back(
-                {numbers.front(), {}, string(msg::TableNotRead), "the header has no column '" + string(column) + "'"});
-            headerUsable = false;
-        }
-    if (!headerUsable)
+    if (!headerUsable(header, numbers.front(), problems))
         return rows;
     for (size_t r = 1; r < records.size(); ++r) {
         Row row{numbers[r], {}};
