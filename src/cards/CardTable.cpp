@@ -1,5 +1,6 @@
 #include "cards/CardTable.h"
 
+#include "cards/CardCatalogue.h"
 #include "cards/CardFields.h"
 #include "cards/CatalogueCheck.h"
 #include "cards/NumberRule.h"
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <map>
+#include <set>
 
 namespace morvane {
 
@@ -100,12 +102,23 @@ std::map<string, string, std::less<>> cellsOf(const DocumentLine& line) {
     return cells;
 }
 
+// A spreadsheet runs a cell that starts with one of these as a formula. Such a cell is
+// written after a quote, which spreadsheets take as "text, not a formula", and so is a
+// cell that starts with a quote before one of them, so that import can tell the two apart.
+bool formulaStart(string_view text) {
+    return !text.empty() && string_view("=+-@").find(text.front()) != string_view::npos;
+}
+bool neutralised(string_view text) {
+    return text.size() > 1 && text.front() == '\'' && (formulaStart(text.substr(1)) || text[1] == '\'');
+}
+
 string csvCell(string_view text) {
-    const bool quote = text.find_first_of(",\"\r\n") != string_view::npos ||
+    const bool guard = formulaStart(text) || neutralised(text);
+    const bool quote = guard || text.find_first_of(",\"\r\n") != string_view::npos ||
                        (!text.empty() && (text.front() == ' ' || text.back() == ' '));
     if (!quote)
         return string(text);
-    string out = "\"";
+    string out = guard ? "\"'" : "\"";
     for (const char c : text) {
         if (c == '"')
             out.push_back('"');
@@ -116,6 +129,30 @@ string csvCell(string_view text) {
 
 string quotedCell(string_view utf8) {
     return "'" + utf8ToCp932(utf8) + "' ";
+}
+
+// Whether the header names known columns, each once, among them those no table may lack.
+bool headerUsable(const std::vector<string>& header, size_t row, std::vector<TableProblem>& problems) {
+    bool usable = true;
+    for (size_t k = 0; k < header.size(); ++k) {
+        if (std::find(Columns.begin(), Columns.end(), header[k]) == Columns.end()) {
+            problems.push_back({row, header[k], quotedCell(header[k]) + string(msg::UnknownColumn), {}});
+            usable = false;
+        } else if (std::find(header.begin(), header.begin() + static_cast<std::ptrdiff_t>(k), header[k]) !=
+                   header.begin() + static_cast<std::ptrdiff_t>(k)) {
+            problems.push_back({row, header[k], string(msg::TableNotRead), "the column is there twice"});
+            usable = false;
+        }
+    }
+    // The fields a header leaves out end each card's line, which is a spreadsheet's way;
+    // but without a name or text column every name or comment would be blanked.
+    for (const string_view column : {string_view("kind"), string_view("name"), string_view("text")})
+        if (std::find(header.begin(), header.end(), column) == header.end()) {
+            problems.push_back(
+                {row, {}, string(msg::TableNotRead), "the header has no column '" + string(column) + "'"});
+            usable = false;
+        }
+    return usable;
 }
 
 // Reads CSV records: cells separated by commas, records by CR LF, LF or CR, quoted
@@ -188,28 +225,13 @@ std::vector<Row> readCsv(string_view text, std::vector<TableProblem>& problems) 
     if (records.empty())
         return rows;
     const std::vector<string>& header = records.front();
-    bool headerUsable = true;
-    for (size_t k = 0; k < header.size(); ++k) {
-        if (std::find(Columns.begin(), Columns.end(), header[k]) == Columns.end()) {
-            problems.push_back({numbers.front(), header[k], quotedCell(header[k]) + string(msg::UnknownColumn), {}});
-            headerUsable = false;
-        } else if (std::find(header.begin(), header.begin() + static_cast<std::ptrdiff_t>(k), header[k]) !=
-                   header.begin() + static_cast<std::ptrdiff_t>(k)) {
-            problems.push_back({numbers.front(), header[k], string(msg::TableNotRead), "the column is there twice"});
-            headerUsable = false;
-        }
-    }
-    if (std::find(header.begin(), header.end(), "kind") == header.end()) {
-        problems.push_back({numbers.front(), {}, string(msg::TableNotRead), "the header has no column 'kind'"});
-        headerUsable = false;
-    }
-    if (!headerUsable)
+    if (!headerUsable(header, numbers.front(), problems))
         return rows;
     for (size_t r = 1; r < records.size(); ++r) {
         Row row{numbers[r], {}};
         for (size_t k = 0; k < records[r].size(); ++k) {
             if (k < header.size())
-                row.cells[header[k]] = records[r][k];
+                row.cells[header[k]] = neutralised(records[r][k]) ? records[r][k].substr(1) : records[r][k];
             else if (!records[r][k].empty())
                 problems.push_back(
                     {numbers[r], {}, string(msg::TableNotRead), "more cells than the header has columns"});
@@ -219,10 +241,55 @@ std::vector<Row> readCsv(string_view text, std::vector<TableProblem>& problems) 
     return rows;
 }
 
+// Parses the JSON table, with a problem for a column a row holds twice: the parser
+// would silently keep the last one, as no CSV header may.
+Json parseJsonTable(string_view text, std::vector<TableProblem>& problems) {
+    std::vector<std::set<string>> keys; // one per open object; empty sets for arrays
+    std::vector<bool> isObject;
+    size_t row = 0;
+    const Json::parser_callback_t onEvent = [&](int, Json::parse_event_t event, Json& parsed) {
+        switch (event) {
+        case Json::parse_event_t::object_start:
+            if (isObject.size() == 1)
+                ++row;
+            [[fallthrough]];
+        case Json::parse_event_t::array_start:
+            isObject.push_back(event == Json::parse_event_t::object_start);
+            keys.emplace_back();
+            break;
+        case Json::parse_event_t::object_end:
+        case Json::parse_event_t::array_end:
+            if (!keys.empty()) {
+                keys.pop_back();
+                isObject.pop_back();
+            }
+            break;
+        case Json::parse_event_t::key:
+            if (isObject.size() == 2 && !keys.back().insert(parsed.get<string>()).second)
+                problems.push_back({row, parsed.get<string>(), string(msg::TableNotRead), "the column is there twice"});
+            break;
+        case Json::parse_event_t::value:
+            break;
+        }
+        return true;
+    };
+    return Json::parse(text, onEvent);
+}
+
+// The column a row of its kind keeps its text in, which no row may leave out, as the
+// header of a CSV table may not.
+string_view requiredColumn(string_view kind) {
+    if (kind == "C" || kind == "V")
+        return "name";
+    if (kind == "comment" || kind == "eof")
+        return "text";
+    return {};
+}
+
 std::vector<Row> readJson(string_view text, std::vector<TableProblem>& problems) {
     Json table;
     try {
-        table = Json::parse(text);
+        table = parseJsonTable(text, problems);
     } catch (const Json::exception& e) {
         problems.push_back({0, {}, string(msg::TableNotRead), e.what()});
         return {};
@@ -251,6 +318,8 @@ std::vector<Row> readJson(string_view text, std::vector<TableProblem>& problems)
             else if (!value.is_null())
                 problems.push_back({r + 1, key, string(msg::TableNotRead), "neither text nor a whole number"});
         }
+        if (const string_view column = requiredColumn(row.cell("kind")); !column.empty() && !object.contains(column))
+            problems.push_back({r + 1, string(column), string(msg::TableNotRead), "the row has no such column"});
         rows.push_back(std::move(row));
     }
     return rows;
@@ -299,6 +368,16 @@ public:
         TableImport result;
         result.document.apply({0, 0, lines_});
         result.document.setTail(tail_);
+        // What the program could not load is no catalogue to write: none of its cards,
+        // or more bytes than a catalogue is read up to.
+        if (problems_.empty() && result.document.cardLines('C').empty() && result.document.cardLines('V').empty())
+            problems_.push_back({0, {}, string(msg::TableNotRead), "the table holds no card"});
+        if (const size_t size = result.document.bytes().size(); problems_.empty() && size > CardCatalogue::MaxFileBytes)
+            problems_.push_back({0,
+                                 {},
+                                 string(msg::TableNotRead),
+                                 "the catalogue would be " + std::to_string(size) + " bytes, more than the " +
+                                     std::to_string(CardCatalogue::MaxFileBytes) + " a catalogue is read up to"});
         if (problems_.empty())
             for (const CatalogueProblem& p : checkCatalogue(result.document))
                 problems_.push_back({rowOfLine_[p.line], string(p.field->name), p.message, {}});

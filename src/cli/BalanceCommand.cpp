@@ -318,6 +318,15 @@ int runBalance(const std::vector<std::string>& args) {
     const std::optional<std::string> html = options.value("--html");
 
     const std::filesystem::path cards = cardsPath(options);
+    if (html) {
+        std::vector<RunInput> inputs{{"the catalogue", cards}};
+        if (auto path = options.value("--field"))
+            inputs.push_back({"the field", *path});
+        else
+            for (int side = 0; side < 2; ++side)
+                inputs.push_back({"the field", deckFilePath(folderOf(cards), side)});
+        refuseOutputOverInput("--html", *html, inputs);
+    }
     const CardCatalogue catalogue = loadCatalogue(cards);
     const std::vector<DeckSource> field = fieldSources(options, cards);
     request.field.decks = fieldDecks(field, catalogue);

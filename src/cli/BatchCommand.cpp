@@ -105,7 +105,7 @@ int printFailure(const std::exception_ptr& error, const std::optional<BatchFolde
         std::rethrow_exception(error);
     } catch (MorvaneError& e) {
         if (folder && e.where().find(folder->path) == std::string::npos)
-            e.setWhere(folder->path + (e.where().empty() ? "" : ": " + e.where()));
+            e.setWhere(placedText(folder->path, e.where()));
         return reportFailure(e);
     } catch (const std::exception& e) {
         return reportFailure(e);

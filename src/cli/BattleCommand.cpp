@@ -60,6 +60,11 @@ int runBattle(const std::vector<std::string>& args) {
     const Teams teams = teamsFrom(catalogue, top, bottom);
     const std::filesystem::path reportPath =
         options.value("-o") ? std::filesystem::path(*options.value("-o")) : folder / file::Report;
+    std::vector<RunInput> inputs{{"the catalogue", cards}};
+    for (int side = 0; side < 2; ++side)
+        if (!options.value(side == 0 ? "--top" : "--bottom"))
+            inputs.push_back({side == 0 ? "the top deck file" : "the bottom deck file", deckFilePath(folder, side)});
+    refuseOutputOverInput("-o", reportPath, inputs);
 
     Random random(seed);
     FileReportSink sink(reportPath);

@@ -10,6 +10,7 @@
 #include "common/Files.h"
 
 #include <iostream>
+#include <stdexcept>
 
 namespace morvane::cli {
 
@@ -69,6 +70,11 @@ int check(const Options& options) {
     for (const CatalogueProblem& p : problems)
         std::cout << escapeControls(path.string()) << ":" << CatalogueDocument::lineNumber(p.line) << ":"
                   << p.field->column << ": " << p.field->name << ": " << utf8Message(p.message) << "\n";
+    // The problems are the answer: lost on their way out (a full disk), they must not
+    // pass for a catalogue that merely has some.
+    std::cout.flush();
+    if (!std::cout)
+        throw std::runtime_error("the standard output cannot be written");
     return problems.empty() ? ExitOk : ExitBadInput;
 }
 
@@ -89,6 +95,7 @@ int importTable(const Options& options) {
     if (!output)
         throw UsageError("import wants -o FILE, the catalogue to write");
     const std::string table = options.positional()[1];
+    refuseOutputOverInput("-o", *output, {{"the table", table}});
     const TableImport imported = importCardTable(readInput(table));
     for (const TableProblem& p : imported.problems) {
         std::string where = table;
@@ -96,7 +103,7 @@ int importTable(const Options& options) {
             where += ": row " + std::to_string(p.row);
         if (!p.column.empty())
             where += ", column " + p.column;
-        std::cerr << "morvane-cli: " << escapeControls(where) << ": " << utf8Message(p.message)
+        std::cerr << "morvane-cli: " << escapeControls(placedText(where, cp932ToUtf8(p.message)))
                   << (p.detail.empty() ? "" : " (" + escapeControls(p.detail) + ")") << "\n";
     }
     if (!imported.problems.empty())

@@ -16,70 +16,6 @@
 
 namespace morvane::cli {
 
-Options::Options(const std::vector<std::string>& args, const std::vector<std::string>& valued,
-                 const std::vector<std::string>& flags) {
-    auto has = [](const std::vector<std::string>& list, const std::string& name) {
-        return std::find(list.begin(), list.end(), name) != list.end();
-    };
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (has(valued, arg)) {
-            if (i + 1 >= args.size())
-                throw UsageError("option " + arg + " needs a value");
-            values_.emplace_back(arg, args[++i]);
-        } else if (has(flags, arg)) {
-            flags_.push_back(arg);
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            throw UsageError("unknown option " + arg);
-        } else {
-            positional_.push_back(arg);
-        }
-    }
-}
-
-std::optional<std::string> Options::value(const std::string& name) const {
-    std::optional<std::string> found;
-    for (const auto& [key, value] : values_)
-        if (key == name)
-            found = value; // the last one given wins
-    return found;
-}
-
-bool Options::flag(const std::string& name) const {
-    return std::find(flags_.begin(), flags_.end(), name) != flags_.end();
-}
-
-uint32_t parseSeed(const std::string& text) {
-    return static_cast<uint32_t>(parseCount("--seed", text, 0, 4294967295ll));
-}
-
-long long parseCount(const std::string& option, const std::string& text, long long min, long long max) {
-    if (text.empty() || text.size() > 12 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        throw UsageError(option + " wants a whole number from " + std::to_string(min) + " to " + std::to_string(max) +
-                         ", not '" + text + "'");
-    const long long value = std::stoll(text);
-    if (value < min || value > max)
-        throw UsageError(option + " wants a whole number from " + std::to_string(min) + " to " + std::to_string(max) +
-                         ", not '" + text + "'");
-    return value;
-}
-
-uint32_t seedOption(const Options& options) {
-    const std::optional<std::string> seed = options.value("--seed");
-    return seed ? parseSeed(*seed) : systemClock().timeSeed();
-}
-
-unsigned threadsOption(const Options& options) {
-    const std::optional<std::string> threads = options.value("--threads");
-    return threads ? static_cast<unsigned>(parseCount("--threads", *threads, 1, 1024)) : defaultThreadCount();
-}
-
-long long maxTurnsOption(const Options& options) {
-    const std::optional<std::string> turns = options.value("--max-turns");
-    return turns ? parseCount("--max-turns", *turns, 1, 2147483647) : DefaultMaxTurns;
-}
-
 namespace {
 
 std::atomic<bool> interrupted{false};
@@ -104,36 +40,9 @@ std::atomic<bool>& catchInterrupts() {
 }
 
 int reportFailure(const std::exception& error) {
-    std::string text;
-    int status = ExitFailure;
-    if (const auto* e = dynamic_cast<const MorvaneError*>(&error)) {
-        text = e->where().empty() ? cp932ToUtf8(e->message()) : e->where() + ": " + cp932ToUtf8(e->message());
-        if (dynamic_cast<const InputError*>(e))
-            status = ExitBadInput;
-    } else if (dynamic_cast<const UsageError*>(&error)) {
-        text = error.what();
-        status = ExitBadInput;
-    } else {
-        text = error.what();
-    }
-    std::cerr << "morvane-cli: " << escapeControls(text) << std::endl;
-    return status;
-}
-
-std::string escapeControls(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f) {
-            static constexpr char Hex[] = "0123456789abcdef";
-            out.append("\\x").push_back(Hex[byte >> 4]);
-            out.push_back(Hex[byte & 0xf]);
-        } else {
-            out.push_back(c);
-        }
-    }
-    return out;
+    const front::Failure failure = front::describeFailure(error);
+    std::cerr << "morvane-cli: " << escapeControls(failure.text) << std::endl;
+    return failure.status;
 }
 
 void reportKeptFailure(const std::exception_ptr& failure) {
@@ -143,23 +52,6 @@ void reportKeptFailure(const std::exception_ptr& failure) {
     } catch (const std::exception& e) {
         reportFailure(e);
     }
-}
-
-std::filesystem::path cardsPath(const Options& options) {
-    if (auto path = options.value("--cards"))
-        return *path;
-    // Found as every reader of the program folder finds its files, so a folder that
-    // the window plays from (with a "Card.dat", say) serves the command line too.
-    return findFileNoCase(ProgramFolder(), file::Catalogue);
-}
-
-CardCatalogue loadCatalogue(const std::filesystem::path& path, std::string* digest) {
-    CardCatalogue catalogue;
-    const std::string bytes = readInput([&] { return readFileBytes(path, CardCatalogue::MaxFileBytes); });
-    if (digest)
-        *digest = catalogueDigest(bytes);
-    catalogue.loadBytes(bytes, path.string());
-    return catalogue;
 }
 
 DeckSource deckLine(const Options& options, const std::string& option, const std::filesystem::path& folder, int side) {

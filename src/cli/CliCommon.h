@@ -1,10 +1,11 @@
 #pragma once
-// Pieces shared by the commands of morvane-cli: option parsing, exit statuses, the
-// program's messages on the terminal, and the default files of the program folder.
+// Pieces shared by the commands of morvane-cli: the program's messages on the terminal,
+// Ctrl-C, deck lines and shards; what the other front ends share too is in frontend/.
 
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
 #include "common/Errors.h"
+#include "frontend/FrontEnd.h"
 
 #include <atomic>
 #include <cstdint>
@@ -17,43 +18,25 @@
 
 namespace morvane::cli {
 
-enum ExitStatus : int {
-    ExitOk = 0,
-    ExitFailure = 1,  // anything else: a report that cannot be written...
-    ExitBadInput = 2, // catalogue, deck line, missing selection, bad option
-    ExitTurnCap = 3,  // a battle reached --max-turns
-};
-
-// A usage mistake on the command line; exit status 2.
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-// Options of one command: "--name value", "-o value" and "--flag".
-class Options {
-public:
-    Options(const std::vector<std::string>& args, const std::vector<std::string>& valued,
-            const std::vector<std::string>& flags);
-
-    std::optional<std::string> value(const std::string& name) const;
-    bool flag(const std::string& name) const;
-    const std::vector<std::string>& positional() const { return positional_; }
-
-private:
-    std::vector<std::pair<std::string, std::string>> values_;
-    std::vector<std::string> flags_;
-    std::vector<std::string> positional_;
-};
-
-uint32_t parseSeed(const std::string& text);
-// A whole number from min to max, or a UsageError naming the option.
-long long parseCount(const std::string& option, const std::string& text, long long min, long long max);
-
-// --seed, or one from the clock; --threads (1 to 1024), or one per core; --max-turns
-// (1 to 2147483647), or DefaultMaxTurns.
-uint32_t seedOption(const Options& options);
-unsigned threadsOption(const Options& options);
-long long maxTurnsOption(const Options& options);
+// The pieces every front end shares, under the names the commands have always used.
+using front::cardsPath;
+using front::escapeControls;
+using front::ExitBadInput;
+using front::ExitFailure;
+using front::ExitOk;
+using front::ExitStatus;
+using front::ExitTurnCap;
+using front::loadCatalogue;
+using front::maxTurnsOption;
+using front::Options;
+using front::parseCount;
+using front::parseSeed;
+using front::readInput;
+using front::refuseOutputOverInput;
+using front::RunInput;
+using front::seedOption;
+using front::threadsOption;
+using front::UsageError;
 
 // The first Ctrl-C (or SIGTERM, or SIGHUP) sets the returned flag and lets the command end in
 // its own way; the handler is then gone, so a second one ends the program at once.
@@ -63,27 +46,9 @@ std::atomic<bool>& catchInterrupts();
 // that the failure calls for. Control bytes (a NUL from a bad card column, a line
 // feed in a path) are written as \xNN, so the error stays one line of text.
 int reportFailure(const std::exception& error);
-std::string escapeControls(std::string_view text);
 // Reports a failure kept back while the results were printed (a page or deck file that
 // could not be written), after those results.
 void reportKeptFailure(const std::exception_ptr& failure);
-
-// Runs read, counting a file that cannot be read (IoError) as bad input: the files a
-// command reads are the user's.
-template <class Read> auto readInput(Read&& read) -> decltype(read()) {
-    try {
-        return read();
-    } catch (const IoError& e) {
-        throw InputError(e);
-    }
-}
-
-// The catalogue from --cards, or card.dat in the program folder.
-std::filesystem::path cardsPath(const Options& options);
-// Loads the catalogue; digest, when given, receives the SHA-256 of the very bytes that
-// were loaded, which tells the shards of one run apart from those of a run on other
-// cards even when the file is replaced while a shard runs.
-CardCatalogue loadCatalogue(const std::filesystem::path& path, std::string* digest = nullptr);
 
 // The deck line given by an option (UTF-8 on the terminal), or the first line of the
 // side's deck file in folder; where names its origin for error messages.

@@ -247,6 +247,180 @@ void printMeasurement(const MeasureRun& run, bool json) {
     printFieldLegend(run.field, run.sources);
 }
 
+namespace {
+
+// The search's settings as the options give them, before any file is read.
+OptimizeRequest searchRequest(const Options& options, uint64_t& finalBattles) {
+    OptimizeRequest request;
+    if (auto side = options.value("--side")) {
+        const std::optional<PlaySide> parsed = parsePlaySide(*side);
+        if (!parsed)
+            throw UsageError("--side wants top, bottom or both, not '" + *side + "'");
+        request.field.side = *parsed;
+    }
+    if (auto value = options.value("--budget"))
+        request.budget = static_cast<uint64_t>(parseCount("--budget", *value, 1, 2000000000));
+    request.threads = threadsOption(options);
+    request.seed = seedOption(options);
+    request.maxTurns = maxTurnsOption(options);
+    finalBattles = 1000;
+    if (auto value = options.value("--final-battles"))
+        finalBattles = static_cast<uint64_t>(parseCount("--final-battles", *value, 1, 2147483648ll));
+    if (auto value = options.value("--keep")) {
+        const std::optional<KeptSlots> kept = parseKeptSlots(*value);
+        if (!kept)
+            throw UsageError("--keep wants slot names separated by commas (V, C01 to C08), not '" + *value + "'");
+        request.rules.kept = *kept;
+    }
+    request.rules.unique = options.flag("--unique");
+    request.rules.sizeRule = !options.flag("--ignore-size");
+    return request;
+}
+
+// The field decks of --field, applied to the catalogue, and the measurement they allow.
+std::vector<DeckSource> readField(const std::filesystem::path& fieldPath, const CardCatalogue& catalogue,
+                                  uint64_t finalBattles, OptimizeRequest& request) {
+    std::vector<DeckSource> field = readDeckFileOption(fieldPath);
+    if (field.empty())
+        throw UsageError(fieldPath.string() + " holds no deck line; --field wants one opponent per line");
+    request.field.decks = fieldDecks(field, catalogue);
+    if (finalBattles > maxFinalBattles(request.field.pairings()))
+        throw UsageError("--final-battles wants at most " + std::to_string(maxFinalBattles(request.field.pairings())) +
+                         " with " + std::to_string(request.field.pairings()) +
+                         " field decks and sides: more would replay the search's seeds");
+    return field;
+}
+
+// The progress line of the search and its measurement, and Ctrl-C that ends the search.
+OptimizationControl searchControl(ProgressLine& progress, std::atomic<bool>& interrupted) {
+    OptimizationControl control;
+    control.stopSearch = &interrupted;
+    if (!progress.shown())
+        return control;
+    control.searching = [&progress](const OptimizeProgress& p) {
+        progress.update([&] {
+            const std::string best = p.bestTally.battles ? percentText(p.bestTally.winRate()) : std::string("-");
+            char line[200];
+            std::snprintf(line, sizeof line, "optimize: %llu of %llu battles, best so far %s (on %llu battles), %.1f s",
+                          static_cast<unsigned long long>(p.battles), static_cast<unsigned long long>(p.budget),
+                          best.c_str(), static_cast<unsigned long long>(p.bestTally.battles), p.seconds);
+            return std::string(line);
+        });
+    };
+    control.measuring = [&progress](uint64_t done, uint64_t total) {
+        progress.update([&] {
+            return battlesProgressText("optimize: measuring on fresh seeds,", done, total, progress.seconds());
+        });
+    };
+    return control;
+}
+
+// What a finished search prints, in either form.
+struct SearchOutcome {
+    const CardCatalogue& catalogue;
+    const OptimizeRequest& request;
+    const Optimization& run;
+    const MeasureRun& record;
+    uint64_t finalBattles;
+};
+
+void printSearchJson(const SearchOutcome& o, const std::optional<std::string>& savePath,
+                     const std::optional<std::string>& savedEntry) {
+    const OptimizeResult& result = o.run.search;
+    const Field& layout = o.request.field;
+    const double battlesPerSecond = result.seconds > 0 ? double(result.battles) / result.seconds : 0.0;
+    const Json out = {{"best", cp932ToUtf8(formatDeckLine(result.best, 0))},
+                      {"best_cards", cardNames(o.catalogue, result.best)},
+                      {"best_score", tallyJson(o.run.best.total())},
+                      {"start", cp932ToUtf8(formatDeckLine(o.request.start, 0))},
+                      {"start_score", tallyJson(o.run.start.total())},
+                      {"field", fieldJson(o.record.field, o.record.sources, layout,
+                                          [&](size_t p) {
+                                              return Json{{"best", tallyJson(o.run.best.pairings[p])},
+                                                          {"start", tallyJson(o.run.start.pairings[p])}};
+                                          })},
+                      {"side", playSideName(layout.side)},
+                      {"final_battles", o.finalBattles},
+                      {"budget", o.request.budget},
+                      {"battles", result.battles},
+                      {"candidates", result.candidates},
+                      {"accepted", result.accepted},
+                      {"restarts", result.restarts},
+                      {"interrupted", result.cancelled},
+                      {"threads", result.threads},
+                      {"seed", o.request.seed},
+                      {"max_turns", o.request.maxTurns},
+                      {"seconds", result.seconds},
+                      {"battles_per_second", battlesPerSecond},
+                      {"measure_seconds", o.run.measureSeconds},
+                      {"saved", savedEntry ? Json{{"file", *savePath}, {"list_number", *savedEntry}} : Json(nullptr)}};
+    std::cout << jsonText(out) << std::endl;
+}
+
+void printSearchText(const SearchOutcome& o) {
+    const OptimizeResult& result = o.run.search;
+    const Field& layout = o.request.field;
+    const double battlesPerSecond = result.seconds > 0 ? double(result.battles) / result.seconds : 0.0;
+    std::string names;
+    for (const std::string& name : cardNames(o.catalogue, result.best))
+        names += (names.empty() ? "" : " / ") + name;
+    std::cout << "optimize: " << o.record.field.size() << " field decks from " << escapeControls(o.record.fieldFile)
+              << ", side " << playSideName(layout.side) << ", seed " << o.request.seed << ", "
+              << threadsText(result.threads, 1) << "\n"
+              << "start:    " << escapeControls(cp932ToUtf8(formatDeckLine(o.request.start, 0))) << "  "
+              << sizeText(o.catalogue, o.request.start) << "\n"
+              << "best:     " << escapeControls(cp932ToUtf8(formatDeckLine(result.best, 0))) << "  "
+              << sizeText(o.catalogue, result.best) << "\n"
+              << "          " << escapeControls(names) << "\n"
+              << "search:   " << (result.cancelled ? "interrupted after " : "") << result.battles << " of "
+              << o.request.budget << " battles, " << result.candidates << " teams raced, " << result.accepted
+              << " accepted, " << result.restarts << " restarts, " << fixedText(result.seconds, 1) << " s ("
+              << fixedText(battlesPerSecond, 0) << " battles/s)\n\n"
+              << "win rate on fresh seeds, " << o.finalBattles << " battles per field deck and side:\n"
+              << "                  best                              start\n"
+              << "  all             " << scoreColumn(o.run.best.total(), 32) << "  " << scoreColumn(o.run.start.total())
+              << "\n";
+    for (size_t p = 0; p < layout.pairings(); ++p)
+        std::cout << "  " << pairingLabel(layout, p) << "  " << scoreColumn(o.run.best.pairings[p], 32) << "  "
+                  << scoreColumn(o.run.start.pairings[p]) << "\n";
+    printFieldLegend(o.record.field, o.record.sources);
+}
+
+// Prints the search's outcome and saves its best team; the result is printed whatever
+// becomes of the save: a team found in a long search must not be lost with a deck file
+// that cannot be written.
+int reportSearch(const SearchOutcome& outcome, const std::optional<std::string>& savePath, bool json) {
+    std::optional<std::string> savedEntry;
+    std::exception_ptr saveFailure;
+    auto save = [&] {
+        try {
+            savedEntry = saveTeam(*savePath, outcome.run.search.best);
+        } catch (...) {
+            saveFailure = std::current_exception();
+        }
+    };
+    if (json) {
+        if (savePath)
+            save();
+        printSearchJson(outcome, savePath, savedEntry);
+    } else {
+        printSearchText(outcome);
+        if (savePath) {
+            std::cout.flush();
+            save();
+            if (savedEntry)
+                std::cout << "saved:    " << escapeControls(*savePath) << ", list number " << *savedEntry << "\n";
+        }
+    }
+    if (saveFailure) {
+        reportKeptFailure(saveFailure);
+        return ExitFailure;
+    }
+    return ExitOk;
+}
+
+} // namespace
+
 int runOptimize(const std::vector<std::string>& args) {
     const Options options(args,
                           {"--cards", "--deck", "--field", "--side", "--budget", "--threads", "--seed", "--keep",
@@ -264,32 +438,18 @@ int runOptimize(const std::vector<std::string>& args) {
     const bool measure = shard || options.flag("--measure");
     if (measure)
         refuseSearchOptions(options);
-
-    OptimizeRequest request;
-    if (auto side = options.value("--side")) {
-        const std::optional<PlaySide> parsed = parsePlaySide(*side);
-        if (!parsed)
-            throw UsageError("--side wants top, bottom or both, not '" + *side + "'");
-        request.field.side = *parsed;
-    }
-    if (auto value = options.value("--budget"))
-        request.budget = static_cast<uint64_t>(parseCount("--budget", *value, 1, 2000000000));
-    request.threads = threadsOption(options);
-    request.seed = seedOption(options);
-    request.maxTurns = maxTurnsOption(options);
-    uint64_t finalBattles = 1000;
-    if (auto value = options.value("--final-battles"))
-        finalBattles = static_cast<uint64_t>(parseCount("--final-battles", *value, 1, 2147483648ll));
-    if (auto value = options.value("--keep")) {
-        const std::optional<KeptSlots> kept = parseKeptSlots(*value);
-        if (!kept)
-            throw UsageError("--keep wants slot names separated by commas (V, C01 to C08), not '" + *value + "'");
-        request.rules.kept = *kept;
-    }
-    request.rules.unique = options.flag("--unique");
-    request.rules.sizeRule = !options.flag("--ignore-size");
+    uint64_t finalBattles = 0;
+    OptimizeRequest request = searchRequest(options, finalBattles);
 
     const std::filesystem::path cards = cardsPath(options);
+    const std::optional<std::string> savePath = options.value("--save");
+    if (savePath) {
+        // A deck file (the field, the start team's) may take the team; nothing else read may.
+        std::vector<RunInput> inputs{{"the catalogue", cards}};
+        if (auto owned = options.value("--owned"))
+            inputs.push_back({"the owned-cards file", *owned});
+        refuseOutputOverInput("--save", *savePath, inputs);
+    }
     std::string digest;
     const CardCatalogue catalogue = loadCatalogue(cards, &digest);
     const DeckSource start =
@@ -302,19 +462,12 @@ int runOptimize(const std::vector<std::string>& args) {
         throw;
     }
     const std::filesystem::path fieldPath = *options.value("--field");
-    const std::vector<DeckSource> field = readDeckFileOption(fieldPath);
-    if (field.empty())
-        throw UsageError(fieldPath.string() + " holds no deck line; --field wants one opponent per line");
-    request.field.decks = fieldDecks(field, catalogue);
-    if (finalBattles > maxFinalBattles(request.field.pairings()))
-        throw UsageError("--final-battles wants at most " + std::to_string(maxFinalBattles(request.field.pairings())) +
-                         " with " + std::to_string(request.field.pairings()) +
-                         " field decks and sides: more would replay the search's seeds");
+    const std::vector<DeckSource> field = readField(fieldPath, catalogue, finalBattles, request);
     if (auto owned = options.value("--owned"))
         request.rules.owned = readInput([&] { return readOwnedCards(*owned, catalogue); });
-    MeasureRun record = measureRecord(catalogue, request, field, fieldPath, finalBattles, options);
+    const MeasureRun record = measureRecord(catalogue, request, field, fieldPath, finalBattles, options);
     if (measure)
-        return measureOnly(catalogue, digest, request, std::move(record), shard, options.flag("--json"));
+        return measureOnly(catalogue, digest, request, record, shard, options.flag("--json"));
     try {
         TeamSpace(catalogue, request.rules, request.start).check(request.start);
     } catch (MorvaneError& e) {
@@ -326,112 +479,9 @@ int runOptimize(const std::vector<std::string>& args) {
     // program at once.
     std::atomic<bool>& interrupted = catchInterrupts();
     ProgressLine progress;
-    OptimizationControl control;
-    control.stopSearch = &interrupted;
-    if (progress.shown()) {
-        control.searching = [&](const OptimizeProgress& p) {
-            progress.update([&] {
-                const std::string best = p.bestTally.battles ? percentText(p.bestTally.winRate()) : std::string("-");
-                char line[200];
-                std::snprintf(line, sizeof line,
-                              "optimize: %llu of %llu battles, best so far %s (on %llu battles), %.1f s",
-                              static_cast<unsigned long long>(p.battles), static_cast<unsigned long long>(p.budget),
-                              best.c_str(), static_cast<unsigned long long>(p.bestTally.battles), p.seconds);
-                return std::string(line);
-            });
-        };
-        control.measuring = [&](uint64_t done, uint64_t total) {
-            progress.update([&] {
-                return battlesProgressText("optimize: measuring on fresh seeds,", done, total, progress.seconds());
-            });
-        };
-    }
-    const Optimization run = optimizeAndMeasure(catalogue, request, finalBattles, control);
+    const Optimization run = optimizeAndMeasure(catalogue, request, finalBattles, searchControl(progress, interrupted));
     progress.wipe();
-    const OptimizeResult& result = run.search;
-
-    const std::string bestLine = cp932ToUtf8(formatDeckLine(result.best, 0));
-    const std::string startLine = cp932ToUtf8(formatDeckLine(request.start, 0));
-    const double battlesPerSecond = result.seconds > 0 ? double(result.battles) / result.seconds : 0.0;
-    const Field& layout = request.field;
-    const std::optional<std::string> savePath = options.value("--save");
-
-    // The result is printed whatever becomes of the save: a team found in a long search
-    // must not be lost with a deck file that cannot be written.
-    std::optional<std::string> savedEntry;
-    std::exception_ptr saveFailure;
-    auto save = [&] {
-        try {
-            savedEntry = saveTeam(*savePath, result.best);
-        } catch (...) {
-            saveFailure = std::current_exception();
-        }
-    };
-
-    if (options.flag("--json")) {
-        if (savePath)
-            save();
-        const Json out = {
-            {"best", bestLine},
-            {"best_cards", cardNames(catalogue, result.best)},
-            {"best_score", tallyJson(run.best.total())},
-            {"start", startLine},
-            {"start_score", tallyJson(run.start.total())},
-            {"field", fieldJson(record.field, record.sources, layout,
-                                [&](size_t p) {
-                                    return Json{{"best", tallyJson(run.best.pairings[p])},
-                                                {"start", tallyJson(run.start.pairings[p])}};
-                                })},
-            {"side", playSideName(layout.side)},
-            {"final_battles", finalBattles},
-            {"budget", request.budget},
-            {"battles", result.battles},
-            {"candidates", result.candidates},
-            {"accepted", result.accepted},
-            {"restarts", result.restarts},
-            {"interrupted", result.cancelled},
-            {"threads", result.threads},
-            {"seed", request.seed},
-            {"max_turns", request.maxTurns},
-            {"seconds", result.seconds},
-            {"battles_per_second", battlesPerSecond},
-            {"measure_seconds", run.measureSeconds},
-            {"saved", savedEntry ? Json{{"file", *savePath}, {"list_number", *savedEntry}} : Json(nullptr)}};
-        std::cout << jsonText(out) << std::endl;
-    } else {
-        std::string names;
-        for (const std::string& name : cardNames(catalogue, result.best))
-            names += (names.empty() ? "" : " / ") + name;
-        std::cout << "optimize: " << field.size() << " field decks from " << escapeControls(fieldPath.string())
-                  << ", side " << playSideName(layout.side) << ", seed " << request.seed << ", "
-                  << threadsText(result.threads, 1) << "\n"
-                  << "start:    " << escapeControls(startLine) << "  " << sizeText(catalogue, request.start) << "\n"
-                  << "best:     " << escapeControls(bestLine) << "  " << sizeText(catalogue, result.best) << "\n"
-                  << "          " << escapeControls(names) << "\n"
-                  << "search:   " << (result.cancelled ? "interrupted after " : "") << result.battles << " of "
-                  << request.budget << " battles, " << result.candidates << " teams raced, " << result.accepted
-                  << " accepted, " << result.restarts << " restarts, " << fixedText(result.seconds, 1) << " s ("
-                  << fixedText(battlesPerSecond, 0) << " battles/s)\n\n"
-                  << "win rate on fresh seeds, " << finalBattles << " battles per field deck and side:\n"
-                  << "                  best                              start\n"
-                  << "  all             " << scoreColumn(run.best.total(), 32) << "  " << scoreColumn(run.start.total())
-                  << "\n";
-        for (size_t p = 0; p < layout.pairings(); ++p)
-            std::cout << "  " << pairingLabel(layout, p) << "  " << scoreColumn(run.best.pairings[p], 32) << "  "
-                      << scoreColumn(run.start.pairings[p]) << "\n";
-        printFieldLegend(record.field, record.sources);
-        if (savePath) {
-            std::cout.flush();
-            save();
-            if (savedEntry)
-                std::cout << "saved:    " << escapeControls(*savePath) << ", list number " << *savedEntry << "\n";
-        }
-    }
-    if (saveFailure) {
-        reportKeptFailure(saveFailure);
-        return ExitFailure;
-    }
-    return ExitOk;
+    return reportSearch({catalogue, request, run, record, finalBattles}, savePath, options.flag("--json"));
 }
 
 } // namespace morvane::cli

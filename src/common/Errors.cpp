@@ -1,5 +1,6 @@
 #include "common/Errors.h"
 
+#include "common/Codec.h"
 #include "common/Messages.h"
 
 #include <system_error>
@@ -33,6 +34,17 @@ MorvaneError::MorvaneError(std::string message, std::string location, FileReason
       reason_(reason) {
     if (reason_.kind != FileReason::None)
         where_.append(" (").append(englishReason(reason_)).append(")");
+}
+
+std::string placedText(std::string_view where, std::string_view message) {
+    std::string text;
+    if (!where.empty())
+        text.append(where).append(": ");
+    return text.append(message);
+}
+
+std::string utf8Text(const MorvaneError& error) {
+    return placedText(error.where(), cp932ToUtf8(error.message()));
 }
 
 ConversionError::ConversionError(const std::string& columnText, std::string where)

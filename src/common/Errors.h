@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace morvane {
 
@@ -63,6 +64,13 @@ private:
     std::string where_;
     FileReason reason_;
 };
+
+// "where: message", or the message alone where there is no place: the one shape in
+// which every front end shows where a failure came from.
+std::string placedText(std::string_view where, std::string_view message);
+// The failure as the command line and the service write it: its place and its
+// message, UTF-8.
+std::string utf8Text(const MorvaneError& error);
 
 // The user's data cannot be used: a card file, a deck line, a missing selection.
 class InputError : public MorvaneError {

@@ -7,6 +7,7 @@
 #include "common/FileNames.h"
 #include "common/Files.h"
 #include "common/Messages.h"
+#include "server/PublicText.h"
 
 #include <sqlite3.h>
 
@@ -209,7 +210,7 @@ std::optional<BattleEntry> BattleIndex::readFolder(int number, int64_t* stamp) {
         }
     } catch (const MorvaneError& e) {
         entry.state = BattleEntry::Failed;
-        entry.problem = e.where() + ": " + cp932ToUtf8(e.message());
+        entry.problem = publicText(e, root_);
     }
     return entry;
 }

@@ -4,13 +4,14 @@
 #include "batch/BatchRunner.h"
 #include "batch/BatchScan.h"
 #include "battle/Battle.h"
-#include "cli/CliCommon.h"
 #include "common/Clock.h"
 #include "common/Codec.h"
 #include "common/Errors.h"
 #include "common/FileNames.h"
 #include "common/Files.h"
 #include "common/Random.h"
+#include "frontend/FrontEnd.h"
+#include "server/PublicText.h"
 
 #include <iostream>
 
@@ -18,30 +19,8 @@ namespace fs = std::filesystem;
 
 namespace morvane {
 
-namespace {
-
-// A failure as the command line tool prints it, "where: message" in UTF-8, with the
-// root's path left out: the page that shows it is public, the host's folders are not.
-std::string failureText(const std::exception_ptr& error, const std::string& root) {
-    if (!error)
-        return "the battle halted";
-    std::string text;
-    try {
-        std::rethrow_exception(error);
-    } catch (const MorvaneError& e) {
-        text = e.where().empty() ? cp932ToUtf8(e.message()) : e.where() + ": " + cp932ToUtf8(e.message());
-    } catch (const std::exception& e) {
-        text = e.what();
-    }
-    for (size_t at; (at = text.find(root)) != std::string::npos;)
-        text.erase(at, root.size());
-    return text;
-}
-
-} // namespace
-
 BattleService::BattleService(ServiceOptions options, const Clock& clock)
-    : options_(std::move(options)), clock_(clock), catalogue_(cli::loadCatalogue(options_.cards)),
+    : options_(std::move(options)), clock_(clock), catalogue_(front::loadCatalogue(options_.cards)),
       submitter_(options_.root), index_(options_.index, options_.root, clock) {
     for (int side = 0; side < 2; ++side) {
         try {
@@ -187,7 +166,7 @@ void BattleService::runnerLoop(int index) {
         } catch (...) {
             // The report is stored whatever the index says; the index's next look
             // at the folders finds it.
-            std::cerr << "morvane-server: " << failureText(std::current_exception(), options_.root) << std::endl;
+            std::cerr << "morvane-server: " << publicText(std::current_exception(), options_.root) << std::endl;
             if (event.folder) {
                 std::lock_guard lock(mutex_);
                 playing_.erase(event.folder->number);
@@ -214,8 +193,8 @@ void BattleService::note(const BatchEvent& event) {
     }
     case BatchEvent::Stopped:
     case BatchEvent::FolderSkipped: {
-        const std::string problem = failureText(event.error, options_.root);
-        std::cerr << "morvane-server: " << (number >= 0 ? event.folder->name() + ": " : "") << problem << std::endl;
+        const std::string problem = publicText(event.error, options_.root);
+        std::cerr << "morvane-server: " << placedText(number >= 0 ? event.folder->name() : "", problem) << std::endl;
         if (event.kind == BatchEvent::Stopped && number >= 0) {
             index_.fail(number, problem);
             ++metrics_.battlesFailed;
@@ -269,7 +248,7 @@ void BattleService::watchLoop() {
                     offer(number);
             }
         } catch (...) {
-            std::cerr << "morvane-server: " << failureText(std::current_exception(), options_.root) << std::endl;
+            std::cerr << "morvane-server: " << publicText(std::current_exception(), options_.root) << std::endl;
         }
     }
 }

@@ -314,7 +314,7 @@ void WebFront::failed(const httplib::Request& req, httplib::Response& res, const
     try {
         std::rethrow_exception(error);
     } catch (const MorvaneError& e) {
-        text = (e.where().empty() ? "" : e.where() + ": ") + cp932ToUtf8(e.message());
+        text = utf8Text(e);
     } catch (const std::exception& e) {
         text = e.what();
     } catch (...) {
@@ -514,7 +514,7 @@ void WebFront::postBattle(const httplib::Request& req, httplib::Response& res, b
         decks = service_.checkDecks(utf8ToCp932(lines[0]), utf8ToCp932(lines[1]));
     } catch (const MorvaneError& e) {
         ++service_.metrics().refusedBadDeck;
-        refuse(400, e.where().empty() ? cp932ToUtf8(e.message()) : e.where() + ": " + cp932ToUtf8(e.message()));
+        refuse(400, utf8Text(e));
         return;
     }
     int number = 0;
@@ -526,7 +526,7 @@ void WebFront::postBattle(const httplib::Request& req, httplib::Response& res, b
         return;
     } catch (const MorvaneError& e) {
         // A full disk or the like: nothing was taken, and it may pass.
-        std::cerr << "morvane-server: " << e.where() << ": " << cp932ToUtf8(e.message()) << std::endl;
+        std::cerr << "morvane-server: " << utf8Text(e) << std::endl;
         res.set_header("Retry-After", "30");
         refuse(503, std::string(web::NotTaken));
         return;

@@ -3,11 +3,10 @@
 // deck pair does, is played by the same batch runner (here, or by other runners
 // sharing the folder), and its report is served from there.
 
-#include "cli/CliCommon.h"
-#include "common/Codec.h"
 #include "common/Errors.h"
 #include "common/Files.h"
 #include "common/Paths.h"
+#include "frontend/FrontEnd.h"
 #include "server/BattleService.h"
 #include "server/WebFront.h"
 
@@ -59,43 +58,43 @@ or the root or index cannot be made.
 std::pair<std::string, int> listenAddress(const std::string& text) {
     const size_t colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0)
-        throw cli::UsageError("--listen wants ADDR:PORT, not '" + text + "'");
+        throw front::UsageError("--listen wants ADDR:PORT, not '" + text + "'");
     std::string host = text.substr(0, colon);
     if (host.size() > 2 && host.front() == '[' && host.back() == ']')
         host = host.substr(1, host.size() - 2);
-    return {host, static_cast<int>(cli::parseCount("--listen port", text.substr(colon + 1), 0, 65535))};
+    return {host, static_cast<int>(front::parseCount("--listen port", text.substr(colon + 1), 0, 65535))};
 }
 
 double rateOption(const std::string& text) {
     char* end = nullptr;
     const double rate = std::strtod(text.c_str(), &end);
     if (text.empty() || *end != '\0' || !(rate >= 0.01 && rate <= 1e6))
-        throw cli::UsageError("--rate wants a number of submissions per second from 0.01 to 1000000, not '" + text +
-                              "'");
+        throw front::UsageError("--rate wants a number of submissions per second from 0.01 to 1000000, not '" + text +
+                                "'");
     return rate;
 }
 
 int serve(const std::vector<std::string>& args) {
-    const cli::Options options(args,
-                               {"--root", "--listen", "--cards", "--runners", "--max-queue", "--rate", "--seed",
-                                "--index", "--max-turns", "--trusted-proxy"},
-                               {"--help", "-h"});
+    const front::Options options(args,
+                                 {"--root", "--listen", "--cards", "--runners", "--max-queue", "--rate", "--seed",
+                                  "--index", "--max-turns", "--trusted-proxy"},
+                                 {"--help", "-h"});
     if (options.flag("--help") || options.flag("-h")) {
         std::cout << Usage;
         return 0;
     }
     if (!options.positional().empty())
-        throw cli::UsageError("unexpected argument '" + options.positional().front() + "'");
+        throw front::UsageError("unexpected argument '" + options.positional().front() + "'");
     const auto [host, port] = listenAddress(options.value("--listen").value_or("127.0.0.1:8080"));
     ServiceOptions service;
     service.runners = options.value("--runners")
-                          ? static_cast<int>(cli::parseCount("--runners", *options.value("--runners"), 0, 64))
+                          ? static_cast<int>(front::parseCount("--runners", *options.value("--runners"), 0, 64))
                           : 1;
     service.maxQueue = options.value("--max-queue")
-                           ? cli::parseCount("--max-queue", *options.value("--max-queue"), 1, 100000000)
+                           ? front::parseCount("--max-queue", *options.value("--max-queue"), 1, 100000000)
                            : 1000;
-    service.seed = cli::seedOption(options);
-    service.maxTurns = cli::maxTurnsOption(options);
+    service.seed = front::seedOption(options);
+    service.maxTurns = front::maxTurnsOption(options);
     WebOptions web;
     web.rate = options.value("--rate") ? rateOption(*options.value("--rate")) : 5;
     web.webFolder = thisProgramSite().installedData / "web";
@@ -107,10 +106,10 @@ int serve(const std::vector<std::string>& args) {
     const std::string folder = needsFolder ? ProgramFolder() : std::string();
     service.root = options.value("--root").value_or(folder + "battles");
     if (service.root.empty())
-        throw cli::UsageError("--root wants a folder");
+        throw front::UsageError("--root wants a folder");
     if (service.root.back() != '/')
         service.root += '/';
-    service.cards = cli::cardsPath(options);
+    service.cards = front::cardsPath(options);
     service.index = options.value("--index").value_or(service.root + ".morvane-index.sqlite");
 
     // Signals are taken by one thread of their own, so no other thread is ever
@@ -154,15 +153,8 @@ int main(int argc, char** argv) {
     try {
         return serve(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::exception& e) {
-        std::string text = e.what();
-        int status = 1;
-        if (const auto* m = dynamic_cast<const MorvaneError*>(&e)) {
-            text = (m->where().empty() ? "" : m->where() + ": ") + cp932ToUtf8(m->message());
-            status = dynamic_cast<const InputError*>(m) ? 2 : 1;
-        } else if (dynamic_cast<const cli::UsageError*>(&e)) {
-            status = 2;
-        }
-        std::cerr << "morvane-server: " << cli::escapeControls(text) << std::endl;
-        return status;
+        const front::Failure failure = front::describeFailure(e);
+        std::cerr << "morvane-server: " << front::escapeControls(failure.text) << std::endl;
+        return failure.status;
     }
 }

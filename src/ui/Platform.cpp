@@ -122,7 +122,7 @@ QString errorText(const std::exception& error) {
     if (const auto* e = dynamic_cast<const MorvaneError*>(&error)) {
         // The reason in Japanese, as the error box gives it.
         const QString location = locationText(*e);
-        return location.isEmpty() ? fromCp932(e->message()) : location + QStringLiteral(": ") + fromCp932(e->message());
+        return QString::fromStdString(placedText(location.toStdString(), fromCp932(e->message()).toStdString()));
     }
     return QString::fromLocal8Bit(error.what());
 }

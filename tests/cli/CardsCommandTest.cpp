@@ -4,6 +4,7 @@
 
 #include "common/AtomicFile.h"
 #include "common/Files.h"
+#include "common/Json.h"
 #include "support/Process.h"
 #include "support/TestCards.h"
 
@@ -66,7 +67,7 @@ TEST(CardsCommand, ImportWritesTheExportedFileBackOrNothingAtAll) {
     }
 
     // A bad cell names its row and column, and the catalogue is not written.
-    writeFileAtomic(dir / "bad.csv", "kind,id,unread5,airMark,size\nV,1,＿,地,123\n");
+    writeFileAtomic(dir / "bad.csv", "kind,id,unread5,airMark,size,name,text\nV,1,＿,地,123\n");
     const ProgramRun bad = cards({"import", (dir / "bad.csv").string(), "-o", (dir / "copy.dat").string()});
     EXPECT_EQ(bad.status, 2);
     EXPECT_EQ(bad.err, "morvane-cli: " + (dir / "bad.csv").string() + ": row 2, column size: '123' は桁に合いません\n");
@@ -99,4 +100,72 @@ TEST(CardsCommand, EveryCatalogueOfTheFuzzCorpusGoesThroughAllThree) {
         }
     }
     EXPECT_GE(files, 3u);
+}
+
+TEST(CardsCommand, ImportRefusesTablesThatMakeNoCatalogueTheProgramReadsAndKeepsTheOldOne) {
+    TempFolder dir;
+    const fs::path catalogue = dir / "card.dat";
+    const std::string kept = cardFile({Card{.id = 1}.line(), "; note", Vehicle{}.line()});
+    writeFileAtomic(catalogue, kept);
+    const std::string csv = cards({"export", catalogue.string()}).out;
+    const std::string header = csv.substr(0, csv.find("\r\n") + 2);
+    const Json json = Json::parse(cards({"export", catalogue.string(), "--json"}).out);
+    auto without = [](Json table, size_t row, const char* column) {
+        table[row].erase(column);
+        return table.dump();
+    };
+    Json huge = json;
+    huge[0]["name"] = std::string(size_t{5} << 20, 'a');
+    std::string twice = json.dump();
+    twice.replace(twice.find("{\"kind\":\"C\""), 1, "{\"name\":\"x\",");
+
+    const std::vector<std::pair<std::string, std::string>> tables{
+        {"", "表を読み込めません (the table holds no card)"},
+        {"\xef\xbb\xbf", "表を読み込めません (the table holds no card)"},
+        {header, "表を読み込めません (the table holds no card)"},
+        {"[]", "表を読み込めません (the table holds no card)"},
+        {"[\n]\n", "表を読み込めません (the table holds no card)"},
+        // A column left out would blank that field of every row.
+        {header.substr(0, header.rfind(",text")) + "\r\n" + csv.substr(header.size()),
+         "row 1: 表を読み込めません (the header has no column 'text')"},
+        {without(json, 0, "name"), "row 1, column name: 表を読み込めません (the row has no such column)"},
+        {without(json, 1, "text"), "row 2, column text: 表を読み込めません (the row has no such column)"},
+        {twice, "row 1, column name: 表を読み込めません (the column is there twice)"},
+        // What cards check could not read, being past the size a catalogue is read up to.
+        {huge.dump(), "表を読み込めません (the catalogue would be 524"},
+    };
+    for (const auto& [table, problem] : tables) {
+        writeFileAtomic(dir / "table", table);
+        const ProgramRun run = cards({"import", (dir / "table").string(), "-o", catalogue.string()});
+        EXPECT_EQ(run.status, 2) << problem;
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.rfind("morvane-cli: " + (dir / "table").string() + ": " + problem, 0), 0u)
+            << table.substr(0, 200) << "\n"
+            << run.err;
+        EXPECT_EQ(readFileBytes(catalogue), kept);
+    }
+}
+
+TEST(CardsCommand, CsvCellsASpreadsheetWouldRunAsFormulasAreQuotedAndComeBackAsTheSameBytes) {
+    TempFolder dir;
+    const fs::path catalogue = dir / "card.dat";
+    std::vector<std::string> lines{Card{.id = 1, .name = "=HYPERLINK(\"x\")"}.line(), Vehicle{}.line()};
+    for (const char* comment : {"=1+2", "+cmd", "-2", "@SUM(A1)", "'=x", "''", "'quote", "'", "a=b"})
+        lines.emplace_back(comment);
+    const std::string bytes = cardFile(lines);
+    writeFileAtomic(catalogue, bytes);
+    const ProgramRun exported = cards({"export", catalogue.string()});
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    // A comment's text is its row's last cell; no cell starts a formula, and a quote
+    // of the catalogue's own is doubled only where it could be taken for the guard.
+    for (const char* cell : {",\"'=1+2\"\r\n", ",\"'+cmd\"\r\n", ",\"'-2\"\r\n", ",\"'@SUM(A1)\"\r\n", ",\"''=x\"\r\n",
+                             ",\"'''\"\r\n", ",'quote\r\n", ",'\r\n", ",a=b\r\n", ",\"'=HYPERLINK(\"\"x\"\")\","})
+        EXPECT_NE(exported.out.find(cell), std::string::npos) << cell << "\n" << exported.out;
+    for (const char* start : {",=", ",+", ",-", ",@", "\n=", "\n+", "\n-", "\n@"})
+        EXPECT_EQ(exported.out.find(start), std::string::npos) << start;
+
+    writeFileAtomic(dir / "table.csv", exported.out);
+    const ProgramRun imported = cards({"import", (dir / "table.csv").string(), "-o", (dir / "copy.dat").string()});
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    EXPECT_EQ(readFileBytes(dir / "copy.dat"), bytes);
 }

@@ -215,7 +215,12 @@ TEST(StandardOutput, EveryCommandThatCannotWriteItExitsOne) {
     writeFileAtomic(folder / "league.dat", Top + "\r\n" + Bottom + "\r\n");
     fs::create_directories(folder / "root" / "0000");
     writeFileAtomic(folder / "root" / "0000" / "deck.dat", Top + "\r\n" + Bottom + "\r\n");
+    // Problems that never reach the terminal are no answer, and must not pass for one.
+    writeFileAtomic(folder / "bad.dat", "C0xx\r\n");
     const std::vector<std::vector<std::string>> commands = {
+        {"cards", "check", cards},
+        {"cards", "check", (folder / "bad.dat").string()},
+        {"cards", "export", cards},
         {"battle", "--cards", cards, "--seed", "1"},
         {"battle", "--help"},
         {"stats", "--cards", cards, "--battles", "20", "--threads", "1", "--seed", "1"},

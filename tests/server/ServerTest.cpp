@@ -243,6 +243,26 @@ TEST_F(ServerTest, BadInputAndHostileClientsAreRefusedWithTheReasonAndNothingIsW
     EXPECT_NE(limited->log().find(" 10.0.0.1 \"POST /api/battles\" 429"), std::string::npos) << limited->log();
 }
 
+TEST_F(ServerTest, AFailedBattleIsShownFromTheRootWithoutTheHostsFolders) {
+    // A pair the runner cannot play, and a folder whose deck file the index cannot read.
+    writeAll(folder(0) / "deck.dat", "V001Cxyz" + Top.substr(8) + "\r\n" + Bottom + "\r\n");
+    fs::create_directories(folder(1) / "deck.dat" / "inside");
+    auto server = start({"--runners", "1", "--seed", "1"});
+    const std::string host = root.parent_path().string();
+    for (const auto& [number, problem] : {std::pair{0, std::string("0000/deck.dat:1: 'xyz' ")},
+                                          std::pair{1, std::string("0001/deck.dat (a folder): ")}}) {
+        const Json state = waitDone(*server, number);
+        EXPECT_EQ(state["state"], "failed") << state.dump();
+        const std::string error = state.value("error", "");
+        EXPECT_EQ(error.rfind(problem, 0), 0u) << error;
+        const httplib::Result page = server->client().Get("/battles/" + std::string(number ? "0001" : "0000"));
+        ASSERT_TRUE(page);
+        EXPECT_NE(page->body.find(problem.substr(0, 13)), std::string::npos) << page->body;
+        for (const std::string& shown : {error, page->body, body(server->client().Get("/api/battles")).dump()})
+            EXPECT_EQ(shown.find(host), std::string::npos) << shown;
+    }
+}
+
 TEST_F(ServerTest, AKilledServiceLosesNoAcknowledgedBattleAndPlaysNoneTwice) {
     // Killed right after its answers: every acknowledged pair is there, whole.
     auto server = start({"--runners", "0", "--rate", "1000", "--max-queue", "1000"});

@@ -95,11 +95,24 @@ TEST(StatsCommand, BattleSeedReplaysEachBattleOfTheRun) {
     EXPECT_EQ(number(all.out, "turns_total") - number(fewer.out, "turns_total"), lastTurns);
 }
 
-TEST(StatsCommand, RefusesBadOptionsWithStatus2) {
-    for (const char* args :
-         {"stats --battles 0", "stats --threads 0", "stats --seed -1", "stats --max-turns x", "stats --seed-of 3",
-          "stats --top V001", "league", "league --decks /nonexistent/decks.dat"})
-        EXPECT_EQ(run(args).status, 2) << args;
+TEST(StatsCommand, RefusesEachBadOptionWithStatus2AndALineThatNamesIt) {
+    // Each refused for its own reason, before a battle is played or a line printed.
+    const std::pair<const char*, const char*> cases[] = {
+        {"stats --battles 0", "--battles wants a whole number from 1 to 4294967296, not '0'"},
+        {"stats --threads 0", "--threads wants a whole number from 1 to 1024, not '0'"},
+        {"stats --seed -1", "--seed wants a whole number from 0 to 4294967295, not '-1'"},
+        {"stats --max-turns x", "--max-turns wants a whole number from 1 to 2147483647, not 'x'"},
+        {"stats --seed-of 3", "--seed-of needs the --seed of the run"},
+        {"stats --top V001", "--top deck line: '' は整数ではありません"},
+        {"league", "league needs --decks FILE"},
+        {"league --decks /nonexistent/decks.dat", "/nonexistent/decks.dat: ﾌｧｲﾙが見つかりません"},
+    };
+    for (const auto& [args, message] : cases) {
+        const CommandRun r = run(args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_EQ(r.out, "") << args;
+        EXPECT_EQ(r.err, std::string("morvane-cli: ") + message + "\n") << args;
+    }
 }
 
 TEST(LeagueCommand, PlaysEveryPairBothWaysRoundAsStatsWould) {

@@ -1,0 +1,18 @@
+#pragma once
+// Failures as the service's pages and API show them. They are public, the host's
+// folders are not: every path is given from the battle root, as "0003/deck.dat".
+
+#include <exception>
+#include <string>
+#include <string_view>
+
+namespace morvane {
+
+class MorvaneError;
+
+// "where: message" in UTF-8, with the root left out of every path in it.
+std::string publicText(const MorvaneError& error, std::string_view root);
+// The same for any failure; a halt that threw nothing is "the battle halted".
+std::string publicText(const std::exception_ptr& error, std::string_view root);
+
+} // namespace morvane
