@@ -7,6 +7,7 @@
 #include "common/Json.h"
 #include "common/TextLines.h"
 #include "runs/Shards.h"
+#include "stats/League.h"
 #include "stats/Statistics.h"
 
 #include <algorithm>
@@ -38,8 +39,10 @@ Every ordered pair plays battles 0 to N-1 of the seed S, exactly as 'morvane-cli
 --top A --bottom B --seed S' would; battle i uses the seed
   mix(S xor mix(i)), with mix(x) on 32 bits: x ^= x >> 16; x *= 0x7FEB352D; x ^= x >> 15;
   x *= 0x846CA68B; x ^= x >> 16
-('morvane-cli stats --seed S --seed-of i' prints it). A battle still running after
-10000 turns is undecided. Decks are named #1, #2, ... in the order of FILE.
+('morvane-cli stats --seed S --seed-of i' prints it). Since every pair plays the same
+seeds, a deck's 95% interval comes from how much its wins vary from one seed to the
+next. A battle still running after 10000 turns is undecided. Decks are named #1, #2,
+... in the order of FILE.
 
 On a terminal, stderr shows the progress.
 Exit status: 0 done, 2 bad input (catalogue, deck file or line, option, or a card column
@@ -113,22 +116,27 @@ int runLeague(const std::vector<std::string>& args) {
     run.seed = request.seed;
     run.maxTurns = request.maxTurns;
 
-    // One progress line over all pairs: the battles of the pairs done and of the one
-    // under way.
+    // One progress line over all pairs.
     ProgressLine progress;
-    const uint64_t perPair = shardBattles(request.battles, request.shard, request.shards);
-    const uint64_t total = perPair * decks.size() * (decks.size() - 1);
-    uint64_t before = 0;
     StatsControl control;
     if (progress.shown())
-        control.progress = [&](uint64_t done, uint64_t) {
-            progress.update([&] { return battlesProgressText("league", before + done, total, progress.seconds()); });
+        control.progress = [&](uint64_t done, uint64_t total) {
+            progress.update([&] { return battlesProgressText("league", done, total, progress.seconds()); });
         };
-    for (const auto& [a, b] : leaguePairs(decks.size())) {
-        request.teams = teamsFrom(catalogue, decks[a], decks[b]);
-        run.pairings.push_back({a, b, playStatistics(catalogue, request, control)});
-        before += perPair;
-    }
+    LeagueRequest league;
+    for (const DeckSource& deck : decks)
+        league.decks.push_back(applyDeckSource(deck, catalogue));
+    league.battles = request.battles;
+    league.threads = request.threads;
+    league.seed = request.seed;
+    league.maxTurns = request.maxTurns;
+    league.shard = request.shard;
+    league.shards = request.shards;
+    LeagueResult played = playLeague(catalogue, league, control);
+    const auto pairs = leaguePairs(decks.size());
+    for (size_t k = 0; k < pairs.size(); ++k)
+        run.pairings.push_back({pairs[k].first, pairs[k].second, std::move(played.pairs[k])});
+    run.winSquares = std::move(played.winSquares);
     progress.wipe();
 
     if (shard) {
@@ -211,7 +219,7 @@ void printLeagueJson(const LeagueRun& run, const LeagueTable& t) {
                           {"wins", t.decks[d].wins},
                           {"battles", t.decks[d].battles},
                           {"win_rate", t.decks[d].winRate()},
-                          {"win_rate_ci", intervalJson(t.decks[d].winInterval())}});
+                          {"win_rate_ci", intervalJson(run.winInterval(d, t.decks[d]))}});
     }
     Json matrix = Json::array();
     for (size_t a = 0; a < t.n; ++a) {
@@ -249,7 +257,7 @@ void printRanking(const LeagueRun& run, const LeagueTable& t) {
         name.resize(5, ' ');
         std::string rate = percentText(deck.winRate());
         rate.insert(0, rate.size() < 9 ? 9 - rate.size() : 0, ' ');
-        std::string interval = intervalText(deck.winInterval());
+        std::string interval = intervalText(run.winInterval(d, deck));
         interval.resize(22, ' ');
         std::string count = std::to_string(deck.wins) + "/" + std::to_string(deck.battles);
         count.resize(13, ' ');
