@@ -117,7 +117,7 @@ double studentT975(uint64_t df) {
     }
     // The Cornish-Fisher expansion in 1/df, within 1e-4 from 6 degrees of freedom on.
     const double z = Normal975;
-    const double v = double(df);
+    const auto v = static_cast<double>(df);
     const double z3 = z * z * z, z5 = z3 * z * z, z7 = z5 * z * z, z9 = z7 * z * z;
     return z + (z3 + z) / (4 * v) + (5 * z5 + 16 * z3 + 3 * z) / (96 * v * v) +
            (3 * z7 + 19 * z5 + 17 * z3 - 15 * z) / (384 * v * v * v) +
