@@ -253,25 +253,23 @@ void Analysis::playLeague() {
     }
     if (league.teams.size() < 2 || request_.leagueBattles == 0)
         return;
-    const auto pairs = leaguePairs(league.teams.size());
-    const uint64_t total = pairs.size() * request_.leagueBattles;
-    StatsRequest stats;
-    stats.battles = request_.leagueBattles;
-    stats.threads = request_.threads;
-    stats.seed = request_.seed;
-    stats.maxTurns = request_.maxTurns;
+    LeagueRequest play;
+    play.decks = league.teams;
+    play.battles = request_.leagueBattles;
+    play.threads = request_.threads;
+    play.seed = request_.seed;
+    play.maxTurns = request_.maxTurns;
     StatsControl watch;
     watch.cancel = control_.stop;
-    uint64_t before = 0;
-    watch.progress = [&](uint64_t done, uint64_t) { report(BalanceProgress::League, 0, before + done, total); };
-    for (const auto& [a, b] : pairs) {
-        stats.teams.side = {league.teams[a], league.teams[b]};
-        StatsResult result = playStatistics(catalogue_, stats, watch);
-        if (result.cancelled)
-            return;
-        league.pairings.push_back({a, b, std::move(result)});
-        before += request_.leagueBattles;
-    }
+    watch.progress = [&](uint64_t done, uint64_t total) { report(BalanceProgress::League, 0, done, total); };
+    LeagueResult result = morvane::playLeague(catalogue_, play, watch);
+    if (result.cancelled)
+        return;
+    const auto pairs = leaguePairs(league.teams.size());
+    for (size_t k = 0; k < pairs.size(); ++k)
+        league.pairings.push_back({pairs[k].first, pairs[k].second, std::move(result.pairs[k])});
+    league.battles = request_.leagueBattles;
+    league.winSquares = std::move(result.winSquares);
 }
 
 BalanceReport Analysis::run() {
@@ -364,6 +362,11 @@ Tally BalanceLeague::record(size_t team) const {
             sum.merge(p.result.top.mirrored());
     }
     return sum;
+}
+
+Interval BalanceLeague::winInterval(size_t team) const {
+    const Tally t = record(team);
+    return seedClusterInterval(t.wins, t.battles, battles, team < winSquares.size() ? &winSquares[team] : nullptr);
 }
 
 Tally BalanceLeague::against(size_t a, size_t b) const {

@@ -83,9 +83,13 @@ struct BalanceLeague {
     std::vector<SideSelection> teams;    // the distinct best teams, in the order first found
     std::vector<size_t> teamOf;          // by search: its best team's index in teams
     std::vector<LeaguePairing> pairings; // in the order of leaguePairs
+    uint64_t battles = 0;                // of every ordered pair
+    std::vector<uint64_t> winSquares;    // by team, as LeagueResult counts them
 
     // A team's battles against all others, both ways round.
     Tally record(size_t team) const;
+    // The 95% interval of its win rate, which allows for the seeds its battles share.
+    Interval winInterval(size_t team) const;
     // Team a's battles against team b, both ways round.
     Tally against(size_t a, size_t b) const;
 };

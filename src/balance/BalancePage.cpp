@@ -229,7 +229,7 @@ void league(std::string& page, const BalanceReport& r, const CardCatalogue& cata
     std::vector<Bar> bars;
     for (size_t a = 0; a < n; ++a) {
         const Tally t = l.record(a);
-        bars.push_back({"#" + std::to_string(a + 1), t.winRate(), t.winInterval(), percentText(t.winRate()), false});
+        bars.push_back({"#" + std::to_string(a + 1), t.winRate(), l.winInterval(a), percentText(t.winRate()), false});
     }
     page += barChart(bars, 0, 1, {0.5});
     page += "<div class=\"scroll\"><table><tr><th>チーム</th><th>デッキ行</th><th>カード</th><th>探索</th></tr>";

@@ -169,8 +169,9 @@ void printJson(const BalanceReport& r, const CardCatalogue& catalogue, const std
         for (size_t k = 0; k < l.teamOf.size(); ++k)
             if (l.teamOf[k] == a)
                 found.push_back(k + 1);
-        leagueTeams.push_back(
-            {{"team", a + 1}, {"line", deckText(l.teams[a])}, {"searches", found}, {"score", tallyJson(l.record(a))}});
+        Json score = tallyJson(l.record(a));
+        score["win_rate_ci"] = intervalJson(l.winInterval(a));
+        leagueTeams.push_back({{"team", a + 1}, {"line", deckText(l.teams[a])}, {"searches", found}, {"score", score}});
         Json row = Json::array();
         for (size_t b = 0; b < l.teams.size(); ++b)
             row.push_back(a == b || l.pairings.empty() ? Json(nullptr) : Json(l.against(a, b).winRate()));
@@ -278,7 +279,7 @@ void printText(const BalanceReport& r, const CardCatalogue& catalogue, const std
                 if (l.teamOf[k] == a)
                     found.append(found.empty() ? "" : ",").append(std::to_string(k + 1));
             std::cout << "  #" << padded(std::to_string(a + 1), 3) << " " << padded(percentText(t.winRate()), 8) << " "
-                      << padded(intervalText(t.winInterval()), 21) << " " << padded(found, 8) << " "
+                      << padded(intervalText(l.winInterval(a)), 21) << " " << padded(found, 8) << " "
                       << escapeControls(deckText(l.teams[a])) << "\n";
         }
     }

@@ -7,6 +7,7 @@
 #include "common/Json.h"
 #include "common/TextLines.h"
 #include "runs/Shards.h"
+#include "stats/League.h"
 #include "stats/Statistics.h"
 
 #include <algorithm>
@@ -38,8 +39,10 @@ Every ordered pair plays battles 0 to N-1 of the seed S, exactly as 'morvane-cli
 --top A --bottom B --seed S' would; battle i uses the seed
   mix(S xor mix(i)), with mix(x) on 32 bits: x ^= x >> 16; x *= 0x7FEB352D; x ^= x >> 15;
   x *= 0x846CA68B; x ^= x >> 16
-('morvane-cli stats --seed S --seed-of i' prints it). A battle still running after
-10000 turns is undecided. Decks are named #1, #2, ... in the order of FILE.
+('morvane-cli stats --seed S --seed-of i' prints it). Since every pair plays the same
+seeds, a deck's 95% interval comes from how much its wins vary from one seed to the
+next. A battle still running after 10000 turns is undecided. Decks are named #1, #2,
+... in the order of FILE.
 
 On a terminal, stderr shows the progress.
 Exit status: 0 done, 2 bad input (catalogue, deck file or line, option, or a card column
@@ -113,22 +116,27 @@ int runLeague(const std::vector<std::string>& args) {
     run.seed = request.seed;
     run.maxTurns = request.maxTurns;
 
-    // One progress line over all pairs: the battles of the pairs done and of the one
-    // under way.
+    // One progress line over all pairs.
     ProgressLine progress;
-    const uint64_t perPair = shardBattles(request.battles, request.shard, request.shards);
-    const uint64_t total = perPair * decks.size() * (decks.size() - 1);
-    uint64_t before = 0;
     StatsControl control;
     if (progress.shown())
-        control.progress = [&](uint64_t done, uint64_t) {
-            progress.update([&] { return battlesProgressText("league", before + done, total, progress.seconds()); });
+        control.progress = [&](uint64_t done, uint64_t total) {
+            progress.update([&] { return battlesProgressText("league", done, total, progress.seconds()); });
         };
-    for (const auto& [a, b] : leaguePairs(decks.size())) {
-        request.teams = teamsFrom(catalogue, decks[a], decks[b]);
-        run.pairings.push_back({a, b, playStatistics(catalogue, request, control)});
-        before += perPair;
-    }
+    LeagueRequest league;
+    for (const DeckSource& deck : decks)
+        league.decks.push_back(applyDeckSource(deck, catalogue));
+    league.battles = request.battles;
+    league.threads = request.threads;
+    league.seed = request.seed;
+    league.maxTurns = request.maxTurns;
+    league.shard = request.shard;
+    league.shards = request.shards;
+    LeagueResult played = playLeague(catalogue, league, control);
+    const auto pairs = leaguePairs(decks.size());
+    for (size_t k = 0; k < pairs.size(); ++k)
+        run.pairings.push_back({pairs[k].first, pairs[k].second, std::move(played.pairs[k])});
+    run.winSquares = std::move(played.winSquares);
     progress.wipe();
 
     if (shard) {
@@ -139,124 +147,156 @@ int runLeague(const std::vector<std::string>& args) {
     return ExitOk;
 }
 
-void printLeague(const LeagueRun& run, bool json) {
-    const size_t n = run.decks.size();
-    // Each deck's battles, and the row deck's battles against the column deck, both
-    // ways round.
-    std::vector<Tally> decks(n);
-    std::vector<Tally> against(n * n);
+namespace {
+
+// What printLeague shows, counted from the pairs: each deck's battles, the row deck's
+// battles against the column deck (both ways round), the ranking and the speed.
+struct LeagueTable {
+    size_t n = 0;
+    std::vector<Tally> decks;
+    std::vector<Tally> against;
+    std::vector<size_t> ranking;
     double seconds = 0;
     uint64_t battles = 0;
     uint64_t turns = 0;
     unsigned threads = 0;
+
+    double share(size_t a, size_t b) const { return against[a * n + b].winRate(); }
+    double battlesPerSecond() const { return seconds > 0 ? double(battles) / seconds : 0.0; }
+    double turnsPerSecond() const { return seconds > 0 ? double(turns) / seconds : 0.0; }
+};
+
+LeagueTable leagueTable(const LeagueRun& run) {
+    LeagueTable t;
+    t.n = run.decks.size();
+    t.decks.resize(t.n);
+    t.against.resize(t.n * t.n);
     for (const LeaguePairing& p : run.pairings) {
         const StatsResult& r = p.result;
-        decks[p.top].merge(r.top);
-        decks[p.bottom].merge(r.top.mirrored());
-        against[p.top * n + p.bottom].merge(r.top);
-        against[p.bottom * n + p.top].merge(r.top.mirrored());
-        seconds += r.seconds;
-        battles += r.battles();
-        turns += r.turnsTotal();
-        threads = std::max(threads, r.threads);
+        t.decks[p.top].merge(r.top);
+        t.decks[p.bottom].merge(r.top.mirrored());
+        t.against[p.top * t.n + p.bottom].merge(r.top);
+        t.against[p.bottom * t.n + p.top].merge(r.top.mirrored());
+        t.seconds += r.seconds;
+        t.battles += r.battles();
+        t.turns += r.turnsTotal();
+        t.threads = std::max(t.threads, r.threads);
     }
-    auto share = [&](size_t a, size_t b) { return against[a * n + b].winRate(); };
+    t.ranking.resize(t.n);
+    std::iota(t.ranking.begin(), t.ranking.end(), 0);
+    std::stable_sort(t.ranking.begin(), t.ranking.end(),
+                     [&](size_t x, size_t y) { return t.decks[x].winRate() > t.decks[y].winRate(); });
+    return t;
+}
 
-    std::vector<size_t> ranking(n);
-    std::iota(ranking.begin(), ranking.end(), 0);
-    std::stable_sort(ranking.begin(), ranking.end(),
-                     [&](size_t x, size_t y) { return decks[x].winRate() > decks[y].winRate(); });
-    const double battlesPerSecond = seconds > 0 ? double(battles) / seconds : 0.0;
-    const double turnsPerSecond = seconds > 0 ? double(turns) / seconds : 0.0;
-
-    if (json) {
-        Json ranked = Json::array();
-        for (size_t rank = 0; rank < n; ++rank) {
-            const size_t d = ranking[rank];
-            ranked.push_back({{"rank", rank + 1},
-                              {"deck", d + 1},
-                              {"line", run.decks[d]},
-                              {"wins", decks[d].wins},
-                              {"battles", decks[d].battles},
-                              {"win_rate", decks[d].winRate()},
-                              {"win_rate_ci", intervalJson(decks[d].winInterval())}});
-        }
-        Json matrix = Json::array();
-        for (size_t a = 0; a < n; ++a) {
-            Json row = Json::array();
-            for (size_t b = 0; b < n; ++b)
-                row.push_back(a == b ? Json(nullptr) : Json(share(a, b)));
-            matrix.push_back(row);
-        }
-        Json pairs = Json::array();
-        for (const LeaguePairing& p : run.pairings) {
-            const StatsResult& r = p.result;
-            pairs.push_back({{"top", p.top + 1},
-                             {"bottom", p.bottom + 1},
-                             {"battles", r.battles()},
-                             {"top_wins", r.topWins()},
-                             {"bottom_wins", r.bottomWins()},
-                             {"undecided", r.undecided()},
-                             {"top_win_rate", r.topWinRate()},
-                             {"top_win_rate_ci", intervalJson(r.topWinInterval())},
-                             {"turns_total", r.turnsTotal()},
-                             {"turns_mean", r.turnsMean()},
-                             {"turns_median", r.lengths().median()},
-                             {"turns_max", r.lengths().max()}});
-        }
-        const Json out = {{"decks", ranked},
-                          {"matrix", matrix},
-                          {"pairs", pairs},
-                          {"battles_per_pair", run.battles},
-                          {"battles", battles},
-                          {"turns_total", turns},
-                          {"threads", threads},
-                          {"seed", run.seed},
-                          {"seconds", seconds},
-                          {"battles_per_second", battlesPerSecond},
-                          {"turns_per_second", turnsPerSecond},
-                          {"seed_rule", BattleSeedRule}};
-        std::cout << jsonText(out) << std::endl;
-        return;
+Json pairsJson(const LeagueRun& run) {
+    Json pairs = Json::array();
+    for (const LeaguePairing& p : run.pairings) {
+        const StatsResult& r = p.result;
+        pairs.push_back({{"top", p.top + 1},
+                         {"bottom", p.bottom + 1},
+                         {"battles", r.battles()},
+                         {"top_wins", r.topWins()},
+                         {"bottom_wins", r.bottomWins()},
+                         {"undecided", r.undecided()},
+                         {"top_win_rate", r.topWinRate()},
+                         {"top_win_rate_ci", intervalJson(r.topWinInterval())},
+                         {"turns_total", r.turnsTotal()},
+                         {"turns_mean", r.turnsMean()},
+                         {"turns_median", r.lengths().median()},
+                         {"turns_max", r.lengths().max()}});
     }
+    return pairs;
+}
 
-    std::cout << "league:  " << n << " decks from " << escapeControls(run.decksFile) << ", " << run.battles
-              << " battles per ordered pair, " << battles << " in all (seed " << run.seed << ", "
-              << threadsText(threads, run.shards) << ")\n\n"
+void printLeagueJson(const LeagueRun& run, const LeagueTable& t) {
+    Json ranked = Json::array();
+    for (size_t rank = 0; rank < t.n; ++rank) {
+        const size_t d = t.ranking[rank];
+        ranked.push_back({{"rank", rank + 1},
+                          {"deck", d + 1},
+                          {"line", run.decks[d]},
+                          {"wins", t.decks[d].wins},
+                          {"battles", t.decks[d].battles},
+                          {"win_rate", t.decks[d].winRate()},
+                          {"win_rate_ci", intervalJson(run.winInterval(d, t.decks[d]))}});
+    }
+    Json matrix = Json::array();
+    for (size_t a = 0; a < t.n; ++a) {
+        Json row = Json::array();
+        for (size_t b = 0; b < t.n; ++b)
+            row.push_back(a == b ? Json(nullptr) : Json(t.share(a, b)));
+        matrix.push_back(row);
+    }
+    const Json out = {{"decks", ranked},
+                      {"matrix", matrix},
+                      {"pairs", pairsJson(run)},
+                      {"battles_per_pair", run.battles},
+                      {"battles", t.battles},
+                      {"turns_total", t.turns},
+                      {"threads", t.threads},
+                      {"seed", run.seed},
+                      {"seconds", t.seconds},
+                      {"battles_per_second", t.battlesPerSecond()},
+                      {"turns_per_second", t.turnsPerSecond()},
+                      {"seed_rule", BattleSeedRule}};
+    std::cout << jsonText(out) << std::endl;
+}
+
+void printRanking(const LeagueRun& run, const LeagueTable& t) {
+    std::cout << "league:  " << t.n << " decks from " << escapeControls(run.decksFile) << ", " << run.battles
+              << " battles per ordered pair, " << t.battles << " in all (seed " << run.seed << ", "
+              << threadsText(t.threads, run.shards) << ")\n\n"
               << "rank  deck    win rate  95% CI                 wins/battles  deck line\n";
-    for (size_t rank = 0; rank < n; ++rank) {
-        const Tally& deck = decks[ranking[rank]];
+    for (size_t rank = 0; rank < t.n; ++rank) {
+        const size_t d = t.ranking[rank];
+        const Tally& deck = t.decks[d];
         std::string row = std::to_string(rank + 1);
         row.resize(6, ' ');
-        std::string name = deckName(ranking[rank]);
+        std::string name = deckName(d);
         name.resize(5, ' ');
         std::string rate = percentText(deck.winRate());
         rate.insert(0, rate.size() < 9 ? 9 - rate.size() : 0, ' ');
-        std::string interval = intervalText(deck.winInterval());
+        std::string interval = intervalText(run.winInterval(d, deck));
         interval.resize(22, ' ');
         std::string count = std::to_string(deck.wins) + "/" + std::to_string(deck.battles);
         count.resize(13, ' ');
         std::cout << row << name << "  " << rate << "  " << interval << " " << count << " "
-                  << escapeControls(run.decks[ranking[rank]]) << "\n";
+                  << escapeControls(run.decks[d]) << "\n";
     }
+}
+
+void printMatrix(const LeagueTable& t) {
     std::cout << "\nwin rate of the row deck against the column deck, both ways round:\n      ";
     auto cell = [](std::string text) {
         text.insert(0, text.size() < 9 ? 9 - text.size() : 0, ' ');
         return text;
     };
-    for (size_t b = 0; b < n; ++b)
+    for (size_t b = 0; b < t.n; ++b)
         std::cout << cell(deckName(b));
     std::cout << "\n";
-    for (size_t a = 0; a < n; ++a) {
+    for (size_t a = 0; a < t.n; ++a) {
         std::string name = deckName(a);
         name.resize(6, ' ');
         std::cout << name;
-        for (size_t b = 0; b < n; ++b)
-            std::cout << cell(a == b ? "-" : percentText(share(a, b)));
+        for (size_t b = 0; b < t.n; ++b)
+            std::cout << cell(a == b ? "-" : percentText(t.share(a, b)));
         std::cout << "\n";
     }
-    std::cout << "\nspeed:   " << fixedText(battlesPerSecond, 0) << " battles/s, " << fixedText(turnsPerSecond, 0)
-              << " turns/s (" << fixedText(seconds, 3) << " s)\n"
+}
+
+} // namespace
+
+void printLeague(const LeagueRun& run, bool json) {
+    const LeagueTable t = leagueTable(run);
+    if (json) {
+        printLeagueJson(run, t);
+        return;
+    }
+    printRanking(run, t);
+    printMatrix(t);
+    std::cout << "\nspeed:   " << fixedText(t.battlesPerSecond(), 0) << " battles/s, "
+              << fixedText(t.turnsPerSecond(), 0) << " turns/s (" << fixedText(t.seconds, 3) << " s)\n"
               << "replay:  battle i of deck A on top against deck B below: morvane-cli battle --top A --bottom B "
                  "--seed <seed of battle i>, where the "
               << BattleSeedRule << "\n";

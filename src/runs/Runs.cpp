@@ -2,13 +2,9 @@
 
 namespace morvane {
 
-std::vector<std::pair<size_t, size_t>> leaguePairs(size_t decks) {
-    std::vector<std::pair<size_t, size_t>> pairs;
-    for (size_t a = 0; a < decks; ++a)
-        for (size_t b = 0; b < decks; ++b)
-            if (a != b)
-                pairs.emplace_back(a, b);
-    return pairs;
+Interval LeagueRun::winInterval(size_t deck, const Tally& record) const {
+    return seedClusterInterval(record.wins, record.battles, battles,
+                               deck < winSquares.size() ? &winSquares[deck] : nullptr);
 }
 
 Field MeasureRun::layout() const {

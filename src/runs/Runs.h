@@ -7,6 +7,7 @@
 // Nothing here plays a battle or prints a result.
 
 #include "stats/BattlePool.h"
+#include "stats/League.h"
 #include "stats/ResultText.h"
 #include "stats/Statistics.h"
 
@@ -36,10 +37,6 @@ struct LeaguePairing {
     StatsResult result;
 };
 
-// The ordered pairs of a league of `decks` decks in the order it plays them: #1 on top
-// against #2, #3, ..., then #2 on top against #1, #3, ...
-std::vector<std::pair<size_t, size_t>> leaguePairs(size_t decks);
-
 struct LeagueRun {
     std::vector<std::string> decks; // deck lines, UTF-8, in the order of the file
     std::string decksFile;
@@ -48,7 +45,13 @@ struct LeagueRun {
     uint32_t seed = 0;
     long long maxTurns = DefaultMaxTurns;
     std::vector<LeaguePairing> pairings; // in the order of leaguePairs
+    // By deck, as LeagueResult counts them; empty for a run merged from shards that
+    // did not count them (written by earlier versions).
+    std::vector<uint64_t> winSquares;
     uint64_t shards = 1;
+
+    // The 95% interval of the win rate of deck `deck`, whose battles are `record`.
+    Interval winInterval(size_t deck, const Tally& record) const;
 };
 
 // A team measured against a field on the final measurement's seeds.

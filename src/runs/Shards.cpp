@@ -135,13 +135,15 @@ public:
     [[noreturn]] void doesNotAddUp() const { throw InputError(std::string(msg::PartialDoesNotAddUp), where_); }
 
     uint64_t count(const Json& json, const char* key, uint64_t max = NoLimit) const {
-        const Json& value = json.at(key);
+        return number(json.at(key), key, max);
+    }
+    uint64_t number(const Json& value, const char* key, uint64_t max = NoLimit) const {
         if (!value.is_number_unsigned())
             outOfRange(std::string(key) + " " + value.dump());
-        const uint64_t number = value.get<uint64_t>();
-        if (number > max)
-            outOfRange(std::string(key) + " " + std::to_string(number));
-        return number;
+        const uint64_t figure = value.get<uint64_t>();
+        if (figure > max)
+            outOfRange(std::string(key) + " " + std::to_string(figure));
+        return figure;
     }
     double seconds(const Json& json) const {
         const Json& value = json.at("seconds");
@@ -237,6 +239,31 @@ StatsResult resultOf(const Reader& read, const Json& json, uint64_t share, long 
     return r;
 }
 
+// A league's squared wins by deck, which must be what the shard's wins can give: with
+// X the deck's wins with a seed, from 0 to its battles m with one seed, the sum of X^2
+// lies between the sum of X and m times it, and is at least (sum of X)^2 / seeds.
+std::vector<uint64_t> winSquaresOf(const Reader& read, const Json& json, size_t decks,
+                                   const std::vector<LeaguePairing>& pairings, uint64_t seeds) {
+    if (!json.is_array() || json.size() != decks)
+        read.noSense();
+    std::vector<uint64_t> wins(decks, 0);
+    for (const LeaguePairing& p : pairings) {
+        wins[p.top] += p.result.topWins();
+        wins[p.bottom] += p.result.bottomWins();
+    }
+    std::vector<uint64_t> squares;
+    const uint64_t perSeed = 2 * (decks - 1);
+    for (size_t d = 0; d < decks; ++d) {
+        const uint64_t square = read.number(json[d], "win_squares");
+        using Wide = unsigned __int128;
+        if (square < wins[d] || Wide(square) > Wide(wins[d]) * perSeed ||
+            Wide(square) * seeds < Wide(wins[d]) * wins[d])
+            read.doesNotAddUp();
+        squares.push_back(square);
+    }
+    return squares;
+}
+
 } // namespace
 
 std::string catalogueDigest(std::string_view bytes) {
@@ -294,6 +321,9 @@ std::string partialJson(const PartialResult& p) {
         json["bottom_option"] = nullptr;
         json["decks_file"] = l.decksFile;
         json["results"] = results;
+        // Added after the format's first version: readers of that version pass over it.
+        if (!l.winSquares.empty())
+            json["win_squares"] = l.winSquares;
     }
     // Paths are bytes: anything that is not UTF-8 is replaced rather than refused.
     return json.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -392,6 +422,8 @@ PartialResult parsePartial(std::string_view text, const std::string& where) {
         size_t next = 0;
         for (const auto& [top, bottom] : leaguePairs(decks.size()))
             l.pairings.push_back({top, bottom, resultOf(read, results[next++], share, maxTurns)});
+        if (json.contains("win_squares"))
+            l.winSquares = winSquaresOf(read, json.at("win_squares"), decks.size(), l.pairings, share);
         p.run = std::move(l);
         return p;
     } catch (const nlohmann::json::exception& e) {
@@ -426,6 +458,7 @@ PartialResult mergePartials(const std::vector<std::pair<std::string, PartialResu
             } else if constexpr (std::is_same_v<T, LeagueRun>) {
                 for (LeaguePairing& pairing : w.pairings)
                     clear(pairing.result);
+                w.winSquares.assign(w.winSquares.size(), 0);
             } else {
                 w.pairings.assign(w.pairings.size(), Tally{});
                 w.threads = 0;
@@ -449,6 +482,13 @@ PartialResult mergePartials(const std::vector<std::pair<std::string, PartialResu
             auto& pairings = std::get<LeagueRun>(whole.run).pairings;
             for (size_t i = 0; i < pairings.size(); ++i)
                 add(pairings[i].result, l->pairings[i].result);
+            // One shard without them (an earlier version's) leaves them unknown.
+            auto& squares = std::get<LeagueRun>(whole.run).winSquares;
+            if (l->winSquares.size() == squares.size())
+                for (size_t d = 0; d < squares.size(); ++d)
+                    squares[d] += l->winSquares[d];
+            else
+                squares.clear();
         } else {
             const auto& m = std::get<MeasureRun>(p.run);
             auto& w = std::get<MeasureRun>(whole.run);

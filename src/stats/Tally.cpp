@@ -8,13 +8,18 @@ namespace morvane {
 Interval wilsonInterval(uint64_t successes, uint64_t trials) {
     if (trials == 0)
         return {0.0, 1.0};
-    constexpr double z = 1.959963984540054; // the 97.5th percentile of the standard normal
-    const auto n = static_cast<double>(trials);
-    const double p = double(std::min(successes, trials)) / n;
-    const double z2 = z * z;
-    const double denominator = 1.0 + z2 / n;
-    const double centre = (p + z2 / (2.0 * n)) / denominator;
-    const double half = z / denominator * std::sqrt(p * (1.0 - p) / n + z2 / (4.0 * n * n));
+    return wilsonInterval(double(std::min(successes, trials)) / double(trials), double(trials), Normal975);
+}
+
+Interval wilsonInterval(double share, double trials, double quantile) {
+    if (!(trials > 0))
+        return {0.0, 1.0};
+    const double n = trials;
+    const double p = std::clamp(share, 0.0, 1.0);
+    const double q2 = quantile * quantile;
+    const double denominator = 1.0 + q2 / n;
+    const double centre = (p + q2 / (2.0 * n)) / denominator;
+    const double half = quantile / denominator * std::sqrt(p * (1.0 - p) / n + q2 / (4.0 * n * n));
     return {std::max(0.0, centre - half), std::min(1.0, centre + half)};
 }
 

@@ -21,6 +21,11 @@ struct Interval {
     double high = 1;
 };
 Interval wilsonInterval(uint64_t successes, uint64_t trials);
+// Wilson's score interval for an observed share of `trials` trials (a real number: an
+// effective count will do) with the given two-sided quantile; [0, 1] when trials is 0.
+Interval wilsonInterval(double share, double trials, double quantile);
+// The 97.5th percentile of the standard normal.
+inline constexpr double Normal975 = 1.959963984540054;
 
 // Battle lengths in turns, counted by length, so that memory depends on how many
 // different lengths occur, never on how many battles were played.

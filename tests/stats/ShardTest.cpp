@@ -211,6 +211,52 @@ TEST_F(Shards, FiguresNoRunCanHoldAreRefusedWithOneLine) {
     EXPECT_NE(final.err.find("--final-battles"), std::string::npos) << final.err;
 }
 
+TEST_F(Shards, LeagueShardsWithoutSquaredWinsStillMergeAndBadSquaresAreRefused) {
+    std::string decks;
+    for (const TextLine& line : readTextLines(deckFilePath(MORVANE_PROGRAM_DIR, 0)))
+        decks += line.text + "\r\n";
+    write(folder / "decks.dat", decks);
+    const std::vector<std::string> league = {"league", "--decks", (folder / "decks.dat").string(), "--battles", "40",
+                                             "--seed", "8"};
+    std::vector<std::string> whole = league;
+    whole.emplace_back("--json");
+    const std::string run = cli(whole).out;
+    const std::vector<std::string> two = shards(league, 2, "league");
+    const std::string shard = readFileBytes(two[1]);
+    const size_t from = shard.find(",\"win_squares\":[");
+    ASSERT_NE(from, std::string::npos) << shard;
+    const size_t to = shard.find(']', from) + 1;
+
+    // A shard written before the squares were counted: the merge still gives every
+    // count, and intervals that take each seed as one trial, wider than the whole run's.
+    write(folder / "earlier.json", shard.substr(0, from) + shard.substr(to));
+    const std::string merged = this->merged({two[0], (folder / "earlier.json").string()});
+    static const std::regex interval(R"re("win_rate_ci": \[([0-9.e-]+), ([0-9.e-]+)\])re");
+    auto firstWidth = [](const std::string& json) {
+        std::smatch m;
+        return std::regex_search(json, m, interval) ? std::stod(m[2]) - std::stod(m[1]) : 0.0;
+    };
+    EXPECT_EQ(std::regex_replace(withoutTiming(merged), interval, ""),
+              std::regex_replace(withoutTiming(run), interval, ""));
+    EXPECT_GT(firstWidth(merged), 1.5 * firstWidth(run)) << merged << run;
+
+    // Squares that no wins can give: more than every battle of a seed won each time,
+    // fewer than the wins themselves, or not one a deck.
+    const std::string squares = shard.substr(from, to - from);
+    auto edited = [&](const std::string& replacement, const std::string& name) {
+        const std::string file = (folder / name).string();
+        write(file, shard.substr(0, from) + replacement + shard.substr(to));
+        return std::vector<std::string>{two[0], file};
+    };
+    const std::string first = squares.substr(squares.find('[') + 1, squares.find(',', 16) - squares.find('[') - 1);
+    refused(edited(",\"win_squares\":[999999999" + squares.substr(squares.find(',', 16)), "high.json"),
+            "do not add up");
+    refused(edited(",\"win_squares\":[0" + squares.substr(squares.find(',', 16)), "low.json"), "do not add up");
+    refused(edited(",\"win_squares\":[" + first + "]", "short.json"), "makes no sense");
+    refused(edited(",\"win_squares\":[-" + squares.substr(squares.find('[') + 1), "negative.json"),
+            "a figure no run can hold");
+}
+
 // The JSON object that follows "key": in a result (tallies hold no nested objects).
 std::string objectAfter(const std::string& json, const std::string& key) {
     const size_t from = json.find("\"" + key + "\": {");
