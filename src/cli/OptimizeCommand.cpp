@@ -273,11 +273,11 @@ int runOptimize(const std::vector<std::string>& args) {
         request.field.side = *parsed;
     }
     if (auto value = options.value("--budget"))
-        request.budget = static_cast<uint64_t>(parseCount("--budget", *value, 1, 2000000000));
+        request.budget = static_cast<uint64_t>(parseCount("--budget", *value, 1, MaxSearchBudget));
     request.threads = threadsOption(options);
     request.seed = seedOption(options);
     request.maxTurns = maxTurnsOption(options);
-    uint64_t finalBattles = 1000;
+    uint64_t finalBattles = DefaultFinalBattles;
     if (auto value = options.value("--final-battles"))
         finalBattles = static_cast<uint64_t>(parseCount("--final-battles", *value, 1, 2147483648ll));
     if (auto value = options.value("--keep")) {
