@@ -107,7 +107,14 @@ public:
     }
 
     void applyDecks(const DeckPair& decks) override {
-        applyDeckPair(decks, [this](int side, std::string_view line) { w_.DeckSet(side, line); });
+        // The labels follow the selectors, also as far as a bad deck line got.
+        try {
+            applyDeckPair(decks, [this](int side, std::string_view line) { w_.DeckSet(side, line); });
+        } catch (...) {
+            w_.DataAdd();
+            throw;
+        }
+        w_.DataAdd();
     }
 
     void startBattle() override {
