@@ -47,8 +47,8 @@ TEST(CardBalanceDialog, RefusesANumberItCannotTakeAsTheOtherToolsDo) {
     Program p(folder.path());
     auto* dialog = openTool<BalanceDialog>(p, "CardBalance1", "BalanceDialog");
     ASSERT_NE(dialog, nullptr);
-    QLineEdit* budget = dialog->Budget->findChild<QLineEdit*>();
-    QLineEdit* searches = dialog->Searches->findChild<QLineEdit*>();
+    auto* budget = dialog->Budget->findChild<QLineEdit*>();
+    auto* searches = dialog->Searches->findChild<QLineEdit*>();
 
     for (const QString& text : {QStringLiteral("0"), QString()}) {
         budget->setText(text);
