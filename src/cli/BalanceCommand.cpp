@@ -309,7 +309,7 @@ int runBalance(const std::vector<std::string>& args) {
     if (auto value = options.value("--searches"))
         request.searches = static_cast<unsigned>(parseCount("--searches", *value, 1, MaxSearches));
     if (auto value = options.value("--budget"))
-        request.budget = static_cast<uint64_t>(parseCount("--budget", *value, 1, 2000000000));
+        request.budget = static_cast<uint64_t>(parseCount("--budget", *value, 1, MaxSearchBudget));
     if (auto value = options.value("--final-battles"))
         request.finalBattles = static_cast<uint64_t>(parseCount("--final-battles", *value, 1, 1000000));
     request.threads = threadsOption(options);

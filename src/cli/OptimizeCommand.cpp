@@ -259,11 +259,11 @@ OptimizeRequest searchRequest(const Options& options, uint64_t& finalBattles) {
         request.field.side = *parsed;
     }
     if (auto value = options.value("--budget"))
-        request.budget = static_cast<uint64_t>(parseCount("--budget", *value, 1, 2000000000));
+        request.budget = static_cast<uint64_t>(parseCount("--budget", *value, 1, MaxSearchBudget));
     request.threads = threadsOption(options);
     request.seed = seedOption(options);
     request.maxTurns = maxTurnsOption(options);
-    finalBattles = 1000;
+    finalBattles = DefaultFinalBattles;
     if (auto value = options.value("--final-battles"))
         finalBattles = static_cast<uint64_t>(parseCount("--final-battles", *value, 1, 2147483648ll));
     if (auto value = options.value("--keep")) {

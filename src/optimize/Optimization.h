@@ -43,6 +43,9 @@ struct OptimizationControl {
     std::function<void(uint64_t done, uint64_t total)> measuring;
 };
 
+// Battles per pairing of the measurement after a search, where the user says no other.
+inline constexpr uint64_t DefaultFinalBattles = 1000;
+
 // The most battles per pairing a measurement can give fresh seeds for a field of
 // `pairings` pairings: its battles are numbered from FreshBase on, below 2^32.
 uint64_t maxFinalBattles(size_t pairings);

@@ -64,6 +64,10 @@ struct OptimizeRequest {
     SearchTuning tuning;
 };
 
+// The most battles a search may be given, in every front end: the window's number boxes
+// hold no more.
+inline constexpr uint64_t MaxSearchBudget = 2000000000;
+
 struct OptimizeProgress {
     uint64_t battles = 0; // played so far
     uint64_t budget = 0;

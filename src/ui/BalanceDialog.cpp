@@ -10,6 +10,8 @@
 
 #include <QGridLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -29,7 +31,7 @@ BalanceDialog::BalanceDialog(BalanceInputs inputs, QWidget* parent) : QDialog(pa
     Searches->setValue(static_cast<int>(defaults.searches));
     Budget = new QSpinBox(this);
     Budget->setObjectName(QStringLiteral("Budget"));
-    Budget->setRange(1000, 2000000000);
+    Budget->setRange(1000, static_cast<int>(MaxSearchBudget));
     Budget->setSingleStep(100000);
     Budget->setValue(static_cast<int>(defaults.budget));
     Budget->setGroupSeparatorShown(true);
@@ -75,11 +77,40 @@ BalanceDialog::BalanceDialog(BalanceInputs inputs, QWidget* parent) : QDialog(pa
     connect(StopBtn, &QPushButton::clicked, this, &BalanceDialog::stopSearches);
     connect(CancelBtn, &QPushButton::clicked, this, &BalanceDialog::cancel);
     connect(OpenBtn, &QPushButton::clicked, this, &BalanceDialog::openPage);
+    // A box that holds no number it can take (empty, 0) would silently keep its last
+    // one. The spin boxes say nothing of text they cannot take, so their editors are
+    // watched.
+    for (QSpinBox* box : {Searches, Budget})
+        connect(box->findChild<QLineEdit*>(), &QLineEdit::textChanged, this, &BalanceDialog::updateButtons);
     updateButtons();
 }
 
+QString BalanceDialog::refusal() const {
+    auto range = [](const QSpinBox* box) {
+        return std::pair(QLocale().toString(box->minimum()), QLocale().toString(box->maximum()));
+    };
+    if (!Searches->hasAcceptableInput()) {
+        const auto [low, high] = range(Searches);
+        return tr("探索の回数は %1 から %2 までの数で入れてください").arg(low, high);
+    }
+    if (!Budget->hasAcceptableInput()) {
+        const auto [low, high] = range(Budget);
+        return tr("1回の探索の対戦数は %1 から %2 までの数で入れてください").arg(low, high);
+    }
+    return {};
+}
+
 void BalanceDialog::updateButtons() {
-    StartBtn->setEnabled(!running());
+    const QString reason = refusal();
+    if (!running()) {
+        if (!reason.isEmpty())
+            Status->setText(reason);
+        else if (Status->text() == shownRefusal_)
+            // Numbers it takes again: the reason no longer holds.
+            Status->clear();
+        shownRefusal_ = reason;
+    }
+    StartBtn->setEnabled(!running() && reason.isEmpty());
     StopBtn->setEnabled(running());
     CancelBtn->setEnabled(running());
     OpenBtn->setEnabled(!running() && report_.has_value());
@@ -88,7 +119,7 @@ void BalanceDialog::updateButtons() {
 }
 
 void BalanceDialog::start() {
-    if (running())
+    if (running() || !refusal().isEmpty())
         return;
     BalanceRequest request;
     try {

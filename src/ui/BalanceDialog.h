@@ -76,8 +76,11 @@ private:
     void finish();
     void openPage();
     void updateButtons();
+    // Why the numbers cannot start a run (a box that holds none it takes), or empty.
+    QString refusal() const;
 
     BalanceInputs inputs_;
+    QString shownRefusal_; // the refusal on the status line, if any
     uint32_t seed_ = 0;
     std::optional<CardCatalogue> runCatalogue_;
     std::vector<DeckSource> runField_;

@@ -11,10 +11,12 @@
 #include "ui/CardTableModel.h"
 #include "ui/Platform.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -83,6 +85,44 @@ const CardField& fieldAt(const QModelIndex& index) {
 char kindAt(const QModelIndex& index) {
     return static_cast<const CardTableModel*>(index.model())->kind();
 }
+
+// A button of the row above the tables. None is a default button: Enter belongs to the
+// tables.
+QPushButton* rowButton(QWidget* parent, const QString& text, const char* name) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setAutoDefault(false);
+    return button;
+}
+
+// Enter works the table as in a spreadsheet: on a cell it opens the cell's editor, in
+// an editor it keeps the value and goes down a row. The dialog never sees the key, so
+// no button is pressed by it.
+class CardTableView : public QTableView {
+public:
+    using QTableView::QTableView;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+        if (enter && state() != EditingState && currentIndex().isValid()) {
+            edit(currentIndex());
+            event->accept();
+            return;
+        }
+        QTableView::keyPressEvent(event);
+    }
+
+    void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override {
+        QTableView::closeEditor(editor, hint);
+        // The delegate ends an edit with this hint for Enter alone.
+        if (hint != QAbstractItemDelegate::SubmitModelCache)
+            return;
+        const QModelIndex below = model()->index(currentIndex().row() + 1, currentIndex().column());
+        if (below.isValid())
+            setCurrentIndex(below);
+    }
+};
 
 } // namespace
 
@@ -155,9 +195,23 @@ CardEditorDialog::CardEditorDialog(CardEditorInputs inputs, QWidget* parent)
     setObjectName(QStringLiteral("CardEditorDialog"));
     setModal(false);
     ask = [this](const QString& text, QMessageBox::StandardButtons buttons) {
-        return QMessageBox::question(this, windowTitle(), text, buttons);
+        // A box that can only be acknowledged reports a failure, not a question.
+        QMessageBox box(buttons == QMessageBox::Ok ? QMessageBox::Critical : QMessageBox::Question, windowTitle(), text,
+                        buttons, this);
+        return static_cast<QMessageBox::StandardButton>(box.exec());
     };
 
+    const QString readError = readCatalogue();
+    makeTables();
+    makeButtons();
+    layOutDialog(readError);
+    makeBalanceButton();
+    connectButtons();
+    setWindowTitle(tr("カードの編集 - %1[*]").arg(QFile::decodeName(inputs_.catalogue.filename().c_str())));
+    showProblems();
+}
+
+QString CardEditorDialog::readCatalogue() {
     QString readError;
     try {
         stored_ = StoredFile::readIfThere(inputs_.catalogue, CardCatalogue::MaxFileBytes);
@@ -174,12 +228,15 @@ CardEditorDialog::CardEditorDialog(CardEditorInputs inputs, QWidget* parent)
     sheet_ = new CardSheet(storedDocument_, this);
     characters_ = new CardTableModel(*sheet_, 'C', this);
     vehicles_ = new CardTableModel(*sheet_, 'V', this);
+    return readError;
+}
 
+void CardEditorDialog::makeTables() {
     Tabs = new QTabWidget(this);
     Tabs->setObjectName(QStringLiteral("Tabs"));
     auto* delegate = new CardFieldDelegate(this);
     for (CardTableModel* model : {characters_, vehicles_}) {
-        auto* view = new QTableView(Tabs);
+        auto* view = new CardTableView(Tabs);
         view->setObjectName(model->kind() == 'C' ? QStringLiteral("CharacterTable") : QStringLiteral("VehicleTable"));
         view->setModel(model);
         view->setItemDelegate(delegate);
@@ -192,13 +249,10 @@ CardEditorDialog::CardEditorDialog(CardEditorInputs inputs, QWidget* parent)
         (model->kind() == 'C' ? CharacterTable : VehicleTable) = view;
         Tabs->addTab(view, model->kind() == 'C' ? tr("キャラクター") : tr("車両"));
     }
+}
 
-    auto button = [this](const QString& text, const char* name) {
-        auto* b = new QPushButton(text, this);
-        b->setObjectName(QString::fromLatin1(name));
-        b->setAutoDefault(false);
-        return b;
-    };
+void CardEditorDialog::makeButtons() {
+    auto button = [this](const QString& text, const char* name) { return rowButton(this, text, name); };
     AddBtn = button(tr("追加"), "AddBtn");
     CopyBtn = button(tr("複製"), "CopyBtn");
     DeleteBtn = button(tr("削除"), "DeleteBtn");
@@ -206,7 +260,6 @@ CardEditorDialog::CardEditorDialog(CardEditorInputs inputs, QWidget* parent)
     RedoBtn = button(tr("やり直し"), "RedoBtn");
     SaveBtn = button(tr("保存"), "SaveBtn");
     UndoBtn->setShortcut(QKeySequence::Undo);
-    RedoBtn->setShortcut(QKeySequence::Redo);
     SaveBtn->setShortcut(QKeySequence::Save);
     ButtonRow = new QHBoxLayout;
     for (QPushButton* b : {AddBtn, CopyBtn, DeleteBtn, UndoBtn, RedoBtn})
@@ -215,7 +268,19 @@ CardEditorDialog::CardEditorDialog(CardEditorInputs inputs, QWidget* parent)
     ButtonRow->addWidget(SaveBtn);
     for (QPushButton* b : {AddBtn, CopyBtn, DeleteBtn, SaveBtn})
         b->setEnabled(readable_);
+    UndoBtn->setEnabled(false);
+    RedoBtn->setEnabled(false);
+}
 
+void CardEditorDialog::makeBalanceButton() {
+    if (!inputs_.balance)
+        return;
+    BalanceBtn = rowButton(this, tr("バランスを調べる..."), "BalanceBtn");
+    // After the editing buttons, before the gap that keeps 保存 apart.
+    ButtonRow->insertWidget(ButtonRow->count() - 2, BalanceBtn);
+}
+
+void CardEditorDialog::layOutDialog(const QString& readError) {
     ProblemList = new QListWidget(this);
     ProblemList->setObjectName(QStringLiteral("ProblemList"));
     ProblemList->setMaximumHeight(ProblemList->fontMetrics().lineSpacing() * 6);
@@ -231,7 +296,9 @@ CardEditorDialog::CardEditorDialog(CardEditorInputs inputs, QWidget* parent)
     layout->addWidget(ProblemList);
     layout->addWidget(StatusLabel);
     resize(900, 560);
+}
 
+void CardEditorDialog::connectButtons() {
     QUndoStack* stack = sheet_->undoStack();
     connect(AddBtn, &QPushButton::clicked, this, &CardEditorDialog::addCard);
     connect(CopyBtn, &QPushButton::clicked, this, &CardEditorDialog::copyCard);
@@ -239,10 +306,24 @@ CardEditorDialog::CardEditorDialog(CardEditorInputs inputs, QWidget* parent)
     connect(SaveBtn, &QPushButton::clicked, this, &CardEditorDialog::save);
     connect(UndoBtn, &QPushButton::clicked, stack, &QUndoStack::undo);
     connect(RedoBtn, &QPushButton::clicked, stack, &QUndoStack::redo);
+    // Ctrl+Y on every desktop, and the desktop's own redo keys beside it: a button takes
+    // only the first of those, which on many desktops is not Ctrl+Y.
+    QList<QKeySequence> redoKeys{QKeySequence(Qt::CTRL | Qt::Key_Y)};
+    for (const QKeySequence& key : QKeySequence::keyBindings(QKeySequence::Redo))
+        if (!redoKeys.contains(key))
+            redoKeys.append(key);
+    auto* redo = new QAction(this);
+    redo->setObjectName(QStringLiteral("RedoKeys"));
+    redo->setShortcuts(redoKeys);
+    addAction(redo);
+    connect(redo, &QAction::triggered, stack, &QUndoStack::redo);
+    if (BalanceBtn)
+        connect(BalanceBtn, &QPushButton::clicked, this, [this] { inputs_.balance(*this); });
     connect(stack, &QUndoStack::canUndoChanged, UndoBtn, &QPushButton::setEnabled);
     connect(stack, &QUndoStack::canRedoChanged, RedoBtn, &QPushButton::setEnabled);
     connect(stack, &QUndoStack::cleanChanged, this, [this](bool clean) { setWindowModified(!clean); });
     connect(sheet_, &CardSheet::changed, this, &CardEditorDialog::showProblems);
+    connect(sheet_, &CardSheet::stepReplayed, this, &CardEditorDialog::showStep);
     connect(ProblemList, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
         const auto& problem = sheet_->problems()[static_cast<size_t>(item->data(Qt::UserRole).toInt())];
         selectLine(problem.line);
@@ -250,10 +331,6 @@ CardEditorDialog::CardEditorDialog(CardEditorInputs inputs, QWidget* parent)
         view->setCurrentIndex(
             view->model()->index(view->currentIndex().row(), model(currentKind())->columnOf(problem.field)));
     });
-    UndoBtn->setEnabled(false);
-    RedoBtn->setEnabled(false);
-    setWindowTitle(tr("カードの編集 - %1[*]").arg(QFile::decodeName(inputs_.catalogue.filename().c_str())));
-    showProblems();
 }
 
 CardEditorDialog::~CardEditorDialog() = default;
@@ -281,6 +358,23 @@ void CardEditorDialog::selectLine(size_t line) {
     const int row = model(kind)->rowOf(line);
     if (row >= 0)
         table(kind)->setCurrentIndex(model(kind)->index(row, 0));
+}
+
+void CardEditorDialog::showStep(char kind, size_t line, const CardField* field) {
+    if (kind != 'C' && kind != 'V')
+        return;
+    // The step's card, or, where the step took it away, the card now in its row.
+    const std::vector<size_t> lines = sheet_->document().cardLines(kind);
+    if (lines.empty())
+        return;
+    const auto row =
+        std::min<size_t>(std::lower_bound(lines.begin(), lines.end(), line) - lines.begin(), lines.size() - 1);
+    const int column = field ? std::max(0, model(kind)->columnOf(field)) : 0;
+    showKind(kind);
+    QTableView* view = table(kind);
+    const QModelIndex index = model(kind)->index(static_cast<int>(row), column);
+    view->setCurrentIndex(index);
+    view->scrollTo(index);
 }
 
 QString CardEditorDialog::cardTitle(size_t line) const {

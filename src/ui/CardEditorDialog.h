@@ -50,12 +50,17 @@ public:
                               const QModelIndex& index) const override;
 };
 
+class CardEditorDialog;
+
 struct CardEditorInputs {
     std::filesystem::path catalogue;
     // The deck lines of side 0 and side 1, as the window holds them now.
     std::function<std::array<std::vector<std::string>, 2>()> deckLines;
     // Called after every save.
     std::function<void()> saved;
+    // Opens the balance analysis of the catalogue as the editor holds it; the editor
+    // offers a button for it when given one.
+    std::function<void(CardEditorDialog& editor)> balance;
 };
 
 class CardEditorDialog : public QDialog {
@@ -66,7 +71,8 @@ public:
     explicit CardEditorDialog(CardEditorInputs inputs, QWidget* parent = nullptr);
     ~CardEditorDialog() override;
 
-    // A question with the given buttons; returns the button chosen.
+    // A question with the given buttons; returns the button chosen. A box that offers
+    // OK alone tells of a failure.
     using Ask = std::function<QMessageBox::StandardButton(const QString& text, QMessageBox::StandardButtons buttons)>;
     Ask ask;
 
@@ -94,6 +100,7 @@ public:
     QPushButton* UndoBtn = nullptr;
     QPushButton* RedoBtn = nullptr;
     QPushButton* SaveBtn = nullptr;
+    QPushButton* BalanceBtn = nullptr; // only with a balance input
     QListWidget* ProblemList = nullptr;
     QLabel* StatusLabel = nullptr;
     // The row of buttons above the tables; later tools that work on the catalogue
@@ -105,6 +112,17 @@ protected:
     void reject() override;
 
 private:
+    // The parts of the dialog, made in this order by the constructor. readCatalogue
+    // returns why there is nothing to edit, or empty.
+    QString readCatalogue();
+    void makeTables();
+    void makeButtons();
+    void layOutDialog(const QString& readError);
+    void makeBalanceButton();
+    void connectButtons();
+    // After an undo or a redo: the cell the step changed, in view and selected.
+    void showStep(char kind, size_t line, const CardField* field);
+
     QTableView* table(char kind) const { return kind == 'V' ? VehicleTable : CharacterTable; }
     // The line shown in the current row of the current table, or -1.
     long long currentLine() const;

@@ -109,8 +109,8 @@ const CatalogueProblem* CardSheet::problemAt(size_t line, const CardField* field
     return nullptr;
 }
 
-void CardSheet::edit(const LineEdit& edit, const QString& text) {
-    undoStack_->push(new SheetEditCommand(*this, edit, text));
+void CardSheet::edit(const LineEdit& edit, const QString& text, const CardField* field) {
+    undoStack_->push(new SheetEditCommand(*this, edit, text, field));
 }
 
 LineEdit CardSheet::apply(const LineEdit& edit) {
@@ -127,15 +127,32 @@ LineEdit CardSheet::apply(const LineEdit& edit) {
     return undo;
 }
 
-SheetEditCommand::SheetEditCommand(CardSheet& sheet, LineEdit edit, const QString& text)
-    : QUndoCommand(text), sheet_(sheet), edit_(std::move(edit)) {}
+SheetEditCommand::SheetEditCommand(CardSheet& sheet, LineEdit edit, const QString& text, const CardField* field)
+    : QUndoCommand(text), sheet_(sheet), edit_(std::move(edit)), field_(field) {}
+
+namespace {
+
+// The kind of card a step adds, changes or takes away: of the lines either way of it.
+char stepKind(const LineEdit& edit, const LineEdit& undo) {
+    for (const LineEdit* side : {&edit, &undo})
+        for (const DocumentLine& line : side->inserted)
+            if (const char kind = lineKind(line.text))
+                return kind;
+    return 0;
+}
+
+} // namespace
 
 void SheetEditCommand::redo() {
     undo_ = sheet_.apply(edit_);
+    if (done_)
+        Q_EMIT sheet_.stepReplayed(stepKind(edit_, undo_), edit_.index, field_);
+    done_ = true;
 }
 
 void SheetEditCommand::undo() {
     sheet_.apply(undo_);
+    Q_EMIT sheet_.stepReplayed(stepKind(edit_, undo_), undo_.index, field_);
 }
 
 CardTableModel::CardTableModel(CardSheet& sheet, char kind, QObject* parent)
@@ -278,7 +295,8 @@ bool CardTableModel::setData(const QModelIndex& index, const QVariant& value, in
     const std::string changed = withFieldBytes(text, field, bytes);
     if (changed != text)
         sheet_.edit(sheet_.document().replaceText(line, changed),
-                    tr("%1 の変更").arg(headerData(index.column(), Qt::Horizontal, Qt::DisplayRole).toString()));
+                    tr("%1 の変更").arg(headerData(index.column(), Qt::Horizontal, Qt::DisplayRole).toString()),
+                    &field);
     return true;
 }
 

@@ -31,8 +31,9 @@ public:
     // The problem of a line's field, or nothing.
     const CatalogueProblem* problemAt(size_t line, const CardField* field) const;
 
-    // Makes an edit of the document as one step of the undo stack, named text.
-    void edit(const LineEdit& edit, const QString& text);
+    // Makes an edit of the document as one step of the undo stack, named text; field
+    // is the one field it changes, where it changes one.
+    void edit(const LineEdit& edit, const QString& text, const CardField* field = nullptr);
     // Applies an edit now, outside the undo stack; returns the edit that undoes it.
     LineEdit apply(const LineEdit& edit);
 
@@ -41,6 +42,10 @@ Q_SIGNALS:
     // lines keeps the tables' rows.
     void aboutToChange(bool rowsKept);
     void changed(bool rowsKept);
+    // After a step was undone or redone: where it changed the document, so that the
+    // user sees what came back or went again. line is where the step's card stands, or
+    // stood when the step took it away; field is null for a whole card.
+    void stepReplayed(char kind, size_t line, const CardField* field);
 
 private:
     CatalogueDocument document_;
@@ -51,7 +56,7 @@ private:
 // One change of a sheet on its undo stack.
 class SheetEditCommand : public QUndoCommand {
 public:
-    SheetEditCommand(CardSheet& sheet, LineEdit edit, const QString& text);
+    SheetEditCommand(CardSheet& sheet, LineEdit edit, const QString& text, const CardField* field = nullptr);
     void redo() override;
     void undo() override;
 
@@ -59,6 +64,9 @@ private:
     CardSheet& sheet_;
     LineEdit edit_;
     LineEdit undo_;
+    const CardField* field_;
+    // The first redo is the edit itself, made where the user is already looking.
+    bool done_ = false;
 };
 
 class CardTableModel : public QAbstractTableModel {

@@ -40,56 +40,52 @@ OptimizeDialog::OptimizeDialog(OptimizeInputs inputs, QWidget* parent) : QDialog
     setObjectName(QStringLiteral("OptimizeDialog"));
     setWindowTitle(tr("チームの最適化"));
     setModal(false);
+    makeControls();
+    layOutControls();
+    connectControls();
+    updateButtons();
+}
 
-    auto named = [](QWidget* w, const char* name) {
+void OptimizeDialog::makeControls() {
+    auto named = [](auto* w, const char* name) {
         w->setObjectName(QString::fromLatin1(name));
         return w;
     };
-    TeamSide = new QComboBox(this);
-    named(TeamSide, "TeamSide");
+    // The settings as the command line tool has them when given no options.
+    const OptimizeRequest defaults;
+    TeamSide = named(new QComboBox(this), "TeamSide");
     TeamSide->addItems({tr("上のチーム"), tr("下のチーム")});
-    PlaySideBox = new QComboBox(this);
-    named(PlaySideBox, "PlaySideBox");
+    PlaySideBox = named(new QComboBox(this), "PlaySideBox");
     PlaySideBox->addItems({tr("上と下の両方"), tr("上だけ"), tr("下だけ")});
-    FieldChoice = new QComboBox(this);
-    named(FieldChoice, "FieldChoice");
+    PlaySideBox->setCurrentIndex(defaults.field.side == PlaySide::Top      ? 1
+                                 : defaults.field.side == PlaySide::Bottom ? 2
+                                                                           : 0);
+    FieldChoice = named(new QComboBox(this), "FieldChoice");
     FieldChoice->addItems({tr("相手側のデッキリスト"), tr("デッキファイル")});
-    FieldFile = new QLineEdit(this);
-    named(FieldFile, "FieldFile");
-    FieldBrowseBtn = new QPushButton(tr("参照..."), this);
-    named(FieldBrowseBtn, "FieldBrowseBtn");
-    Budget = new QSpinBox(this);
-    named(Budget, "Budget");
-    Budget->setRange(1, 2000000000);
+    FieldFile = named(new QLineEdit(this), "FieldFile");
+    FieldBrowseBtn = named(new QPushButton(tr("参照..."), this), "FieldBrowseBtn");
+    Budget = named(new QSpinBox(this), "Budget");
+    Budget->setRange(1, static_cast<int>(MaxSearchBudget));
     Budget->setSingleStep(100000);
-    Budget->setValue(1000000);
+    Budget->setValue(static_cast<int>(defaults.budget));
     Budget->setGroupSeparatorShown(true);
-    UniqueBox = new QCheckBox(tr("同じキャラクターを2枚使わない"), this);
-    named(UniqueBox, "UniqueBox");
-    SizeRuleBox = new QCheckBox(tr("サイズ合計をデッキサイズ以内にする"), this);
-    named(SizeRuleBox, "SizeRuleBox");
-    SizeRuleBox->setChecked(true);
-    OwnedFile = new QLineEdit(this);
-    named(OwnedFile, "OwnedFile");
+    UniqueBox = named(new QCheckBox(tr("同じキャラクターを2枚使わない"), this), "UniqueBox");
+    UniqueBox->setChecked(defaults.rules.unique);
+    SizeRuleBox = named(new QCheckBox(tr("サイズ合計をデッキサイズ以内にする"), this), "SizeRuleBox");
+    SizeRuleBox->setChecked(defaults.rules.sizeRule);
+    OwnedFile = named(new QLineEdit(this), "OwnedFile");
     OwnedFile->setPlaceholderText(tr("なし (制限しない)"));
-    OwnedBrowseBtn = new QPushButton(tr("参照..."), this);
-    named(OwnedBrowseBtn, "OwnedBrowseBtn");
-    StartBtn = new QPushButton(tr("開始"), this);
-    named(StartBtn, "StartBtn");
-    CancelBtn = new QPushButton(tr("中止"), this);
-    named(CancelBtn, "CancelBtn");
-    ApplyBtn = new QPushButton(tr("適用"), this);
-    named(ApplyBtn, "ApplyBtn");
+    OwnedBrowseBtn = named(new QPushButton(tr("参照..."), this), "OwnedBrowseBtn");
+    StartBtn = named(new QPushButton(tr("開始"), this), "StartBtn");
+    CancelBtn = named(new QPushButton(tr("中止"), this), "CancelBtn");
+    ApplyBtn = named(new QPushButton(tr("適用"), this), "ApplyBtn");
     ApplyBtn->setToolTip(tr("見つかったチームをそのチームの選択欄に入れます"));
-    Progress = new QProgressBar(this);
-    named(Progress, "Progress");
+    Progress = named(new QProgressBar(this), "Progress");
     Progress->setRange(0, 1000);
-    StatusLabel = new QLabel(this);
-    named(StatusLabel, "StatusLabel");
+    StatusLabel = named(new QLabel(this), "StatusLabel");
     StatusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     StatusLabel->setWordWrap(true);
-    BestLabel = new QLabel(this);
-    named(BestLabel, "BestLabel");
+    BestLabel = named(new QLabel(this), "BestLabel");
     BestLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // The team's names grow and shrink as the search goes: they wrap in the width the
     // rest of the dialog gives, and their height is kept from the start, so the dialog
@@ -98,17 +94,21 @@ OptimizeDialog::OptimizeDialog(OptimizeInputs inputs, QWidget* parent) : QDialog
     BestLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     BestLabel->setMinimumHeight(BestLabel->fontMetrics().lineSpacing() * 4);
     BestLabel->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-    ResultText = new QPlainTextEdit(this);
-    named(ResultText, "ResultText");
+    ResultText = named(new QPlainTextEdit(this), "ResultText");
     ResultText->setReadOnly(true);
     ResultText->setLineWrapMode(QPlainTextEdit::NoWrap);
     ResultText->setMinimumSize(420, ResultText->fontMetrics().lineSpacing() * 10);
-
-    auto* keep = new QHBoxLayout;
+    // Made last, as the keyboard order has always had them.
     for (int i = 0; i < 9; ++i) {
-        KeepBox[static_cast<size_t>(i)] = new QCheckBox(i == 8 ? tr("車両") : QString::number(i + 1), this);
-        KeepBox[static_cast<size_t>(i)]->setObjectName(QStringLiteral("KeepBox%1").arg(i));
+        QCheckBox*& box = KeepBox[static_cast<size_t>(i)];
+        box = new QCheckBox(i == 8 ? tr("車両") : QString::number(i + 1), this);
+        box->setObjectName(QStringLiteral("KeepBox%1").arg(i));
+        box->setChecked(defaults.rules.kept[static_cast<size_t>(i)]);
     }
+}
+
+void OptimizeDialog::layOutControls() {
+    auto* keep = new QHBoxLayout;
     keep->addWidget(KeepBox[8]);
     for (int i = 0; i < 8; ++i)
         keep->addWidget(KeepBox[static_cast<size_t>(i)]);
@@ -149,7 +149,9 @@ OptimizeDialog::OptimizeDialog(OptimizeInputs inputs, QWidget* parent) : QDialog
     layout->addWidget(StatusLabel);
     layout->addWidget(BestLabel);
     layout->addWidget(ResultText, 1);
+}
 
+void OptimizeDialog::connectControls() {
     connect(StartBtn, &QPushButton::clicked, this, &OptimizeDialog::start);
     connect(CancelBtn, &QPushButton::clicked, this, &OptimizeDialog::cancel);
     connect(ApplyBtn, &QPushButton::clicked, this, &OptimizeDialog::apply);
@@ -167,7 +169,6 @@ OptimizeDialog::OptimizeDialog(OptimizeInputs inputs, QWidget* parent) : QDialog
     // A budget the box cannot take (empty, 0) would silently keep its last value.
     // The spin box says nothing of text it cannot take, so its editor is watched.
     connect(Budget->findChild<QLineEdit*>(), &QLineEdit::textChanged, this, &OptimizeDialog::updateButtons);
-    updateButtons();
 }
 
 void OptimizeDialog::updateButtons() {
@@ -181,9 +182,13 @@ void OptimizeDialog::updateButtons() {
     FieldBrowseBtn->setEnabled(!busy && FieldChoice->currentIndex() == 1);
     const bool budgetTaken = Budget->hasAcceptableInput();
     StartBtn->setEnabled(!busy && budgetTaken);
+    const QString budgetReason = tr("対戦数の上限は %1 から %2 までの数で入れてください")
+                                     .arg(QLocale().toString(Budget->minimum()), QLocale().toString(Budget->maximum()));
     if (!busy && !budgetTaken)
-        StatusLabel->setText(tr("対戦数の上限は %1 から %2 までの数で入れてください")
-                                 .arg(QLocale().toString(Budget->minimum()), QLocale().toString(Budget->maximum())));
+        StatusLabel->setText(budgetReason);
+    else if (StatusLabel->text() == budgetReason)
+        // A budget it takes again: the reason no longer holds.
+        StatusLabel->clear();
     CancelBtn->setEnabled(busy);
     ApplyBtn->setEnabled(!busy && outcome_.has_value());
 }
@@ -251,7 +256,9 @@ void OptimizeDialog::start() {
     try {
         request = makeRequest();
     } catch (const std::exception& e) {
-        // The last result stays: only the run that could not start is refused.
+        // The last result stays: only the run that could not start is refused, and the
+        // bar shows that nothing of it ran.
+        Progress->setValue(0);
         StatusLabel->setText(errorText(e));
         Q_EMIT runEnded();
         return;

@@ -53,7 +53,7 @@ class OptimizeDialog : public QDialog {
     Q_OBJECT
 public:
     // Battles per field deck and side of the measurement after a search.
-    static constexpr uint64_t FinalBattles = 1000;
+    static constexpr uint64_t FinalBattles = DefaultFinalBattles;
 
     OptimizeDialog(OptimizeInputs inputs, QWidget* parent = nullptr);
 
@@ -97,6 +97,10 @@ Q_SIGNALS:
     void runEnded();
 
 private:
+    // The parts of the dialog, made in this order by the constructor.
+    void makeControls();
+    void layOutControls();
+    void connectControls();
     OptimizeRequest makeRequest() const;
     void showSearch(const OptimizeProgress& progress);
     void showMeasurement(uint64_t done, uint64_t total);

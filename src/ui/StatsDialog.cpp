@@ -134,7 +134,7 @@ StatsDialog::StatsDialog(const CardCatalogue& catalogue, std::function<Teams()> 
     BattleCount->setObjectName(QStringLiteral("BattleCount"));
     BattleCount->setRange(1, 100000000);
     BattleCount->setSingleStep(1000);
-    BattleCount->setValue(10000);
+    BattleCount->setValue(static_cast<int>(StatsRequest{}.battles));
     BattleCount->setGroupSeparatorShown(true);
     CountNote = new QLabel(this);
     CountNote->setObjectName(QStringLiteral("CountNote"));

@@ -10,12 +10,8 @@
 #include "common/Files.h"
 #include "common/Paths.h"
 #include "report/ReportSink.h"
-#include "ui/BalanceDialog.h"
-#include "ui/CardEditorDialog.h"
-#include "ui/CardTableModel.h"
-#include "ui/OptimizeDialog.h"
-#include "ui/StatsDialog.h"
 #include "ui/SysCtrls.h"
+#include "ui/ToolMenu.h"
 #include "ui/title.h"
 
 #include <QAction>
@@ -30,7 +26,6 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -54,6 +49,42 @@ constexpr int BatchBattleCheckInterval = 100;
 // the vehicle in the middle.
 constexpr int SelectorPlace[9][2] = {{8, 40},   {8, 72},   {8, 104},   {160, 40}, {160, 104},
                                      {312, 40}, {312, 72}, {312, 104}, {160, 72}};
+
+// The controls of the client area, each at its fixed place.
+QComboBox* makeCombo(QWidget* client, const QString& name, int left, int top, int width) {
+    auto* box = new QComboBox(client);
+    box->setObjectName(name);
+    box->setGeometry(left, top, width, 20);
+    box->setEditable(false);
+    return box;
+}
+
+QLabel* makeLabel(QWidget* client, const QString& name, const QString& text, int left, int top, int width, int height) {
+    auto* label = new QLabel(text, client);
+    label->setObjectName(name);
+    label->setGeometry(left, top, width, height);
+    return label;
+}
+
+QPushButton* makeButton(QWidget* client, const QString& name, const QString& text, int left, int top, int width,
+                        int height) {
+    auto* button = new QPushButton(text, client);
+    button->setObjectName(name);
+    button->setGeometry(left, top, width, height);
+    button->setAutoDefault(false);
+    return button;
+}
+
+// One of the stores beside the visible area that mirror the program's lists.
+QPlainTextEdit* makeStore(QWidget* client, const QString& name, int left, int top, int width, int height) {
+    auto* store = new QPlainTextEdit(client);
+    store->setObjectName(name);
+    store->setGeometry(left, top, width, height);
+    store->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Typing into a box nobody can see must not change what is saved.
+    store->setReadOnly(true);
+    return store;
+}
 
 // Selector index 0-7 feeds slots 1-8 of its side, index 8 the vehicle.
 QString selectorName(int side, int index) {
@@ -107,7 +138,14 @@ public:
     }
 
     void applyDecks(const DeckPair& decks) override {
-        applyDeckPair(decks, [this](int side, std::string_view line) { w_.DeckSet(side, line); });
+        // The labels follow the selectors, also as far as a bad deck line got.
+        try {
+            applyDeckPair(decks, [this](int side, std::string_view line) { w_.DeckSet(side, line); });
+        } catch (...) {
+            w_.DataAdd();
+            throw;
+        }
+        w_.DataAdd();
     }
 
     void startBattle() override {
@@ -169,59 +207,41 @@ void Tmain::layOut() {
     client->setFixedSize(ClientWidth, ClientHeight);
     setCentralWidget(client);
 
-    auto combo = [&](const QString& name, int left, int top, int width) {
-        auto* box = new QComboBox(client);
-        box->setObjectName(name);
-        box->setGeometry(left, top, width, 20);
-        box->setEditable(false);
-        return box;
-    };
-    auto label = [&](const QString& name, const QString& text, int left, int top, int width, int height) {
-        auto* l = new QLabel(text, client);
-        l->setObjectName(name);
-        l->setGeometry(left, top, width, height);
-        return l;
-    };
-    auto button = [&](const QString& name, const QString& text, int left, int top, int width, int height) {
-        auto* b = new QPushButton(text, client);
-        b->setObjectName(name);
-        b->setGeometry(left, top, width, height);
-        b->setAutoDefault(false);
-        return b;
-    };
-    auto memo = [&](const QString& name, int left, int top, int width, int height) {
-        auto* m = new QPlainTextEdit(client);
-        m->setObjectName(name);
-        m->setGeometry(left, top, width, height);
-        m->setLineWrapMode(QPlainTextEdit::NoWrap);
-        // The stores mirror the program's lists; typing into a box nobody can see
-        // must not change what is saved.
-        m->setReadOnly(true);
-        return m;
-    };
-
-    for (int side = 0; side < 2; ++side) {
-        const int dy = side * SideOffset;
-        D[side] = combo(QStringLiteral("D%1").arg(side), 8, 8 + dy, 145);
-        AddBtn[side] =
-            button(QStringLiteral("AddBtn%1").arg(side), QStringLiteral("リストに追加"), 160, 8 + dy, 75, 17);
-        SaveBtn[side] =
-            button(QStringLiteral("SaveBtn%1").arg(side), QStringLiteral("リストを記録"), 240, 8 + dy, 75, 17);
-        AllData[side] =
-            label(QStringLiteral("AllData%1").arg(side), QStringLiteral("size00(00)"), 320, 8 + dy, 137, 17);
-        for (int i = 0; i < 9; ++i) {
-            const QString name = selectorName(side, i);
-            const int left = SelectorPlace[i][0];
-            const int top = SelectorPlace[i][1] + dy;
-            Selector[side][i] = combo(name, left, top, 145);
-            StatLabel[side][i] =
-                label(name + QStringLiteral("data"), name + QStringLiteral("data"), left, top + 20, 145, 12);
-        }
-        connect(D[side], &QComboBox::activated, this, side == 0 ? &Tmain::D0Change : &Tmain::D1Change);
-        connect(AddBtn[side], &QPushButton::clicked, this, side == 0 ? &Tmain::AddBtn0Click : &Tmain::AddBtn1Click);
-        connect(SaveBtn[side], &QPushButton::clicked, this, side == 0 ? &Tmain::SaveBtn0Click : &Tmain::SaveBtn1Click);
-    }
+    for (int side = 0; side < 2; ++side)
+        layOutSide(client, side);
     StatLabel[0][0]->setText(QStringLiteral("HP:00 AP:00 SP:00 Size:00"));
+    layOutBattleAndBatch(client);
+    setKeyboardOrder();
+    makeTimers();
+    makeMenus();
+    makeTray();
+    makeStatusLine();
+
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    layout()->activate();
+    move(234, 104);
+}
+
+void Tmain::layOutSide(QWidget* client, int side) {
+    const int dy = side * SideOffset;
+    D[side] = makeCombo(client, QStringLiteral("D%1").arg(side), 8, 8 + dy, 145);
+    AddBtn[side] =
+        makeButton(client, QStringLiteral("AddBtn%1").arg(side), QStringLiteral("リストに追加"), 160, 8 + dy, 75, 17);
+    SaveBtn[side] =
+        makeButton(client, QStringLiteral("SaveBtn%1").arg(side), QStringLiteral("リストを記録"), 240, 8 + dy, 75, 17);
+    AllData[side] =
+        makeLabel(client, QStringLiteral("AllData%1").arg(side), QStringLiteral("size00(00)"), 320, 8 + dy, 137, 17);
+    for (int i = 0; i < 9; ++i) {
+        const QString name = selectorName(side, i);
+        const int left = SelectorPlace[i][0];
+        const int top = SelectorPlace[i][1] + dy;
+        Selector[side][i] = makeCombo(client, name, left, top, 145);
+        StatLabel[side][i] =
+            makeLabel(client, name + QStringLiteral("data"), name + QStringLiteral("data"), left, top + 20, 145, 12);
+    }
+    connect(D[side], &QComboBox::activated, this, side == 0 ? &Tmain::D0Change : &Tmain::D1Change);
+    connect(AddBtn[side], &QPushButton::clicked, this, side == 0 ? &Tmain::AddBtn0Click : &Tmain::AddBtn1Click);
+    connect(SaveBtn[side], &QPushButton::clicked, this, side == 0 ? &Tmain::SaveBtn0Click : &Tmain::SaveBtn1Click);
 
     using Handler = void (Tmain::*)();
     const Handler changes[2][9] = {
@@ -230,28 +250,31 @@ void Tmain::layOut() {
         {&Tmain::C11Change, &Tmain::C12Change, &Tmain::C13Change, &Tmain::C14Change, &Tmain::C15Change,
          &Tmain::C16Change, &Tmain::C17Change, &Tmain::C18Change, &Tmain::V10Change}};
     // Only the user's picks raise a change; selections made from code do not.
-    for (int side = 0; side < 2; ++side)
-        for (int i = 0; i < 9; ++i)
-            connect(Selector[side][i], &QComboBox::activated, this, changes[side][i]);
+    for (int i = 0; i < 9; ++i)
+        connect(Selector[side][i], &QComboBox::activated, this, changes[side][i]);
+}
 
-    BattleBtn = button(QStringLiteral("BattleBtn"), QStringLiteral("Let's Battle !!"), 16, 296, 417, 25);
+void Tmain::layOutBattleAndBatch(QWidget* client) {
+    BattleBtn = makeButton(client, QStringLiteral("BattleBtn"), QStringLiteral("Let's Battle !!"), 16, 296, 417, 25);
     connect(BattleBtn, &QPushButton::clicked, this, &Tmain::BattleBtnClick);
 
-    Memo2 = memo(QStringLiteral("Memo2"), 472, 0, 289, 121);
-    Memo3 = memo(QStringLiteral("Memo3"), 472, 144, 289, 121);
-    Memo1 = memo(QStringLiteral("Memo1"), 472, 280, 289, 65);
+    Memo2 = makeStore(client, QStringLiteral("Memo2"), 472, 0, 289, 121);
+    Memo3 = makeStore(client, QStringLiteral("Memo3"), 472, 144, 289, 121);
+    Memo1 = makeStore(client, QStringLiteral("Memo1"), 472, 280, 289, 65);
 
-    SaverBtn = button(QStringLiteral("SaverBtn"), QStringLiteral("SaverBtn"), 16, 328, 81, 20);
+    SaverBtn = makeButton(client, QStringLiteral("SaverBtn"), QStringLiteral("SaverBtn"), 16, 328, 81, 20);
     SaverDir = new QLineEdit(QStringLiteral("SaverDir"), client);
     SaverDir->setObjectName(QStringLiteral("SaverDir"));
     SaverDir->setGeometry(104, 328, 249, 20);
-    SvrDirMax = combo(QStringLiteral("SvrDirMax"), 360, 328, 73);
+    SvrDirMax = makeCombo(client, QStringLiteral("SvrDirMax"), 360, 328, 73);
     for (const char* count : {"1", "5", "10", "20", "30", "40", "50", "100", "150", "200", "300", "400", "500", "1000"})
         SvrDirMax->addItem(QString::fromLatin1(count));
     SvrDirMax->setCurrentIndex(-1);
     connect(SaverBtn, &QPushButton::clicked, this, &Tmain::SaverBtnClick);
+}
 
-    // Keyboard order: the team grids, the battle button, then the lists and buttons.
+void Tmain::setKeyboardOrder() {
+    // The team grids, the battle button, then the lists and buttons.
     std::vector<QWidget*> order;
     for (int side = 0; side < 2; ++side)
         for (int i : {0, 1, 2, 3, 8, 4, 5, 6, 7})
@@ -261,16 +284,20 @@ void Tmain::layOut() {
         order.push_back(w);
     for (size_t i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
+}
 
+void Tmain::makeTimers() {
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(20);
     connect(Timer1, &QTimer::timeout, this, &Tmain::Timer1Timer);
     SaverTimer = new QTimer(this);
     SaverTimer->setObjectName(QStringLiteral("SaverTimer"));
-    SaverTimer->setInterval(1000);
+    SaverTimer->setInterval(BatchScanInterval);
     connect(SaverTimer, &QTimer::timeout, this, &Tmain::SaverTimerTimer);
+}
 
+void Tmain::makeMenus() {
     MainMenu1 = menuBar();
     MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
     File1 = MainMenu1->addMenu(QStringLiteral("File"));
@@ -285,19 +312,24 @@ void Tmain::layOut() {
     About1 = Help1->addAction(QStringLiteral("About"));
     About1->setObjectName(QStringLiteral("About1"));
     connect(About1, &QAction::triggered, this, &Tmain::About1Click);
-    QAction* strength = Tools1->addAction(QStringLiteral("デッキの強さ..."));
-    strength->setObjectName(QStringLiteral("DeckStrength1"));
-    connect(strength, &QAction::triggered, this, [this] { showTool(deckStrengthDialog()); });
-    QAction* optimizer = Tools1->addAction(QStringLiteral("チームの最適化..."));
-    optimizer->setObjectName(QStringLiteral("TeamOptimizer1"));
-    connect(optimizer, &QAction::triggered, this, [this] { showTool(teamOptimizerDialog()); });
-    QAction* cards = Tools1->addAction(QStringLiteral("カードの編集..."));
-    cards->setObjectName(QStringLiteral("CardEditor1"));
-    connect(cards, &QAction::triggered, this, [this] { showTool(cardEditorDialog()); });
-    QAction* balance = Tools1->addAction(QStringLiteral("カードのバランス..."));
-    balance->setObjectName(QStringLiteral("CardBalance1"));
-    connect(balance, &QAction::triggered, this, [this] { showTool(cardBalanceDialog()); });
+    tools_ = new ToolMenu(*this, *Tools1, toolInputs());
+}
 
+ToolInputs Tmain::toolInputs() {
+    ToolInputs inputs;
+    inputs.catalogue = &catalogue_;
+    inputs.teams = [this] { return currentTeams(); };
+    inputs.deckLines = [this](int side) { return decks_[static_cast<size_t>(side)].lines(); };
+    inputs.apply = [this](int side, const SideSelection& team) { TeamSet(side, team); };
+    inputs.cataloguePath = [this] { return cataloguePath(); };
+    inputs.catalogueSaved = [this] { CatalogueReload(); };
+    inputs.balancePage = env_.programFolder / file::BalancePage;
+    inputs.opener = env_.opener;
+    inputs.clock = &clock();
+    return inputs;
+}
+
+void Tmain::makeTray() {
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
     exit2 = PopupMenu1->addAction(QStringLiteral("exit"));
@@ -309,7 +341,9 @@ void Tmain::layOut() {
     IconTray1->setRBtnPopupMenu(PopupMenu1);
     IconTray1->setLBtnPopupMenu(PopupMenu1);
     IconTray1->setIcon(applicationIcon());
+}
 
+void Tmain::makeStatusLine() {
     // The status line is there from the start, empty until there is something to say:
     // a line that came and went would make the fixed window jump by its height.
     statusBar()->setSizeGripEnabled(false);
@@ -319,112 +353,6 @@ void Tmain::layOut() {
     // A long path must not widen the fixed window; the tool tip shows all of it.
     ViewerNotice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusBar()->addWidget(ViewerNotice, 1);
-
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
-    layout()->activate();
-    move(234, 104);
-}
-
-StatsDialog* Tmain::deckStrengthDialog() {
-    if (!statsDialog_)
-        statsDialog_ = new StatsDialog(
-            catalogue_, [this] { return currentTeams(); }, clock(), this);
-    return statsDialog_;
-}
-
-OptimizeDialog* Tmain::teamOptimizerDialog() {
-    if (!optimizeDialog_) {
-        OptimizeInputs inputs;
-        inputs.catalogue = &catalogue_;
-        inputs.teams = [this] { return currentTeams(); };
-        inputs.deckLines = [this](int side) { return decks_[side].lines(); };
-        inputs.apply = [this](int side, const SideSelection& team) { TeamSet(side, team); };
-        inputs.clock = &clock();
-        optimizeDialog_ = new OptimizeDialog(std::move(inputs), this);
-    }
-    return optimizeDialog_;
-}
-
-BalanceInputs Tmain::balanceInputs() {
-    BalanceInputs inputs;
-    // Every stored deck of both sides, as the command's default field.
-    inputs.field = [this] {
-        std::vector<DeckSource> field;
-        for (int side = 0; side < 2; ++side) {
-            const std::vector<std::string>& lines = decks_[static_cast<size_t>(side)].lines();
-            for (size_t i = 0; i < lines.size(); ++i)
-                field.push_back(
-                    {lines[i], std::string(file::Decks[static_cast<size_t>(side)]) + ":" + std::to_string(i + 1)});
-        }
-        return field;
-    };
-    inputs.page = env_.programFolder / file::BalancePage;
-    inputs.opener = env_.opener;
-    inputs.clock = &clock();
-    return inputs;
-}
-
-BalanceDialog* Tmain::cardBalanceDialog() {
-    if (!balanceDialog_) {
-        BalanceInputs inputs = balanceInputs();
-        inputs.catalogue = [this] { return catalogue_; };
-        inputs.cardsName = cataloguePath().string();
-        balanceDialog_ = new BalanceDialog(std::move(inputs), this);
-    }
-    return balanceDialog_;
-}
-
-CardEditorDialog* Tmain::cardEditorDialog() {
-    if (!cardEditor_) {
-        CardEditorInputs inputs;
-        inputs.catalogue = cataloguePath();
-        inputs.deckLines = [this] {
-            return std::array<std::vector<std::string>, 2>{decks_[0].lines(), decks_[1].lines()};
-        };
-        inputs.saved = [this] { CatalogueReload(); };
-        cardEditor_ = new CardEditorDialog(std::move(inputs), this);
-        cardEditor_->setAttribute(Qt::WA_DeleteOnClose);
-        // The balance of the catalogue as it is being edited, saved or not: a dialog of
-        // the editor's own, which goes (and stops its run) when the editor closes.
-        auto* balance = new QPushButton(tr("バランスを調べる..."), cardEditor_);
-        balance->setObjectName(QStringLiteral("BalanceBtn"));
-        cardEditor_->ButtonRow->insertWidget(cardEditor_->ButtonRow->count() - 2, balance);
-        const QPointer<CardEditorDialog> editor = cardEditor_;
-        connect(balance, &QPushButton::clicked, this, [this, editor] {
-            if (!editor)
-                return;
-            auto* dialog = editor->findChild<BalanceDialog*>();
-            if (!dialog) {
-                BalanceInputs inputs = balanceInputs();
-                inputs.cardsName = cataloguePath().string() + " (" + tr("編集中").toStdString() + ")";
-                inputs.catalogue = [editor, name = inputs.cardsName] {
-                    CardCatalogue catalogue;
-                    catalogue.loadBytes(editor->sheet().document().bytes(), name);
-                    return catalogue;
-                };
-                dialog = new BalanceDialog(std::move(inputs), editor);
-                dialog->setWindowFlag(Qt::Window);
-            }
-            showTool(dialog);
-        });
-    }
-    return cardEditor_;
-}
-
-void Tmain::showTool(QDialog* dialog) {
-    // Beside the window where the screen has room, so the teams stay in sight.
-    if (!dialog->isVisible()) {
-        dialog->adjustSize();
-        const QRect frame = frameGeometry();
-        const QScreen* screen = this->screen();
-        const QRect room = screen ? screen->availableGeometry() : QRect();
-        const QPoint beside(frame.right() + 8, frame.top());
-        if (room.isNull() || beside.x() + dialog->width() <= room.right())
-            dialog->move(beside);
-    }
-    dialog->show();
-    dialog->raise();
-    dialog->activateWindow();
 }
 
 void Tmain::handle(const std::function<void()>& handler) {
@@ -741,12 +669,19 @@ void Tmain::exit2Click() {
 
 void Tmain::closeEvent(QCloseEvent* event) {
     AppEnd();
-    event->accept();
+    if (ending_)
+        event->accept();
+    else
+        event->ignore();
 }
 
 void Tmain::AppEnd() {
     // Ending closes every window, this one included, which would call here again.
     if (ending_)
+        return;
+    // The editor asks about its unsaved changes first; キャンセル keeps the program,
+    // its windows and its timers as they were.
+    if (!tools_->closeCardEditor())
         return;
     ending_ = true;
     Timer1->stop();

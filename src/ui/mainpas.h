@@ -15,7 +15,6 @@
 #include "ui/Platform.h"
 
 #include <QMainWindow>
-#include <QPointer>
 
 #include <array>
 #include <memory>
@@ -24,7 +23,6 @@
 
 class QAction;
 class QComboBox;
-class QDialog;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -38,13 +36,10 @@ namespace morvane {
 class Battle;
 class BatchRunner;
 class FileReportSink;
-class BalanceDialog;
-struct BalanceInputs;
-class CardEditorDialog;
 class FolderUse;
-class OptimizeDialog;
-class StatsDialog;
 class TIconTray;
+class ToolMenu;
+struct ToolInputs;
 class Tstartup;
 
 class Tmain : public QMainWindow {
@@ -152,7 +147,7 @@ public:
     QMenuBar* MainMenu1 = nullptr;
     QMenu* File1 = nullptr;
     QAction* Exit1 = nullptr;
-    // The tools: deck strength, the team optimizer.
+    // The tools: deck strength, the team optimizer, the card editor, the card balance.
     QMenu* Tools1 = nullptr;
     QMenu* Help1 = nullptr;
     QAction* About1 = nullptr;
@@ -164,11 +159,20 @@ public:
     QLabel* ViewerNotice = nullptr;
 
 protected:
-    // FormClose: closing the main window ends the program.
+    // FormClose: closing the main window ends the program, unless the user keeps a
+    // tool's unsaved work open.
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void layOut();
+    void layOutSide(QWidget* client, int side);
+    void layOutBattleAndBatch(QWidget* client);
+    void setKeyboardOrder();
+    void makeTimers();
+    void makeMenus();
+    ToolInputs toolInputs();
+    void makeTray();
+    void makeStatusLine();
     void loadCatalogue();
     void storeCardLines();
     void fillSelectors();
@@ -184,17 +188,6 @@ private:
     Battle& battleEngine();
     void handle(const std::function<void()>& handler);
     void showViewerMissing(const std::filesystem::path& report);
-    // The tools' dialogs, made on first use; showTool puts one beside the window.
-    StatsDialog* deckStrengthDialog();
-    OptimizeDialog* teamOptimizerDialog();
-    // The balance analysis: of the window's catalogue from the Tools menu, of the one
-    // being edited from the editor's button; both against both deck lists.
-    BalanceInputs balanceInputs();
-    BalanceDialog* cardBalanceDialog();
-    // A new editor each time none is open: it reads card.dat afresh, and what a closed
-    // one left unsaved goes with it.
-    CardEditorDialog* cardEditorDialog();
-    void showTool(QDialog* dialog);
     // Starts a battle of the selected teams, as the battle button does.
     void startBattle();
 
@@ -219,10 +212,7 @@ private:
     // This copy's mark on the program folder, for a second copy started on it.
     std::unique_ptr<FolderUse> folderUse_;
     bool ending_ = false;
-    StatsDialog* statsDialog_ = nullptr;
-    OptimizeDialog* optimizeDialog_ = nullptr;
-    BalanceDialog* balanceDialog_ = nullptr;
-    QPointer<CardEditorDialog> cardEditor_;
+    ToolMenu* tools_ = nullptr;
 };
 
 } // namespace morvane

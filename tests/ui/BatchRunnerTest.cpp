@@ -97,7 +97,12 @@ TEST(BatchRunner, ScansTheDesktopFolderAndPlaysReadyFoldersInOrderEachWithItsOwn
     EXPECT_EQ(p.opener.opened.size(), 2u);
     EXPECT_TRUE(p.messages.errors.empty());
     EXPECT_EQ(p.main->Selector[0][0]->currentData().toInt(), 10) << "the last pair stays selected";
-    EXPECT_EQ(labelTexts(*p.main), labels);
+    // The labels follow: the sizes and stats of the last pair, not of the teams before.
+    EXPECT_NE(labelTexts(*p.main), labels);
+    EXPECT_EQ(p.main->AllData[0]->text(), "Size 52(30)");
+    EXPECT_EQ(p.main->AllData[1]->text(), "Size 52(50)");
+    EXPECT_EQ(p.main->StatLabel[0][0]->text(), "HP:20 AP: 3 SP: 5");
+    EXPECT_EQ(p.main->StatLabel[1][8]->text(), "HP:40 AP: 0 SP: 0");
     EXPECT_TRUE(p.main->SaverTimer->isActive());
 }
 
@@ -122,7 +127,10 @@ TEST(BatchRunner, StopsOnAnUnusableRootOrDeckPairWithTheErrorShown) {
     tickStops(batch.path() + "/", "'' は整数ではありません");
     EXPECT_EQ(p.main->Selector[0][0]->currentData().toInt(), 10) << "the top side was set";
     EXPECT_EQ(p.main->Selector[1][8]->currentData().toInt(), 3);
-    EXPECT_EQ(labelTexts(*p.main), labels);
+    // The labels show the selectors as far as the pair got.
+    EXPECT_EQ(p.main->AllData[0]->text(), "Size 52(30)");
+    EXPECT_EQ(p.main->AllData[1]->text(), labels[1]);
+    EXPECT_EQ(p.main->StatLabel[0][0]->text(), "HP:20 AP: 3 SP: 5");
 
     // An empty slot: the battle cannot start, so there is no end to wait for.
     writeFile(root / "0000/deck.dat", crlf({"V001C000C002C003C004C005C006C007C008:000", First.second}));

@@ -7,16 +7,21 @@
 
 #include "battle/Battle.h"
 #include "cards/CardTable.h"
+#include "ui/BalanceDialog.h"
 #include "ui/CardEditorDialog.h"
 #include "ui/CardTableModel.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTableView>
+#include <QTest>
 #include <QTimer>
 #include <QUndoStack>
 
@@ -288,4 +293,102 @@ TEST(CardEditorWindow, ASaveFillsTheSelectorsAgainKeepingWhatStillExists) {
         p.main->Timer1Timer();
     EXPECT_NE(readFile(folder / "battle.html").find(sjis("勇者")), std::string::npos);
     EXPECT_TRUE(p.messages.errors.empty());
+}
+
+TEST(CardEditor, UndoAndRedoShowTheCellTheyChangeAndCtrlYRedoes) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    Editor e(folder);
+    QTableView* table = e.dialog->CharacterTable;
+    const QModelIndex changed = e.cell('C', 9, "killChance");
+    ASSERT_TRUE(e.set('C', 9, "killChance", 50));
+    ASSERT_TRUE(e.set('V', 0, "hp", 77));
+    e.dialog->show();
+    e.dialog->resize(320, 240);
+    e.select('C', 0);
+    table->scrollToTop();
+    table->horizontalScrollBar()->setValue(0);
+    auto inView = [&](const QModelIndex& index) {
+        return table->viewport()->rect().contains(table->visualRect(index));
+    };
+    ASSERT_FALSE(inView(changed)) << "the dialog is small enough to hide the cell";
+
+    // Undone, each step shows its cell, on its own tab, selected and scrolled to.
+    e.dialog->UndoBtn->click();
+    EXPECT_EQ(e.dialog->currentKind(), 'V');
+    EXPECT_EQ(e.dialog->VehicleTable->currentIndex(), e.cell('V', 0, "hp"));
+    e.dialog->UndoBtn->click();
+    EXPECT_EQ(e.dialog->currentKind(), 'C');
+    EXPECT_EQ(table->currentIndex(), changed);
+    EXPECT_TRUE(table->selectionModel()->isSelected(changed));
+    EXPECT_TRUE(inView(changed));
+    EXPECT_EQ(changed.data().toString(), utf8("＿"));
+
+    // Ctrl+Y redoes, and so do the desktop's own redo keys; the cell shows again.
+    e.dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(e.dialog.get()));
+    e.select('C', 0);
+    QTest::keyClick(table, Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_EQ(changed.data().toString(), "50");
+    EXPECT_EQ(table->currentIndex(), changed);
+    e.dialog->UndoBtn->click();
+    e.select('C', 0);
+    QTest::keyClick(table, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(changed.data().toString(), "50");
+    EXPECT_EQ(table->currentIndex(), changed);
+
+    // A step that takes a card away shows the row it left when undone and redone.
+    e.select('C', 4);
+    e.dialog->deleteCard();
+    e.select('C', 0);
+    e.dialog->UndoBtn->click();
+    EXPECT_EQ(table->currentIndex(), e.cell('C', 4, "id"));
+    EXPECT_EQ(e.line('C', 4).substr(0, 4), "C006");
+}
+
+TEST(CardEditor, AFailedSaveIsShownWithTheErrorIcon) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    CardEditorInputs inputs;
+    inputs.catalogue = folder / "card.dat";
+    CardEditorDialog dialog(std::move(inputs));
+    CardTableModel& characters = *dialog.model('C');
+    ASSERT_TRUE(
+        characters.setData(characters.index(0, characters.columnOf(findCardField('C', "hp"))), 42, Qt::EditRole));
+    ::chmod((folder / "card.dat").c_str(), 0444);
+    std::optional<QMessageBox::Icon> icon;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = dialog.findChild<QMessageBox*>()) {
+            icon = box->icon();
+            box->accept();
+        }
+    });
+    EXPECT_FALSE(dialog.save());
+    EXPECT_EQ(icon, QMessageBox::Critical);
+}
+
+TEST(CardEditorWindow, EnterEditsTheCellAndGoesDownWithoutPressingAButton) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    Program p(folder.path());
+    p.find<QAction>("CardEditor1")->trigger();
+    auto* dialog = p.main->findChild<CardEditorDialog*>("CardEditorDialog");
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_NE(dialog->BalanceBtn, nullptr);
+    CardTableModel& characters = *dialog->model('C');
+    const int hp = characters.columnOf(findCardField('C', "hp"));
+    QTableView* table = dialog->CharacterTable;
+    table->setCurrentIndex(characters.index(0, hp));
+
+    QTest::keyClick(table, Qt::Key_Return);
+    auto* box = table->findChild<QSpinBox*>();
+    ASSERT_NE(box, nullptr) << "Enter opens the cell's editor";
+    box->setValue(42);
+    QTest::keyClick(box, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(characters.index(0, hp).data().toString(), "42");
+    EXPECT_EQ(table->currentIndex(), characters.index(1, hp));
+    EXPECT_EQ(dialog->findChild<BalanceDialog*>(), nullptr) << "Enter pressed the balance button";
+    for (QPushButton* button : dialog->findChildren<QPushButton*>())
+        EXPECT_FALSE(button->isDefault() || button->autoDefault()) << button->objectName().toStdString();
 }

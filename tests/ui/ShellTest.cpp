@@ -4,6 +4,9 @@
 
 #include "UiTestSupport.h"
 
+#include "ui/CardEditorDialog.h"
+#include "ui/CardTableModel.h"
+
 #include <QAction>
 #include <QMenu>
 #include <QMessageBox>
@@ -178,6 +181,49 @@ TEST(MainFrame, ClosingTheLogGoesOnAndTheThreeWaysOutEndTheProgram) {
         // Destroying the window removed the icon.
         EXPECT_EQ(p.tray.calls.back().command, TrayCommand::Delete);
     }
+}
+
+TEST(MainFrame, CancelAtTheEditorsSaveQuestionKeepsTheProgramAndTheEdits) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    Program p(folder.path());
+    p.main->show();
+    p.find<QAction>("CardEditor1")->trigger();
+    auto* editor = p.main->findChild<CardEditorDialog*>("CardEditorDialog");
+    ASSERT_NE(editor, nullptr);
+    std::vector<QString> questions;
+    QMessageBox::StandardButton answer = QMessageBox::Cancel;
+    editor->ask = [&](const QString& text, QMessageBox::StandardButtons) {
+        questions.push_back(text);
+        return answer;
+    };
+    CardTableModel& characters = *editor->model('C');
+    ASSERT_TRUE(
+        characters.setData(characters.index(0, characters.columnOf(findCardField('C', "hp"))), 42, Qt::EditRole));
+    p.find<QPushButton>("SaverBtn")->click();
+
+    // Every way out asks, and キャンセル keeps every window, the edit and the runner.
+    for (const char* way : {"close", "Exit1", "exit2"}) {
+        EXPECT_FALSE(endsTheProgram(
+            [&] {
+                if (way == std::string("close"))
+                    p.main->close();
+                else
+                    p.find<QAction>(way)->trigger();
+            },
+            300))
+            << way;
+        EXPECT_TRUE(p.main->isVisible()) << way;
+        EXPECT_TRUE(editor->isVisible()) << way;
+    }
+    EXPECT_EQ(questions, std::vector<QString>(3, utf8("変更を保存しますか?")));
+    EXPECT_TRUE(editor->modified());
+    EXPECT_TRUE(p.main->SaverTimer->isActive());
+
+    // Discarded, the changes go and the program ends; the file is as it was.
+    answer = QMessageBox::Discard;
+    EXPECT_TRUE(endsTheProgram([&] { p.main->close(); }));
+    EXPECT_EQ(readFile(folder / "card.dat"), smallCatalogue());
 }
 
 TEST(ApplicationIcon, IsEveryWindowsIconAndTheTrayIconAtEverySize) {
