@@ -10,6 +10,7 @@
 
 #include <exception>
 #include <string>
+#include <string_view>
 
 namespace morvane {
 
@@ -28,7 +29,6 @@ struct FolderLook {
     std::exception_ptr problem;  // Failed: IoError naming the file
     bool claimFile = false;      // a claim file is there (also in a done folder)
     bool temporaryFiles = false; // temporary files of a deck pair, claim or report are there
-    bool ready() const { return state == FolderState::Ready; }
 };
 
 // Looks at folder (a path ending with "/") once. Never throws.
