@@ -4,6 +4,7 @@
 #include "common/Errors.h"
 #include "common/Messages.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -195,15 +196,17 @@ ClaimHolder holderOf(const Found& found) {
 }
 
 // Whether a claim as found is left by a runner that is gone. Only a regular file is
-// ever taken for one: anything else in its place is not ours to remove.
+// ever taken for one: anything else in its place is not ours to remove. unchangedSince
+// receives the moment its age is counted from, which is what a runner shows of it.
 bool abandoned(const std::string& path, const Found& found, const Clock& clock, std::chrono::seconds staleAfter,
-               ClaimSightings& sightings) {
+               ClaimSightings& sightings, Clock::TimePoint& unchangedSince) {
+    const Clock::TimePoint now = clock.now();
+    const Clock::TimePoint touched = modifiedAt(found.info);
+    unchangedSince = std::min(touched, now);
     if (!found.regular)
         return false;
     if (const std::optional<ClaimFields> fields = parseClaim(found.text); fields && processGone(*fields))
         return true;
-    const Clock::TimePoint now = clock.now();
-    const Clock::TimePoint touched = modifiedAt(found.info);
     if (touched <= now && now - touched > staleAfter)
         return true;
     const std::string state = found.text + "\n" + std::to_string(found.info.st_ino) + " " +
@@ -216,7 +219,11 @@ bool abandoned(const std::string& path, const Found& found, const Clock& clock, 
         const timespec times[2] = {{secondsOf(now), 0}, {secondsOf(now), 0}};
         ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
     }
-    return sightings.unchangedFor(path, state, now) > staleAfter;
+    // The claim goes by whichever says it is older: its file time, or this runner's
+    // own sighting of it unchanged.
+    const Clock::TimePoint::duration seen = sightings.unchangedFor(path, state, now);
+    unchangedSince = std::min(unchangedSince, now - seen);
+    return seen > staleAfter;
 }
 
 // Removes a claim judged abandoned, if it is still the one judged. Only one runner can
@@ -240,43 +247,6 @@ bool removeJudged(const std::string& path, const std::string& judged) {
     return true;
 }
 
-std::string withReason(const std::string& path, int error) {
-    return path + " (" + std::generic_category().message(error) + ")";
-}
-
-bool unsupported(int error) {
-    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL;
-}
-
-// Puts the complete claim in temp into place as path unless path exists: a link,
-// which every file system the runner shares over has; where there are no links, a
-// rename that replaces nothing; where there is neither, the file is created
-// exclusively and then written. True when placed; false with errno EEXIST when path
-// exists, or another errno when nothing can be placed.
-bool placeClaim(fs::path& temp, const std::string& path, const std::string& text) {
-    if (::link(temp.c_str(), path.c_str()) == 0)
-        return true;
-    if (!unsupported(errno))
-        return false;
-    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) {
-        temp.clear(); // it is the claim now
-        return true;
-    }
-    if (!unsupported(errno))
-        return false;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    const int error = errno;
-    ::close(fd);
-    if (written)
-        return true;
-    ::unlink(path.c_str());
-    errno = error;
-    return false;
-}
-
 } // namespace
 
 Clock::TimePoint::duration ClaimSightings::unchangedFor(const std::string& path, const std::string& state,
@@ -291,44 +261,31 @@ ClaimAttempt BatchClaim::acquire(const std::string& folder, const Clock& clock, 
                                  ClaimSightings& sightings) {
     const std::string path = std::string(folder).append(FileName);
     const std::string text = newClaimText(clock);
-    // Written in full beside it first: a runner killed at any point leaves no claim
-    // that is empty or cut short, only a temporary file, which is locked while this
-    // runner lives and removed by the next holder after its death.
-    fs::path temp;
-    const int fd = createTemporaryFile(path, 0644, temp);
-    if (fd < 0)
-        throw IoError(std::string(msg::FileNotCreated), withReason(path, errno));
-    struct Temporary {
-        int fd;
-        fs::path& path;
-        ~Temporary() {
-            if (!path.empty())
-                ::unlink(path.c_str());
-            ::close(fd);
-        }
-    } const cleanup{fd, temp};
-    if (::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
-        throw IoError(std::string(msg::FileNotWritten), withReason(path, errno));
-
     // A few rounds: a stale claim is moved aside, then the folder is claimed afresh,
     // and another runner may win that race.
     for (int round = 0; round < 3; ++round) {
-        if (placeClaim(temp, path, text)) {
+        // Written in full beside it first: a runner killed at any point leaves no claim
+        // that is empty or cut short, only a temporary file, which is locked while this
+        // runner lives and swept by the next scan after its death. A claim lost to a
+        // crash is no loss: its runner is gone with it, so it is not synced.
+        if (placeNewFile(path, text, 0644, Durability::None)) {
             sightings.forget(path);
             removeAbandonedTemporaries(path);
             ClaimAttempt claimed;
             claimed.claim = BatchClaim(path, text);
             return claimed;
         }
-        if (errno != EEXIST)
-            throw IoError(std::string(msg::FileNotCreated), withReason(path, errno));
         const std::optional<Found> found = look(path);
         if (!found) {
             sightings.forget(path);
             continue; // given up meanwhile: try again
         }
-        if (!abandoned(path, *found, clock, staleAfter, sightings))
-            return {std::nullopt, holderOf(*found)};
+        Clock::TimePoint unchangedSince;
+        if (!abandoned(path, *found, clock, staleAfter, sightings, unchangedSince)) {
+            ClaimHolder holder = holderOf(*found);
+            holder.unchangedSince = unchangedSince;
+            return {std::nullopt, holder};
+        }
         if (!removeJudged(path, found->text))
             return {};
     }
@@ -339,7 +296,9 @@ void BatchClaim::clearAbandoned(const std::string& folder, const Clock& clock, s
                                 ClaimSightings& sightings) {
     const std::string path = std::string(folder).append(FileName);
     const std::optional<Found> found = look(path);
-    if (found && abandoned(path, *found, clock, staleAfter, sightings) && removeJudged(path, found->text)) {
+    Clock::TimePoint unchangedSince;
+    if (found && abandoned(path, *found, clock, staleAfter, sightings, unchangedSince) &&
+        removeJudged(path, found->text)) {
         sightings.forget(path);
         removeAbandonedTemporaries(path);
     }

@@ -32,6 +32,10 @@ struct ClaimHolder {
     long long pid = 0;
     // When the folder was claimed; for a file that is no claim, when it last changed.
     Clock::TimePoint since;
+    // What the claim's age is counted from: the last time it changed, as its file time
+    // or this runner's first sighting of it tells, whichever is earlier. It is taken
+    // over once that lies the claim timeout in the past.
+    Clock::TimePoint unchangedSince;
 
     bool readable() const { return pid > 0; }
 };

@@ -1,5 +1,7 @@
 #include "batch/BatchRunner.h"
 
+#include "batch/FolderState.h"
+
 #include "cards/CardCatalogue.h"
 #include "common/Clock.h"
 #include "common/Errors.h"
@@ -65,13 +67,26 @@ std::optional<ScannedFolder> BatchRunner::nextFolder() {
         if (*number < 0)
             continue;
         ScannedFolder offered{{*number, batchFolderName(host_.root(), *number)}, nullptr};
-        try {
-            // Offered folders are not made: one that is gone, or was played meanwhile,
-            // is simply not ready.
-            if (folderHolds(offered.folder.path, file::BatchDecks) && !folderHolds(offered.folder.path, file::Report))
-                return offered;
-        } catch (const MorvaneError&) {
-            offered.problem = std::current_exception();
+        // Offered folders are not made: one that is gone is passed over with a word,
+        // one that was played meanwhile or holds no pair is simply not ready.
+        const FolderLook look = lookAtBatchFolder(offered.folder.path);
+        offered.state = look.state;
+        offered.problem = look.problem;
+        switch (look.state) {
+        case FolderState::Missing:
+            offered.problem = std::make_exception_ptr(FileNotFoundError(offered.folder.path));
+            return offered;
+        case FolderState::Empty:
+            continue;
+        case FolderState::Done:
+            if (!look.claimFile)
+                continue;
+            offered.claimLeft = true;
+            return offered;
+        case FolderState::Writing:
+        case FolderState::Ready:
+        case FolderState::Claimed:
+        case FolderState::Failed:
             return offered;
         }
     }
@@ -104,12 +119,16 @@ BatchEvent BatchRunner::scanStep() {
             BatchClaim::clearAbandoned(folder.path, clock_, options_.claimTimeout, sightings_);
             continue;
         }
+        // Its writer may still be at work: looked at again once the pair is whole.
+        if (found->state == FolderState::Writing && options_.waitForWholePairs)
+            continue;
 
         ClaimAttempt attempt;
         try {
             attempt = BatchClaim::acquire(folder.path, clock_, options_.claimTimeout, sightings_);
         } catch (const MorvaneError&) {
-            if (!options_.stopOnBadRoot)
+            // A folder deleted under the runner is no fault of the root.
+            if (!options_.stopOnBadRoot || lookAtBatchFolder(folder.path).state == FolderState::Missing)
                 return event(BatchEvent::FolderSkipped, folder, std::current_exception());
             folder_ = folder;
             return stop(BatchEvent::ClaimFailed, std::current_exception());
@@ -120,16 +139,17 @@ BatchEvent BatchRunner::scanStep() {
             return held;
         }
         std::optional<BatchClaim> claim = std::move(attempt.claim);
-        try {
-            // Another runner may have stored the report between the look and the claim.
-            if (claim && folderHolds(folder.path, file::Report))
+        // Another runner may have stored the report between the look and the claim.
+        if (claim) {
+            const FolderLook look = lookAtBatchFolder(folder.path);
+            if (look.state == FolderState::Failed)
+                return event(BatchEvent::FolderSkipped, folder, look.problem);
+            if (look.state == FolderState::Done)
                 claim.reset();
-        } catch (const MorvaneError&) {
-            return event(BatchEvent::FolderSkipped, folder, std::current_exception());
         }
         if (!claim)
             continue; // played by another runner
-        removeStaleReportFiles(folder);
+        sweepBatchTemporaries(folder.path);
         claim_ = std::move(claim);
         folder_ = folder;
         refreshedAt_ = clock_.now();
@@ -166,25 +186,39 @@ BatchEvent BatchRunner::playStep() {
         return event(BatchEvent::TurnPlayed, folder_);
     }
 
-    if (!claim_->held()) {
-        // Taken over by a runner that judged this one dead: that runner plays the
-        // folder and stores its own report.
-        folder_.reset();
-        claim_.reset();
-        phase_ = Phase::Scan;
-        return scanStep();
-    }
+    return storeStep(outcome);
+}
+
+BatchEvent BatchRunner::storeStep(const BattleOutcome& outcome) {
+    bool stored = false;
+    std::exception_ptr failure;
     try {
-        storeBatchReport(*folder_, host_.finishedReport());
+        const std::string report = host_.finishedReport();
+        // Looked at last, right before the report is placed: a runner that stalled
+        // past its claim's age (stopped, swapped out) may have lost the folder to a
+        // runner that judged it dead, and that one plays and stores it.
+        if (claim_->held())
+            stored = storeBatchReport(*folder_, report);
     } catch (...) {
-        return stop(BatchEvent::StoreFailed, std::current_exception());
+        failure = std::current_exception();
     }
-    BatchEvent stored = event(BatchEvent::ReportStored, folder_);
-    stored.outcome = outcome;
+    const BatchFolder folder = *folder_;
+    const bool vanished = !stored && lookAtBatchFolder(folder.path).state == FolderState::Missing;
+    if (failure && !vanished)
+        return stop(BatchEvent::StoreFailed, failure);
     claim_.reset();
     folder_.reset();
     phase_ = Phase::Scan;
-    return stored;
+    if (vanished) {
+        // Deleted while its battle ran (an rm -r under way): passed over, and said.
+        return event(BatchEvent::FolderSkipped, folder,
+                     failure ? failure : std::make_exception_ptr(FileNotFoundError(folder.path)));
+    }
+    if (!stored)
+        return scanStep(); // taken over, or stored by another runner meanwhile: its report stands
+    BatchEvent done = event(BatchEvent::ReportStored, folder);
+    done.outcome = outcome;
+    return done;
 }
 
 EngineBatchHost::EngineBatchHost(const CardCatalogue& catalogue, Random& random, std::string root, int last,

@@ -89,6 +89,10 @@ struct BatchOptions {
     bool stopOnBadRoot = true;
     // A claim untouched this long is taken over: its runner is taken to have died.
     std::chrono::seconds claimTimeout{600};
+    // Pass over a deck pair that is not whole yet (no second line, a last id cut
+    // short) and look at it again later, for a runner that watches a root while
+    // others write into it. A single run plays what it finds, and such a pair fails.
+    bool waitForWholePairs = false;
 };
 
 class BatchRunner {
@@ -115,6 +119,7 @@ private:
     // The next folder to look at: one the front end offers, or the scan's next.
     std::optional<ScannedFolder> nextFolder();
     BatchEvent playStep();
+    BatchEvent storeStep(const BattleOutcome& outcome);
     BatchEvent stop(BatchEvent::Failure failure, std::exception_ptr error);
     void checkRoot(const std::string& root) const;
 

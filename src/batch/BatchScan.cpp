@@ -1,6 +1,7 @@
 #include "batch/BatchScan.h"
 
 #include "batch/BatchClaim.h"
+#include "batch/FolderState.h"
 #include "cards/Deck.h"
 #include "common/AtomicFile.h"
 #include "common/Errors.h"
@@ -28,13 +29,6 @@ void refuseMistypedRoot(const std::string& root, const std::string& folder) {
     std::error_code ec;
     if (root.front() != '/' && !fs::is_directory(folder.substr(0, folder.find('/')), ec))
         throw FolderError(folder);
-}
-
-// Only a runner that stopped between storing a report and giving up its claim leaves
-// one in a done folder.
-bool claimLeftIn(const std::string& folder) {
-    struct stat info {};
-    return ::lstat(std::string(folder).append(BatchClaim::FileName).c_str(), &info) == 0;
 }
 
 bool madeFolder(const std::string& folder) {
@@ -76,19 +70,32 @@ std::optional<ScannedFolder> BatchScan::next(const std::function<std::string()>&
         ScannedFolder found{{next_, batchFolderName(rootText, next_)}, nullptr};
         refuseMistypedRoot(rootText, found.folder.path);
         ++next_;
-        try {
-            if (!madeFolder(found.folder.path))
-                throw FolderError(found.folder.path);
-            if (!folderHolds(found.folder.path, file::BatchDecks))
+        if (!madeFolder(found.folder.path)) {
+            found.problem = std::make_exception_ptr(FolderError(found.folder.path));
+            return found;
+        }
+        const FolderLook look = lookAtBatchFolder(found.folder.path);
+        found.state = look.state;
+        found.problem = look.problem;
+        // What killed writers left goes at once (a live writer's file is locked and
+        // stays); a held folder is its holder's alone.
+        if (look.temporaryFiles && look.state != FolderState::Claimed)
+            sweepBatchTemporaries(found.folder.path);
+        switch (look.state) {
+        case FolderState::Missing:
+        case FolderState::Empty:
+            continue;
+        case FolderState::Done:
+            // Only a runner that stopped between storing a report and giving up its
+            // claim leaves one in a done folder.
+            if (!look.claimFile)
                 continue;
-            if (!folderHolds(found.folder.path, file::Report))
-                return found;
-            if (claimLeftIn(found.folder.path)) {
-                found.claimLeft = true;
-                return found;
-            }
-        } catch (const MorvaneError&) {
-            found.problem = std::current_exception();
+            found.claimLeft = true;
+            return found;
+        case FolderState::Writing:
+        case FolderState::Ready:
+        case FolderState::Claimed:
+        case FolderState::Failed:
             return found;
         }
     }
@@ -97,15 +104,6 @@ std::optional<ScannedFolder> BatchScan::next(const std::function<std::string()>&
 
 std::optional<ScannedFolder> BatchScan::next(std::string_view root) {
     return next([root] { return std::string(root); });
-}
-
-bool folderHolds(const std::string& folder, std::string_view name) {
-    const fs::path path = findFileNoCase(folder, name);
-    std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
-    if (ec && ec != std::errc::no_such_file_or_directory)
-        throw IoError(std::string(msg::FileNotRead), path.string());
-    return fs::exists(status);
 }
 
 DeckPair readDeckPair(const BatchFolder& folder) {
@@ -143,18 +141,10 @@ void applyDeckPair(const DeckPair& pair, Teams& teams, const CardCatalogue& cata
     });
 }
 
-void storeBatchReport(const BatchFolder& folder, std::string_view report) {
-    const std::string file = folder.path + std::string(file::Report);
-    try {
-        writeFileAtomic(file, report);
-    } catch (MorvaneError& e) {
-        e.setWhere(file);
-        throw;
-    }
-}
-
-void removeStaleReportFiles(const BatchFolder& folder) {
-    removeAbandonedTemporaries(std::string(folder.path).append(file::Report));
+bool storeBatchReport(const BatchFolder& folder, std::string_view report) {
+    // Placed, never renamed over: a runner that stalled past its claim's age and
+    // finishes late must not replace the report of the runner that took over.
+    return placeNewFile(folder.path + std::string(file::Report), report, 0666, Durability::Folder);
 }
 
 } // namespace morvane

@@ -8,6 +8,8 @@
 //
 // Paths are in the file system's own encoding; error locations name them as they are.
 
+#include "batch/FolderState.h"
+
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -35,13 +37,15 @@ struct BatchFolder {
     std::string name() const;
 };
 
-// A folder the scan stopped at: ready to be played, passed over because it could not
-// be made or looked into (problem holds why), or done but still holding a claim file
-// (claimLeft: its runner may have stopped before giving the claim up).
+// A folder the scan stopped at: one with a deck pair that waits (ready, claimed, or
+// still being written), one passed over because it could not be made or looked into
+// (problem holds why), or one done but still holding a claim file (claimLeft: its
+// runner may have stopped before giving the claim up).
 struct ScannedFolder {
     BatchFolder folder;
     std::exception_ptr problem;
     bool claimLeft = false;
+    FolderState state = FolderState::Ready;
 };
 
 class BatchScan {
@@ -50,10 +54,10 @@ public:
     explicit BatchScan(int last = -1) : last_(last) {}
 
     // Walks on from the folder after the one returned last, making sure each folder
-    // exists (parents first), and returns the first ready folder, done folder with a
-    // claim file, or folder that had to be passed over; nothing once folder `last` has
-    // been passed. Done folders
-    // and folders without a deck pair are walked past. The root text is asked afresh
+    // exists (parents first), and returns the first folder with a waiting deck pair,
+    // done folder with a claim file, or folder that had to be passed over; nothing once
+    // folder `last` has been passed. Done folders and folders without a deck pair are
+    // walked past, and the temporary files that dead writers left in them removed. The root text is asked afresh
     // for every folder, so an edit made while a scan runs takes effect at the next
     // folder.
     //
@@ -72,11 +76,6 @@ private:
     int last_;
     int next_ = 0;
 };
-
-// Whether the folder holds a file of that name, found without regard to case. A
-// name that cannot be looked up (a link loop, a folder that cannot be read) throws
-// IoError naming it, rather than reading as "not there".
-bool folderHolds(const std::string& folder, std::string_view name);
 
 // The two deck lines of a folder's "deck.dat": the first for the top side, the second
 // for the bottom side; a missing line reads as the empty text and later lines are
@@ -98,13 +97,10 @@ void applyDeckPair(const DeckPair& pair, Teams& teams, const CardCatalogue& cata
 // The same through the caller's own deck setter (side 0 top, 1 bottom).
 void applyDeckPair(const DeckPair& pair, const std::function<void(int side, std::string_view line)>& set);
 
-// Puts a finished report into the folder as "battle.html" through a temporary file and
-// a rename, so that a crash or a full disk never leaves a partial report that would
-// count as done. Throws IoError naming the file; the folder then stays ready.
-void storeBatchReport(const BatchFolder& folder, std::string_view report);
-
-// Removes what an earlier runner killed while storing a report left in the folder:
-// the temporary files of "battle.html" that no live writer holds.
-void removeStaleReportFiles(const BatchFolder& folder);
+// Puts a finished report into the folder as "battle.html" through a temporary file
+// linked into place, so that a crash or a full disk never leaves a partial report that
+// would count as done. False, storing nothing, when the folder has a report already.
+// Throws IoError naming the file and the reason; the folder then stays ready.
+bool storeBatchReport(const BatchFolder& folder, std::string_view report);
 
 } // namespace morvane

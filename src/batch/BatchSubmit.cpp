@@ -1,6 +1,7 @@
 #include "batch/BatchSubmit.h"
 
 #include "batch/BatchScan.h"
+#include "common/AtomicFile.h"
 #include "common/Errors.h"
 #include "common/FileNames.h"
 #include "common/Files.h"
@@ -9,7 +10,6 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
-#include <random>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,47 +52,6 @@ BatchSubmitter::BatchSubmitter(std::string root) : root_(std::move(root)) {
     }
 }
 
-bool BatchSubmitter::placeDecks(const std::string& folder, std::string_view bytes) {
-    const std::string target = folder + std::string(file::BatchDecks);
-    std::string temp;
-    int fd = -1;
-    std::random_device entropy;
-    for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
-        temp = folder + "." + std::string(file::BatchDecks) + "." + std::to_string(entropy()) + ".tmp";
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-    if (fd < 0)
-        throw IoError(std::string(msg::FileNotCreated), target);
-    size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        written += static_cast<size_t>(n);
-    }
-    const bool synced = written == bytes.size() && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !synced) {
-        ::unlink(temp.c_str());
-        throw IoError(std::string(msg::FileNotWritten), target);
-    }
-    // A link, unlike a rename, never replaces a deck pair someone else put there.
-    const int linked = ::link(temp.c_str(), target.c_str());
-    const int error = errno;
-    ::unlink(temp.c_str());
-    if (linked != 0) {
-        if (error == EEXIST)
-            return false;
-        throw IoError(std::string(msg::FileNotCreated), target);
-    }
-    if (!syncFolder(folder))
-        throw IoError(std::string(msg::FileNotWritten), target);
-    return true;
-}
-
 int BatchSubmitter::submit(std::string_view top, std::string_view bottom) {
     const std::string bytes = std::string(top).append("\r\n").append(bottom).append("\r\n");
     for (;;) {
@@ -115,7 +74,8 @@ int BatchSubmitter::submit(std::string_view top, std::string_view bottom) {
         } else if (!syncFolder(root_)) {
             throw FolderError(folder);
         }
-        if (placeDecks(folder, bytes))
+        // A link, unlike a rename, never replaces a deck pair someone else put there.
+        if (placeNewFile(folder + std::string(file::BatchDecks), bytes, 0644, Durability::Folder))
             return number;
     }
 }

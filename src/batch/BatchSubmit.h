@@ -28,9 +28,6 @@ public:
     const std::string& root() const { return root_; }
 
 private:
-    // Puts bytes into folder as deck.dat unless one is there; false then.
-    bool placeDecks(const std::string& folder, std::string_view bytes);
-
     std::string root_;
     std::mutex mutex_;
     int next_ = 0;

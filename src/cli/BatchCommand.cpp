@@ -37,16 +37,19 @@ holds battle.html is done and left alone.
                      report as it stands (default 10000)
   --watch            scan again every second until interrupted (Ctrl-C ends the run
                      between two battles); a folder that receives its deck.dat is
-                     played at once (within a second when written from another
-                     machine), also one past --last
+                     played as soon as its writer has finished (within a second when
+                     written from another machine), also one past --last; a deck.dat
+                     that is not whole yet (no second line, a last id cut short)
+                     waits until it is; a folder deleted meanwhile is passed over
 
 Prints one line per battle: NNNN winner=top|bottom|none turns=N
 A folder that cannot be made or looked into (its deck.dat a link loop, say) is passed
 over with one line on stderr. Several runs, on this machine or others, may share a
 ROOT: each claims a folder (ROOT/NNNN/.morvane-claim) before playing it, so no folder
 is played twice. A folder claimed by another run is passed over with one line on
-stderr (said once under --watch) naming the run's pid and host and since when it holds
-the folder, or saying that the claim file cannot be read as a claim. The claim of a run
+stderr (said once under --watch) naming the run's pid and host, since when it holds
+the folder and since when its claim is unchanged, or saying that the claim file cannot
+be read as a claim. The claim of a run
 that died is taken over once its process is known to be gone (a run of this machine's
 boot and PID namespace: its pid ended, became a zombie or went to a later process),
 or ten minutes after it last changed (by its file time; one dated ahead counts from
@@ -121,21 +124,24 @@ std::string localTimeText(Clock::TimePoint time) {
     return text;
 }
 
-// Why a ready folder waits: who holds it and since when. Built by appending: GCC 12
-// misreads "literal" + std::string&& as an overlap.
+// Why a ready folder waits: who holds it, since when, and what its age is counted from
+// (it is taken over ten minutes after). Built by appending: GCC 12 misreads "literal" +
+// std::string&& as an overlap.
 std::string heldText(const BatchFolder& folder, const ClaimHolder& holder) {
     std::string text = folder.path;
     if (!holder.readable())
         return text.append(BatchClaim::FileName)
-            .append(": passed over: cannot be read as a claim (last changed ")
-            .append(localTimeText(holder.since))
+            .append(": passed over: cannot be read as a claim (unchanged since ")
+            .append(localTimeText(holder.unchangedSince))
             .append(")");
     return text.append(": passed over: claimed by pid ")
         .append(std::to_string(holder.pid))
         .append(" on host ")
         .append(holder.host)
         .append(" since ")
-        .append(localTimeText(holder.since));
+        .append(localTimeText(holder.since))
+        .append(", unchanged since ")
+        .append(localTimeText(holder.unchangedSince));
 }
 
 } // namespace
@@ -170,7 +176,11 @@ int runBatch(const std::vector<std::string>& args) {
         fixedTime.emplace(utf8ToCp932(*time));
         host.battle().report().setClock(*fixedTime);
     }
-    BatchRunner runner(host, systemClock());
+    BatchOptions runOptions;
+    // A watched root is written into while the run goes on: a pair not yet whole is
+    // its writer's still, and is looked at again rather than failed.
+    runOptions.waitForWholePairs = watch;
+    BatchRunner runner(host, systemClock(), runOptions);
     // Set up once the first scan has made the root.
     std::optional<FolderWatch> folderWatch;
 

@@ -111,6 +111,84 @@ void removeAbandonedTemporaries(const fs::path& target) {
     }
 }
 
+namespace {
+
+bool linkUnsupported(int error) {
+    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL;
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+    size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
+        written += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// The written temporary file into target's place unless target exists. True when
+// placed (temp cleared when the file itself became target); false with errno.
+bool linkIntoPlace(fs::path& temp, const fs::path& target, std::string_view bytes, unsigned mode) {
+    if (::link(temp.c_str(), target.c_str()) == 0)
+        return true;
+    if (!linkUnsupported(errno))
+        return false;
+    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+        temp.clear();
+        return true;
+    }
+    if (!linkUnsupported(errno))
+        return false;
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
+    if (fd < 0)
+        return false;
+    const bool written = writeAll(fd, bytes);
+    const int error = errno;
+    ::close(fd);
+    if (written)
+        return true;
+    ::unlink(target.c_str());
+    errno = error;
+    return false;
+}
+
+} // namespace
+
+bool placeNewFile(const fs::path& target, std::string_view bytes, unsigned mode, Durability durability) {
+    fs::path temp;
+    const int fd = createTemporaryFile(target, mode, temp);
+    if (fd < 0)
+        throw IoError(std::string(msg::FileNotCreated), target.string(), FileReason::ofErrno(errno));
+    // Removed while still locked, so that no sweep takes it for a dead writer's.
+    struct Temporary {
+        int fd;
+        fs::path& path;
+        ~Temporary() {
+            if (!path.empty())
+                ::unlink(path.c_str());
+            ::close(fd);
+        }
+    } const cleanup{fd, temp};
+    if (!writeAll(fd, bytes) || (durability != Durability::None && ::fsync(fd) != 0))
+        throw IoError(std::string(msg::FileNotWritten), target.string(), FileReason::ofErrno(errno));
+    if (!linkIntoPlace(temp, target, bytes, mode)) {
+        if (errno == EEXIST)
+            return false;
+        throw IoError(std::string(msg::FileNotCreated), target.string(), FileReason::ofErrno(errno));
+    }
+    if (durability == Durability::Folder && !syncFolder(folderOf(target)))
+        throw IoError(std::string(msg::FileNotWritten), target.string(), FileReason::ofErrno(errno));
+    return true;
+}
+
 FileReplacement::FileReplacement(const fs::path& path) : where_(path.string()) {
     target_ = followLinks(path);
     struct stat stored {};

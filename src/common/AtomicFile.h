@@ -73,6 +73,21 @@ int createTemporaryFile(const std::filesystem::path& target, unsigned mode, std:
 // The name of temporary file `number` of target.
 std::filesystem::path temporaryPath(const std::filesystem::path& target, unsigned number);
 
+// How far placeNewFile writes through to the disk before it returns.
+enum class Durability {
+    None,   // a file whose loss in a crash costs nothing (a runner's claim dies with it)
+    File,   // the file's bytes are on the disk before its name appears
+    Folder, // and so is its name: a placed file survives a power cut
+};
+
+// Puts bytes into place as target only when nothing is there yet: written in full to a
+// locked temporary file beside it, then linked into place, so that no reader ever finds
+// it cut short and no other writer's file is ever replaced. Where the file system has
+// no links, a rename that replaces nothing, or else an exclusive create, stands in.
+// Returns false, with nothing left behind, when target already exists. Throws IoError
+// naming target with the system's reason when it cannot be written.
+bool placeNewFile(const std::filesystem::path& target, std::string_view bytes, unsigned mode, Durability durability);
+
 // Removes the temporary files of target whose writer is gone (killed before it could
 // rename or remove them); those of a writer still at work are locked and stay. Where
 // the file system has no locks, nothing is removed.

@@ -1,6 +1,7 @@
 #include "server/BattleIndex.h"
 
 #include "batch/BatchScan.h"
+#include "batch/FolderState.h"
 #include "batch/StoredReport.h"
 #include "common/Codec.h"
 #include "common/Errors.h"
@@ -193,19 +194,27 @@ std::optional<BattleEntry> BattleIndex::readFolder(int number, int64_t* stamp) {
     *stamp = folderStamp(folder);
     BattleEntry entry;
     entry.number = number;
+    const FolderLook look = lookAtBatchFolder(folder);
     try {
+        if (look.problem)
+            std::rethrow_exception(look.problem);
+        if (look.state == FolderState::Missing || look.state == FolderState::Empty)
+            return std::nullopt;
         const fs::path decks = findFileNoCase(folder, file::BatchDecks);
         struct stat info {};
         if (::stat(decks.c_str(), &info) != 0)
             return std::nullopt;
         entry.submittedMs = milliseconds(info.st_mtim);
+        // A pair still being written waits with what it holds so far; it is read
+        // again when its folder changes.
         const DeckPair pair = readDeckPair({number, folder});
         entry.top = pair.top;
         entry.bottom = pair.bottom;
-        const fs::path report = findFileNoCase(folder, file::Report);
-        if (::stat(report.c_str(), &info) == 0) {
+        if (look.state == FolderState::Done) {
+            const fs::path report = findFileNoCase(folder, file::Report);
             entry.state = BattleEntry::Done;
-            entry.finishedMs = milliseconds(info.st_mtim);
+            if (::stat(report.c_str(), &info) == 0)
+                entry.finishedMs = milliseconds(info.st_mtim);
             entry.outcome = outcomeOfReportFile(report);
         }
     } catch (const MorvaneError& e) {

@@ -1,8 +1,8 @@
 #include "server/BattleService.h"
 
-#include "batch/BatchClaim.h"
 #include "batch/BatchRunner.h"
 #include "batch/BatchScan.h"
+#include "batch/FolderState.h"
 #include "battle/Battle.h"
 #include "common/Clock.h"
 #include "common/Codec.h"
@@ -14,6 +14,7 @@
 #include "server/PublicText.h"
 
 #include <iostream>
+#include <set>
 
 namespace fs = std::filesystem;
 
@@ -148,7 +149,9 @@ void BattleService::runnerLoop(int index) {
     Random random(options_.seed + static_cast<uint32_t>(index));
     EngineBatchHost host(catalogue_, random, options_.root, -1, options_.maxTurns);
     host.setReadyFolders([this] { return takeOffered(); });
-    BatchRunner runner(host, clock_);
+    BatchOptions runOptions;
+    runOptions.waitForWholePairs = true; // pairs dropped by hand may be half written
+    BatchRunner runner(host, clock_, runOptions);
     for (;;) {
         {
             std::lock_guard lock(mutex_);
@@ -226,6 +229,9 @@ void BattleService::watchLoop() {
     // shows up at once, one whose runner gave it up is offered again. Claimed ones are
     // offered every ten seconds, so a claim whose runner died is taken over once it is
     // stale. New folders dropped by hand are looked for every five seconds.
+    // Hand-dropped pairs seen still being written: their deck lines are read again
+    // once they are whole.
+    std::set<int> writing;
     for (long tick = 1;; ++tick) {
         {
             std::unique_lock lock(mutex_);
@@ -241,10 +247,15 @@ void BattleService::watchLoop() {
                     if (playing_.count(number) || offered_.count(number))
                         continue;
                 }
-                const std::string folder = batchFolderName(options_.root, number);
-                if (folderHolds(folder, file::Report))
+                const FolderState state = lookAtBatchFolder(batchFolderName(options_.root, number)).state;
+                if (state == FolderState::Writing)
+                    writing.insert(number);
+                else if (writing.erase(number) > 0)
+                    index_.reread(number);
+                if (state == FolderState::Done)
                     noticeFinished(number);
-                else if (options_.runners > 0 && (!folderHolds(folder, BatchClaim::FileName) || tick % 50 == 0))
+                else if (options_.runners > 0 &&
+                         (state == FolderState::Ready || (state == FolderState::Claimed && tick % 50 == 0)))
                     offer(number);
             }
         } catch (...) {
@@ -263,10 +274,10 @@ std::optional<BattleView> BattleService::view(int number) {
     }
     if (!playingHere && (!entry || entry->state == BattleEntry::Waiting)) {
         // Not indexed yet (dropped by hand), or perhaps played elsewhere meanwhile.
-        std::error_code ec;
-        if (!fs::is_directory(folder, ec))
+        const FolderState state = lookAtBatchFolder(folder).state;
+        if (state == FolderState::Missing)
             return std::nullopt;
-        if (!entry || folderHolds(folder, file::Report)) {
+        if (!entry || state == FolderState::Done) {
             noticeFinished(number);
             entry = index_.find(number);
         }
@@ -283,7 +294,7 @@ std::optional<BattleView> BattleService::view(int number) {
         view.state = BattleView::Failed;
         break;
     case BattleEntry::Waiting:
-        if (playingHere || folderHolds(folder, BatchClaim::FileName)) {
+        if (playingHere || lookAtBatchFolder(folder).state == FolderState::Claimed) {
             view.state = BattleView::Playing;
         } else {
             view.state = BattleView::Waiting;

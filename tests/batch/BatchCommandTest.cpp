@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <ctime>
 #include <fcntl.h>
 #include <map>
 #include <spawn.h>
@@ -254,7 +255,7 @@ TEST_F(BatchCommandTest, FoldersPassedOverForAClaimAreSaidOnceWithWhoHoldsThem) 
     std::vector<std::string> said;
     for (std::string line; std::getline(lines, line);)
         if (line.rfind(everyScan, 0) != 0)
-            said.push_back(line.substr(0, line.find(" since ")).substr(0, line.find(" (last changed ")));
+            said.push_back(line.substr(0, line.find(" since ")).substr(0, line.find(" (unchanged since ")));
     EXPECT_EQ(said, (std::vector<std::string>{
                         "morvane-cli: " + folder(0).string() + "/: passed over: claimed by pid 4242 on host elsewhere",
                         "morvane-cli: " + (folder(1) / ".morvane-claim").string() +
@@ -263,6 +264,14 @@ TEST_F(BatchCommandTest, FoldersPassedOverForAClaimAreSaidOnceWithWhoHoldsThem) 
                             std::to_string(zombie) + " on host " + thisHost(),
                     }));
     EXPECT_NE(watched.err.find(" since 2023-11-0"), std::string::npos) << "the claim's own time: " << watched.err;
+    // What its age is counted from, which is the file's time here: written just now.
+    const std::string today = watched.err.substr(watched.err.rfind(", unchanged since ") + 18, 10);
+    char expected[16];
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    std::strftime(expected, sizeof expected, "%Y-%m-%d", &local);
+    EXPECT_EQ(today, expected) << watched.err;
 }
 
 TEST_F(BatchCommandTest, ARootWhereNoClaimCanBeMadeIsAnErrorNamingTheReason) {
@@ -290,9 +299,55 @@ TEST_F(BatchCommandTest, AReportThatCannotBeStoredStopsTheRunWithStatusOne) {
     EXPECT_EQ(full.status, 1) << full.err;
     EXPECT_EQ(full.out, "");
     EXPECT_EQ(full.err.rfind("morvane-cli: " + folder(0).string(), 0), 0u) << full.err;
+    EXPECT_NE(full.err.find("battle.html (File too large)"), std::string::npos) << "and why: " << full.err;
     EXPECT_EQ(full.err.find('\n'), full.err.size() - 1) << "said once";
     EXPECT_EQ(filesIn(0), 1u) << "no report, no temporary file, no claim";
     EXPECT_FALSE(hasReport(1)) << "the run stops at the folder";
+}
+
+TEST_F(BatchCommandTest, WatchWaitsForAPairWrittenInGoesAndPassesOverAFolderDeletedMeanwhile) {
+    const pid_t pid = start({"--watch", "--last", "0"});
+    for (int i = 0; i < 100 && !fs::exists(folder(0)); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // echo L0 > deck.dat; echo L1 >> deck.dat, the second line paused inside its last id.
+    writeAll(folder(5) / "deck.dat", TopDeck + "\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    {
+        std::ofstream second(folder(5) / "deck.dat", std::ios::binary | std::ios::app);
+        second << OtherBottomDeck.substr(0, 35) << std::flush;
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        second << OtherBottomDeck.substr(35) << "\r\n";
+    }
+    for (int i = 0; i < 100 && !hasReport(5); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // A played folder deleted while watched is not played again, nor made again.
+    dropDecks(6, TopDeck, BottomDeck);
+    for (int i = 0; i < 100 && !hasReport(6); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    fs::remove_all(folder(6));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ::kill(pid, SIGINT);
+    const Ran watched = finish(pid);
+    EXPECT_EQ(watched.status, 0) << watched.err;
+    EXPECT_EQ(watched.out.substr(0, 5), "0005 ") << watched.out;
+    EXPECT_EQ(watched.out.find("\n0006 "), watched.out.find('\n')) << watched.out;
+    EXPECT_EQ(std::count(watched.out.begin(), watched.out.end(), '\n'), 2) << "each played once: " << watched.out;
+    EXPECT_FALSE(fs::exists(folder(6)));
+    EXPECT_NE(watched.err.find("morvane-cli: " + folder(6).string() + "/"), std::string::npos) << watched.err;
+
+    // The pair as it was finished, not as it stood after its first line.
+    CardCatalogue catalogue;
+    catalogue.load(cards);
+    Random random(7);
+    MemoryReportSink sink;
+    Battle battle(catalogue, random, &sink);
+    const FixedClock clock("12:00:00");
+    battle.report().setClock(clock);
+    Teams teams;
+    Deck0Set(TopDeck, teams, catalogue);
+    Deck1Set(OtherBottomDeck, teams, catalogue);
+    battle.play(teams, DefaultMaxTurns);
+    EXPECT_EQ(report(5), sink.text());
 }
 
 } // namespace

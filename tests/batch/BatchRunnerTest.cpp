@@ -11,6 +11,8 @@
 
 #include "batch/BatchTesting.h"
 
+#include <ctime>
+#include <deque>
 #include <map>
 #include <sstream>
 #include <sys/time.h>
@@ -357,6 +359,130 @@ TEST_F(BatchRunnerTest, TwoRunnersOnOneRootPlayEveryFolderOnceAndAClaimTakenAway
     EXPECT_EQ(folded(runScan(slow)), (std::vector<std::string>{"0008 started", "scan"}));
     EXPECT_FALSE(hasReport(8));
     EXPECT_EQ(readAll(folder(8) / ".morvane-claim"), claimText("elsewhere", 1));
+}
+
+TEST_F(BatchRunnerTest, ARunnerThatStalledPastItsClaimsAgeStoresNothingOverTheNewHolders) {
+    dropDecks(0, TopDeck, BottomDeck);
+    ScriptedHost frozen, other;
+    frozen.rootText = other.rootText = rootText();
+    other.report = [] { return std::string("the new holder's\r\n"); };
+    BatchRunner a(frozen, clock), b(other, clock);
+    // A ends its battle, then stalls (stopped, swapped out) before its report is
+    // placed; meanwhile its claim ages, and B takes the folder over and plays it.
+    frozen.report = [&] {
+        clock.setNow(clock.now() + std::chrono::minutes(11));
+        EXPECT_EQ(folded(runScan(b)),
+                  (std::vector<std::string>{"0000 applied", "0000 started", "0000 stored", "scan"}));
+        return std::string("the stalled runner's\r\n");
+    };
+    EXPECT_EQ(folded(runScan(a)), (std::vector<std::string>{"0000 applied", "0000 started", "scan"}));
+    EXPECT_EQ(report(0), "the new holder's\r\n");
+    EXPECT_EQ(filesIn(0), 2u) << "deck.dat and B's report: no claim, no temporary file";
+
+    // B stored and gave its claim up before A looked: the folder is done either way.
+    dropDecks(1, TopDeck, BottomDeck);
+    frozen.report = [&] {
+        writeAll(folder(1) / "battle.html", "stored meanwhile\r\n");
+        return std::string("late\r\n");
+    };
+    EXPECT_EQ(folded(runScan(a)), (std::vector<std::string>{"0001 applied", "0001 started", "scan"}));
+    EXPECT_EQ(report(1), "stored meanwhile\r\n");
+}
+
+TEST_F(BatchRunnerTest, AWatchingRunnerWaitsForAWholePairAndASingleRunFailsOnIt) {
+    writeAll(folder(0) / "deck.dat", TopDeck + "\r\n");
+    writeAll(folder(1) / "deck.dat", TopDeck + "\r\n" + BottomDeck.substr(0, 34));
+    Random random(3);
+    EngineBatchHost host(catalogue, random, rootText(), 1, 50);
+    BatchOptions watching;
+    watching.waitForWholePairs = true;
+    BatchRunner patient(host, clock, watching);
+    EXPECT_EQ(runScan(patient), std::vector<std::string>{"scan"}) << "passed over in silence, not failed";
+    EXPECT_EQ(filesIn(0), 1u);
+    EXPECT_EQ(filesIn(1), 1u);
+
+    writeAll(folder(1) / "deck.dat", TopDeck + "\r\n" + BottomDeck + "\r\n");
+    EXPECT_EQ(folded(runScan(patient)),
+              (std::vector<std::string>{"0001 applied", "0001 started", "0001 stored", "scan"}));
+
+    BatchRunner single(host, clock);
+    BatchEvent last;
+    EXPECT_EQ(runScan(single, &last), std::vector<std::string>{"0000 stopped"});
+    EXPECT_EQ(last.failure, BatchEvent::BadFolder);
+}
+
+TEST_F(BatchRunnerTest, AFolderThatVanishesIsPassedOverWithAWordAndNeverMadeAgain) {
+    dropDecks(2, TopDeck, BottomDeck);
+    dropDecks(3, TopDeck, BottomDeck);
+    std::deque<int> offered{7, 2, 3};
+    struct OfferingHost : ScriptedHost {
+        std::deque<int>* offered = nullptr;
+        int lastFolder() override { return -1; }
+        std::optional<int> readyFolder() override {
+            if (offered->empty())
+                return std::nullopt;
+            const int n = offered->front();
+            offered->pop_front();
+            return n;
+        }
+    } offering;
+    offering.rootText = rootText();
+    offering.offered = &offered;
+    // Folder 2 goes while its battle runs (rm -r under way), 3 is played as usual.
+    offering.report = [&]() -> std::string {
+        if (fs::exists(folder(2)))
+            fs::remove_all(folder(2));
+        return "<html>\r\n";
+    };
+    BatchRunner runner(offering, clock);
+    std::vector<std::string> trace;
+    std::vector<std::exception_ptr> said;
+    for (int i = 0; i < 100; ++i) {
+        const BatchEvent event = runner.step();
+        if (event.kind == BatchEvent::FolderSkipped) {
+            trace.push_back(event.folder->name() + " skipped");
+            said.push_back(event.error);
+        } else if (event.kind == BatchEvent::ReportStored || event.kind == BatchEvent::Stopped) {
+            trace.push_back(event.folder->name() + (event.kind == BatchEvent::Stopped ? " stopped" : " stored"));
+        }
+        if (event.kind == BatchEvent::ScanFinished || event.kind == BatchEvent::Stopped)
+            break;
+    }
+    EXPECT_EQ(trace, (std::vector<std::string>{"0007 skipped", "0002 skipped", "0003 stored"}));
+    ASSERT_EQ(said.size(), 2u);
+    EXPECT_THROW(std::rethrow_exception(said[0]), FileNotFoundError);
+    EXPECT_FALSE(fs::exists(folder(7)));
+    EXPECT_FALSE(fs::exists(folder(2))) << "never made again";
+    EXPECT_EQ(report(3), "<html>\r\n");
+}
+
+TEST_F(BatchRunnerTest, AHeldFolderSaysWhatItsClaimsAgeIsCountedFrom) {
+    for (int n = 0; n < 2; ++n)
+        dropDecks(n, TopDeck, BottomDeck);
+    const std::time_t now = ::time(nullptr);
+    clock.setNow(Clock::TimePoint(std::chrono::seconds(now)));
+    // Claimed long ago, refreshed four minutes ago: the age runs from the refresh.
+    writeAll(folder(0) / ".morvane-claim", claimText("elsewhere", 1));
+    const timeval refreshed[2] = {{now - 240, 0}, {now - 240, 0}};
+    ASSERT_EQ(::utimes((folder(0) / ".morvane-claim").c_str(), refreshed), 0);
+    // Dated an hour ahead: it ages from when this runner first saw it.
+    writeAll(folder(1) / ".morvane-claim", "garbage\n");
+    const timeval ahead[2] = {{now + 3600, 0}, {now + 3600, 0}};
+    ASSERT_EQ(::utimes((folder(1) / ".morvane-claim").c_str(), ahead), 0);
+
+    Random random(3);
+    EngineBatchHost host(catalogue, random, rootText(), 1, 50);
+    BatchRunner runner(host, clock);
+    ScanResult scan = scanOnce(runner);
+    ASSERT_EQ(scan.held.size(), 2u);
+    EXPECT_EQ(scan.held[0].unchangedSince, Clock::TimePoint(std::chrono::seconds(now - 240)));
+    EXPECT_EQ(scan.held[1].unchangedSince, clock.now());
+
+    clock.setNow(clock.now() + std::chrono::minutes(5));
+    scan = scanOnce(runner);
+    EXPECT_EQ(scan.held[1].unchangedSince, Clock::TimePoint(std::chrono::seconds(now))) << "the same while unchanged";
+    clock.setNow(Clock::TimePoint(std::chrono::seconds(now - 240)) + std::chrono::seconds(601));
+    EXPECT_EQ(scanOnce(runner).stored, std::vector<int>{0}) << "taken over when the age it showed runs out";
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 
 #include "batch/BatchTesting.h"
 
+#include <cstdio>
 #include <deque>
 #include <set>
 #include <thread>
@@ -49,12 +50,21 @@ TEST_F(BatchSubmitTest, PairsGoIntoTheLowestFreeFoldersAndNeverOverAnotherPair) 
     EXPECT_EQ(readAll(folder(2) / "deck.dat"), OtherTopDeck + "\r\n" + OtherBottomDeck + "\r\n");
     EXPECT_EQ(readAll(folder(4) / "notes.txt"), "mine");
     EXPECT_FALSE(fs::exists(folder(4) / "deck.dat"));
-    // Only the dead submitter's temporary file is left: a live one's looks the same.
-    size_t temporary = 0;
-    for (int n : {0, 2, 3, 5})
-        for (const auto& entry : fs::directory_iterator(folder(n)))
-            temporary += entry.path().filename().string().find(".tmp") != std::string::npos;
-    EXPECT_EQ(temporary, 1u);
+    // Only the dead submitter's temporary file is left, and the next scan sweeps it:
+    // a live submitter's is locked.
+    auto temporaries = [&] {
+        size_t temporary = 0;
+        for (int n : {0, 2, 3, 5})
+            for (const auto& entry : fs::directory_iterator(folder(n)))
+                temporary += entry.path().filename().string().find(".tmp") != std::string::npos;
+        return temporary;
+    };
+    EXPECT_EQ(temporaries(), 1u);
+    BatchScan scan(5);
+    while (scan.next(rootText())) {
+    }
+    EXPECT_EQ(temporaries(), 0u);
+    EXPECT_EQ(readAll(folder(2) / "deck.dat"), OtherTopDeck + "\r\n" + OtherBottomDeck + "\r\n");
 
     // A second submitter sharing the root starts past everything filled.
     EXPECT_EQ(BatchSubmitter(rootText()).submit(TopDeck, BottomDeck), 6);
@@ -145,6 +155,50 @@ TEST_F(BatchSubmitTest, AWatchTellsOfFoldersThatBecomeReadyAndNotOfOthers) {
     writeAll(folder(5) / "deck.dat", TopDeck + "\r\n" + BottomDeck + "\r\n");
     watch.sweep();
     EXPECT_EQ(watch.take(), 5);
+}
+
+TEST_F(BatchSubmitTest, AWatchTellsOfAPairOnlyOnceItsWriterHasFinishedAndOfAFolderThatVanished) {
+    using std::chrono::milliseconds;
+    fs::create_directories(folder(0));
+    FixedClock clock{"12:00:00", 0, std::chrono::system_clock::now()};
+    FolderWatch watch(rootText(), clock, milliseconds(300));
+    ASSERT_TRUE(watch.active()) << "inotify on a local folder";
+    auto later = [&](milliseconds by) { clock.setNow(clock.now() + by); };
+
+    // echo L0 > deck.dat; echo L1 >> deck.dat, the second line paused inside its last id.
+    const fs::path decks = folder(0) / "deck.dat";
+    writeAll(decks, TopDeck + "\r\n");
+    EXPECT_FALSE(watch.wait(milliseconds(30))) << "written just now";
+    later(milliseconds(400));
+    EXPECT_FALSE(watch.wait(milliseconds(30))) << "quiet, but only one line";
+    std::FILE* writer = std::fopen(decks.c_str(), "ab");
+    ASSERT_NE(writer, nullptr);
+    std::fputs(BottomDeck.substr(0, 35).c_str(), writer);
+    std::fflush(writer);
+    EXPECT_FALSE(watch.wait(milliseconds(30)));
+    later(milliseconds(1000));
+    EXPECT_FALSE(watch.wait(milliseconds(30))) << "open for writing, however long it pauses";
+    std::fputs((BottomDeck.substr(35) + "\r\n").c_str(), writer);
+    std::fclose(writer);
+    EXPECT_FALSE(watch.wait(milliseconds(30))) << "closed just now";
+    later(milliseconds(400));
+    EXPECT_TRUE(watch.wait(milliseconds(30)));
+    EXPECT_EQ(watch.take(), 0);
+    EXPECT_EQ(watch.take(), std::nullopt);
+
+    // Played, then deleted (rm -r): told of once it is gone, for the runner to pass over,
+    // and not while its report is gone and its pair is still there.
+    writeAll(folder(0) / "battle.html", "<html>\r\n");
+    later(milliseconds(400));
+    EXPECT_FALSE(watch.wait(milliseconds(30)));
+    fs::remove(folder(0) / "battle.html");
+    EXPECT_FALSE(watch.wait(milliseconds(30)));
+    fs::remove_all(folder(0));
+    EXPECT_FALSE(watch.wait(milliseconds(30)));
+    later(milliseconds(400));
+    EXPECT_TRUE(watch.wait(milliseconds(30)));
+    EXPECT_EQ(watch.take(), 0);
+    EXPECT_FALSE(fs::exists(folder(0))) << "never made again";
 }
 
 } // namespace
