@@ -40,6 +40,10 @@ inline constexpr std::string_view FolderNotCreated = "\xc3\xde\xa8\xda\xb8\xc4\x
 // "カード番号が範囲外です" (an id column outside the catalogue's tables)
 inline constexpr std::string_view CardIdOutOfRange =
     "\x83J\x81[\x83h\x94\xd4\x8d\x86\x82\xaa\x94\xcd\x88\xcd\x8aO\x82\xc5\x82\xb7";
+// "はカード番号の桁が足りません" (after a quoted id of a deck line, such as 'C01', that
+// ends before its three digits: read as it stands it would pick a card nobody chose)
+inline constexpr std::string_view DeckIdTooShort = "\x82\xcd\x83J\x81[\x83h\x94\xd4\x8d\x86\x82\xcc\x8c\x85\x82\xaa"
+                                                   "\x91\xab\x82\xe8\x82\xdc\x82\xb9\x82\xf1";
 // "のカードが選ばれていません" (after a selector name such as C03)
 inline constexpr std::string_view NoCardSelected =
     "\x82\xcc\x83J\x81[\x83h\x82\xaa\x91I\x82\xce\x82\xea\x82\xc4\x82\xa2\x82\xdc\x82\xb9\x82\xf1";
