@@ -1,4 +1,4 @@
-#include "cards/CardTable.h"
+#include "cards/CardExchange.h"
 
 #include "cards/CardFields.h"
 #include "cards/CatalogueCheck.h"

@@ -2,7 +2,7 @@
 // for byte, the field table, the checker against the loader, and the card table's
 // export and import.
 
-#include "cards/CardTable.h"
+#include "cards/CardExchange.h"
 #include "cards/CardCatalogue.h"
 #include "cards/CatalogueCheck.h"
 #include "common/Errors.h"
@@ -170,7 +170,7 @@ TEST(CatalogueCheck, FindsEveryProblemWithTheLoadersOwnMessage) {
     EXPECT_TRUE(checkCatalogue(CatalogueDocument::parse(bundled())).empty());
 }
 
-TEST(CardTable, ImportingAnExportGivesTheFileBackByteForByte) {
+TEST(CardExchange, ImportingAnExportGivesTheFileBackByteForByte) {
     for (const TableFormat format : {TableFormat::Csv, TableFormat::Json})
         for (const std::string& bytes : {bundled(), handMade(), oddNames(), std::string()})
             EXPECT_EQ(roundTrip(bytes, format), bytes);
@@ -182,7 +182,7 @@ TEST(CardTable, ImportingAnExportGivesTheFileBackByteForByte) {
     EXPECT_EQ(cellBytes("😀"), std::nullopt);
 }
 
-TEST(CardTable, TakesNumbersASpreadsheetRewroteAndNamesEveryBadCell) {
+TEST(CardExchange, TakesNumbersASpreadsheetRewroteAndNamesEveryBadCell) {
     const std::string header = "kind,id,name,size,hp,power,sp,airMark,kindMark,end,text\n";
     // A spreadsheet drops the zeros of an id and the blank before a number; the other
     // fields the row leaves out end the line.
