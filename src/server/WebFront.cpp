@@ -1,7 +1,7 @@
 #include "server/WebFront.h"
 
 #include "batch/BatchScan.h"
-#include "cards/NumberRule.h"
+#include "cards/CardFields.h"
 #include "common/Codec.h"
 #include "common/Errors.h"
 #include "common/Files.h"
@@ -124,9 +124,7 @@ std::string join(std::initializer_list<std::string_view> pieces) {
 }
 
 std::string statText(const cardRecordType& card) {
-    std::string text = "HP:";
-    text.append(cardColumn(card.line, 11, 2)).append(" AP:").append(cardColumn(card.line, 13, 2));
-    return text.append(" SP:").append(cardColumn(card.line, 15, 2));
+    return cardStatText(card.line);
 }
 
 } // namespace

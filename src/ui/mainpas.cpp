@@ -2,7 +2,7 @@
 
 #include "batch/BatchRunner.h"
 #include "battle/Battle.h"
-#include "cards/NumberRule.h"
+#include "cards/CardFields.h"
 #include "common/Clock.h"
 #include "common/Codec.h"
 #include "common/Errors.h"
@@ -78,11 +78,7 @@ void appendEntry(QComboBox* list, const QString& text, const QVariant& data = {}
 }
 
 QString statText(const cardRecordType& row) {
-    // The columns as they stand in card.dat, blanks and leading zeros kept.
-    std::string text = "HP:";
-    text.append(cardColumn(row.line, 11, 2)).append(" AP:").append(cardColumn(row.line, 13, 2));
-    text.append(" SP:").append(cardColumn(row.line, 15, 2));
-    return fromCp932(text);
+    return fromCp932(cardStatText(row.line));
 }
 
 } // namespace

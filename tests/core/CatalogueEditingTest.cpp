@@ -5,6 +5,9 @@
 #include "cards/CardExchange.h"
 #include "cards/CardCatalogue.h"
 #include "cards/CatalogueCheck.h"
+#include "battle/Battle.h"
+#include "cards/Deck.h"
+#include "common/Random.h"
 #include "common/Errors.h"
 #include "common/Files.h"
 #include "common/TextLines.h"
@@ -127,19 +130,71 @@ TEST(CardFields, CoverEveryColumnAndHoldWhatTheColumnsHold) {
     EXPECT_EQ(withFieldBytes("C001", size, "12"), "C001    12");
     EXPECT_EQ(withFieldBytes("C001", *findCardField('C', "name"), "n"), "C001" + std::string(62, ' ') + "n");
 
-    // A new card loads as it says, and the next id follows the highest.
-    CardCatalogue catalogue;
-    catalogue.loadBytes(newCardLine('C', 5, "x") + "\r\n" + newCardLine('V', 2, "y"));
-    EXPECT_EQ(catalogue.character(5).size, 5);
-    EXPECT_EQ(catalogue.character(5).name, "x");
-    EXPECT_EQ(catalogue.characterTraits(5).power.get('C', 5), 3);
-    EXPECT_TRUE(catalogue.characterTraits(5).attackCount.none);
-    EXPECT_EQ(catalogue.vehicle(2).size, 40);
+    // The next id follows the highest.
     CatalogueDocument document = CatalogueDocument::parse(test::cardFile({Card{.id = 3}.line(), Card{.id = 1}.line()}));
     EXPECT_EQ(freeCardId(document, 'C'), 4);
     EXPECT_EQ(freeCardId(document, 'V'), 1);
     document.apply(document.insertCard(Card{.id = 125}.line()));
     EXPECT_EQ(freeCardId(document, 'C'), 2);
+}
+
+TEST(CardFields, NewCardsLoadPlayToAnEndAndPassTheChecker) {
+    std::vector<std::string> lines{newCardLine('V', 1, "v")};
+    for (int id = 1; id <= 8; ++id)
+        lines.push_back(newCardLine('C', id, "c" + std::to_string(id)));
+    const std::string bytes = test::cardFile(lines);
+    EXPECT_TRUE(checkCatalogue(CatalogueDocument::parse(bytes)).empty());
+    CardCatalogue catalogue;
+    catalogue.loadBytes(bytes);
+    EXPECT_EQ(catalogue.characterEntries().size(), 8u);
+    EXPECT_EQ(catalogue.vehicleEntries().front().text, "v(40)");
+    // Two teams of nothing but new cards fight until a vehicle falls.
+    const SideSelection team{1, {1, 2, 3, 4, 5, 6, 7, 8}};
+    Random random(7);
+    Battle battle(catalogue, random);
+    const BattleOutcome outcome = battle.play(Teams{{team, team}});
+    EXPECT_EQ(outcome.status, BattleStatus::Ended);
+    // A team of new cards keeps to a new vehicle's deck size.
+    int32_t total = 0;
+    for (const int32_t id : team.characters)
+        total += catalogue.character(id).size;
+    EXPECT_LE(total, catalogue.vehicle(1).size);
+}
+
+TEST(CardFields, StatTextShowsTheColumnsAsTheyStand) {
+    EXPECT_EQ(cardStatText(Card{.hp = "05", .power = "12", .sp = " 3"}.line()), "HP:05 AP:12 SP: 3");
+    EXPECT_EQ(cardStatText(Vehicle{.hp = "$A", .power = " 0", .sp = "-1"}.line()), "HP:$A AP: 0 SP:-1");
+    // An undefined row, and a line cut inside the AP columns.
+    EXPECT_EQ(cardStatText(""), "HP: AP: SP:");
+    EXPECT_EQ(cardStatText(Card{.hp = "12", .power = "34"}.line().substr(0, 13)), "HP:12 AP:3 SP:");
+    // Whether a cell fits its field, for the editor and the table import alike.
+    const CardField& size = *findCardField('C', "size");
+    const CardField& name = *findCardField('C', "name");
+    EXPECT_TRUE(isNumeric(size));
+    EXPECT_TRUE(isNumeric(*findCardField('C', "killChance")));
+    EXPECT_FALSE(isNumeric(*findCardField('C', "kindMark")));
+    EXPECT_FALSE(isNumeric(name));
+    EXPECT_TRUE(fitsField(size, " 5"));
+    EXPECT_FALSE(fitsField(size, "5"));
+    EXPECT_FALSE(fitsField(size, "\r5"));
+    EXPECT_TRUE(fitsField(name, "a long name of any length"));
+    EXPECT_FALSE(fitsField(name, "two\nlines"));
+    EXPECT_FALSE(fitsField(name, "end\x1a"));
+}
+
+TEST(CatalogueDocument, CardsRemovedNamesEachLostIdOnceAtItsFirstLine) {
+    const CatalogueDocument before = CatalogueDocument::parse(
+        test::cardFile({Card{.id = 1}.line(), Card{.id = 2}.line(), Card{.id = 2}.line(), Card{.id = 3}.line(),
+                        Vehicle{.id = 1}.line(), Vehicle{.id = 2}.line()}));
+    // Card 3 moved to another line and keeps its id; 1 and vehicle 2 went; of the two
+    // lines of card 2 one went, which loses nothing.
+    const CatalogueDocument after = CatalogueDocument::parse(
+        test::cardFile({Card{.id = 2}.line(), Card{.id = 3, .name = "x"}.line(), Vehicle{.id = 1}.line()}));
+    std::vector<std::string> removed;
+    for (const CardRef& card : cardsRemoved(before, after))
+        removed.push_back(card.kind + std::to_string(card.id) + "@" + std::to_string(card.line));
+    EXPECT_EQ(removed, (std::vector<std::string>{"C1@0", "V2@5"}));
+    EXPECT_TRUE(cardsRemoved(after, after).empty());
 }
 
 TEST(CatalogueCheck, FindsEveryProblemWithTheLoadersOwnMessage) {
