@@ -83,6 +83,11 @@ struct CardTraits {
     static CardTraits decode(std::string_view line);
 };
 
+// The speeds the turn loop gives a turn to, fastest first: a character whose SP lies
+// outside them stands in front but never acts.
+inline constexpr int32_t SlowestSpeed = 1;
+inline constexpr int32_t FastestSpeed = 20;
+
 // One entry of a card selector: the card it stands for and the text it shows.
 struct SelectorEntry {
     int32_t id = 0;

@@ -2,14 +2,14 @@
 // for byte, the field table, the checker against the loader, and the card table's
 // export and import.
 
-#include "cards/CardExchange.h"
-#include "cards/CardCatalogue.h"
-#include "cards/CatalogueCheck.h"
 #include "battle/Battle.h"
+#include "cards/CardCatalogue.h"
+#include "cards/CardExchange.h"
+#include "cards/CatalogueCheck.h"
 #include "cards/Deck.h"
-#include "common/Random.h"
 #include "common/Errors.h"
 #include "common/Files.h"
+#include "common/Random.h"
 #include "common/TextLines.h"
 #include "support/TestCards.h"
 
@@ -195,6 +195,39 @@ TEST(CatalogueDocument, CardsRemovedNamesEachLostIdOnceAtItsFirstLine) {
         removed.push_back(card.kind + std::to_string(card.id) + "@" + std::to_string(card.line));
     EXPECT_EQ(removed, (std::vector<std::string>{"C1@0", "V2@5"}));
     EXPECT_TRUE(cardsRemoved(after, after).empty());
+}
+
+TEST(CatalogueCheck, NamesEveryValueABattleCannotUseWithItsBound) {
+    const std::vector<std::string> lines{
+        Card{.id = 1, .hp = " 1", .sp = " 1", .kill = " 0"}.line(), // every bound itself is fine
+        Card{.id = 2, .sp = "20", .kill = "99"}.line(),
+        Card{.id = 3, .sp = "25"}.line(),               // 3: never acts
+        Card{.id = 4, .hp = " 0", .sp = " 0"}.line(),   // 4: starts fallen, never acts
+        Card{.id = 5, .hp = "-3", .kill = "-5"}.line(), // 5: a chance that is no percentage
+        Card{.id = 125}.line(),                         //
+        Card{.id = 126}.line(),                         // 7: no selector offers it
+        Vehicle{.id = 25, .sp = "25"}.line(),           // a vehicle's SP is only shown
+        Vehicle{.id = 26, .hp = " 0"}.line(),           // 9: both
+    };
+    std::vector<std::string> found;
+    for (const CatalogueProblem& p : checkCatalogue(CatalogueDocument::parse(test::cardFile(lines))))
+        found.push_back(std::to_string(CatalogueDocument::lineNumber(p.line)) + " " + std::string(p.field->name) + " " +
+                        p.message);
+    const auto outside = [](const std::string& value, const std::string& range, const std::string& why) {
+        return "'" + value + "' " + sjis("は範囲外です") + " (" + range + "): " + sjis(why);
+    };
+    const std::string neverActs = "この速さのキャラクターは行動しません";
+    const std::string fallen = "HPが0以下のキャラクターは倒れたまま戦闘を始めます";
+    EXPECT_EQ(found, (std::vector<std::string>{
+                         "3 sp " + outside("25", "1-20", neverActs),
+                         "4 hp " + outside(" 0", "1-99", fallen),
+                         "4 sp " + outside(" 0", "1-20", neverActs),
+                         "5 hp " + outside("-3", "1-99", fallen),
+                         "5 killChance " + outside("-5", "0-99", "即死の確率は百分率です"),
+                         "7 id " + outside("126", "1-125", "選択欄に出ないカード番号です"),
+                         "9 id " + outside("026", "1-25", "選択欄に出ないカード番号です"),
+                         "9 hp " + outside(" 0", "1-99", "HPが0以下の車両は最初の攻撃で負けます"),
+                     }));
 }
 
 TEST(CatalogueCheck, FindsEveryProblemWithTheLoadersOwnMessage) {
