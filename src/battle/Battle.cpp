@@ -3,6 +3,7 @@
 #include "battle/BattleText.h"
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
+#include "cards/Team.h"
 #include "common/Errors.h"
 #include "common/Messages.h"
 #include "common/Random.h"
@@ -119,11 +120,7 @@ void Battle::start(const Teams& teams) {
     for (int32_t slot : TeamSlots)
         sameCards = sameCards && state_.slots[static_cast<size_t>(slot)].cardId == selection(slot);
     if (!sameCards) {
-        for (int32_t slot : TeamSlots) {
-            const bool vehicle = slot == 9 || slot == 19;
-            if (!(vehicle ? catalogue_.offersVehicle(selection(slot)) : catalogue_.offersCharacter(selection(slot))))
-                throw InputError(selectorName(slot) + std::string(msg::NoCardSelected));
-        }
+        checkPlayable(catalogue_, teams);
         bool powersReadable = true;
         for (int32_t slot : TeamSlots) {
             state_.slots[static_cast<size_t>(slot)].cardId = selection(slot);

@@ -2,6 +2,7 @@
 
 #include "batch/BatchScan.h"
 #include "cards/CardFields.h"
+#include "cards/Team.h"
 #include "common/Codec.h"
 #include "common/Errors.h"
 #include "common/Files.h"
@@ -466,19 +467,13 @@ void WebFront::builderPage(const httplib::Request& req, httplib::Response& res) 
             selection = {};
         }
         std::string cells;
-        int sizeTotal = 0;
-        // Column by column, as the window's keyboard order goes: slots 1-3, then 4,
-        // the vehicle and 5, then 6-8.
-        static constexpr int Order[9] = {1, 2, 3, 4, 0, 5, 6, 7, 8};
-        for (const int slot : Order) {
-            const bool vehicle = slot == 0;
-            const int32_t selected = vehicle ? selection.vehicle : selection.characters[static_cast<size_t>(slot - 1)];
-            const std::string field = name + (vehicle ? "_v" : "_c" + std::to_string(slot));
-            const std::string selector =
-                vehicle ? (side == 0 ? "V00" : "V10") : "C" + std::to_string(side) + std::to_string(slot);
+        // Column by column, as the window's keyboard order goes.
+        for (const int index : KeyboardOrder) {
+            const bool vehicle = index == VehicleSelector;
+            const int32_t selected = vehicle ? selection.vehicle : selection.characters[static_cast<size_t>(index)];
+            const std::string field = name + (vehicle ? "_v" : "_c" + std::to_string(index + 1));
+            const std::string selector = selectorName(selectorSlot(side, index));
             const cardRecordType& card = vehicle ? cards.vehicle(selected) : cards.character(selected);
-            if (!vehicle)
-                sizeTotal += card.size;
             cells += join({"<div class=\"cell", vehicle ? " vehicle" : "", "\"><label for=\"", field, "\">", selector,
                            "</label><select id=\"", field, "\" name=\"", field, "\" data-kind=\"", vehicle ? "V" : "C",
                            "\">"});
@@ -492,8 +487,7 @@ void WebFront::builderPage(const httplib::Request& req, httplib::Response& res) 
                      (selected ? escapeHtml(cp932ToUtf8(statText(card))) : std::string()) + "</span></div>";
         }
         values[name + "_cells"] = cells;
-        values[name + "_size"] =
-            "Size " + std::to_string(sizeTotal) + "(" + std::to_string(cards.vehicle(selection.vehicle).size) + ")";
+        values[name + "_size"] = sizeText(cards, selection);
     }
     secure(res);
     res.set_content(page("builder.html", values), "text/html; charset=utf-8");
