@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         Deck0Set(top, teams, catalogue);
         Deck1Set(bottom, teams, catalogue);
-    } catch (const ConversionError&) {
+    } catch (const InputError&) {
     }
 
     MemoryReportSink report;

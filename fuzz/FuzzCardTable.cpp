@@ -2,7 +2,7 @@
 // wrong or makes a catalogue; a catalogue it makes goes through export and import
 // again unchanged, so what a spreadsheet saves settles after one import.
 
-#include "cards/CardTable.h"
+#include "cards/CardExchange.h"
 
 #include <cstdint>
 #include <string_view>

@@ -6,7 +6,7 @@
 // byte for byte, in either format; one with problems is refused by the import.
 
 #include "cards/CardCatalogue.h"
-#include "cards/CardTable.h"
+#include "cards/CardExchange.h"
 #include "cards/CatalogueCheck.h"
 #include "common/Errors.h"
 

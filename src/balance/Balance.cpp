@@ -1,6 +1,7 @@
 #include "balance/Balance.h"
 
 #include "cards/CardCatalogue.h"
+#include "cards/Team.h"
 #include "common/Codec.h"
 #include "common/Errors.h"
 #include "common/Messages.h"

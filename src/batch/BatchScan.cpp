@@ -3,6 +3,7 @@
 #include "batch/BatchClaim.h"
 #include "batch/FolderState.h"
 #include "cards/Deck.h"
+#include "cards/Team.h"
 #include "common/AtomicFile.h"
 #include "common/Errors.h"
 #include "common/FileNames.h"
@@ -125,14 +126,7 @@ DeckPair readDeckPair(const BatchFolder& folder) {
 }
 
 void applyDeckPair(const DeckPair& pair, const std::function<void(int side, std::string_view line)>& set) {
-    for (int side = 0; side < 2; ++side) {
-        try {
-            set(side, side == 0 ? pair.top : pair.bottom);
-        } catch (MorvaneError& e) {
-            e.setWhere(side == 0 ? pair.topWhere : pair.bottomWhere);
-            throw;
-        }
-    }
+    applyDeckLines({pair.top, pair.topWhere}, {pair.bottom, pair.bottomWhere}, set);
 }
 
 void applyDeckPair(const DeckPair& pair, Teams& teams, const CardCatalogue& catalogue) {

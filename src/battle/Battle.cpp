@@ -3,6 +3,7 @@
 #include "battle/BattleText.h"
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
+#include "cards/Team.h"
 #include "common/Errors.h"
 #include "common/Messages.h"
 #include "common/Random.h"
@@ -119,11 +120,7 @@ void Battle::start(const Teams& teams) {
     for (int32_t slot : TeamSlots)
         sameCards = sameCards && state_.slots[static_cast<size_t>(slot)].cardId == selection(slot);
     if (!sameCards) {
-        for (int32_t slot : TeamSlots) {
-            const bool vehicle = slot == 9 || slot == 19;
-            if (!(vehicle ? catalogue_.offersVehicle(selection(slot)) : catalogue_.offersCharacter(selection(slot))))
-                throw InputError(selectorName(slot) + std::string(msg::NoCardSelected));
-        }
+        checkPlayable(catalogue_, teams);
         bool powersReadable = true;
         for (int32_t slot : TeamSlots) {
             state_.slots[static_cast<size_t>(slot)].cardId = selection(slot);
@@ -185,11 +182,13 @@ void Battle::PerformAction(int p) {
 void Battle::makeFrontPlan(FrontPlan& plan) const {
     // Each position's key holds its speed above and 7 - position below, so that the
     // keys sorted downwards give the speeds from the fastest and, within a speed, the
-    // positions in rising order. Speeds outside 1 to 20 never act.
+    // positions in rising order. Speeds outside SlowestSpeed to FastestSpeed never act.
     uint32_t keys[6];
     for (size_t p = 1; p <= 6; ++p) {
         const int32_t speed = state_.cards[static_cast<size_t>(state_.Front[p])].sp;
-        keys[p - 1] = speed >= 1 && speed <= 20 ? static_cast<uint32_t>(speed) << 3 | static_cast<uint32_t>(7 - p) : 0;
+        keys[p - 1] = speed >= SlowestSpeed && speed <= FastestSpeed
+                          ? static_cast<uint32_t>(speed) << 3 | static_cast<uint32_t>(7 - p)
+                          : 0;
     }
     sortDownwards(keys);
     plan.acting = 0;

@@ -17,21 +17,47 @@ int32_t NumberField::fail(char kind, int32_t id) const {
     throw ConversionError(text, where);
 }
 
-void NumberField::decode(std::string_view line, int firstColumn, int width) {
-    const std::string_view columnText = cardColumn(line, firstColumn, width);
+void NumberField::decode(std::string_view line, const CardField& field) {
+    const std::string_view columnText = fieldBytes(line, field);
     const auto parsed = parseNumber(columnText);
     valid = parsed.has_value();
     value = parsed.value_or(0);
     text = std::string(columnText);
-    column = firstColumn;
+    column = field.column;
 }
 
 namespace {
 
-void decodeOptional(OptionalNumberField& field, std::string_view line, int column) {
-    field.none = cardColumn(line, column, 2) == mark::None;
+// The fields the load and the battle read, looked up once by name in the field table,
+// which alone knows where they stand.
+struct ReadFields {
+    explicit ReadFields(char kind)
+        : id(find(kind, "id")), size(find(kind, "size")), hp(find(kind, "hp")), sp(find(kind, "sp")),
+          name(find(kind, "name")) {}
+    static const CardField& find(char kind, std::string_view name) { return *findCardField(kind, name); }
+
+    const CardField& id;
+    const CardField& size;
+    const CardField& hp;
+    const CardField& sp;
+    const CardField& name;
+};
+
+const ReadFields& readFields(char kind) {
+    static const ReadFields character('C');
+    static const ReadFields vehicle('V');
+    return kind == 'V' ? vehicle : character;
+}
+
+const CardField& characterField(std::string_view name) {
+    return *findCardField('C', name);
+}
+
+void decodeOptional(OptionalNumberField& field, std::string_view line, std::string_view name) {
+    const CardField& column = characterField(name);
+    field.none = fieldBytes(line, column) == mark::None;
     if (!field.none)
-        field.number.decode(line, column, 2);
+        field.number.decode(line, column);
 }
 
 AttackKind kindOf(std::string_view column) {
@@ -44,8 +70,12 @@ AttackKind kindOf(std::string_view column) {
     return AttackKind::None;
 }
 
-char letterAt(std::string_view line, int column) {
-    const std::string_view text = cardColumn(line, column, 1);
+std::string_view bytesOf(std::string_view line, std::string_view name) {
+    return fieldBytes(line, characterField(name));
+}
+
+char letterOf(std::string_view line, std::string_view name) {
+    const std::string_view text = bytesOf(line, name);
     return text.empty() ? '\0' : text[0];
 }
 
@@ -59,37 +89,47 @@ InputError cardIdOutOfRange(std::string_view columnText, std::string where) {
     return InputError(std::move(text), std::move(where));
 }
 
+// Vehicle lines are decoded with the character columns too: a vehicle's air mark
+// and AP stand where a character's do, and its other battle columns are never asked.
 CardTraits CardTraits::decode(std::string_view line) {
     CardTraits t;
-    t.kind = kindOf(cardColumn(line, 5, 2));
-    t.airborne = cardColumn(line, 7, 2) == mark::Air;
+    t.kind = kindOf(bytesOf(line, "kindMark"));
+    t.airborne = bytesOf(line, "airMark") == mark::Air;
     static constexpr std::string_view kindMarks[3] = {mark::Physical, mark::Magic, mark::Third};
-    for (int k = 0; k < 3; ++k) {
-        t.blocks[k] = cardColumn(line, 29 + 2 * k, 2) == kindMarks[k];
-        t.absorbs[k] = cardColumn(line, 35 + 2 * k, 2) == kindMarks[k];
+    static constexpr std::string_view blockFields[3] = {"blockMarks1", "blockMarks2", "blockMarks3"};
+    static constexpr std::string_view absorbFields[3] = {"absorbMarks1", "absorbMarks2", "absorbMarks3"};
+    for (size_t k = 0; k < 3; ++k) {
+        t.blocks[k] = bytesOf(line, blockFields[k]) == kindMarks[k];
+        t.absorbs[k] = bytesOf(line, absorbFields[k]) == kindMarks[k];
     }
-    t.seals = cardColumn(line, 41, 2) == mark::Seal;
-    decodeOptional(t.heal, line, 43);
-    decodeOptional(t.vehicleHeal, line, 45);
-    const std::string_view lock = cardColumn(line, 53, 2);
+    t.seals = bytesOf(line, "sealMark") == mark::Seal;
+    decodeOptional(t.heal, line, "healAmount");
+    decodeOptional(t.vehicleHeal, line, "vehicleHealAmount");
+    const std::string_view lock = bytesOf(line, "lockMark");
     t.lock = lock == mark::Enemy ? LockMark::Enemy : lock == mark::Own ? LockMark::Own : LockMark::None;
-    decodeOptional(t.killChance, line, 55);
-    const std::string_view random = cardColumn(line, 57, 2);
+    decodeOptional(t.killChance, line, "killChance");
+    const std::string_view random = bytesOf(line, "randomMark");
     t.randomTargets = random == mark::Random;
     t.randomNone = random == mark::None;
-    const std::string_view spread = cardColumn(line, 59, 2);
+    const std::string_view spread = bytesOf(line, "spreadMark");
     t.spread = spread == mark::None                 ? SpreadMark::None
                : spread == mark::AllFront           ? SpreadMark::AllFront
                : spread == mark::AllFrontAndVehicle ? SpreadMark::AllFrontAndVehicle
                                                     : SpreadMark::Other;
-    t.pierces = cardColumn(line, 61, 2) == mark::Pierce;
-    decodeOptional(t.attackCount, line, 63);
-    t.reach = letterAt(line, 65);
-    t.vehicleReach = letterAt(line, 66);
-    t.power.decode(line, 13, 2);
+    t.pierces = bytesOf(line, "pierceMark") == mark::Pierce;
+    decodeOptional(t.attackCount, line, "attackCount");
+    t.reach = letterOf(line, "reachLetter");
+    t.vehicleReach = letterOf(line, "vehicleReachLetter");
+    t.power.decode(line, characterField("power"));
     t.hasAbility = t.lock != LockMark::None || !t.heal.none || !t.vehicleHeal.none || t.seals || !t.killChance.none;
     return t;
 }
+
+namespace {
+int32_t readField(std::string_view line, const CardField& field, const std::string& where) {
+    return readNumberColumn(line, field.column, field.width, where);
+}
+} // namespace
 
 CardCatalogue::CardCatalogue() : characters_(CharacterRows + 1), vehicles_(VehicleRows + 1) {}
 
@@ -99,21 +139,22 @@ void CardCatalogue::load(const std::filesystem::path& path) {
 
 void CardCatalogue::loadBytes(std::string_view bytes, const std::string& name) {
     for (const TextLine& line : splitTextLines(bytes)) {
-        const char kind = line.text[0];
-        if (kind == 'C' || kind == 'V') {
+        const char kind = lineKind(line.text);
+        if (kind != 0) {
             const std::string where = name + ":" + std::to_string(line.number);
-            const int32_t id = readNumberColumn(line.text, 2, 3, where);
-            const int32_t rows = kind == 'C' ? CharacterRows : VehicleRows;
-            if (id < 1 || id > rows)
-                throw cardIdOutOfRange(cardColumn(line.text, 2, 3), where);
+            const ReadFields& fields = readFields(kind);
+            const int32_t id = readField(line.text, fields.id, where);
+            const NumberRange rows = numberRange(kind, fields.id);
+            if (id < rows.min || id > rows.max)
+                throw cardIdOutOfRange(fieldBytes(line.text, fields.id), where);
             Row& row = (kind == 'C' ? characters_ : vehicles_)[static_cast<size_t>(id)];
             row.record.id = id;
             row.record.line = line.text;
             row.traits = CardTraits::decode(line.text);
-            row.record.name = line.text.size() > 66 ? line.text.substr(66) : std::string();
-            row.record.size = readNumberColumn(line.text, 9, 2, where);
-            row.record.hp = readNumberColumn(line.text, 11, 2, where);
-            row.record.sp = readNumberColumn(line.text, 15, 2, where);
+            row.record.name = std::string(fieldBytes(line.text, fields.name));
+            row.record.size = readField(line.text, fields.size, where);
+            row.record.hp = readField(line.text, fields.hp, where);
+            row.record.sp = readField(line.text, fields.sp, where);
         }
         cardLines_.push_back(line.text);
     }

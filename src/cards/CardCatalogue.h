@@ -4,6 +4,7 @@
 // of it by column. For speed each row's battle columns are also decoded once, but a
 // column that does not hold a number is only reported when the battle asks for it.
 
+#include "cards/CardFields.h"
 #include "common/Errors.h"
 #include "common/FileNames.h"
 
@@ -37,7 +38,7 @@ struct NumberField {
     int column = 0;   // first column, for where the error came from
 
     int32_t get(char kind, int32_t id) const { return valid ? value : fail(kind, id); }
-    void decode(std::string_view line, int column, int width);
+    void decode(std::string_view line, const CardField& field);
 
 private:
     [[noreturn]] int32_t fail(char kind, int32_t id) const;
@@ -81,6 +82,11 @@ struct CardTraits {
 
     static CardTraits decode(std::string_view line);
 };
+
+// The speeds the turn loop gives a turn to, fastest first: a character whose SP lies
+// outside them stands in front but never acts.
+inline constexpr int32_t SlowestSpeed = 1;
+inline constexpr int32_t FastestSpeed = 20;
 
 // One entry of a card selector: the card it stands for and the text it shows.
 struct SelectorEntry {

@@ -5,6 +5,7 @@
 #include "cards/Marks.h"
 #include "cards/NumberRule.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -93,6 +94,10 @@ const CardField* findCardField(char kind, std::string_view name) {
     return nullptr;
 }
 
+bool isNumeric(const CardField& field) {
+    return field.type == FieldType::Id || field.type == FieldType::Number || field.type == FieldType::OptionalNumber;
+}
+
 char lineKind(std::string_view line) {
     return !line.empty() && (line[0] == 'C' || line[0] == 'V') ? line[0] : '\0';
 }
@@ -102,6 +107,14 @@ std::string_view fieldBytes(std::string_view line, const CardField& field) {
         return static_cast<size_t>(field.column) <= line.size() ? line.substr(static_cast<size_t>(field.column - 1))
                                                                 : std::string_view();
     return cardColumn(line, field.column, field.width);
+}
+
+bool endsCardLine(std::string_view bytes) {
+    return bytes.find_first_of("\r\n\x1a") != std::string_view::npos;
+}
+
+bool fitsField(const CardField& field, std::string_view bytes) {
+    return (field.width == 0 || bytes.size() == static_cast<size_t>(field.width)) && !endsCardLine(bytes);
 }
 
 std::string withFieldBytes(std::string_view line, const CardField& field, std::string_view bytes) {
@@ -138,6 +151,14 @@ std::optional<int32_t> fieldNumber(std::string_view line, const CardField& field
     if (field.type == FieldType::OptionalNumber && text == mark::None)
         return std::nullopt;
     return parseNumber(text);
+}
+
+std::string cardStatText(std::string_view line) {
+    const char kind = lineKind(line) != 0 ? lineKind(line) : 'C';
+    std::string text = "HP:";
+    text.append(fieldBytes(line, *findCardField(kind, "hp"))).append(" AP:");
+    text.append(fieldBytes(line, *findCardField(kind, "power"))).append(" SP:");
+    return text.append(fieldBytes(line, *findCardField(kind, "sp")));
 }
 
 std::string newCardLine(char kind, int32_t id, std::string_view name) {
@@ -186,6 +207,25 @@ std::optional<int32_t> freeCardId(const CatalogueDocument& document, char kind) 
         if (!used[static_cast<size_t>(id)])
             return id;
     return std::nullopt;
+}
+
+std::vector<CardRef> cardsRemoved(const CatalogueDocument& before, const CatalogueDocument& after) {
+    std::vector<CardRef> removed;
+    for (const char kind : {'C', 'V'}) {
+        const CardField& idField = cardFields(kind).front();
+        std::vector<int32_t> seen;
+        for (const size_t line : after.cardLines(kind))
+            if (const std::optional<int32_t> id = fieldNumber(after.lines()[line].text, idField))
+                seen.push_back(*id);
+        for (const size_t line : before.cardLines(kind)) {
+            const std::optional<int32_t> id = fieldNumber(before.lines()[line].text, idField);
+            if (!id || std::find(seen.begin(), seen.end(), *id) != seen.end())
+                continue;
+            seen.push_back(*id);
+            removed.push_back({kind, *id, line});
+        }
+    }
+    return removed;
 }
 
 } // namespace morvane

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace morvane {
 
@@ -44,6 +45,9 @@ struct CardField {
 // so a longer name read from a file is kept as it is.
 inline constexpr int MaxNameBytes = 32;
 
+// Whether a field holds a number (an id, a number, or a number or the none mark).
+bool isNumeric(const CardField& field);
+
 // The fields of a character ('C') or vehicle ('V') line in column order, the name last;
 // together they cover every byte after the kind letter. Empty for any other kind.
 std::span<const CardField> cardFields(char kind);
@@ -54,6 +58,11 @@ char lineKind(std::string_view line);
 
 // The field's bytes in line: shorter or empty where the line ends inside or before it.
 std::string_view fieldBytes(std::string_view line, const CardField& field);
+// Whether bytes can stand in a field as they are: a fixed field takes exactly its width,
+// and no field takes a line end or a byte 26, which would end the card's line.
+bool fitsField(const CardField& field, std::string_view bytes);
+// Whether bytes hold a CR, an LF or a byte 26: the end of a card line in the file.
+bool endsCardLine(std::string_view bytes);
 // line with the field's bytes replaced. A line that ends before the field is first
 // filled with blanks up to it; bytes must fill a fixed field exactly.
 std::string withFieldBytes(std::string_view line, const CardField& field, std::string_view bytes);
@@ -72,6 +81,12 @@ std::string formatNumber(const CardField& field, int32_t value);
 // anything else.
 std::optional<int32_t> fieldNumber(std::string_view line, const CardField& field);
 
+// A card's stat text, "HP:" hp " AP:" power " SP:" sp, each the bytes its columns hold
+// (blanks and leading zeros kept, nothing converted), as the team editor shows it
+// under a selector. Character and vehicle lines hold these three in the same columns;
+// an undefined row's empty line gives "HP: AP: SP:".
+std::string cardStatText(std::string_view line);
+
 // The line of a new card with every property left out: a size-5 ground character
 // with HP 10, AP 3 and SP 5, or a vehicle with deck size 40 and HP 80.
 std::string newCardLine(char kind, int32_t id, std::string_view name);
@@ -79,5 +94,16 @@ std::string newCardLine(char kind, int32_t id, std::string_view name);
 // lowest free one when that is past what the selectors offer; nothing when every
 // offered id is taken.
 std::optional<int32_t> freeCardId(const CatalogueDocument& document, char kind);
+
+// A card of a document: its kind, id, and the index of its line.
+struct CardRef {
+    char kind = 0;
+    int32_t id = 0;
+    size_t line = 0;
+};
+// The cards of before that after no longer has, by kind ('C' first) and in before's
+// line order, each id once (at its first line): what replacing before with after
+// takes away from whoever picks cards by id.
+std::vector<CardRef> cardsRemoved(const CatalogueDocument& before, const CatalogueDocument& after);
 
 } // namespace morvane

@@ -23,20 +23,51 @@ std::string formatDeckLine(const SideSelection& s, int listNumber) {
     return buffer;
 }
 
+namespace {
+
+// The first column of the id of slot k (0 the vehicle, 1 to 8 the characters).
+constexpr int idColumn(int k) {
+    return k == 0 ? 2 : 4 * k + 2;
+}
+constexpr int IdWidth = 3;
+
+// A line cut short, or an id written with a digit too few, still holds numbers where
+// the ids stand: "C01" at the end reads as card 1 and a short id in the middle pulls
+// the next letter into its column. Either would play a card nobody chose, so the
+// whole line is refused before any selection changes. A column that is no number at
+// all is left to the number rule and its own message, and so is every id after it.
+void refuseShortIds(std::string_view line) {
+    for (int k = 0; k <= 8; ++k) {
+        const std::string_view column = cardColumn(line, idColumn(k), IdWidth);
+        const bool cut = !column.empty() && column.size() < IdWidth;
+        if (!cut && (column.empty() || parseNumber(column)))
+            continue;
+        const std::string_view id = column.substr(0, column.find_first_of("C:\r\n"));
+        if ((!cut && id.size() == column.size()) || !parseNumber(id))
+            return; // no number at all: the columns after it no longer stand where ids do
+        std::string text = "'";
+        text.append(1, line[static_cast<size_t>(idColumn(k) - 2)]).append(id).append("' ");
+        throw InputError(text.append(msg::DeckIdTooShort));
+    }
+}
+
+} // namespace
+
 void applyDeckLine(std::string_view line, SideSelection& selection, const CardCatalogue& catalogue) {
-    const int32_t vehicle = readNumberColumn(line, 2, 3);
+    refuseShortIds(line);
+    const int32_t vehicle = readNumberColumn(line, idColumn(0), IdWidth);
     selection.vehicle = catalogue.offersVehicle(vehicle) ? vehicle : 0;
     for (int k = 1; k <= 8; ++k) {
-        const int32_t id = readNumberColumn(line, 4 * k + 2, 3);
+        const int32_t id = readNumberColumn(line, idColumn(k), IdWidth);
         selection.characters[static_cast<size_t>(k - 1)] = catalogue.offersCharacter(id) ? id : 0;
     }
 }
 
 SideSelection deckLineIds(std::string_view line) {
     SideSelection ids;
-    ids.vehicle = parseNumber(cardColumn(line, 2, 3)).value_or(0);
+    ids.vehicle = parseNumber(cardColumn(line, idColumn(0), IdWidth)).value_or(0);
     for (int k = 1; k <= 8; ++k)
-        ids.characters[static_cast<size_t>(k - 1)] = parseNumber(cardColumn(line, 4 * k + 2, 3)).value_or(0);
+        ids.characters[static_cast<size_t>(k - 1)] = parseNumber(cardColumn(line, idColumn(k), IdWidth)).value_or(0);
     return ids;
 }
 

@@ -35,6 +35,9 @@ std::string formatDeckLine(const SideSelection& selection, int listNumber);
 // Applies a deck line to a side's selections, vehicle first, then slots 1 to 8. An id
 // that no selector entry offers leaves that selection empty. A column that is not a
 // number throws ConversionError; the selections set before it keep their new value.
+// An id shorter than its three columns (the line ends inside it, or the next letter
+// follows early) throws InputError naming it, "'C01' はカード番号の桁が足りません",
+// before any selection changes.
 void applyDeckLine(std::string_view line, SideSelection& selection, const CardCatalogue& catalogue);
 inline void Deck0Set(std::string_view line, Teams& teams, const CardCatalogue& catalogue) {
     applyDeckLine(line, teams.side[0], catalogue);

@@ -1,5 +1,5 @@
 #include "cards/CardCatalogue.h"
-#include "cards/CardTable.h"
+#include "cards/CardExchange.h"
 #include "cards/CatalogueCheck.h"
 #include "cards/CatalogueDocument.h"
 #include "cli/CliCommon.h"

@@ -1,5 +1,6 @@
 #include "cli/CliCommon.h"
 
+#include "cards/Team.h"
 #include "cli/ProgressLine.h"
 #include "common/Clock.h"
 #include "common/Codec.h"
@@ -77,11 +78,7 @@ std::vector<DeckSource> readDeckFileOption(const std::filesystem::path& path) {
 }
 
 Teams teamsFrom(const CardCatalogue& catalogue, const DeckSource& top, const DeckSource& bottom) {
-    // One after the other: of two bad lines, the error names the top one.
-    Teams teams;
-    teams.side[0] = applyDeckSource(top, catalogue);
-    teams.side[1] = applyDeckSource(bottom, catalogue);
-    return teams;
+    return applyDeckLines(catalogue, top, bottom);
 }
 
 std::optional<Shard> shardOption(const Options& options) {

@@ -1,3 +1,4 @@
+#include "cards/Team.h"
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
 #include "cli/ProgressLine.h"

@@ -1,3 +1,4 @@
+#include "cards/Team.h"
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
 #include "cli/ProgressLine.h"
@@ -85,14 +86,6 @@ battle cannot read; one line names the file and line), 1 anything else (--save f
 )";
 
 namespace {
-
-std::string sizeText(const CardCatalogue& catalogue, const SideSelection& team) {
-    int64_t total = 0;
-    for (const int32_t id : team.characters)
-        total += catalogue.character(id).size;
-    return std::string("Size ").append(std::to_string(total)) + "(" +
-           std::to_string(catalogue.vehicle(team.vehicle).size) + ")";
-}
 
 // "  97.99%  97.76% to 98.20%", padded to width when one follows.
 std::string scoreColumn(const Tally& t, size_t width = 0) {

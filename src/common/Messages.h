@@ -40,6 +40,10 @@ inline constexpr std::string_view FolderNotCreated = "\xc3\xde\xa8\xda\xb8\xc4\x
 // "カード番号が範囲外です" (an id column outside the catalogue's tables)
 inline constexpr std::string_view CardIdOutOfRange =
     "\x83J\x81[\x83h\x94\xd4\x8d\x86\x82\xaa\x94\xcd\x88\xcd\x8aO\x82\xc5\x82\xb7";
+// "はカード番号の桁が足りません" (after a quoted id of a deck line, such as 'C01', that
+// ends before its three digits: read as it stands it would pick a card nobody chose)
+inline constexpr std::string_view DeckIdTooShort = "\x82\xcd\x83J\x81[\x83h\x94\xd4\x8d\x86\x82\xcc\x8c\x85\x82\xaa"
+                                                   "\x91\xab\x82\xe8\x82\xdc\x82\xb9\x82\xf1";
 // "のカードが選ばれていません" (after a selector name such as C03)
 inline constexpr std::string_view NoCardSelected =
     "\x82\xcc\x83J\x81[\x83h\x82\xaa\x91I\x82\xce\x82\xea\x82\xc4\x82\xa2\x82\xdc\x82\xb9\x82\xf1";
@@ -53,6 +57,30 @@ inline constexpr std::string_view OverDeckSize = "\x83T\x83"
 // "が重複しています" (after a quoted card such as 'C012')
 inline constexpr std::string_view CardRepeated = "\x82\xaa\x8f"
                                                  "d\x95\xa1\x82\xb5\x82\xc4\x82\xa2\x82\xdc\x82\xb7";
+// A card value the load accepts but the battle or the team editor cannot use, as
+// "'25' は範囲外です (1-20): " and one of the reasons after it.
+// "は範囲外です"
+inline constexpr std::string_view OutsidePlayRange = "\x82\xcd\x94\xcd\x88\xcd\x8aO\x82\xc5\x82\xb7";
+// "この速さのキャラクターは行動しません" (the turn loop gives turns to speeds 1 to 20 only)
+inline constexpr std::string_view SpeedNeverActs =
+    "\x82\xb1\x82\xcc\x91\xac\x82\xb3\x82\xcc\x83L\x83\x83\x83\x89"
+    "\x83N\x83^\x81[\x82\xcd\x8ds\x93\xae\x82\xb5\x82\xdc\x82\xb9\x82\xf1";
+// "HPが0以下のキャラクターは倒れたまま戦闘を始めます"
+inline constexpr std::string_view CharacterStartsDown =
+    "HP\x82\xaa"
+    "0\x88\xc8\x89\xba\x82\xcc\x83L\x83\x83\x83\x89\x83N\x83^\x81[\x82\xcd\x93|\x82\xea\x82\xbd\x82\xdc"
+    "\x82\xdc\x90\xed\x93\xac\x82\xf0\x8en\x82\xdf\x82\xdc\x82\xb7";
+// "HPが0以下の車両は最初の攻撃で負けます"
+inline constexpr std::string_view VehicleLosesAtOnce =
+    "HP\x82\xaa"
+    "0\x88\xc8\x89\xba\x82\xcc\x8e\xd4\x97\xbc\x82\xcd\x8d\xc5\x8f\x89\x82\xcc\x8dU\x8c\x82\x82\xc5\x95"
+    "\x89\x82\xaf\x82\xdc\x82\xb7";
+// "即死の確率は百分率です"
+inline constexpr std::string_view KillChanceIsPercent =
+    "\x91\xa6\x8e\x80\x82\xcc\x8am\x97\xa6\x82\xcd\x95S\x95\xaa\x97\xa6\x82\xc5\x82\xb7";
+// "選択欄に出ないカード番号です" (a row the tables have but no selector offers)
+inline constexpr std::string_view IdNotOffered =
+    "\x91I\x91\xf0\x97\x93\x82\xc9\x8fo\x82\xc8\x82\xa2\x83J\x81[\x83h\x94\xd4\x8d\x86\x82\xc5\x82\xb7";
 // "の所持数を超えています" (after a quoted card such as 'C012')
 inline constexpr std::string_view OverOwned =
     "\x82\xcc\x8f\x8a\x8e\x9d\x90\x94\x82\xf0\x92\xb4\x82\xa6\x82\xc4\x82\xa2\x82\xdc\x82\xb7";

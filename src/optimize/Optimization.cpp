@@ -1,5 +1,6 @@
 #include "optimize/Optimization.h"
 
+#include "cards/Team.h"
 #include "common/Errors.h"
 #include "common/Messages.h"
 #include "stats/Statistics.h"

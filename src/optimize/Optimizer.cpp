@@ -1,4 +1,5 @@
 #include "optimize/Optimizer.h"
+#include "cards/Team.h"
 
 #include "common/Errors.h"
 #include "common/Messages.h"

@@ -1,6 +1,7 @@
 #include "optimize/TeamSpace.h"
 
 #include "cards/CardCatalogue.h"
+#include "cards/Team.h"
 #include "common/Errors.h"
 #include "common/Files.h"
 #include "common/Messages.h"
@@ -142,14 +143,11 @@ int TeamSpace::ownedVehicle(int32_t id) const {
 }
 
 int64_t TeamSpace::sizeTotal(const SideSelection& team) const {
-    int64_t total = 0;
-    for (const int32_t id : team.characters)
-        total += catalogue_.character(id).size;
-    return total;
+    return morvane::sizeTotal(catalogue_, team);
 }
 
 int32_t TeamSpace::deckSize(const SideSelection& team) const {
-    return catalogue_.vehicle(team.vehicle).size;
+    return morvane::deckSize(catalogue_, team);
 }
 
 int TeamSpace::copies(const SideSelection& team, int32_t id, int skipSlot) const {
@@ -160,11 +158,7 @@ int TeamSpace::copies(const SideSelection& team, int32_t id, int skipSlot) const
 }
 
 void TeamSpace::check(const SideSelection& team) const {
-    if (!catalogue_.offersVehicle(team.vehicle))
-        throw InputError(selectorName(9) + std::string(msg::NoCardSelected));
-    for (int k = 0; k < 8; ++k)
-        if (!catalogue_.offersCharacter(team.characters[static_cast<size_t>(k)]))
-            throw InputError(selectorName(k + 1) + std::string(msg::NoCardSelected));
+    checkPlayable(catalogue_, team);
     if (ownedVehicle(team.vehicle) < 1)
         throw InputError(quotedText(cardName('V', team.vehicle)).append(msg::OverOwned));
     for (int k = 0; k < 8; ++k) {
@@ -176,8 +170,7 @@ void TeamSpace::check(const SideSelection& team) const {
             throw InputError(quotedText(cardName('C', id)).append(msg::OverOwned));
     }
     if (!fits(sizeTotal(team), deckSize(team)))
-        throw InputError(std::string(msg::OverDeckSize) + ": Size " + std::to_string(sizeTotal(team)) + "(" +
-                         std::to_string(deckSize(team)) + ")");
+        throw InputError(std::string(msg::OverDeckSize) + ": " + sizeText(catalogue_, team));
 }
 
 bool TeamSpace::legal(const SideSelection& team) const {

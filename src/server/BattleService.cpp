@@ -4,6 +4,7 @@
 #include "batch/BatchScan.h"
 #include "batch/FolderState.h"
 #include "battle/Battle.h"
+#include "cards/Team.h"
 #include "common/Clock.h"
 #include "common/Codec.h"
 #include "common/Errors.h"
@@ -64,19 +65,9 @@ void BattleService::stop() {
 }
 
 std::pair<std::string, std::string> BattleService::checkDecks(const std::string& top, const std::string& bottom) const {
-    Teams teams;
-    for (int side = 0; side < 2; ++side) {
-        try {
-            applyDeckLine(side == 0 ? top : bottom, teams.side[static_cast<size_t>(side)], catalogue_);
-        } catch (MorvaneError& e) {
-            e.setWhere(side == 0 ? "top deck line" : "bottom deck line");
-            throw;
-        }
-    }
+    const Teams teams = applyDeckLines(catalogue_, {top, "top deck line"}, {bottom, "bottom deck line"});
     // The battle start's own check: every selector holds a card.
-    Random random;
-    Battle battle(catalogue_, random);
-    battle.start(teams);
+    checkPlayable(catalogue_, teams);
     // Written as the runner reads them, so nothing past the ids (text after the list
     // number, a stray line break) reaches the folder.
     return {formatDeckLine(teams.side[0], 0), formatDeckLine(teams.side[1], 1)};

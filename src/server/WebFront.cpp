@@ -1,8 +1,10 @@
 #include "server/WebFront.h"
 
 #include "batch/BatchScan.h"
+#include "cards/CardFields.h"
 #include "cards/Deck.h"
 #include "cards/NumberRule.h"
+#include "cards/Team.h"
 #include "common/Codec.h"
 #include "common/Errors.h"
 #include "common/Files.h"
@@ -148,9 +150,7 @@ std::string join(std::initializer_list<std::string_view> pieces) {
 }
 
 std::string statText(const cardRecordType& card) {
-    std::string text = "HP:";
-    text.append(cardColumn(card.line, 11, 2)).append(" AP:").append(cardColumn(card.line, 13, 2));
-    return text.append(" SP:").append(cardColumn(card.line, 15, 2));
+    return cardStatText(card.line);
 }
 
 } // namespace
@@ -563,22 +563,16 @@ bool WebFront::builderPage(const httplib::Request& req, httplib::Response& res, 
             selection = {};
         }
         std::vector<PageFill>& cells = fill.lists[name + "_cells"];
-        int sizeTotal = 0;
-        // Column by column, as the window's keyboard order goes: slots 1-3, then 4,
-        // the vehicle and 5, then 6-8.
-        static constexpr int Order[9] = {1, 2, 3, 4, 0, 5, 6, 7, 8};
-        for (const int slot : Order) {
-            const bool vehicle = slot == 0;
-            const int32_t selected = vehicle ? selection.vehicle : selection.characters[static_cast<size_t>(slot - 1)];
+        // Column by column, as the window's keyboard order goes.
+        for (const int index : KeyboardOrder) {
+            const bool vehicle = index == VehicleSelector;
+            const int32_t selected = vehicle ? selection.vehicle : selection.characters[static_cast<size_t>(index)];
             const cardRecordType& card = vehicle ? cards.vehicle(selected) : cards.character(selected);
-            if (!vehicle)
-                sizeTotal += card.size;
             PageFill cell;
-            cell.values = {
-                {"field", name + (vehicle ? "_v" : "_c" + std::to_string(slot))},
-                {"selector", vehicle ? (side == 0 ? "V00" : "V10") : "C" + std::to_string(side) + std::to_string(slot)},
-                {"kind", vehicle ? "V" : "C"},
-                {"stats", selected ? escapeHtml(cp932ToUtf8(statText(card))) : std::string()}};
+            cell.values = {{"field", name + (vehicle ? "_v" : "_c" + std::to_string(index + 1))},
+                           {"selector", selectorName(selectorSlot(side, index))},
+                           {"kind", vehicle ? "V" : "C"},
+                           {"stats", selected ? escapeHtml(cp932ToUtf8(statText(card))) : std::string()}};
             cell.lists["vehicle"] = PageFill::shown(vehicle);
             cell.lists["unselected"] = PageFill::shown(selected == 0);
             std::vector<PageFill>& choices = cell.lists["options"] = options[vehicle ? 0 : 1];
@@ -586,8 +580,7 @@ bool WebFront::builderPage(const httplib::Request& req, httplib::Response& res, 
                 choice.lists["selected"] = PageFill::shown(choice.values["id"] == std::to_string(selected));
             cells.push_back(std::move(cell));
         }
-        fill.values[name + "_size"] =
-            "Size " + std::to_string(sizeTotal) + "(" + std::to_string(cards.vehicle(selection.vehicle).size) + ")";
+        fill.values[name + "_size"] = sizeText(cards, selection);
     }
     secure(res);
     res.set_content(page("builder.html", fill), "text/html; charset=utf-8");

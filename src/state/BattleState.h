@@ -79,14 +79,4 @@ inline constexpr int32_t vehicleSlotOf(int side) {
     return 10 * side + 9;
 }
 
-// The selector that feeds a slot: C01-C08 slots 1-8, V00 slot 9, C11-C18 slots
-// 11-18, V10 slot 19. Messages and the window's components use these names.
-inline std::string selectorName(int32_t slot) {
-    const int side = sideOfSlot(slot);
-    const int k = slot % 10;
-    if (k == 9)
-        return side == 0 ? "V00" : "V10";
-    return std::string{'C', static_cast<char>('0' + side), static_cast<char>('0' + k)};
-}
-
 } // namespace morvane

@@ -1,6 +1,7 @@
 #include "stats/Statistics.h"
 
 #include "battle/Battle.h"
+#include "cards/Team.h"
 #include "common/Random.h"
 #include "stats/BattlePool.h"
 
@@ -40,16 +41,6 @@ uint32_t battleSeed(uint32_t runSeed, uint64_t index) {
 
 uint64_t shardBattles(uint64_t battles, uint64_t shard, uint64_t shards) {
     return shards == 0 || shard >= battles ? 0 : (battles - shard - 1) / shards + 1;
-}
-
-void checkPlayable(const CardCatalogue& catalogue, const Teams& teams) {
-    Random random;
-    Battle probe(catalogue, random);
-    probe.start(teams);
-}
-
-void checkPlayable(const CardCatalogue& catalogue, const SideSelection& team) {
-    checkPlayable(catalogue, Teams{{team, team}});
 }
 
 StatsResult playStatistics(const CardCatalogue& catalogue, const StatsRequest& request, const StatsControl& control) {

@@ -91,10 +91,4 @@ struct StatsControl {
 StatsResult playStatistics(const CardCatalogue& catalogue, const StatsRequest& request,
                            const StatsControl& control = {});
 
-// Throws InputError (where left empty) when the teams cannot start a battle: an
-// empty selection. Nothing is played.
-void checkPlayable(const CardCatalogue& catalogue, const Teams& teams);
-// The same for a team on either side.
-void checkPlayable(const CardCatalogue& catalogue, const SideSelection& team);
-
 } // namespace morvane

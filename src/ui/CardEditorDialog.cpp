@@ -74,10 +74,6 @@ public:
     QLabel* count;
 };
 
-bool numeric(const CardField& field) {
-    return field.type == FieldType::Id || field.type == FieldType::Number || field.type == FieldType::OptionalNumber;
-}
-
 const CardField& fieldAt(const QModelIndex& index) {
     return static_cast<const CardTableModel*>(index.model())->fieldOf(index.column());
 }
@@ -129,7 +125,7 @@ protected:
 QWidget* CardFieldDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const {
     const CardField& field = fieldAt(index);
     const char kind = kindAt(index);
-    if (numeric(field)) {
+    if (isNumeric(field)) {
         auto* box = new QSpinBox(parent);
         const NumberRange range = numberRange(kind, field);
         box->setRange(range.min, range.max);
@@ -490,28 +486,15 @@ bool CardEditorDialog::save() {
 
     // Cards this save takes away, and the deck lines that use them.
     QString users;
-    for (const char kind : {'C', 'V'}) {
-        const CardField& idField = *findCardField(kind, "id");
-        std::vector<int32_t> kept;
-        for (const size_t line : document.cardLines(kind))
-            if (const std::optional<int32_t> id = fieldNumber(document.lines()[line].text, idField))
-                kept.push_back(*id);
-        std::vector<int32_t> asked;
-        for (const size_t line : storedDocument_.cardLines(kind)) {
-            const std::optional<int32_t> id = fieldNumber(storedDocument_.lines()[line].text, idField);
-            if (!id || std::find(kept.begin(), kept.end(), *id) != kept.end() ||
-                std::find(asked.begin(), asked.end(), *id) != asked.end())
-                continue;
-            asked.push_back(*id);
-            const QString lines = decksUsing(kind, *id);
-            if (!lines.isEmpty())
-                users +=
-                    tr("%1%2「%3」:\n%4")
-                        .arg(QLatin1Char(kind))
-                        .arg(*id, 3, 10, QLatin1Char('0'))
-                        .arg(fromCp932(fieldBytes(storedDocument_.lines()[line].text, *findCardField(kind, "name"))),
-                             lines);
-        }
+    for (const CardRef& card : cardsRemoved(storedDocument_, document)) {
+        const QString lines = decksUsing(card.kind, card.id);
+        if (!lines.isEmpty())
+            users += tr("%1%2「%3」:\n%4")
+                         .arg(QLatin1Char(card.kind))
+                         .arg(card.id, 3, 10, QLatin1Char('0'))
+                         .arg(fromCp932(fieldBytes(storedDocument_.lines()[card.line].text,
+                                                   *findCardField(card.kind, "name"))),
+                              lines);
     }
     if (!users.isEmpty() &&
         ask(tr("この保存で無くなるカードを、次のデッキが使っています:\n%1\n保存しますか?").arg(users),

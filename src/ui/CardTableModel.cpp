@@ -85,15 +85,11 @@ QString hintOf(std::string_view field) {
     return {};
 }
 
-bool numeric(const CardField& field) {
-    return field.type == FieldType::Id || field.type == FieldType::Number || field.type == FieldType::OptionalNumber;
-}
-
 } // namespace
 
 int nameBytes(const QString& name) {
     const std::optional<std::string> bytes = utf8ToCp932Exact(name.toStdString());
-    if (!bytes || bytes->find_first_of("\r\n\x1a") != std::string::npos)
+    if (!bytes || endsCardLine(*bytes))
         return -1;
     return static_cast<int>(bytes->size());
 }
@@ -222,13 +218,13 @@ QVariant CardTableModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole: {
         // Numbers as they read, without the blanks that align them in the file.
         std::string_view shown = bytes;
-        if (numeric(field))
+        if (isNumeric(field))
             while (!shown.empty() && shown.front() == ' ')
                 shown.remove_prefix(1);
         return fromCp932(shown);
     }
     case Qt::EditRole:
-        if (numeric(field)) {
+        if (isNumeric(field)) {
             if (field.type == FieldType::OptionalNumber && bytes == mark::None)
                 return noneValue(kind_, field);
             return fieldNumber(text, field).value_or(numberRange(kind_, field).min);
@@ -239,7 +235,7 @@ QVariant CardTableModel::data(const QModelIndex& index, int role) const {
     case Qt::BackgroundRole:
         return problem ? QVariant(QColor(255, 200, 200)) : QVariant();
     case Qt::TextAlignmentRole:
-        return numeric(field) ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant();
+        return isNumeric(field) ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant();
     default:
         return {};
     }
@@ -270,7 +266,7 @@ bool CardTableModel::setData(const QModelIndex& index, const QVariant& value, in
     const std::string& text = sheet_.document().lines()[line].text;
     const CardField& field = fieldOf(index.column());
     std::string bytes;
-    if (numeric(field)) {
+    if (isNumeric(field)) {
         bool ok = false;
         const int number = value.toInt(&ok);
         const NumberRange range = numberRange(kind_, field);
@@ -287,8 +283,7 @@ bool CardTableModel::setData(const QModelIndex& index, const QVariant& value, in
         if (field.type == FieldType::Name && nameBytes(input) > MaxNameBytes)
             return false;
         const std::optional<std::string> encoded = utf8ToCp932Exact(input.toStdString());
-        if (!encoded || (field.width != 0 && encoded->size() != static_cast<size_t>(field.width)) ||
-            encoded->find_first_of("\r\n\x1a") != std::string::npos)
+        if (!encoded || !fitsField(field, *encoded))
             return false;
         bytes = *encoded;
     }

@@ -1,5 +1,6 @@
 #include "ui/OptimizeDialog.h"
 
+#include "cards/Team.h"
 #include "common/Clock.h"
 #include "common/Codec.h"
 #include "common/Errors.h"
@@ -194,11 +195,8 @@ void OptimizeDialog::updateButtons() {
 }
 
 QString OptimizeDialog::teamText(const SideSelection& team) const {
-    int64_t total = 0;
-    for (const int32_t id : team.characters)
-        total += runCatalogue_.character(id).size;
-    QString text = fromCp932(formatDeckLine(team, 0)) +
-                   QStringLiteral("  Size %1(%2)\n").arg(total).arg(runCatalogue_.vehicle(team.vehicle).size) +
+    QString text = fromCp932(formatDeckLine(team, 0)) + QStringLiteral("  ") +
+                   fromCp932(sizeText(runCatalogue_, team)) + QStringLiteral("\n") +
                    fromCp932(runCatalogue_.vehicle(team.vehicle).name);
     for (const int32_t id : team.characters)
         text += QStringLiteral(" / ") + fromCp932(runCatalogue_.character(id).name);

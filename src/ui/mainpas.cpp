@@ -2,7 +2,8 @@
 
 #include "batch/BatchRunner.h"
 #include "battle/Battle.h"
-#include "cards/NumberRule.h"
+#include "cards/CardFields.h"
+#include "cards/Team.h"
 #include "common/Clock.h"
 #include "common/Codec.h"
 #include "common/Errors.h"
@@ -88,7 +89,7 @@ QPlainTextEdit* makeStore(QWidget* client, const QString& name, int left, int to
 
 // Selector index 0-7 feeds slots 1-8 of its side, index 8 the vehicle.
 QString selectorName(int side, int index) {
-    return QString::fromStdString(morvane::selectorName(10 * side + (index == 8 ? 9 : index + 1)));
+    return QString::fromStdString(morvane::selectorName(selectorSlot(side, index)));
 }
 
 int32_t selectedId(const QComboBox* selector) {
@@ -109,11 +110,7 @@ void appendEntry(QComboBox* list, const QString& text, const QVariant& data = {}
 }
 
 QString statText(const cardRecordType& row) {
-    // The columns as they stand in card.dat, blanks and leading zeros kept.
-    std::string text = "HP:";
-    text.append(cardColumn(row.line, 11, 2)).append(" AP:").append(cardColumn(row.line, 13, 2));
-    text.append(" SP:").append(cardColumn(row.line, 15, 2));
-    return fromCp932(text);
+    return fromCp932(cardStatText(row.line));
 }
 
 } // namespace
@@ -277,7 +274,7 @@ void Tmain::setKeyboardOrder() {
     // The team grids, the battle button, then the lists and buttons.
     std::vector<QWidget*> order;
     for (int side = 0; side < 2; ++side)
-        for (int i : {0, 1, 2, 3, 8, 4, 5, 6, 7})
+        for (const int i : KeyboardOrder)
             order.push_back(Selector[side][i]);
     for (QWidget* w : std::initializer_list<QWidget*>{BattleBtn, Memo1, D[0], D[1], AddBtn[0], SaveBtn[0], AddBtn[1],
                                                       SaveBtn[1], Memo2, Memo3, SaverBtn, SaverDir, SvrDirMax})
@@ -507,12 +504,7 @@ void Tmain::DeckChange(int side) {
 
 void Tmain::DataAdd() {
     for (int side = 0; side < 2; ++side) {
-        // A slot without a selection adds nothing.
-        long long total = 0;
-        for (int i = 0; i < 8; ++i)
-            total += catalogue_.character(selectedId(Selector[side][i])).size;
-        const long long deckSize = catalogue_.vehicle(selectedId(Selector[side][8])).size;
-        AllData[side]->setText(QStringLiteral("Size %1(%2)").arg(total).arg(deckSize));
+        AllData[side]->setText(fromCp932(sizeText(catalogue_, sideSelection(side))));
     }
     for (int side = 0; side < 2; ++side) {
         for (int i = 0; i < 9; ++i) {

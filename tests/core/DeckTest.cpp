@@ -76,6 +76,42 @@ TEST(DeckLine, ABadColumnKeepsTheSelectionsSetBeforeIt) {
     }
 }
 
+TEST(DeckLine, AnIdShortOfItsThreeDigitsRefusesTheWholeLine) {
+    const CardCatalogue catalogue = catalogueWithIds({1, 2, 3, 4, 5, 6, 7, 8, 28}, {1, 2});
+    auto refusal = [&](std::string_view line) {
+        SideSelection s{2, {8, 8, 8, 8, 8, 8, 8, 8}};
+        try {
+            applyDeckLine(line, s, catalogue);
+        } catch (const ConversionError& e) {
+            return "conversion " + e.message();
+        } catch (const InputError& e) {
+            // Refused before anything changed.
+            EXPECT_EQ(s, (SideSelection{2, {8, 8, 8, 8, 8, 8, 8, 8}})) << line;
+            return e.message();
+        }
+        return std::string("accepted");
+    };
+    const std::string tooShort = test::sjis("はカード番号の桁が足りません");
+    // The last id one digit short would have read as card 1.
+    EXPECT_EQ(refusal("V001C001C002C003C004C005C006C028C01"), "'C01' " + tooShort);
+    EXPECT_EQ(refusal("V001C001C002C003C004C005C006C028C0"), "'C0' " + tooShort);
+    // Short in the middle: the next letter falls into the column.
+    EXPECT_EQ(refusal("V001C001C02C003C004C005C006C007C008:000"), "'C02' " + tooShort);
+    EXPECT_EQ(refusal("V01C001C002C003C004C005C006C007C008:000"), "'V01' " + tooShort);
+    EXPECT_EQ(refusal("V001C001C002C003C004C005C006C007C08:000"), "'C08' " + tooShort);
+    // What the number rule refuses keeps its own message.
+    EXPECT_EQ(refusal("V001C001C002CxyC004C005C006C007C008:000"),
+              "conversion 'xyC' " + test::sjis("は整数ではありません"));
+    EXPECT_EQ(refusal("V001C001C002C003C004C005C006C007C"), "conversion '' " + test::sjis("は整数ではありません"));
+    // Whole lines as stored files hold them: with or without a list number, with text
+    // after it, with a CR left at the end, in hexadecimal or with blanks.
+    for (const std::string_view line :
+         {"V001C001C002C003C004C005C006C007C008", "V001C001C002C003C004C005C006C007C008:000",
+          "V001C001C002C003C004C005C006C007C008:012 note", "V001C001C002C003C004C005C006C007C008\r",
+          "V001C001C002C003C004C005C006C007C008:3\r", "V$01C  1C+02C003C004C005C006C007C008"})
+        EXPECT_EQ(refusal(line), "accepted") << line;
+}
+
 TEST(DeckFile, AddSaveAndLoadGiveBackTheSameLinesAndEntries) {
     const test::TempFolder folder;
     const auto& dir = folder.path();

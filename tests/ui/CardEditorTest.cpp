@@ -6,7 +6,7 @@
 #include "UiTestSupport.h"
 
 #include "battle/Battle.h"
-#include "cards/CardTable.h"
+#include "cards/CardExchange.h"
 #include "ui/BalanceDialog.h"
 #include "ui/CardEditorDialog.h"
 #include "ui/CardTableModel.h"

@@ -2,11 +2,14 @@
 // for byte, the field table, the checker against the loader, and the card table's
 // export and import.
 
-#include "cards/CardTable.h"
+#include "battle/Battle.h"
 #include "cards/CardCatalogue.h"
+#include "cards/CardExchange.h"
 #include "cards/CatalogueCheck.h"
+#include "cards/Deck.h"
 #include "common/Errors.h"
 #include "common/Files.h"
+#include "common/Random.h"
 #include "common/TextLines.h"
 #include "support/TestCards.h"
 
@@ -127,19 +130,104 @@ TEST(CardFields, CoverEveryColumnAndHoldWhatTheColumnsHold) {
     EXPECT_EQ(withFieldBytes("C001", size, "12"), "C001    12");
     EXPECT_EQ(withFieldBytes("C001", *findCardField('C', "name"), "n"), "C001" + std::string(62, ' ') + "n");
 
-    // A new card loads as it says, and the next id follows the highest.
-    CardCatalogue catalogue;
-    catalogue.loadBytes(newCardLine('C', 5, "x") + "\r\n" + newCardLine('V', 2, "y"));
-    EXPECT_EQ(catalogue.character(5).size, 5);
-    EXPECT_EQ(catalogue.character(5).name, "x");
-    EXPECT_EQ(catalogue.characterTraits(5).power.get('C', 5), 3);
-    EXPECT_TRUE(catalogue.characterTraits(5).attackCount.none);
-    EXPECT_EQ(catalogue.vehicle(2).size, 40);
+    // The next id follows the highest.
     CatalogueDocument document = CatalogueDocument::parse(test::cardFile({Card{.id = 3}.line(), Card{.id = 1}.line()}));
     EXPECT_EQ(freeCardId(document, 'C'), 4);
     EXPECT_EQ(freeCardId(document, 'V'), 1);
     document.apply(document.insertCard(Card{.id = 125}.line()));
     EXPECT_EQ(freeCardId(document, 'C'), 2);
+}
+
+TEST(CardFields, NewCardsLoadPlayToAnEndAndPassTheChecker) {
+    std::vector<std::string> lines{newCardLine('V', 1, "v")};
+    for (int id = 1; id <= 8; ++id)
+        lines.push_back(newCardLine('C', id, "c" + std::to_string(id)));
+    const std::string bytes = test::cardFile(lines);
+    EXPECT_TRUE(checkCatalogue(CatalogueDocument::parse(bytes)).empty());
+    CardCatalogue catalogue;
+    catalogue.loadBytes(bytes);
+    EXPECT_EQ(catalogue.characterEntries().size(), 8u);
+    EXPECT_EQ(catalogue.vehicleEntries().front().text, "v(40)");
+    // Two teams of nothing but new cards fight until a vehicle falls.
+    const SideSelection team{1, {1, 2, 3, 4, 5, 6, 7, 8}};
+    Random random(7);
+    Battle battle(catalogue, random);
+    const BattleOutcome outcome = battle.play(Teams{{team, team}});
+    EXPECT_EQ(outcome.status, BattleStatus::Ended);
+    // A team of new cards keeps to a new vehicle's deck size.
+    int32_t total = 0;
+    for (const int32_t id : team.characters)
+        total += catalogue.character(id).size;
+    EXPECT_LE(total, catalogue.vehicle(1).size);
+}
+
+TEST(CardFields, StatTextShowsTheColumnsAsTheyStand) {
+    EXPECT_EQ(cardStatText(Card{.hp = "05", .power = "12", .sp = " 3"}.line()), "HP:05 AP:12 SP: 3");
+    EXPECT_EQ(cardStatText(Vehicle{.hp = "$A", .power = " 0", .sp = "-1"}.line()), "HP:$A AP: 0 SP:-1");
+    // An undefined row, and a line cut inside the AP columns.
+    EXPECT_EQ(cardStatText(""), "HP: AP: SP:");
+    EXPECT_EQ(cardStatText(Card{.hp = "12", .power = "34"}.line().substr(0, 13)), "HP:12 AP:3 SP:");
+    // Whether a cell fits its field, for the editor and the table import alike.
+    const CardField& size = *findCardField('C', "size");
+    const CardField& name = *findCardField('C', "name");
+    EXPECT_TRUE(isNumeric(size));
+    EXPECT_TRUE(isNumeric(*findCardField('C', "killChance")));
+    EXPECT_FALSE(isNumeric(*findCardField('C', "kindMark")));
+    EXPECT_FALSE(isNumeric(name));
+    EXPECT_TRUE(fitsField(size, " 5"));
+    EXPECT_FALSE(fitsField(size, "5"));
+    EXPECT_FALSE(fitsField(size, "\r5"));
+    EXPECT_TRUE(fitsField(name, "a long name of any length"));
+    EXPECT_FALSE(fitsField(name, "two\nlines"));
+    EXPECT_FALSE(fitsField(name, "end\x1a"));
+}
+
+TEST(CatalogueDocument, CardsRemovedNamesEachLostIdOnceAtItsFirstLine) {
+    const CatalogueDocument before = CatalogueDocument::parse(
+        test::cardFile({Card{.id = 1}.line(), Card{.id = 2}.line(), Card{.id = 2}.line(), Card{.id = 3}.line(),
+                        Vehicle{.id = 1}.line(), Vehicle{.id = 2}.line()}));
+    // Card 3 moved to another line and keeps its id; 1 and vehicle 2 went; of the two
+    // lines of card 2 one went, which loses nothing.
+    const CatalogueDocument after = CatalogueDocument::parse(
+        test::cardFile({Card{.id = 2}.line(), Card{.id = 3, .name = "x"}.line(), Vehicle{.id = 1}.line()}));
+    std::vector<std::string> removed;
+    for (const CardRef& card : cardsRemoved(before, after))
+        removed.push_back(card.kind + std::to_string(card.id) + "@" + std::to_string(card.line));
+    EXPECT_EQ(removed, (std::vector<std::string>{"C1@0", "V2@5"}));
+    EXPECT_TRUE(cardsRemoved(after, after).empty());
+}
+
+TEST(CatalogueCheck, NamesEveryValueABattleCannotUseWithItsBound) {
+    const std::vector<std::string> lines{
+        Card{.id = 1, .hp = " 1", .sp = " 1", .kill = " 0"}.line(), // every bound itself is fine
+        Card{.id = 2, .sp = "20", .kill = "99"}.line(),
+        Card{.id = 3, .sp = "25"}.line(),               // 3: never acts
+        Card{.id = 4, .hp = " 0", .sp = " 0"}.line(),   // 4: starts fallen, never acts
+        Card{.id = 5, .hp = "-3", .kill = "-5"}.line(), // 5: a chance that is no percentage
+        Card{.id = 125}.line(),                         //
+        Card{.id = 126}.line(),                         // 7: no selector offers it
+        Vehicle{.id = 25, .sp = "25"}.line(),           // a vehicle's SP is only shown
+        Vehicle{.id = 26, .hp = " 0"}.line(),           // 9: both
+    };
+    std::vector<std::string> found;
+    for (const CatalogueProblem& p : checkCatalogue(CatalogueDocument::parse(test::cardFile(lines))))
+        found.push_back(std::to_string(CatalogueDocument::lineNumber(p.line)) + " " + std::string(p.field->name) + " " +
+                        p.message);
+    const auto outside = [](const std::string& value, const std::string& range, const std::string& why) {
+        return "'" + value + "' " + sjis("は範囲外です") + " (" + range + "): " + sjis(why);
+    };
+    const std::string neverActs = "この速さのキャラクターは行動しません";
+    const std::string fallen = "HPが0以下のキャラクターは倒れたまま戦闘を始めます";
+    EXPECT_EQ(found, (std::vector<std::string>{
+                         "3 sp " + outside("25", "1-20", neverActs),
+                         "4 hp " + outside(" 0", "1-99", fallen),
+                         "4 sp " + outside(" 0", "1-20", neverActs),
+                         "5 hp " + outside("-3", "1-99", fallen),
+                         "5 killChance " + outside("-5", "0-99", "即死の確率は百分率です"),
+                         "7 id " + outside("126", "1-125", "選択欄に出ないカード番号です"),
+                         "9 id " + outside("026", "1-25", "選択欄に出ないカード番号です"),
+                         "9 hp " + outside(" 0", "1-99", "HPが0以下の車両は最初の攻撃で負けます"),
+                     }));
 }
 
 TEST(CatalogueCheck, FindsEveryProblemWithTheLoadersOwnMessage) {
@@ -170,7 +258,7 @@ TEST(CatalogueCheck, FindsEveryProblemWithTheLoadersOwnMessage) {
     EXPECT_TRUE(checkCatalogue(CatalogueDocument::parse(bundled())).empty());
 }
 
-TEST(CardTable, ImportingAnExportGivesTheFileBackByteForByte) {
+TEST(CardExchange, ImportingAnExportGivesTheFileBackByteForByte) {
     for (const TableFormat format : {TableFormat::Csv, TableFormat::Json})
         for (const std::string& bytes : {bundled(), handMade(), oddNames()})
             EXPECT_EQ(roundTrip(bytes, format), bytes);
@@ -185,7 +273,7 @@ TEST(CardTable, ImportingAnExportGivesTheFileBackByteForByte) {
     EXPECT_EQ(cellBytes("😀"), std::nullopt);
 }
 
-TEST(CardTable, TakesNumbersASpreadsheetRewroteAndNamesEveryBadCell) {
+TEST(CardExchange, TakesNumbersASpreadsheetRewroteAndNamesEveryBadCell) {
     const std::string header = "kind,id,name,size,hp,power,sp,airMark,kindMark,end,text\n";
     // A spreadsheet drops the zeros of an id and the blank before a number; the other
     // fields the row leaves out end the line.

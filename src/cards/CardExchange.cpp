@@ -1,4 +1,4 @@
-#include "cards/CardTable.h"
+#include "cards/CardExchange.h"
 
 #include "cards/CardCatalogue.h"
 #include "cards/CardFields.h"
@@ -325,10 +325,6 @@ std::vector<Row> readJson(string_view text, std::vector<TableProblem>& problems)
     return rows;
 }
 
-bool numeric(const CardField& field) {
-    return field.type == FieldType::Id || field.type == FieldType::Number || field.type == FieldType::OptionalNumber;
-}
-
 // A number shorter than its columns, as the file writes numbers.
 string padNumber(const CardField& field, const string& bytes) {
     const bool digits = std::all_of(bytes.begin(), bytes.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -396,7 +392,7 @@ private:
         std::optional<string> bytes = cellBytes(text);
         if (!bytes) {
             problem(row, column, quotedCell(text) + string(msg::CellNotCp932));
-        } else if (!lineBreaksAllowed && bytes->find_first_of("\r\n\x1a") != string::npos) {
+        } else if (!lineBreaksAllowed && endsCardLine(*bytes)) {
             problem(row, column, quotedCell(text) + string(msg::CellLineBreak));
             bytes.reset();
         }
@@ -451,7 +447,7 @@ private:
             // The last cell may stop short: the line ends inside its columns.
             if (field.width == 0 || b.size() == width || (b.size() < width && i + 1 == last)) {
                 line += b;
-            } else if (b.size() < width && !b.empty() && numeric(field) && parseNumber(b)) {
+            } else if (b.size() < width && !b.empty() && isNumeric(field) && parseNumber(b)) {
                 line += padNumber(field, b);
             } else {
                 problem(row, field.name, quotedCell(row.cell(field.name)) + string(msg::CellDoesNotFit));
