@@ -1,6 +1,7 @@
 #include "tournament/Rank.h"
 
 #include "cards/CardCatalogue.h"
+#include "cards/Team.h"
 #include "common/Errors.h"
 #include "stats/BattlePool.h"
 #include "stats/Statistics.h"
