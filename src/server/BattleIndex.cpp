@@ -112,14 +112,18 @@ void BattleIndex::openOrRemake() {
     } catch (const MorvaneError&) {
         // Unreadable, of another version or of another root: the folders hold
         // everything it held, so it is made anew from them.
-        if (db_)
-            sqlite3_close(db_);
-        db_ = nullptr;
-        std::error_code ec;
-        for (const char* suffix : {"", "-wal", "-shm"})
-            fs::remove(file_.string() + suffix, ec);
+        discardFile();
         open();
     }
+}
+
+void BattleIndex::discardFile() {
+    if (db_)
+        sqlite3_close(db_);
+    db_ = nullptr;
+    std::error_code ec;
+    for (const char* suffix : {"", "-wal", "-shm"})
+        fs::remove(file_.string() + suffix, ec);
 }
 
 template <class Work> auto BattleIndex::guarded(Work work) -> decltype(work()) {
@@ -135,12 +139,7 @@ template <class Work> auto BattleIndex::guarded(Work work) -> decltype(work()) {
 void BattleIndex::rebuildLocked() {
     // A file that fails under a running service (overwritten, damaged, its disk
     // gone) is no longer trusted at all.
-    if (db_)
-        sqlite3_close(db_);
-    db_ = nullptr;
-    std::error_code ec;
-    for (const char* suffix : {"", "-wal", "-shm"})
-        fs::remove(file_.string() + suffix, ec);
+    discardFile();
     openOrRemake();
     rebuilt_ = true;
     refreshLocked(folderNumbers(), true);

@@ -77,6 +77,8 @@ public:
 private:
     // Opens the file, or, when it cannot be used, removes it and starts a new one.
     void openOrRemake();
+    // Closes the database and removes its file with the -wal and -shm beside it.
+    void discardFile();
     void open();
     // Runs work under the lock; when the file fails it, makes the file anew from the
     // folders and runs it once more.
