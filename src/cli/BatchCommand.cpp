@@ -146,31 +146,56 @@ std::string heldText(const BatchFolder& folder, const ClaimHolder& holder) {
 
 } // namespace
 
+// The folder the numbered folders are in, and how many of them to look at.
+struct BatchPlace {
+    std::string root;
+    int last = 1;
+};
+
+BatchPlace batchPlace(const Options& options) {
+    if (options.positional().empty())
+        throw UsageError("batch needs the root folder (morvane-cli batch --help)");
+    if (options.positional().size() > 1)
+        throw UsageError("unexpected argument '" + options.positional()[1] + "'");
+    BatchPlace place;
+    if (auto last = options.value("--last"))
+        place.last = static_cast<int>(parseCount("--last", *last, 0, 9999));
+    // ROOT names the folder that holds the numbered folders. An empty ROOT stays
+    // empty (and is refused by the scan) rather than becoming "/".
+    place.root = options.positional().front();
+    if (!place.root.empty() && place.root.back() != '/')
+        place.root += '/';
+    return place;
+}
+
+// Says who holds a folder passed over, once for each holder: --watch looks again every
+// second.
+void sayHeld(const BatchEvent& event, std::map<int, std::string>& said, Progress& progress) {
+    std::string text = heldText(*event.folder, *event.holder);
+    std::string& before = said[event.folder->number];
+    if (text == before)
+        return;
+    progress.wipe();
+    std::cout.flush();
+    std::cerr << "morvane-cli: " << escapeControls(text) << std::endl;
+    before = std::move(text);
+}
+
 int runBatch(const std::vector<std::string>& args) {
     const Options options(args, {"--last", "--cards", "--seed", "--time", "--max-turns"}, {"--watch", "--help", "-h"});
     if (options.flag("--help") || options.flag("-h")) {
         std::cout << BatchUsage;
         return ExitOk;
     }
-    if (options.positional().empty())
-        throw UsageError("batch needs the root folder (morvane-cli batch --help)");
-    if (options.positional().size() > 1)
-        throw UsageError("unexpected argument '" + options.positional()[1] + "'");
-    const int last =
-        options.value("--last") ? static_cast<int>(parseCount("--last", *options.value("--last"), 0, 9999)) : 1;
+    const BatchPlace place = batchPlace(options);
+    const std::string& root = place.root;
     const uint32_t seed = seedOption(options);
     const long long maxTurns = maxTurnsOption(options);
     const bool watch = options.flag("--watch");
 
-    // ROOT names the folder that holds the numbered folders. An empty ROOT stays
-    // empty (and is refused by the scan) rather than becoming "/".
-    std::string root = options.positional().front();
-    if (!root.empty() && root.back() != '/')
-        root += '/';
-
     const CardCatalogue catalogue = loadCatalogue(cardsPath(options));
     Random random(seed);
-    EngineBatchHost host(catalogue, random, root, last, maxTurns);
+    EngineBatchHost host(catalogue, random, root, place.last, maxTurns);
     std::optional<FixedClock> fixedTime;
     if (auto time = options.value("--time")) {
         fixedTime.emplace(utf8ToCp932(*time));
@@ -190,9 +215,7 @@ int runBatch(const std::vector<std::string>& args) {
     Progress progress(::isatty(STDERR_FILENO) == 1);
     long long scannedBefore = 0;
     long long played = 0;
-    // What was last said of each held folder: --watch looks again every second, and
-    // says it again only when the holder changes.
-    std::map<int, std::string> heldSaid;
+    std::map<int, std::string> heldSaid; // what was last said of each held folder
     // A first Ctrl-C lets the folder under way be finished and stored.
     bool done = false;
     while (!done && (!interrupted || runner.busy())) {
@@ -213,17 +236,9 @@ int runBatch(const std::vector<std::string>& args) {
             std::cout.flush();
             printFailure(event.error, event.folder);
             break;
-        case BatchEvent::FolderHeld: {
-            std::string text = heldText(*event.folder, *event.holder);
-            std::string& said = heldSaid[event.folder->number];
-            if (text != said) {
-                progress.wipe();
-                std::cout.flush();
-                std::cerr << "morvane-cli: " << escapeControls(text) << std::endl;
-                said = std::move(text);
-            }
+        case BatchEvent::FolderHeld:
+            sayHeld(event, heldSaid, progress);
             break;
-        }
         case BatchEvent::Stopped:
             progress.wipe();
             std::cout.flush();

@@ -329,6 +329,55 @@ std::string partialJson(const PartialResult& p) {
     return json.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
+namespace {
+
+// What every partial result of a run says of the run, read before its command's own
+// fields.
+struct RunFields {
+    std::vector<std::string> decks;
+    uint64_t battles = 0;
+    uint32_t seed = 0;
+    long long maxTurns = 0;
+    std::optional<std::string> cards;
+    std::string decksFile;
+};
+
+MeasureRun measureRunOf(const Reader& read, const Json& json, const RunFields& run, const PartialResult& p) {
+    MeasureRun m;
+    const std::optional<PlaySide> side = parsePlaySide(read.text(json, "side"));
+    if (!side || run.decks.size() < 2)
+        read.noSense();
+    m.side = *side;
+    m.team = run.decks.front();
+    m.field.assign(run.decks.begin() + 1, run.decks.end());
+    const size_t pairings = m.layout().pairings();
+    // The measurement numbers its battles from FreshBase on, below 2^32.
+    if (run.battles > FreshBase / pairings)
+        read.outOfRange("battles " + std::to_string(run.battles) + " of each of " + std::to_string(pairings) +
+                        " pairings");
+    m.finalBattles = run.battles;
+    m.seed = run.seed;
+    m.maxTurns = run.maxTurns;
+    m.cardsOption = run.cards;
+    m.fieldFile = run.decksFile;
+    m.sources = json.at("sources").get<std::vector<std::string>>();
+    m.teamSize = read.text(json, "team_size");
+    m.teamCards = json.at("team_cards").get<std::vector<std::string>>();
+    m.threads = static_cast<unsigned>(read.count(json, "threads", 1u << 20));
+    m.seconds = read.seconds(json);
+    const Json& tallies = json.at("pairings");
+    if (m.sources.size() != m.field.size() || m.teamCards.size() != 9 || !tallies.is_array() ||
+        tallies.size() != pairings)
+        read.noSense();
+    const std::vector<uint64_t> shares = pairingShares(run.battles, pairings, p.shard, p.shards);
+    for (size_t i = 0; i < pairings; ++i)
+        m.pairings.push_back(
+            read.tally(tallies[i], "wins", "losses", shares[i], run.maxTurns, " of pairing " + std::to_string(i + 1)));
+    return m;
+}
+
+} // namespace
+
 PartialResult parsePartial(std::string_view text, const std::string& where) {
     const Reader read(where);
     PartialResult p;
@@ -354,37 +403,7 @@ PartialResult parsePartial(std::string_view text, const std::string& where) {
         const std::string decksFile = read.text(json, "decks_file");
 
         if (command == "optimize") {
-            MeasureRun m;
-            const std::optional<PlaySide> side = parsePlaySide(read.text(json, "side"));
-            if (!side || decks.size() < 2)
-                read.noSense();
-            m.side = *side;
-            m.team = decks.front();
-            m.field.assign(decks.begin() + 1, decks.end());
-            const size_t pairings = m.layout().pairings();
-            // The measurement numbers its battles from FreshBase on, below 2^32.
-            if (battles > FreshBase / pairings)
-                read.outOfRange("battles " + std::to_string(battles) + " of each of " + std::to_string(pairings) +
-                                " pairings");
-            m.finalBattles = battles;
-            m.seed = seed;
-            m.maxTurns = maxTurns;
-            m.cardsOption = cards;
-            m.fieldFile = decksFile;
-            m.sources = json.at("sources").get<std::vector<std::string>>();
-            m.teamSize = read.text(json, "team_size");
-            m.teamCards = json.at("team_cards").get<std::vector<std::string>>();
-            m.threads = static_cast<unsigned>(read.count(json, "threads", 1u << 20));
-            m.seconds = read.seconds(json);
-            const Json& tallies = json.at("pairings");
-            if (m.sources.size() != m.field.size() || m.teamCards.size() != 9 || !tallies.is_array() ||
-                tallies.size() != pairings)
-                read.noSense();
-            const std::vector<uint64_t> shares = pairingShares(battles, pairings, p.shard, p.shards);
-            for (size_t i = 0; i < pairings; ++i)
-                m.pairings.push_back(read.tally(tallies[i], "wins", "losses", shares[i], maxTurns,
-                                                " of pairing " + std::to_string(i + 1)));
-            p.run = std::move(m);
+            p.run = measureRunOf(read, json, {decks, battles, seed, maxTurns, cards, decksFile}, p);
             return p;
         }
         if (command != "stats" && command != "league")

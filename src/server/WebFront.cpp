@@ -12,6 +12,7 @@
 #include "common/Json.h"
 #include "server/HttpServer.h"
 #include "server/PageTemplate.h"
+#include "server/WebFiles.h"
 #include "server/WebText.h"
 
 #include <httplib.h>
@@ -188,9 +189,8 @@ ConnectionLimits serviceConnectionLimits() {
 
 WebFront::WebFront(BattleDesk& service, WebOptions options, const Clock& clock)
     : service_(service), options_(std::move(options)), clock_(clock), limiter_(options_.rate, clock) {
-    for (const char* name :
-         {"builder.html", "battle.html", "history.html", "message.html", "app.js", "style.css", "icon.svg"})
-        files_[name] = readFileBytes(options_.webFolder / name, 1 << 20);
+    for (const std::string_view name : web::Files)
+        files_[std::string(name)] = readFileBytes(options_.webFolder / name, 1 << 20);
 
     // A head over the limits is refused before it reaches the library: in the form
     // of its path, as far as its first line tells.
