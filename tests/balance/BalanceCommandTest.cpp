@@ -41,6 +41,8 @@ struct Folder {
                                      (path / "card.dat").string(),
                                      "--searches",
                                      "3",
+                                     "--max-searches",
+                                     "8",
                                      "--budget",
                                      "100000",
                                      "--final-battles",
@@ -67,10 +69,17 @@ TEST(BalanceCommand, NamesTheDominantAndTheUselessCardInJsonTextAndPage) {
     const auto& decisive = out["decide_too_much"];
     EXPECT_NE(std::find(decisive.begin(), decisive.end(), "C001"), decisive.end()) << decisive;
     EXPECT_EQ(std::find(decisive.begin(), decisive.end(), "C002"), decisive.end()) << decisive;
-    EXPECT_NE(std::find(out["unplayed"].begin(), out["unplayed"].end(), "C002"), out["unplayed"].end());
+    // Passed over by eight teams, the useless card is open on the unplayed line, with
+    // the searches that would settle it.
+    EXPECT_NE(std::find(out["uncertain"].begin(), out["uncertain"].end(), "C002"), out["uncertain"].end());
+    EXPECT_EQ(out["card_list"][1]["verdict"]["question"], "rare");
+    EXPECT_GT(out["card_list"][1]["verdict"]["searches_to_settle"].get<int>(), 8);
+    EXPECT_EQ(out["card_list"][0]["verdict"]["verdict"], "decides_too_much");
+    EXPECT_GT(out["card_list"][0]["use_ci"][0].get<double>(), 0.5);
+    EXPECT_EQ(out["extra_searches"], 5);
     EXPECT_EQ(out["field"].size(), 2u);
     EXPECT_EQ(out["field"][1]["source"], (folder.path / "deck1.dat").string() + ":1");
-    ASSERT_EQ(out["teams"].size(), 3u);
+    ASSERT_EQ(out["teams"].size(), 8u);
     EXPECT_EQ(out["teams"][0]["score"]["battles"], 40 * 4);
     EXPECT_EQ(out["card_list"][0]["card"], "C001");
     EXPECT_EQ(out["card_list"][0]["name"], "強すぎる剣士");
@@ -85,8 +94,8 @@ TEST(BalanceCommand, NamesTheDominantAndTheUselessCardInJsonTextAndPage) {
     const test::ProgramRun text =
         test::runProgram(Program, folder.args({"--field", (folder.path / "field.dat").string()}));
     ASSERT_EQ(text.status, 0) << text.err;
-    EXPECT_NE(text.out.find("decide too much: C001 強すぎる剣士 (3 of 3 teams"), std::string::npos) << text.out;
-    EXPECT_NE(text.out.find("C002 役に立たない見習い"), std::string::npos);
+    EXPECT_NE(text.out.find("decide too much: C001 強すぎる剣士 (8 of 8 teams"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("fewer than one team in six uses it?   C002 "), std::string::npos) << text.out;
     EXPECT_NE(text.out.find(out["teams"][2]["best"].get<std::string>()), std::string::npos);
 }
 
@@ -100,6 +109,7 @@ TEST(BalanceCommand, RefusesBadInputAndKeepsTheResultsWhenThePageCannotBeWritten
     const Case cases[] = {
         {{"--field", field, "--searches", "0"}, "--searches"},
         {{"--field", field, "--searches", "65"}, "--searches"},
+        {{"--field", field, "--max-searches", "65"}, "--max-searches"},
         {{"--field", field, "--final-battles", "0"}, "--final-battles"},
         {{"--field", (folder.path / "missing.dat").string()}, "ﾌｧｲﾙが見つかりません"},
         {{"--field", field, "extra"}, "unexpected argument"},
