@@ -1,5 +1,6 @@
 #include "balance/Balance.h"
 #include "balance/BalancePage.h"
+#include "balance/Suggest.h"
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
 #include "cli/ProgressLine.h"
@@ -19,6 +20,7 @@ const char* const BalanceUsage =
     R"(usage: morvane-cli balance [--cards FILE] [--field FILE] [--searches N] [--budget BATTLES]
                            [--max-searches N] [--threads T] [--seed S] [--final-battles N]
                            [--max-turns N] [--json] [--html FILE]
+                           [--suggest K [--rounds R] [--candidates N]]
 
 Shows how a card set plays, for its designer: runs N independent team searches (the
 team optimizer, each from a random legal team with a seed of its own) against a field of
@@ -48,6 +50,13 @@ league.
                        best team with a card replaced (default 500)
   --max-turns N        a battle still running after N turns is undecided and counts as not
                        won (default 10000)
+  --suggest K          propose up to K changes of one field of one card (size, HP or
+                       attack, a step at a time), each measured by the same analysis of
+                       the set with the change (--searches searches, none further), ranked
+                       by the objective below; prints them instead of the analysis
+  --rounds R           apply the best change of each round and propose again from there,
+                       1 to 50 rounds (default 1): a path from the set to a balanced one
+  --candidates N       changes measured each round, 1 to 64 (default 12)
   --json               print the result as one JSON object
   --html FILE          also write the report as one self-contained page (UTF-8, no scripts,
                        tables and bar charts) to FILE
@@ -64,6 +73,14 @@ the very battles of its team. Every copy of the card is replaced, and only by ca
 keep the size rule. The league plays every ordered pair of the distinct best teams 1000
 times (fewer, down to 100, where that would pass 300000 battles in all) with the run's
 seed, as 'morvane-cli league --seed S' plays a file of them.
+
+The objective of --suggest is 0 where every target is met: the points the strongest
+best team wins above 80% against the field, + 5 for each best team holding three or
+more copies of a character, + 2 for each character short of 16 distinct ones in the
+best teams, + 5 for each vehicle short of 4. The changes tried are the pressing
+characters' (stacked, or in half the teams or more: attack -1, size +1, HP -2), the most
+used vehicle's (HP -3) and, while too few are used, the unused vehicles' (size +2, HP
++3) and characters' (size -1). A round stops the chain when no change does better.
 
 On a terminal, stderr shows the progress. Ctrl-C ends the searches (the one under way
 keeps its best team so far) and analyses the teams found by then; a second Ctrl-C ends
@@ -392,12 +409,101 @@ void printText(const BalanceReport& r, const CardCatalogue& catalogue, const std
         std::cout << "html:     " << escapeControls(*html) << "\n";
 }
 
+Json figuresJson(const BalanceFigures& f) {
+    return {{"objective", f.objective},
+            {"strongest", f.strongest},
+            {"strongest_ci", intervalJson(f.strongestInterval)},
+            {"stacking_teams", f.stackingTeams},
+            {"characters", f.distinctCharacters},
+            {"vehicles", f.distinctVehicles},
+            {"decide_too_much", f.decisive},
+            {"unplayed", f.unplayed}};
+}
+
+std::string figuresText(const BalanceFigures& f) {
+    return "objective " + fixedText(f.objective, 1) + ": strongest " + percentText(f.strongest) + " (" +
+           intervalText(f.strongestInterval) + "), " + "best teams with 3+ copies " + std::to_string(f.stackingTeams) +
+           ", " + std::to_string(f.distinctCharacters) + " characters and " + std::to_string(f.distinctVehicles) +
+           " vehicles used";
+}
+
+std::string changeText(const CardChange& c) {
+    return morvane::cardCode(c.kind == 'V', c.id) + " " + c.field + " " + std::to_string(c.from) + " -> " +
+           std::to_string(c.to);
+}
+
+int runSuggest(const Options& options, BalanceRequest request, const std::filesystem::path& cards, long long proposals,
+               const std::optional<std::string>& html) {
+    if (html)
+        throw UsageError("--suggest writes no page; use --json for its figures");
+    SuggestRequest suggest;
+    suggest.analysis = std::move(request);
+    suggest.analysis.maxSearches = suggest.analysis.searches; // each measurement alike, none further
+    suggest.proposals = static_cast<unsigned>(proposals);
+    if (auto value = options.value("--rounds"))
+        suggest.rounds = static_cast<unsigned>(parseCount("--rounds", *value, 1, 50));
+    if (auto value = options.value("--candidates"))
+        suggest.candidates = static_cast<unsigned>(parseCount("--candidates", *value, 1, 64));
+    const std::string bytes = readInput([&] { return readFileBytes(cards); });
+    std::atomic<bool>& interrupted = catchInterrupts();
+    ProgressLine progress;
+    const auto started = std::chrono::steady_clock::now();
+    const std::vector<SuggestRound> rounds =
+        suggestChanges(bytes, suggest, &interrupted, [&](const SuggestProgress& p) {
+            if (progress.shown())
+                progress.update([&] {
+                    return "balance: round " + std::to_string(p.round + 1) + ", change " +
+                           std::to_string(p.candidate + 1) + " of " + std::to_string(p.candidates);
+                });
+        });
+    progress.wipe();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (options.flag("--json")) {
+        Json out = Json::array();
+        for (const SuggestRound& r : rounds) {
+            Json list = Json::array();
+            for (const Proposal& p : r.proposals)
+                list.push_back({{"card", morvane::cardCode(p.change.kind == 'V', p.change.id)},
+                                {"field", p.change.field},
+                                {"from", p.change.from},
+                                {"to", p.change.to},
+                                {"before", cp932ToUtf8(p.change.before)},
+                                {"after", cp932ToUtf8(p.change.after)},
+                                {"figures", figuresJson(p.figures)}});
+            out.push_back({{"before", figuresJson(r.before)}, {"proposals", list}});
+        }
+        std::cout << jsonText(Json{{"cards", cards.string()},
+                                   {"seed", suggest.analysis.seed},
+                                   {"searches", suggest.analysis.searches},
+                                   {"budget", suggest.analysis.budget},
+                                   {"rounds", out},
+                                   {"seconds", seconds}})
+                  << std::endl;
+        return ExitOk;
+    }
+    std::cout << "balance --suggest: " << rounds.size() << (rounds.size() == 1 ? " round" : " rounds") << ", seed "
+              << suggest.analysis.seed << ", " << suggest.analysis.searches << " searches of "
+              << suggest.analysis.budget << " battles a measurement, " << fixedText(seconds, 1) << " s\n";
+    for (size_t k = 0; k < rounds.size(); ++k) {
+        const SuggestRound& r = rounds[k];
+        std::cout << "\nround " << k + 1 << ", before: " << figuresText(r.before) << "\n";
+        for (size_t i = 0; i < r.proposals.size(); ++i) {
+            const Proposal& p = r.proposals[i];
+            std::cout << "  " << i + 1 << ". " << changeText(p.change)
+                      << (i == 0 && k + 1 < rounds.size() ? "  (applied)" : "") << "\n     " << figuresText(p.figures)
+                      << "\n     - " << escapeControls(cp932ToUtf8(p.change.before)) << "\n     + "
+                      << escapeControls(cp932ToUtf8(p.change.after)) << "\n";
+        }
+    }
+    return ExitOk;
+}
+
 } // namespace
 
 int runBalance(const std::vector<std::string>& args) {
     const Options options(args,
                           {"--cards", "--field", "--searches", "--budget", "--threads", "--seed", "--final-battles",
-                           "--max-turns", "--html", "--max-searches"},
+                           "--max-turns", "--html", "--max-searches", "--suggest", "--rounds", "--candidates"},
                           {"--json", "--help", "-h"});
     if (options.flag("--help") || options.flag("-h")) {
         std::cout << BalanceUsage;
@@ -457,6 +563,11 @@ int runBalance(const std::vector<std::string>& args) {
             });
         };
     }
+    if (auto value = options.value("--suggest"))
+        return runSuggest(options, request, cards, parseCount("--suggest", *value, 1, 64), html);
+    for (const char* name : {"--rounds", "--candidates"})
+        if (options.value(name))
+            throw UsageError(std::string(name) + " goes with --suggest");
     const BalanceReport report = analyseBalance(catalogue, request, control);
     progress.wipe();
 
