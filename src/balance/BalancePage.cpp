@@ -1,5 +1,6 @@
 #include "balance/BalancePage.h"
 
+#include "balance/Suggest.h"
 #include "cards/CardCatalogue.h"
 #include "common/Codec.h"
 #include "common/Html.h"
@@ -332,12 +333,57 @@ void sourcesPart(std::string& page, const BalanceReport& r, const BalanceSources
             "<p>同じ結果を出すコマンド（スレッド数によらず同じ）:</p><pre>" + escapeHtml(sources.command) + "</pre>";
 }
 
+std::string head() {
+    return std::string("<!DOCTYPE html>\n<html lang=\"ja\"><head><meta charset=\"utf-8\">") +
+           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">" + "<title>" + Title +
+           "</title><style>" + Style + "</style></head><body>\n<h1>" + Title + "</h1>\n";
+}
+
+// A round's figures as table cells: objective, strongest with its interval, stacking
+// teams, characters and vehicles used.
+std::string figureCells(const BalanceFigures& f) {
+    return "<td class=\"n\">" + fixedText(f.objective, 1) + "</td><td class=\"n\">" + percentText(f.strongest) +
+           "</td><td class=\"n\">" + percentText(f.strongestInterval.low) + " 〜 " +
+           percentText(f.strongestInterval.high) + "</td><td class=\"n\">" + std::to_string(f.stackingTeams) +
+           "</td><td class=\"n\">" + std::to_string(f.distinctCharacters) + "</td><td class=\"n\">" +
+           std::to_string(f.distinctVehicles) + "</td>";
+}
+
+constexpr const char* FigureHeads = "<th>目的値</th><th>最強チームの勝率</th><th>95%区間</th><th>3枚以上のチーム</th>"
+                                    "<th>キャラクター</th><th>車両</th>";
+
 } // namespace
 
+std::string suggestionsPage(const std::vector<SuggestRound>& rounds, const BalanceSources& sources) {
+    std::string page = head();
+    page += "<p>カード1枚の1項目を1段階変えた案を、変えたカードでバランスの分析をやり直して計った結果です。目的値は"
+            "すべての目標を満たすと0: 最強チームの勝率が80%を超えるポイント、3枚以上を持つ最強チーム1つにつき5、"
+            "使われるキャラクターが16種類に足りない1種類につき2、車両が4種類に足りない1種類につき5。"
+            "各ラウンドは前のラウンドの最良の案を当てたカードから始めます。</p>";
+    for (size_t k = 0; k < rounds.size(); ++k) {
+        const SuggestRound& r = rounds[k];
+        page += "<h2>ラウンド " + std::to_string(k + 1) + "</h2><div class=\"scroll\"><table><tr><th>案</th>" +
+                FigureHeads + "</tr><tr><td>変更前</td>" + figureCells(r.before) + "</tr>";
+        for (size_t i = 0; i < r.proposals.size(); ++i) {
+            const Proposal& p = r.proposals[i];
+            page += "<tr><td>" + std::to_string(i + 1) + ". " + cardCode(p.change.kind == 'V', p.change.id) + " " +
+                    escapeHtml(p.change.field) + " " + std::to_string(p.change.from) + " → " +
+                    std::to_string(p.change.to) + (i == 0 && k + 1 < rounds.size() ? "（適用）" : "") + "</td>" +
+                    figureCells(p.figures) + "</tr>";
+        }
+        page += "</table></div><ul>";
+        for (const Proposal& p : r.proposals)
+            page += "<li><code>- " + escapeHtml(cp932ToUtf8(p.change.before)) + "</code><br><code>+ " +
+                    escapeHtml(cp932ToUtf8(p.change.after)) + "</code></li>";
+        page += "</ul>";
+    }
+    if (!sources.command.empty())
+        page += "<p>同じ結果を出すコマンド:</p><pre>" + escapeHtml(sources.command) + "</pre>";
+    return page + "\n</body></html>\n";
+}
+
 std::string balancePage(const BalanceReport& report, const CardCatalogue& catalogue, const BalanceSources& sources) {
-    std::string page = std::string("<!DOCTYPE html>\n<html lang=\"ja\"><head><meta charset=\"utf-8\">") +
-                       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">" + "<title>" + Title +
-                       "</title><style>" + Style + "</style></head><body>\n<h1>" + Title + "</h1>\n";
+    std::string page = head();
     summary(page, report, catalogue);
     bestTeams(page, report, catalogue);
     cards(page, report, catalogue);

@@ -434,8 +434,6 @@ std::string changeText(const CardChange& c) {
 
 int runSuggest(const Options& options, BalanceRequest request, const std::filesystem::path& cards, long long proposals,
                const std::optional<std::string>& html) {
-    if (html)
-        throw UsageError("--suggest writes no page; use --json for its figures");
     SuggestRequest suggest;
     suggest.analysis = std::move(request);
     suggest.analysis.maxSearches = suggest.analysis.searches; // each measurement alike, none further
@@ -458,6 +456,14 @@ int runSuggest(const Options& options, BalanceRequest request, const std::filesy
         });
     progress.wipe();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (html) {
+        BalanceSources sources;
+        sources.cards = cards.string();
+        sources.command = commandText(options, suggest.analysis) + " --suggest " + std::to_string(proposals) +
+                          " --rounds " + std::to_string(suggest.rounds) + " --candidates " +
+                          std::to_string(suggest.candidates);
+        writeFileAtomic(*html, suggestionsPage(rounds, sources));
+    }
     if (options.flag("--json")) {
         Json out = Json::array();
         for (const SuggestRound& r : rounds) {
@@ -473,6 +479,7 @@ int runSuggest(const Options& options, BalanceRequest request, const std::filesy
             out.push_back({{"before", figuresJson(r.before)}, {"proposals", list}});
         }
         std::cout << jsonText(Json{{"cards", cards.string()},
+                                   {"html", html ? Json(*html) : Json(nullptr)},
                                    {"seed", suggest.analysis.seed},
                                    {"searches", suggest.analysis.searches},
                                    {"budget", suggest.analysis.budget},

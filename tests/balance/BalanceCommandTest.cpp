@@ -99,6 +99,36 @@ TEST(BalanceCommand, NamesTheDominantAndTheUselessCardInJsonTextAndPage) {
     EXPECT_NE(text.out.find(out["teams"][2]["best"].get<std::string>()), std::string::npos);
 }
 
+TEST(BalanceCommand, SuggestsMeasuredChangesAsJsonTextAndPage) {
+    const Folder folder;
+    folder.write("deck0.dat", std::string(test::LopsidedDeck0) + "\r\n");
+    folder.write("deck1.dat", std::string(test::LopsidedDeck1) + "\r\n");
+    const std::vector<std::string> suggest{"--suggest", "2", "--candidates", "3", "--budget", "20000"};
+    std::vector<std::string> json = suggest;
+    json.insert(json.end(), {"--json", "--html", (folder.path / "s.html").string()});
+    const test::ProgramRun run = test::runProgram(Program, folder.args(json));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto out = nlohmann::json::parse(run.out);
+    ASSERT_EQ(out["rounds"].size(), 1u);
+    const auto& best = out["rounds"][0]["proposals"][0];
+    EXPECT_EQ(best["card"], "C001");
+    EXPECT_NE(best["before"], best["after"]);
+    EXPECT_LE(best["figures"]["objective"].get<double>(),
+              out["rounds"][0]["proposals"][1]["figures"]["objective"].get<double>());
+    const std::string page = folder.read("s.html");
+    EXPECT_NE(page.find("ラウンド 1"), std::string::npos);
+    EXPECT_NE(page.find("--suggest 2 --rounds 1 --candidates 3"), std::string::npos);
+
+    const test::ProgramRun text = test::runProgram(Program, folder.args(suggest));
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("round 1, before: objective "), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("  1. C001 "), std::string::npos) << text.out;
+
+    const test::ProgramRun alone = test::runProgram(Program, folder.args({"--rounds", "2"}));
+    EXPECT_EQ(alone.status, 2);
+    EXPECT_NE(alone.err.find("--rounds goes with --suggest"), std::string::npos) << alone.err;
+}
+
 TEST(BalanceCommand, RefusesBadInputAndKeepsTheResultsWhenThePageCannotBeWritten) {
     const Folder folder;
     const std::string field = (folder.path / "field.dat").string();
