@@ -183,8 +183,12 @@ bool RateLimiter::allow(const std::string& client, int* retryAfter) {
     return false;
 }
 
-ConnectionLimits serviceConnectionLimits() {
-    return ConnectionLimits{};
+ConnectionLimits serviceConnectionLimits(const WebOptions& options) {
+    ConnectionLimits limits;
+    limits.connectionsPerClient = options.connectionsPerClient;
+    if (!options.trustedProxy.empty())
+        limits.unboundedClients.push_back(options.trustedProxy);
+    return limits;
 }
 
 WebFront::WebFront(BattleDesk& service, WebOptions options, const Clock& clock)
@@ -192,15 +196,17 @@ WebFront::WebFront(BattleDesk& service, WebOptions options, const Clock& clock)
     for (const std::string_view name : web::Files)
         files_[std::string(name)] = readFileBytes(options_.webFolder / name, 1 << 20);
 
-    // A head over the limits is refused before it reaches the library: in the form
-    // of its path, as far as its first line tells.
-    server_ = std::make_unique<HttpServer>(serviceConnectionLimits(), [this](std::string_view head) {
+    // A head over the limits, or a connection over its client's bound, is refused
+    // before it reaches the library: in the form of its path, as far as its first line
+    // tells.
+    server_ = std::make_unique<HttpServer>(serviceConnectionLimits(options_), [this](int status,
+                                                                                     std::string_view head) {
         const bool api = head.substr(0, head.find('\n')).find(" /api/") != std::string_view::npos;
-        const std::string message(web::HeadTooLarge);
+        const std::string message(status == 429 ? web::TooManyConnections : web::HeadTooLarge);
         if (api)
             return std::pair<std::string, std::string>{Json{{"error", message}}.dump(), "application/json"};
         return std::pair<std::string, std::string>{
-            page("message.html", PageFill{{{"status", "431"}, {"message", escapeHtml(message)}}, {}}),
+            page("message.html", PageFill{{{"status", std::to_string(status)}, {"message", escapeHtml(message)}}, {}}),
             "text/html; charset=utf-8"};
     });
     HttpServer& s = *server_;

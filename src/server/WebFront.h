@@ -53,6 +53,8 @@ struct WebOptions {
     // Requests from this address come through a proxy that names the client as the
     // last entry of X-Forwarded-For; empty: no proxy is trusted.
     std::string trustedProxy;
+    // Connections open at once from one address (the trusted proxy has no bound).
+    size_t connectionsPerClient = 64;
 };
 
 class WebFront {
@@ -121,6 +123,6 @@ private:
 };
 
 // The limits the service's HTTP server keeps to.
-ConnectionLimits serviceConnectionLimits();
+ConnectionLimits serviceConnectionLimits(const WebOptions& options);
 
 } // namespace morvane

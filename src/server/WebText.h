@@ -12,6 +12,8 @@ inline constexpr std::string_view TooLarge = "送信された内容が大きす�
 inline constexpr std::string_view TooMany = "送信が多すぎます。しばらくしてから送ってください";
 inline constexpr std::string_view QueueFull = "対戦の順番待ちがいっぱいです。しばらくしてから送ってください";
 inline constexpr std::string_view NotTaken = "対戦を受け付けられませんでした。しばらくしてから送ってください";
+inline constexpr std::string_view TooManyConnections =
+    "このアドレスからの接続が多すぎます。ほかの接続が終わってから試してください";
 inline constexpr std::string_view HeadTooLarge = "要求のヘッダーが大きすぎます";
 inline constexpr std::string_view BadRequest = "要求を読み取れませんでした";
 inline constexpr std::string_view NotAllowed = "このアドレスではその方法は使えません";

@@ -13,6 +13,7 @@
 
 #include <httplib.h>
 
+#include <arpa/inet.h>
 #include <fstream>
 #include <poll.h>
 #include <sys/socket.h>
@@ -285,8 +286,16 @@ protected:
         front.stop();
         serving.join();
     }
-    int connect() const {
+
+public:
+    static int connectTo(int port, const char* from) {
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (from) {
+            sockaddr_in source{};
+            source.sin_family = AF_INET;
+            ::inet_pton(AF_INET, from, &source.sin_addr);
+            EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source), 0); // NOLINT
+        }
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<uint16_t>(port));
@@ -294,6 +303,10 @@ protected:
         EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0); // NOLINT
         return fd;
     }
+
+protected:
+    // A connection from a loopback address of its own (127.0.0.N): another client.
+    int connect(const char* from = nullptr) const { return connectTo(port, from); }
     // What the server sends until it closes, or for at most the time given.
     static std::string readAnswer(int fd, int milliseconds = 5000) {
         std::string answer;
@@ -360,14 +373,16 @@ TEST_F(ServedFront, EndlessHeadersAreRefusedWith431WithoutBeingKept) {
 TEST_F(ServedFront, ClientsThatSendSlowlyOrStayIdleKeepNobodyWaiting) {
     // 200 connections sending a head a byte at a time, 100 kept alive and idle: more
     // than there are workers.
+    // Many clients, each under its bound of connections.
+    const std::array<const char*, 5> clients{"127.0.0.11", "127.0.0.12", "127.0.0.13", "127.0.0.14", "127.0.0.15"};
     std::vector<int> slow;
     for (int i = 0; i < 200; ++i) {
-        slow.push_back(connect());
+        slow.push_back(connect(clients[static_cast<size_t>(i) % 5]));
         (void)::send(slow.back(), "GET / HTTP/1.1\r\n", 16, MSG_NOSIGNAL);
     }
     std::vector<int> idle;
     for (int i = 0; i < 100; ++i) {
-        idle.push_back(connect());
+        idle.push_back(connect(clients[static_cast<size_t>(i) % 5]));
         (void)::send(idle.back(), "GET /healthz HTTP/1.1\r\nHost: a\r\n\r\n", 35, MSG_NOSIGNAL);
     }
     char answer[15];
@@ -395,6 +410,75 @@ TEST_F(ServedFront, ClientsThatSendSlowlyOrStayIdleKeepNobodyWaiting) {
         ::close(fd);
     for (const int fd : idle)
         ::close(fd);
+}
+
+// The whole answer to a request sent on a new connection from an address.
+std::string askOnce(int port, const char* from, const std::string& request) {
+    const int fd = ServedFront::connectTo(port, from);
+    (void)::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string answer;
+    char buffer[4096];
+    for (pollfd p{fd, POLLIN, 0}; ::poll(&p, 1, 5000) > 0;) {
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        answer.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return answer;
+}
+
+TEST_F(ServedFront, OneClientHoldingManyConnectionsIsRefusedPromptlyAndOthersAreServed) {
+    const std::string health = "GET /healthz HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n";
+    // One client takes its 64 connections and sends nothing whole on them.
+    std::vector<int> held;
+    for (int i = 0; i < 64; ++i) {
+        held.push_back(connect("127.0.0.21"));
+        (void)::send(held.back(), "GET / HTTP/1.1\r\n", 16, MSG_NOSIGNAL);
+    }
+    // Its next ones are refused at once, in the form of their path.
+    const auto start = std::chrono::steady_clock::now();
+    const std::string api = askOnce(port, "127.0.0.21", "GET /api/battles HTTP/1.1\r\nHost: a\r\n\r\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_EQ(api.substr(0, 30), "HTTP/1.1 429 Too Many Requests") << api;
+    EXPECT_NE(api.find("Retry-After: 1\r\n"), std::string::npos);
+    EXPECT_NE(api.find("{\"error\":\"このアドレスからの接続が多すぎます"), std::string::npos) << api;
+    const std::string page = askOnce(port, "127.0.0.21", "GET / HTTP/1.1\r\nHost: a\r\n\r\n");
+    EXPECT_EQ(page.substr(0, 12), "HTTP/1.1 429");
+    EXPECT_NE(page.find("<h1>429</h1>"), std::string::npos) << page;
+    // Another client is served as ever.
+    EXPECT_EQ(askOnce(port, "127.0.0.22", health).substr(0, 15), "HTTP/1.1 200 OK");
+    // Once the client lets one of its connections go, it is served again.
+    ::close(held.back());
+    held.pop_back();
+    std::string again;
+    for (int i = 0; i < 50 && again.substr(0, 15) != "HTTP/1.1 200 OK"; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        again = askOnce(port, "127.0.0.21", health);
+    }
+    EXPECT_EQ(again.substr(0, 15), "HTTP/1.1 200 OK") << again;
+    for (const int fd : held)
+        ::close(fd);
+
+    // A trusted proxy speaks for many clients: it has no bound.
+    WebOptions proxied = options();
+    proxied.trustedProxy = "127.0.0.23";
+    proxied.connectionsPerClient = 2;
+    WebFront behindProxy(desk, proxied, clock);
+    const int proxiedPort = behindProxy.bind("127.0.0.1", 0);
+    std::thread serving([&] { behindProxy.listen(); });
+    std::vector<int> fromProxy;
+    for (int i = 0; i < 5; ++i)
+        fromProxy.push_back(connectTo(proxiedPort, "127.0.0.23"));
+    EXPECT_EQ(askOnce(proxiedPort, "127.0.0.23", health).substr(0, 15), "HTTP/1.1 200 OK");
+    std::vector<int> fromOne{connectTo(proxiedPort, "127.0.0.24"), connectTo(proxiedPort, "127.0.0.24")};
+    EXPECT_EQ(askOnce(proxiedPort, "127.0.0.24", health).substr(0, 12), "HTTP/1.1 429");
+    for (const int fd : fromProxy)
+        ::close(fd);
+    for (const int fd : fromOne)
+        ::close(fd);
+    behindProxy.stop();
+    serving.join();
 }
 
 TEST_F(ServedFront, AnExceptionIsAnswered500WithABodyAndNoHeaderOfItsText) {
