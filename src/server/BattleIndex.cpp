@@ -171,7 +171,8 @@ void BattleIndex::open() {
          "CREATE TABLE IF NOT EXISTS battles (number INTEGER PRIMARY KEY, top BLOB, bottom BLOB,"
          " state INTEGER, status INTEGER, winner INTEGER, turns INTEGER, problem BLOB,"
          " submitted INTEGER, finished INTEGER, stamp INTEGER);"
-         "CREATE INDEX IF NOT EXISTS battles_by_state ON battles (state, number);");
+         "CREATE INDEX IF NOT EXISTS battles_by_state ON battles (state, number);"
+         "CREATE INDEX IF NOT EXISTS battles_by_time ON battles (submitted, number);");
     std::map<std::string, std::string> meta;
     {
         Statement read(db_, "SELECT key, value FROM meta");
@@ -383,7 +384,10 @@ std::optional<BattleEntry> BattleIndex::find(int number) {
 std::vector<BattleEntry> BattleIndex::newest(int64_t offset, int count) {
     return guarded([&] {
         const std::string sql =
-            std::string("SELECT ") + EntryColumns + " FROM battles ORDER BY number DESC LIMIT ?1 OFFSET ?2";
+            // By when they came, not by number: a folder number freed (a folder removed,
+            // a refusal taken back) goes to the next battle, which is still the newest.
+            std::string("SELECT ") + EntryColumns +
+            " FROM battles ORDER BY submitted DESC, number DESC LIMIT ?1 OFFSET ?2";
         Statement rows(db_, sql.c_str());
         rows.bind(1, count).bind(2, offset);
         std::vector<BattleEntry> entries;

@@ -62,7 +62,8 @@ public:
     void fail(int number, const std::string& problem);
 
     std::optional<BattleEntry> find(int number);
-    // Newest first.
+    // Newest submission first (a later battle may have a lower number), then the
+    // higher number.
     std::vector<BattleEntry> newest(int64_t offset, int count);
     std::vector<int> waitingNumbers();
     int64_t count();
