@@ -32,4 +32,13 @@ inline constexpr std::string_view PlaceClose = "番目）";
 inline constexpr std::string_view Playing = "対戦中";
 inline constexpr std::string_view Failed = "対戦できませんでした";
 
+// A deck line's problem, on the pages: "上チームのデッキ行: 'C099' はカード一覧にありません"
+inline constexpr std::string_view SideLine[2] = {"上チームのデッキ行: ", "下チームのデッキ行: "};
+inline constexpr std::string_view NotInCatalogue = " はカード一覧にありません";
+inline constexpr std::string_view NoCard = "（なし）";
+// "デッキサイズ47を4超えています" beside a team's size over its vehicle's deck size
+inline constexpr std::string_view OverOpen = "デッキサイズ";
+inline constexpr std::string_view OverMiddle = "を";
+inline constexpr std::string_view OverClose = "超えています";
+
 } // namespace morvane::web

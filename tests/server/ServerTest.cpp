@@ -183,11 +183,12 @@ TEST_F(ServerTest, BadInputAndHostileClientsAreRefusedWithTheReasonAndNothingIsW
                                     std::string("{\"top\": \"") + Top + "\"}"})
         EXPECT_NE(refused(server->client().Post("/api/battles", text, "application/json"), 400), "") << text;
     EXPECT_EQ(server->client().Post("/api/battles", std::string(5000, ' '), "application/json")->status, 413);
-    // Form posts speak in pages.
+    // Form posts speak in pages, wholly in Japanese.
     const httplib::Result formRefused = server->client().Post("/battles", httplib::Params{{"top", bad}});
     ASSERT_TRUE(formRefused);
     EXPECT_EQ(formRefused->status, 400);
-    EXPECT_NE(formRefused->body.find("top deck line: &#39;xyz&#39; は整数ではありません"), std::string::npos);
+    EXPECT_NE(formRefused->body.find("上チームのデッキ行: &#39;xyz&#39; は整数ではありません"), std::string::npos);
+    EXPECT_EQ(formRefused->body.find("deck line"), std::string::npos);
     EXPECT_EQ(folderCount(), 0u) << "nothing written for a refusal";
 
     // What follows the ids never reaches the folder: a line break would add a line.

@@ -4,7 +4,11 @@
 // too slowly.
 
 #include "server/WebFront.h"
+#include "cards/CardFields.h"
+#include "cards/Team.h"
+#include "common/Codec.h"
 #include "common/Errors.h"
+#include "common/Html.h"
 #include "common/Json.h"
 #include "server/HttpServer.h"
 #include "server/PageTemplate.h"
@@ -31,7 +35,9 @@ class FakeDesk final : public BattleDesk {
 public:
     FakeDesk() { catalogue_.load(Classic); }
 
+    // The program's own rules, as the service checks a pair.
     std::pair<std::string, std::string> checkDecks(const std::string& top, const std::string& bottom) const override {
+        checkPlayable(catalogue_, applyDeckLines(catalogue_, {top, "top deck line"}, {bottom, "bottom deck line"}));
         return {top, bottom};
     }
     int submit(const std::pair<std::string, std::string>& decks) override {
@@ -246,6 +252,97 @@ TEST_F(WebFrontTest, TheRateLimitFollowsTheClockItIsGiven) {
     clock.setNow(clock.now() + std::chrono::hours(1) + std::chrono::seconds(1));
     EXPECT_EQ(ask("POST", "/api/battles", pair).status, 201);
     EXPECT_EQ(desk.submitted.size(), 4u);
+}
+
+// A card's name and stats as our pages show them.
+std::string shownName(const cardRecordType& card) {
+    return escapeHtml(cp932ToUtf8(card.name));
+}
+std::string shownStats(const cardRecordType& card) {
+    return escapeHtml(cp932ToUtf8(cardStatText(card.line)));
+}
+
+TEST_F(WebFrontTest, TeamsAreShownByCardNameStatsAndSizeOnTheBattleHistoryAndRefusalPages) {
+    const CardCatalogue& cards = desk.catalogue();
+    // A team over its vehicle's deck size: the smallest vehicle, the largest characters.
+    SideSelection big;
+    for (const SelectorEntry& v : cards.vehicleEntries())
+        if (big.vehicle == 0 || cards.vehicle(v.id).size < cards.vehicle(big.vehicle).size)
+            big.vehicle = v.id;
+    int32_t largest = 0;
+    for (const SelectorEntry& c : cards.characterEntries())
+        if (largest == 0 || cards.character(c.id).size > cards.character(largest).size)
+            largest = c.id;
+    big.characters.fill(largest);
+    ASSERT_GT(sizeTotal(cards, big), deckSize(cards, big));
+    desk.entries[1].top = formatDeckLine(big, 0);
+    const std::string why = "デッキサイズ" + std::to_string(deckSize(cards, big)) + "を" +
+                            std::to_string(sizeTotal(cards, big) - deckSize(cards, big)) + "超えています";
+
+    SideSelection bottom;
+    applyDeckLine(Bottom, bottom, cards);
+    for (const char* path : {"/battles/0000", "/battles"}) {
+        const std::string page = ask("GET", path).body;
+        // The bottom team of every battle: its vehicle and characters by name and stats,
+        // its size, and the deck line still there to copy.
+        EXPECT_NE(page.find(shownName(cards.vehicle(bottom.vehicle))), std::string::npos) << path;
+        for (const int32_t id : bottom.characters) {
+            EXPECT_NE(page.find(shownName(cards.character(id))), std::string::npos) << path << " " << id;
+            EXPECT_NE(page.find(shownStats(cards.character(id))), std::string::npos) << path << " " << id;
+        }
+        EXPECT_NE(page.find(sizeText(cards, bottom)), std::string::npos) << path;
+        EXPECT_NE(page.find("<code>" + Bottom + "</code>"), std::string::npos) << path;
+    }
+    EXPECT_NE(ask("GET", "/battles").body.find(why), std::string::npos) << "an over-size team says why";
+    EXPECT_NE(ask("GET", "/battles/0001").body.find(why), std::string::npos);
+    EXPECT_EQ(ask("GET", "/battles/0000").body.find("超えています"), std::string::npos);
+
+    // The builder says it of a team it starts from, beside the red size.
+    const std::string builder = ask("GET", "/", "", {{"top", formatDeckLine(big, 0)}}).body;
+    EXPECT_NE(builder.find("class=\"size over\" id=\"top_size\""), std::string::npos);
+    EXPECT_NE(builder.find("id=\"top_why\" aria-live=\"polite\">" + why + "<"), std::string::npos);
+    EXPECT_NE(builder.find("id=\"bottom_why\" aria-live=\"polite\"><"), std::string::npos);
+
+    // A refused form shows both teams as sent: the card missing is named where it stands.
+    const std::string missing = Top.substr(0, 4) + "C999" + Top.substr(8);
+    const httplib::Response refused = ask("POST", "/battles", "", {{"top", missing}, {"bottom", Bottom}});
+    EXPECT_EQ(refused.status, 400);
+    EXPECT_NE(refused.body.find("&#39;C999&#39; はカード一覧にありません</span>"), std::string::npos) << refused.body;
+    EXPECT_NE(refused.body.find(shownName(cards.vehicle(bottom.vehicle))), std::string::npos);
+}
+
+TEST_F(WebFrontTest, ABadDeckLineIsNamedByItsIdInJapaneseForTheBuilderAndTheRefusalPage) {
+    const std::string missing = Top.substr(0, 4) + "C999" + Top.substr(8);
+    const std::string missingVehicle = "V999" + Top.substr(4);
+    const std::string shortLast = Top.substr(0, 35);
+    const std::string notNumber = "V001Cxyz" + Top.substr(8);
+    struct Case {
+        std::string line;
+        std::string problem;
+    };
+    for (const Case& c :
+         {Case{missing, "'C999' はカード一覧にありません"}, Case{missingVehicle, "'V999' はカード一覧にありません"},
+          Case{shortLast, "'C00' はカード番号の桁が足りません"}, Case{notNumber, "'xyz' は整数ではありません"}}) {
+        // The builder's box asks while the player stays in the builder.
+        const httplib::Response checked = ask("GET", "/api/deckline", "", {{"line", c.line}});
+        EXPECT_EQ(checked.status, 400) << c.line;
+        EXPECT_EQ(json(checked)["error"], c.problem) << c.line;
+        // The form's refusal says the same, of the side it is on, in Japanese only.
+        clock.setNow(clock.now() + std::chrono::seconds(1));
+        const httplib::Response page = ask("POST", "/battles", "", {{"top", Top}, {"bottom", c.line}});
+        EXPECT_EQ(page.status, 400) << c.line;
+        EXPECT_NE(page.body.find(escapeHtml("下チームのデッキ行: " + c.problem)), std::string::npos) << page.body;
+        EXPECT_EQ(page.body.find("deck line"), std::string::npos) << c.line;
+    }
+    // The API keeps the command line tool's words.
+    clock.setNow(clock.now() + std::chrono::seconds(1));
+    const httplib::Response api = ask("POST", "/api/battles", Json{{"top", missing}, {"bottom", Bottom}}.dump());
+    EXPECT_EQ(json(api)["error"], "C01のカードが選ばれていません");
+    // A line that is fine gives the ids it selects.
+    const Json fine = json(ask("GET", "/api/deckline", "", {{"line", Bottom}}));
+    EXPECT_EQ(fine["vehicle"], 4);
+    EXPECT_EQ(fine["characters"], (Json{18, 16, 24, 22, 25, 39, 44, 2}));
+    EXPECT_TRUE(desk.submitted.empty());
 }
 
 TEST(PageTemplate, PartsRepeatPerFillAndNamesAreLookedUpFromTheInnermostFillOut) {
