@@ -396,6 +396,8 @@ TEST(ServerManPage, DescribesEveryOptionAndExitStatusOfTheHelp) {
         EXPECT_NE(help.out.find(status), std::string::npos) << status;
         EXPECT_NE(page.find(status), std::string::npos) << status;
     }
+    EXPECT_EQ(runProgram(Server, {"--max-client-connections", "0"}).status, 2);
+    EXPECT_EQ(runProgram(Server, {"--max-client-connections", "4097"}).status, 2);
     const ProgramRun bad = runProgram(Server, {"--rate", "fast"});
     EXPECT_EQ(bad.status, 2);
     EXPECT_EQ(bad.err, "morvane-server: --rate wants a number of submissions per second from 0.01 to 1000000, not "
