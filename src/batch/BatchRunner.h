@@ -82,6 +82,14 @@ struct BatchEvent {
     std::optional<ClaimHolder> holder; // FolderHeld
 };
 
+// Whether a run that stopped with failure may succeed later with the folder as it
+// is: the disk refused the claim or the report (full, over a quota), which says
+// nothing against the folder's pair. Its folder stays ready; a runner that keeps
+// going plays it again once there is room, rather than calling it failed.
+constexpr bool mayPassLater(BatchEvent::Failure failure) {
+    return failure == BatchEvent::StoreFailed || failure == BatchEvent::ClaimFailed;
+}
+
 struct BatchOptions {
     // Stop when the root itself cannot be used (it is not a folder, or cannot be made
     // or written, or no claim can be made in a ready folder). The window passes over

@@ -7,6 +7,7 @@
 #include "common/Files.h"
 #include "common/Messages.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
@@ -65,19 +66,36 @@ int BatchSubmitter::submit(std::string_view top, std::string_view bottom) {
             number = next_++;
         }
         const std::string folder = batchFolderName(root_, number);
-        if (::mkdir(folder.c_str(), 0755) != 0) {
-            // Made by a runner's scan or another submitter: usable only while empty.
-            if (errno != EEXIST)
+        bool made = false;
+        try {
+            if (::mkdir(folder.c_str(), 0755) == 0) {
+                made = true;
+                if (!syncFolder(root_))
+                    throw FolderError(folder);
+            } else if (errno != EEXIST) {
                 throw FolderError(folder);
-            if (!emptyFolder(folder))
+            } else if (!emptyFolder(folder)) {
+                // Made by a runner's scan or another submitter: usable only while empty.
                 continue;
-        } else if (!syncFolder(root_)) {
-            throw FolderError(folder);
+            }
+            // A link, unlike a rename, never replaces a deck pair someone else put there.
+            if (placeNewFile(folder + std::string(file::BatchDecks), bytes, 0644, Durability::Folder))
+                return number;
+        } catch (...) {
+            giveBack(number, made ? folder : std::string());
+            throw;
         }
-        // A link, unlike a rename, never replaces a deck pair someone else put there.
-        if (placeNewFile(folder + std::string(file::BatchDecks), bytes, 0644, Durability::Folder))
-            return number;
     }
+}
+
+void BatchSubmitter::giveBack(int number, const std::string& madeFolder) {
+    // A refused submission leaves nothing behind: a full disk refusing hundreds of
+    // them would otherwise leave as many empty folders, and push every later battle
+    // past them. Only an empty folder goes; one that someone filled meanwhile stays.
+    if (!madeFolder.empty())
+        ::rmdir(madeFolder.c_str());
+    std::lock_guard lock(mutex_);
+    next_ = std::min(next_, number);
 }
 
 } // namespace morvane

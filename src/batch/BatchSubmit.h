@@ -21,13 +21,17 @@ public:
     // Stores the pair (the top side's deck line, then the bottom side's, each followed
     // by CR LF) and returns its folder number. Lines must hold no line break. Safe to
     // call from several threads. Throws FolderError or IoError naming the folder or
-    // file; at most an empty folder is left behind then, which a later submitter
-    // fills.
+    // file; a folder it made is removed again then, and its number is the next
+    // submission's.
     int submit(std::string_view top, std::string_view bottom);
 
     const std::string& root() const { return root_; }
 
 private:
+    // Called when a submission into number failed; madeFolder is the folder it made
+    // (empty when it made none).
+    void giveBack(int number, const std::string& madeFolder);
+
     std::string root_;
     std::mutex mutex_;
     int next_ = 0;

@@ -26,6 +26,12 @@ namespace {
 // Raised when the layout changes: an index of another version is rebuilt.
 constexpr int SchemaVersion = 1;
 
+// The index file is held by another process (a second service on the same root).
+class IndexHeldError : public IoError {
+public:
+    using IoError::IoError;
+};
+
 int64_t milliseconds(const timespec& t) {
     return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
@@ -109,6 +115,14 @@ void BattleIndex::openOrRemake() {
     db_ = nullptr;
     try {
         open();
+    } catch (const IndexHeldError&) {
+        // Another service on the same root keeps its index there: this one keeps its
+        // own in memory, made from the folders as any index is, and leaves the file be.
+        if (db_)
+            sqlite3_close(db_);
+        db_ = nullptr;
+        file_ = ":memory:";
+        open();
     } catch (const MorvaneError&) {
         // Unreadable, of another version or of another root: the folders hold
         // everything it held, so it is made anew from them.
@@ -152,9 +166,11 @@ BattleIndex::~BattleIndex() {
 
 void BattleIndex::exec(const char* sql) {
     char* error = nullptr;
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+    if (const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &error); rc != SQLITE_OK) {
         const std::string why = error ? error : "sqlite";
         sqlite3_free(error);
+        if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED)
+            throw IndexHeldError(std::string(msg::FileNotWritten), where_ + " (" + why + ")");
         throw IoError(std::string(msg::FileNotWritten), where_ + " (" + why + ")");
     }
 }
@@ -163,15 +179,20 @@ void BattleIndex::open() {
     if (sqlite3_open_v2(file_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK)
         throw IoError(std::string(msg::FileNotCreated), where_);
-    sqlite3_busy_timeout(db_, 5000);
-    // A cache: losing its last transactions to a power cut costs a refresh, never a
-    // battle, so it is not synced on every change.
-    exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+    sqlite3_busy_timeout(db_, 1000);
+    // The WAL's index is kept in this process's memory, not in a -shm file mapped
+    // into it: a -shm file that anyone cut short (overwritten, truncated) ended the
+    // process with SIGBUS at its next look, which no error code could report. The
+    // file is this process's alone while it runs; sqlite3 reads it once the service
+    // has stopped, or a copy of it. A cache: losing its last transactions to a power
+    // cut costs a refresh, never a battle, so it is not synced on every change.
+    exec("PRAGMA locking_mode=EXCLUSIVE; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
     exec("CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value BLOB);"
          "CREATE TABLE IF NOT EXISTS battles (number INTEGER PRIMARY KEY, top BLOB, bottom BLOB,"
          " state INTEGER, status INTEGER, winner INTEGER, turns INTEGER, problem BLOB,"
          " submitted INTEGER, finished INTEGER, stamp INTEGER);"
-         "CREATE INDEX IF NOT EXISTS battles_by_state ON battles (state, number);");
+         "CREATE INDEX IF NOT EXISTS battles_by_state ON battles (state, number);"
+         "CREATE INDEX IF NOT EXISTS battles_by_time ON battles (submitted, number);");
     std::map<std::string, std::string> meta;
     {
         Statement read(db_, "SELECT key, value FROM meta");
@@ -383,7 +404,10 @@ std::optional<BattleEntry> BattleIndex::find(int number) {
 std::vector<BattleEntry> BattleIndex::newest(int64_t offset, int count) {
     return guarded([&] {
         const std::string sql =
-            std::string("SELECT ") + EntryColumns + " FROM battles ORDER BY number DESC LIMIT ?1 OFFSET ?2";
+            // By when they came, not by number: a folder number freed (a folder removed,
+            // a refusal taken back) goes to the next battle, which is still the newest.
+            std::string("SELECT ") + EntryColumns +
+            " FROM battles ORDER BY submitted DESC, number DESC LIMIT ?1 OFFSET ?2";
         Statement rows(db_, sql.c_str());
         rows.bind(1, count).bind(2, offset);
         std::vector<BattleEntry> entries;

@@ -9,9 +9,10 @@
 // look at the waiting folders keep it current, whoever plays the battles.
 //
 // One connection, used by one thread at a time under the index's own lock; SQLite in
-// WAL mode, so a reader of the file (sqlite3 on the command line) never blocks it.
-// Whatever goes wrong with the file while the service runs (overwritten, removed,
-// damaged), the index makes it anew from the folders and answers from that.
+// WAL mode with the file held for this process alone (a second service on the same
+// root keeps its index in memory). Whatever goes wrong with the file while the
+// service runs (overwritten, removed, damaged), the index makes it anew from the
+// folders and answers from that; nothing done to the file can end the process.
 
 #include "battle/BattleOutcome.h"
 #include "common/Clock.h"
@@ -62,7 +63,8 @@ public:
     void fail(int number, const std::string& problem);
 
     std::optional<BattleEntry> find(int number);
-    // Newest first.
+    // Newest submission first (a later battle may have a lower number), then the
+    // higher number.
     std::vector<BattleEntry> newest(int64_t offset, int count);
     std::vector<int> waitingNumbers();
     int64_t count();

@@ -94,7 +94,14 @@ int BattleService::submit(const std::pair<std::string, std::string>& decks) {
     entry.top = decks.first;
     entry.bottom = decks.second;
     entry.submittedMs = nowMs();
-    index_.add(entry);
+    try {
+        index_.add(entry);
+    } catch (const MorvaneError& e) {
+        // The pair is stored: a refusal now would be played all the same, and a
+        // client that tried again would get it twice. The index, a cache, finds the
+        // folder at its next look.
+        std::cerr << "morvane-server: " << publicText(e, options_.root) << std::endl;
+    }
     ++metrics_.submissions;
     if (options_.runners > 0)
         offer(number);
@@ -178,6 +185,10 @@ void BattleService::note(const BatchEvent& event) {
         break;
     }
     case BatchEvent::ReportStored: {
+        {
+            std::lock_guard lock(mutex_);
+            retries_.erase(number);
+        }
         index_.finish(number, event.outcome, nowMs());
         ++metrics_.battlesHere;
         finished(number, nowMs());
@@ -189,7 +200,11 @@ void BattleService::note(const BatchEvent& event) {
     case BatchEvent::FolderSkipped: {
         const std::string problem = publicText(event.error, options_.root);
         std::cerr << "morvane-server: " << placedText(number >= 0 ? event.folder->name() : "", problem) << std::endl;
-        if (event.kind == BatchEvent::Stopped && number >= 0) {
+        if (event.kind == BatchEvent::Stopped && number >= 0 && mayPassLater(event.failure)) {
+            // An acknowledged battle is not lost to a full disk: it waits, and is
+            // played again once there is room.
+            deferRetry(number);
+        } else if (event.kind == BatchEvent::Stopped && number >= 0) {
             index_.fail(number, problem);
             ++metrics_.battlesFailed;
             std::lock_guard lock(mutex_);
@@ -213,6 +228,22 @@ bool BattleService::noticeFinished(int number) {
     ++metrics_.battlesOthers;
     finished(number, now->finishedMs);
     return true;
+}
+
+void BattleService::deferRetry(int number) {
+    std::lock_guard lock(mutex_);
+    playing_.erase(number);
+    Retry& retry = retries_[number];
+    // One second, doubling up to a minute: a disk that stays full costs a battle a
+    // minute, one that frees up is noticed soon.
+    retry.due = std::chrono::steady_clock::now() + std::chrono::seconds(1 << std::min(retry.refusals, 6));
+    ++retry.refusals;
+}
+
+bool BattleService::retryDue(int number) {
+    std::lock_guard lock(mutex_);
+    const auto it = retries_.find(number);
+    return it == retries_.end() || std::chrono::steady_clock::now() >= it->second.due;
 }
 
 void BattleService::watchLoop() {
@@ -245,7 +276,7 @@ void BattleService::watchLoop() {
                     index_.reread(number);
                 if (state == FolderState::Done)
                     noticeFinished(number);
-                else if (options_.runners > 0 &&
+                else if (options_.runners > 0 && retryDue(number) &&
                          (state == FolderState::Ready || (state == FolderState::Claimed && tick % 50 == 0)))
                     offer(number);
             }

@@ -94,6 +94,10 @@ private:
     // Reads the folder of a battle that may have been played elsewhere; true when it
     // was, and is now known to be done.
     bool noticeFinished(int number);
+    // A battle whose claim or report the disk refused: played again after a pause
+    // that grows with each refusal.
+    void deferRetry(int number);
+    bool retryDue(int number);
 
     int64_t nowMs() const;
 
@@ -116,6 +120,11 @@ private:
     std::set<int> playing_;
     // Submissions made by this process, for the latency.
     std::map<int, Clock::TimePoint> submitted_;
+    struct Retry {
+        std::chrono::steady_clock::time_point due;
+        int refusals = 0;
+    };
+    std::map<int, Retry> retries_;
 
     std::vector<std::thread> runners_;
     std::thread watcher_;

@@ -117,8 +117,8 @@ HeadState checkHead(std::string_view received, const ConnectionLimits& limits) {
     return end == std::string_view::npos ? HeadState::Incomplete : HeadState::Whole;
 }
 
-HttpServer::HttpServer(ConnectionLimits limits, TooLargeAnswer tooLarge)
-    : limits_(limits), tooLarge_(std::move(tooLarge)), epoll_(::epoll_create1(EPOLL_CLOEXEC)) {
+HttpServer::HttpServer(ConnectionLimits limits, RefusalAnswer refusal)
+    : limits_(std::move(limits)), refusal_(std::move(refusal)), epoll_(::epoll_create1(EPOLL_CLOEXEC)) {
     if (epoll_ < 0)
         throw std::runtime_error("cannot watch connections");
     // The library's own workers only hand each accepted connection over.
@@ -165,20 +165,47 @@ void HttpServer::serve() {
 }
 
 bool HttpServer::process_and_close_socket(socket_t sock) {
+    Connection connection;
+    connection.fd = sock;
+    int port = 0;
+    addressOf(sock, true, connection.client, port);
     {
         std::lock_guard lock(mutex_);
-        if (stopping_ || open_ >= limits_.maxConnections) {
+        if (stopping_ || open_ >= limits_.maxConnections || !admit(connection)) {
             ::close(sock);
             return false;
         }
         ++open_;
     }
     ::fcntl(sock, F_SETFL, ::fcntl(sock, F_GETFL) | O_NONBLOCK);
-    Connection connection;
-    connection.fd = sock;
-    connection.deadline = SteadyClock::now() + limits_.headTime;
+    // A connection over its client's bound gets a moment to say what it asks for, so
+    // that the refusal comes in its form rather than as a bare reset.
+    connection.deadline = SteadyClock::now() + (connection.overLimit ? DrainTime : limits_.headTime);
     watch(std::move(connection));
     return true;
+}
+
+// Called under the lock.
+bool HttpServer::admit(Connection& connection) {
+    const std::vector<std::string>& unbounded = limits_.unboundedClients;
+    if (connection.client.empty() ||
+        std::find(unbounded.begin(), unbounded.end(), connection.client) != unbounded.end()) {
+        connection.client.clear();
+        return true;
+    }
+    ClientCount& count = clients_[connection.client];
+    if (count.served < limits_.connectionsPerClient) {
+        ++count.served;
+        return true;
+    }
+    // Refusals are answered while no more of them wait than the bound; past that a
+    // flood costs only an accept and a close.
+    if (count.refused < limits_.connectionsPerClient) {
+        ++count.refused;
+        connection.overLimit = true;
+        return true;
+    }
+    return false;
 }
 
 void HttpServer::watch(Connection connection) {
@@ -188,7 +215,7 @@ void HttpServer::watch(Connection connection) {
         return;
     }
     // Bytes of a next request may have come with the last one.
-    if (checkHead(connection.received, limits_) == HeadState::Whole) {
+    if (!connection.overLimit && checkHead(connection.received, limits_) == HeadState::Whole) {
         heads_.push_back(std::move(connection));
         lock.unlock();
         ready_.notify_one();
@@ -222,12 +249,17 @@ void HttpServer::watchLoop() {
         for (auto it = watched_.begin(); it != watched_.end();) {
             Connection& c = it->second;
             const HeadState state = c.fd < 0 || c.draining ? HeadState::Incomplete : checkHead(c.received, limits_);
+            if (c.fd >= 0 && c.overLimit && state != HeadState::Incomplete) {
+                refuse(c, 429);
+                ++it;
+                continue;
+            }
             if (c.fd >= 0 && state == HeadState::Whole) {
                 ::epoll_ctl(epoll_, EPOLL_CTL_DEL, c.fd, nullptr);
                 heads_.push_back(std::move(c));
                 ready_.notify_one();
             } else if (c.fd >= 0 && state == HeadState::TooLarge) {
-                refuse(c);
+                refuse(c, 431);
                 ++it;
                 continue;
             } else if (c.fd >= 0 && now < c.deadline) {
@@ -268,11 +300,16 @@ void HttpServer::readFrom(Connection& connection) {
     }
 }
 
-void HttpServer::refuse(Connection& connection) {
-    const auto [body, type] = tooLarge_(connection.received);
-    const std::string answer = "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Type: " + type +
-                               "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
-                               body;
+void HttpServer::refuse(Connection& connection, int status) {
+    const auto [body, type] = refusal_(status, connection.received);
+    std::string answer = status == 429 ? "HTTP/1.1 429 Too Many Requests\r\nRetry-After: 1"
+                                       : "HTTP/1.1 431 Request Header Fields Too Large";
+    answer.append("\r\nContent-Type: ")
+        .append(type)
+        .append("\r\nContent-Length: ")
+        .append(std::to_string(body.size()))
+        .append("\r\nConnection: close\r\n\r\n")
+        .append(body);
     // Small enough for any socket buffer; a client that reads nothing loses it.
     (void)::send(connection.fd, answer.data(), answer.size(), MSG_NOSIGNAL);
     ::shutdown(connection.fd, SHUT_WR);
@@ -332,6 +369,12 @@ void HttpServer::close(const Connection& connection) {
     ::shutdown(connection.fd, SHUT_RDWR);
     ::close(connection.fd);
     --open_;
+    if (const auto it = clients_.find(connection.client); it != clients_.end()) {
+        size_t& count = connection.overLimit ? it->second.refused : it->second.served;
+        count -= count > 0 ? 1 : 0;
+        if (it->second.served == 0 && it->second.refused == 0)
+            clients_.erase(it);
+    }
 }
 
 } // namespace morvane

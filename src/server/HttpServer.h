@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 namespace morvane {
@@ -33,6 +34,11 @@ struct ConnectionLimits {
     std::chrono::seconds ioTime{5};
     size_t requestsPerConnection = 100;
     size_t maxConnections = 4096;
+    // Connections open at once from one address, so that one client cannot take every
+    // socket; more are refused with 429. A proxy in front speaks for many clients and
+    // is not bounded.
+    size_t connectionsPerClient = 64;
+    std::vector<std::string> unboundedClients;
     int workers = 16;
 };
 
@@ -42,11 +48,12 @@ HeadState checkHead(std::string_view received, const ConnectionLimits& limits);
 
 class HttpServer : public httplib::Server {
 public:
-    // The answer to a head over the limits, from the head's first bytes: the body and
-    // its content type.
-    using TooLargeAnswer = std::function<std::pair<std::string, std::string>(std::string_view head)>;
+    // The answer to a request refused before it reaches the library (431: a head over
+    // the limits; 429: too many connections from its client), from the status and the
+    // head's first bytes: the body and its content type.
+    using RefusalAnswer = std::function<std::pair<std::string, std::string>(int status, std::string_view head)>;
 
-    HttpServer(ConnectionLimits limits, TooLargeAnswer tooLarge);
+    HttpServer(ConnectionLimits limits, RefusalAnswer refusal);
     ~HttpServer() override;
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
@@ -62,6 +69,10 @@ private:
         std::chrono::steady_clock::time_point deadline;
         size_t served = 0;
         bool draining = false; // refused: the rest of what it sends is read and dropped
+        std::string client;    // the peer's address; empty when it is not bounded
+        // One connection too many from its client: its head is awaited only to answer
+        // it in the form of its path, never served.
+        bool overLimit = false;
     };
 
     bool process_and_close_socket(socket_t sock) override;
@@ -69,13 +80,15 @@ private:
     void watch(Connection connection);
     void watchLoop();
     void readFrom(Connection& connection);
-    void refuse(Connection& connection);
+    void refuse(Connection& connection, int status);
+    // Counts a new connection against its client's bound; false when it is one too many.
+    bool admit(Connection& connection);
     void workerLoop();
     void answer(Connection connection);
     void close(const Connection& connection);
 
     ConnectionLimits limits_;
-    TooLargeAnswer tooLarge_;
+    RefusalAnswer refusal_;
     int epoll_ = -1;
     std::mutex mutex_;
     std::condition_variable ready_;
@@ -83,6 +96,12 @@ private:
     std::map<int, Connection> watched_;
     std::deque<Connection> heads_; // whole heads waiting for a worker
     size_t open_ = 0;              // connections watched or answered
+    // Per client: connections served, and ones refused still being answered.
+    struct ClientCount {
+        size_t served = 0;
+        size_t refused = 0;
+    };
+    std::unordered_map<std::string, ClientCount> clients_;
     std::thread watcher_;
     std::vector<std::thread> workers_;
 };

@@ -154,6 +154,47 @@ std::string statText(const cardRecordType& card) {
     return cardStatText(card.line);
 }
 
+// "'C099'": an id as a deck line spells it.
+std::string quotedId(bool vehicle, int32_t id) {
+    char text[24];
+    std::snprintf(text, sizeof text, "'%c%03d'", vehicle ? 'V' : 'C', id);
+    return text;
+}
+
+// Why a team's size total is over its vehicle's deck size, in words; empty when it
+// is not.
+std::string overSizeText(const CardCatalogue& cards, const SideSelection& team) {
+    const int64_t total = sizeTotal(cards, team);
+    const int32_t deck = deckSize(cards, team);
+    if (team.vehicle == 0 || total <= deck)
+        return {};
+    return std::string(web::OverOpen)
+        .append(std::to_string(deck))
+        .append(web::OverMiddle)
+        .append(std::to_string(total - deck))
+        .append(web::OverClose);
+}
+
+// What is wrong with a deck line (code page 932), named by the id at fault; empty
+// when every id it names is a card the selectors offer. The line rules are the
+// program's own: an id no selector offers would only leave its slot empty, and the
+// battle's refusal would name the slot, not what was typed.
+std::string deckLineProblem(const CardCatalogue& cards, const std::string& line) {
+    SideSelection selection;
+    try {
+        applyDeckLine(line, selection, cards);
+    } catch (const MorvaneError& e) {
+        return utf8Text(e);
+    }
+    const SideSelection named = deckLineIds(line);
+    if (selection.vehicle == 0 && named.vehicle != 0)
+        return quotedId(true, named.vehicle).append(web::NotInCatalogue);
+    for (size_t k = 0; k < named.characters.size(); ++k)
+        if (selection.characters[k] == 0 && named.characters[k] != 0)
+            return quotedId(false, named.characters[k]).append(web::NotInCatalogue);
+    return {};
+}
+
 } // namespace
 
 bool RateLimiter::allow(const std::string& client, int* retryAfter) {
@@ -183,8 +224,12 @@ bool RateLimiter::allow(const std::string& client, int* retryAfter) {
     return false;
 }
 
-ConnectionLimits serviceConnectionLimits() {
-    return ConnectionLimits{};
+ConnectionLimits serviceConnectionLimits(const WebOptions& options) {
+    ConnectionLimits limits;
+    limits.connectionsPerClient = options.connectionsPerClient;
+    if (!options.trustedProxy.empty())
+        limits.unboundedClients.push_back(options.trustedProxy);
+    return limits;
 }
 
 WebFront::WebFront(BattleDesk& service, WebOptions options, const Clock& clock)
@@ -192,15 +237,17 @@ WebFront::WebFront(BattleDesk& service, WebOptions options, const Clock& clock)
     for (const std::string_view name : web::Files)
         files_[std::string(name)] = readFileBytes(options_.webFolder / name, 1 << 20);
 
-    // A head over the limits is refused before it reaches the library: in the form
-    // of its path, as far as its first line tells.
-    server_ = std::make_unique<HttpServer>(serviceConnectionLimits(), [this](std::string_view head) {
+    // A head over the limits, or a connection over its client's bound, is refused
+    // before it reaches the library: in the form of its path, as far as its first line
+    // tells.
+    server_ = std::make_unique<HttpServer>(serviceConnectionLimits(options_), [this](int status,
+                                                                                     std::string_view head) {
         const bool api = head.substr(0, head.find('\n')).find(" /api/") != std::string_view::npos;
-        const std::string message(web::HeadTooLarge);
+        const std::string message(status == 429 ? web::TooManyConnections : web::HeadTooLarge);
         if (api)
             return std::pair<std::string, std::string>{Json{{"error", message}}.dump(), "application/json"};
         return std::pair<std::string, std::string>{
-            page("message.html", PageFill{{{"status", "431"}, {"message", escapeHtml(message)}}, {}}),
+            page("message.html", PageFill{{{"status", std::to_string(status)}, {"message", escapeHtml(message)}}, {}}),
             "text/html; charset=utf-8"};
     });
     HttpServer& s = *server_;
@@ -277,12 +324,56 @@ std::string WebFront::page(const std::string& name, const PageFill& fill) const 
     return fillPage(files_.at(name), fill);
 }
 
-void WebFront::errorPage(httplib::Response& res, int status, const std::string& message) {
+void WebFront::errorPage(httplib::Response& res, int status, const std::string& message,
+                         const std::array<std::string, 2>* lines) {
     res.status = status;
     secure(res);
-    res.set_content(
-        page("message.html", PageFill{{{"status", std::to_string(status)}, {"message", escapeHtml(message)}}, {}}),
-        "text/html; charset=utf-8");
+    PageFill fill{{{"status", std::to_string(status)}, {"message", escapeHtml(message)}}, {}};
+    if (lines) {
+        PageFill teams;
+        for (int side = 0; side < 2; ++side) {
+            const std::string& line = (*lines)[static_cast<size_t>(side)];
+            teams.values[SideNames[side]] = escapeHtml(cp932ToUtf8(line));
+            teams.values[std::string(SideNames[side]).append("_team")] = teamView(line, side);
+        }
+        fill.lists["teams"].push_back(std::move(teams));
+    }
+    res.set_content(page("message.html", fill), "text/html; charset=utf-8");
+}
+
+std::string WebFront::teamView(const std::string& line, int side) const {
+    const CardCatalogue& cards = service_.catalogue();
+    SideSelection selection;
+    try {
+        applyDeckLine(line, selection, cards);
+    } catch (const MorvaneError&) {
+        return {};
+    }
+    const SideSelection named = deckLineIds(line);
+    PageFill fill;
+    for (const int index : KeyboardOrder) {
+        const bool vehicle = index == VehicleSelector;
+        const auto k = static_cast<size_t>(vehicle ? 0 : index);
+        const int32_t id = vehicle ? selection.vehicle : selection.characters[k];
+        const int32_t typed = vehicle ? named.vehicle : named.characters[k];
+        PageFill cell;
+        cell.values["selector"] = selectorName(selectorSlot(side, index));
+        if (id != 0) {
+            const cardRecordType& card = vehicle ? cards.vehicle(id) : cards.character(id);
+            cell.values["name"] = escapeHtml(cp932ToUtf8(card.name));
+            cell.values["stats"] = escapeHtml(cp932ToUtf8(statText(card)));
+        } else {
+            cell.values["name"] = typed != 0 ? escapeHtml(quotedId(vehicle, typed).append(web::NotInCatalogue))
+                                             : std::string(web::NoCard);
+            cell.lists["missing"] = PageFill::shown(true);
+        }
+        cell.lists["vehicle"] = PageFill::shown(vehicle);
+        fill.lists["cells"].push_back(std::move(cell));
+    }
+    const std::string over = overSizeText(cards, selection);
+    fill.values = {{"size", sizeText(cards, selection)}, {"why", over}};
+    fill.lists["over"] = PageFill::shown(!over.empty());
+    return page("team.html", fill);
 }
 
 void WebFront::refuse(const httplib::Request& req, httplib::Response& res, int status, const std::string& message) {
@@ -326,11 +417,17 @@ void WebFront::failed(const httplib::Request& req, httplib::Response& res, const
 }
 
 const WebFront::GetRoute WebFront::GetRoutes[] = {
-    {"/", false, &WebFront::builderPage},           {"/healthz", false, &WebFront::health},
-    {"/metrics", false, &WebFront::metrics},        {"/battles", false, &WebFront::historyPage},
-    {"/api/battles", false, &WebFront::historyApi}, {"/api/cards", false, &WebFront::cardsApi},
-    {"/favicon.ico", false, &WebFront::favicon},    {StaticPrefix, true, &WebFront::staticFile},
-    {BattleApiPrefix, true, &WebFront::battleApi},  {BattlePrefix, true, &WebFront::battleOrReport},
+    {"/", false, &WebFront::builderPage},
+    {"/healthz", false, &WebFront::health},
+    {"/metrics", false, &WebFront::metrics},
+    {"/battles", false, &WebFront::historyPage},
+    {"/api/battles", false, &WebFront::historyApi},
+    {"/api/cards", false, &WebFront::cardsApi},
+    {"/api/deckline", false, &WebFront::deckLineApi},
+    {"/favicon.ico", false, &WebFront::favicon},
+    {StaticPrefix, true, &WebFront::staticFile},
+    {BattleApiPrefix, true, &WebFront::battleApi},
+    {BattlePrefix, true, &WebFront::battleOrReport},
 };
 
 void WebFront::answer(const httplib::Request& req, httplib::Response& res) {
@@ -408,6 +505,21 @@ bool WebFront::cardsApi(const httplib::Request&, httplib::Response& res, std::st
     return true;
 }
 
+// A deck line read as a submission reads it, for the builder's box: the ids it
+// selects, or what is wrong with it in words a page can show.
+bool WebFront::deckLineApi(const httplib::Request& req, httplib::Response& res, std::string_view) {
+    const std::string line = utf8ToCp932(req.get_param_value("line"));
+    const std::string problem = deckLineProblem(service_.catalogue(), line);
+    if (!problem.empty()) {
+        json(res, 400, {{"error", problem}});
+        return true;
+    }
+    SideSelection selection;
+    applyDeckLine(line, selection, service_.catalogue());
+    json(res, 200, {{"vehicle", selection.vehicle}, {"characters", selection.characters}});
+    return true;
+}
+
 bool WebFront::historyApi(const httplib::Request& req, httplib::Response& res, std::string_view) {
     const long pageNumber =
         std::max(1L, req.has_param("page") ? smallNumber(req.get_param_value("page")).value_or(1) : 1);
@@ -472,13 +584,39 @@ bool WebFront::battleOrReport(const httplib::Request&, httplib::Response& res, s
     return true;
 }
 
+namespace {
+
+// The deck lines of the builder's form: the deck line box when filled (pasted, or
+// kept in step by the page's script), else the selectors, so the form works without
+// scripts too.
+std::array<std::string, 2> formLines(const httplib::Request& req) {
+    std::array<std::string, 2> lines;
+    for (int side = 0; side < 2; ++side) {
+        const std::string name = SideNames[side];
+        std::string line = req.get_param_value(name);
+        if (line.find_first_not_of(" \t") == std::string::npos) {
+            SideSelection selection;
+            auto id = [&](const std::string& field) {
+                return static_cast<int32_t>(smallNumber(req.get_param_value(join({name, "_", field}))).value_or(0));
+            };
+            selection.vehicle = id("v");
+            for (int k = 0; k < 8; ++k)
+                selection.characters[static_cast<size_t>(k)] = id("c" + std::to_string(k + 1));
+            line = formatDeckLine(selection, side);
+        }
+        lines[static_cast<size_t>(side)] = line;
+    }
+    return lines;
+}
+
+} // namespace
+
 void WebFront::postBattle(const httplib::Request& req, httplib::Response& res, bool api) {
-    const auto refuse = [&](int status, const std::string& message) { this->refuse(req, res, status, message); };
     int retryAfter = 1;
     if (!limiter_.allow(clientOf(req), &retryAfter)) {
         ++service_.metrics().refusedRate;
         res.set_header("Retry-After", std::to_string(retryAfter));
-        refuse(429, std::string(web::TooMany));
+        refuse(req, res, 429, std::string(web::TooMany));
         return;
     }
     std::array<std::string, 2> lines;
@@ -486,35 +624,35 @@ void WebFront::postBattle(const httplib::Request& req, httplib::Response& res, b
         const Json body = Json::parse(req.body, nullptr, false);
         if (!body.is_object() || !body.contains("top") || !body.contains("bottom") || !body["top"].is_string() ||
             !body["bottom"].is_string()) {
-            refuse(400, "the body must be a JSON object with the deck lines \"top\" and \"bottom\"");
+            refuse(req, res, 400, "the body must be a JSON object with the deck lines \"top\" and \"bottom\"");
             return;
         }
         lines = {body["top"].get<std::string>(), body["bottom"].get<std::string>()};
     } else {
-        // The deck line box when filled (pasted, or kept in step by the page's
-        // script), else the selectors, so the form works without scripts too.
-        for (int side = 0; side < 2; ++side) {
-            const std::string name = SideNames[side];
-            std::string line = req.get_param_value(name);
-            if (line.find_first_not_of(" \t") == std::string::npos) {
-                SideSelection selection;
-                auto id = [&](const std::string& field) {
-                    return static_cast<int32_t>(smallNumber(req.get_param_value(join({name, "_", field}))).value_or(0));
-                };
-                selection.vehicle = id("v");
-                for (int k = 0; k < 8; ++k)
-                    selection.characters[static_cast<size_t>(k)] = id("c" + std::to_string(k + 1));
-                line = formatDeckLine(selection, side);
-            }
-            lines[static_cast<size_t>(side)] = line;
-        }
+        lines = formLines(req);
     }
+    std::array<std::string, 2> sent{utf8ToCp932(lines[0]), utf8ToCp932(lines[1])};
+    // A form's refusal shows the teams that were sent beside the reason.
+    const auto refuse = [&](int status, const std::string& message) {
+        if (api)
+            this->refuse(req, res, status, message);
+        else
+            errorPage(res, status, message, &sent);
+    };
     std::pair<std::string, std::string> decks;
     try {
-        decks = service_.checkDecks(utf8ToCp932(lines[0]), utf8ToCp932(lines[1]));
+        decks = service_.checkDecks(sent[0], sent[1]);
     } catch (const MorvaneError& e) {
         ++service_.metrics().refusedBadDeck;
-        refuse(400, utf8Text(e));
+        std::string message = utf8Text(e);
+        // The API keeps the command line tool's words; a page names the side in
+        // Japanese and the id at fault.
+        for (size_t side = 0; side < 2 && !api; ++side)
+            if (const std::string problem = deckLineProblem(service_.catalogue(), sent[side]); !problem.empty()) {
+                message = std::string(web::SideLine[side]).append(problem);
+                break;
+            }
+        refuse(400, message);
         return;
     }
     int number = 0;
@@ -581,6 +719,9 @@ bool WebFront::builderPage(const httplib::Request& req, httplib::Response& res, 
             cells.push_back(std::move(cell));
         }
         fill.values[name + "_size"] = sizeText(cards, selection);
+        const std::string over = overSizeText(cards, selection);
+        fill.values[name + "_why"] = over;
+        fill.lists[name + "_over"] = PageFill::shown(!over.empty());
     }
     secure(res);
     res.set_content(page("builder.html", fill), "text/html; charset=utf-8");
@@ -617,6 +758,8 @@ void WebFront::battlePage(const BattleView& battle, httplib::Response& res) {
         {"winner", view->state == BattleView::Done ? winnerName(view->entry.outcome) : ""},
         {"top", escapeHtml(cp932ToUtf8(view->entry.top))},
         {"bottom", escapeHtml(cp932ToUtf8(view->entry.bottom))},
+        {"top_team", teamView(view->entry.top, 0)},
+        {"bottom_team", teamView(view->entry.bottom, 1)},
         {"rematch", "/?top=" + top + "&amp;bottom=" + bottom},
         {"challenge_top", "/?bottom=" + top},
         {"challenge_bottom", "/?top=" + bottom},
@@ -645,6 +788,8 @@ bool WebFront::historyPage(const httplib::Request& req, httplib::Response& res, 
                                  {"result", escapeHtml(result)},
                                  {"top", escapeHtml(top)},
                                  {"bottom", escapeHtml(bottom)},
+                                 {"top_team", teamView(e.top, 0)},
+                                 {"bottom_team", teamView(e.bottom, 1)},
                                  {"top_query", encodeQuery(top)},
                                  {"bottom_query", encodeQuery(bottom)}},
                                 {}});

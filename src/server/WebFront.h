@@ -7,6 +7,7 @@
 #include "common/Clock.h"
 #include "server/BattleDesk.h"
 
+#include <array>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -53,6 +54,8 @@ struct WebOptions {
     // Requests from this address come through a proxy that names the client as the
     // last entry of X-Forwarded-For; empty: no proxy is trusted.
     std::string trustedProxy;
+    // Connections open at once from one address (the trusted proxy has no bound).
+    size_t connectionsPerClient = 64;
 };
 
 class WebFront {
@@ -97,6 +100,7 @@ private:
     bool historyPage(const httplib::Request& req, httplib::Response& res, std::string_view rest);
     bool historyApi(const httplib::Request& req, httplib::Response& res, std::string_view rest);
     bool cardsApi(const httplib::Request& req, httplib::Response& res, std::string_view rest);
+    bool deckLineApi(const httplib::Request& req, httplib::Response& res, std::string_view rest);
     bool favicon(const httplib::Request& req, httplib::Response& res, std::string_view rest);
     bool staticFile(const httplib::Request& req, httplib::Response& res, std::string_view rest);
     bool battleApi(const httplib::Request& req, httplib::Response& res, std::string_view rest);
@@ -105,7 +109,13 @@ private:
     void answerGet(const httplib::Request& req, httplib::Response& res);
     void postBattle(const httplib::Request& req, httplib::Response& res, bool api);
     void battlePage(const BattleView& battle, httplib::Response& res);
-    void errorPage(httplib::Response& res, int status, const std::string& message);
+    // A refusal page; with the deck lines (code page 932) of a form that was sent, their
+    // teams as well.
+    void errorPage(httplib::Response& res, int status, const std::string& message,
+                   const std::array<std::string, 2>* lines = nullptr);
+    // A side's team as the builder shows it, by card name with HP, AP and SP and the
+    // size against the deck size; empty for a line that cannot be read.
+    std::string teamView(const std::string& line, int side) const;
     // A refusal in the form of the path: JSON under /api/, else a page.
     void refuse(const httplib::Request& req, httplib::Response& res, int status, const std::string& message);
     // The client's address, as the trusted proxy says it.
@@ -121,6 +131,6 @@ private:
 };
 
 // The limits the service's HTTP server keeps to.
-ConnectionLimits serviceConnectionLimits();
+ConnectionLimits serviceConnectionLimits(const WebOptions& options);
 
 } // namespace morvane

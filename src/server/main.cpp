@@ -24,7 +24,7 @@ using namespace morvane;
 
 const char* const Usage = R"(usage: morvane-server [--root DIR] [--listen ADDR:PORT] [--cards FILE] [--runners N]
                       [--max-queue N] [--rate PER_SECOND] [--seed S] [--index FILE]
-                      [--max-turns N] [--trusted-proxy ADDR]
+                      [--max-turns N] [--trusted-proxy ADDR] [--max-client-connections N]
 
 Serves the team builder, the battle pages, the history and the JSON API, and drops
 each battle asked for into the next free numbered folder of DIR as deck.dat, where
@@ -47,6 +47,9 @@ the batch runner plays it and stores its report as battle.html.
   --trusted-proxy ADDR
                      requests from ADDR (a TLS proxy in front) come from the client
                      its X-Forwarded-For names last, for the rate limit and the log
+  --max-client-connections N
+                     connections one address may hold open at once, 1 to 4096
+                     (default 64); more are answered 429 (the trusted proxy: no bound)
 
 SIGTERM or Ctrl-C stops accepting requests, lets the battles in play finish and
 store their reports, and exits 0. A restart plays every folder still waiting.
@@ -77,7 +80,7 @@ double rateOption(const std::string& text) {
 int serve(const std::vector<std::string>& args) {
     const front::Options options(args,
                                  {"--root", "--listen", "--cards", "--runners", "--max-queue", "--rate", "--seed",
-                                  "--index", "--max-turns", "--trusted-proxy"},
+                                  "--index", "--max-turns", "--trusted-proxy", "--max-client-connections"},
                                  {"--help", "-h"});
     if (options.flag("--help") || options.flag("-h")) {
         std::cout << Usage;
@@ -99,6 +102,8 @@ int serve(const std::vector<std::string>& args) {
     web.rate = options.value("--rate") ? rateOption(*options.value("--rate")) : 5;
     web.webFolder = thisProgramSite().installedData / "web";
     web.trustedProxy = options.value("--trusted-proxy").value_or("");
+    if (const auto bound = options.value("--max-client-connections"))
+        web.connectionsPerClient = static_cast<size_t>(front::parseCount("--max-client-connections", *bound, 1, 4096));
 
     // The program folder is looked for only when a default needs it: an installed
     // service given its own root and catalogue needs no user data folder.
@@ -120,6 +125,9 @@ int serve(const std::vector<std::string>& args) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // A file size limit (ulimit -f) fails the write that passes it, as a full disk
+    // does, instead of ending the service in the middle of it.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     BattleService battles(service);
     WebFront front(battles, web);

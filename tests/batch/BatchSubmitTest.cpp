@@ -7,6 +7,7 @@
 #include "batch/FolderWatch.h"
 #include "cards/CardCatalogue.h"
 #include "common/Clock.h"
+#include "common/Errors.h"
 #include "common/Random.h"
 
 #include "batch/BatchTesting.h"
@@ -68,6 +69,33 @@ TEST_F(BatchSubmitTest, PairsGoIntoTheLowestFreeFoldersAndNeverOverAnotherPair) 
 
     // A second submitter sharing the root starts past everything filled.
     EXPECT_EQ(BatchSubmitter(rootText()).submit(TopDeck, BottomDeck), 6);
+}
+
+TEST_F(BatchSubmitTest, ARefusedSubmissionLeavesNoFolderAndItsNumberIsTakenNext) {
+    BatchSubmitter submitter(rootText());
+    EXPECT_EQ(submitter.submit(TopDeck, BottomDeck), 0);
+    {
+        // A full disk: every pair is refused.
+        FileSizeLimit full(16);
+        for (int i = 0; i < 5; ++i)
+            EXPECT_THROW(submitter.submit(TopDeck, BottomDeck), IoError);
+    }
+    EXPECT_FALSE(fs::exists(folder(1)));
+    size_t folders = 0;
+    for (const auto& entry : fs::directory_iterator(root))
+        folders += entry.is_directory();
+    EXPECT_EQ(folders, 1u) << "no empty folder left by a refusal";
+    // Space again: the numbers go on from the last pair stored.
+    EXPECT_EQ(submitter.submit(OtherTopDeck, OtherBottomDeck), 1);
+    EXPECT_EQ(readAll(folder(1) / "deck.dat"), OtherTopDeck + "\r\n" + OtherBottomDeck + "\r\n");
+    // A folder a runner's scan made and that a refusal found empty stays: not ours.
+    fs::create_directories(folder(2));
+    {
+        FileSizeLimit full(16);
+        EXPECT_THROW(submitter.submit(TopDeck, BottomDeck), IoError);
+    }
+    EXPECT_TRUE(fs::is_directory(folder(2)));
+    EXPECT_EQ(submitter.submit(TopDeck, BottomDeck), 2);
 }
 
 TEST_F(BatchSubmitTest, SubmittersRacingOnOneRootEachGetFoldersOfTheirOwn) {

@@ -6,12 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace morvane::test {
@@ -27,6 +29,35 @@ inline void writeAll(const fs::path& path, const std::string& bytes) {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << bytes;
 }
+
+// A full disk as this process sees it, for as long as it lives: a write that takes a
+// file past bytes fails (EFBIG) instead of signalling.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &before_);
+        signal_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = before_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { lift(); }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    // Space again.
+    void lift() {
+        if (lifted_)
+            return;
+        ::setrlimit(RLIMIT_FSIZE, &before_);
+        std::signal(SIGXFSZ, signal_);
+        lifted_ = true;
+    }
+
+private:
+    rlimit before_{};
+    void (*signal_)(int) = SIG_DFL;
+    bool lifted_ = false;
+};
 
 // Characters 1-8 fight at speeds where two pairs tie, so initiative draws matter;
 // character 9's attack power is no number, so a battle that fields it halts.

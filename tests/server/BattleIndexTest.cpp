@@ -148,5 +148,29 @@ TEST_F(BattleIndexTest, AFileDamagedUnderTheRunningIndexIsMadeAnewFromTheFolders
     EXPECT_EQ(index.waitingBefore(3), 1);
 }
 
+TEST_F(BattleIndexTest, NothingDoneToTheFilesBesideTheIndexEndsTheProcessAndASecondIndexKeepsItsOwn) {
+    dropDecks(0, TopDeck, BottomDeck);
+    BattleIndex first(indexFile(), rootText());
+    EXPECT_EQ(first.refresh(true), (std::vector<int>{0}));
+    // A -shm file cut short under a process that maps it ends that process with
+    // SIGBUS; the index maps none.
+    const std::string shm = indexFile().string() + "-shm";
+    EXPECT_FALSE(fs::exists(shm));
+    writeAll(shm, "");
+    EXPECT_EQ(first.count(), 1);
+    dropDecks(1, OtherTopDeck, OtherBottomDeck);
+    EXPECT_EQ(first.refresh(true), (std::vector<int>{0, 1}));
+
+    // A second service on the same root: it keeps an index of its own, and leaves the
+    // first one's file be.
+    BattleIndex second(indexFile(), rootText());
+    EXPECT_EQ(second.refresh(true), (std::vector<int>{0, 1}));
+    ASSERT_TRUE(second.find(1));
+    EXPECT_EQ(second.find(1)->top, OtherTopDeck);
+    EXPECT_TRUE(fs::exists(indexFile()));
+    EXPECT_EQ(first.find(1)->top, OtherTopDeck);
+    EXPECT_EQ(first.count(), 2);
+}
+
 } // namespace
 } // namespace morvane::test

@@ -183,11 +183,12 @@ TEST_F(ServerTest, BadInputAndHostileClientsAreRefusedWithTheReasonAndNothingIsW
                                     std::string("{\"top\": \"") + Top + "\"}"})
         EXPECT_NE(refused(server->client().Post("/api/battles", text, "application/json"), 400), "") << text;
     EXPECT_EQ(server->client().Post("/api/battles", std::string(5000, ' '), "application/json")->status, 413);
-    // Form posts speak in pages.
+    // Form posts speak in pages, wholly in Japanese.
     const httplib::Result formRefused = server->client().Post("/battles", httplib::Params{{"top", bad}});
     ASSERT_TRUE(formRefused);
     EXPECT_EQ(formRefused->status, 400);
-    EXPECT_NE(formRefused->body.find("top deck line: &#39;xyz&#39; は整数ではありません"), std::string::npos);
+    EXPECT_NE(formRefused->body.find("上チームのデッキ行: &#39;xyz&#39; は整数ではありません"), std::string::npos);
+    EXPECT_EQ(formRefused->body.find("deck line"), std::string::npos);
     EXPECT_EQ(folderCount(), 0u) << "nothing written for a refusal";
 
     // What follows the ids never reaches the folder: a line break would add a line.
@@ -352,9 +353,9 @@ TEST_F(ServerTest, AnIndexOverwrittenWhileBattlesPlayIsMadeAnewAndTheServiceGoes
     const fs::path index = root / ".morvane-index.sqlite";
     for (int i = 0; i < 200; ++i) {
         // A connection closed unanswered is sent again, as a client would: the count of
-        // battles below says whether it had been taken after all. (About one run in ten
-        // loses a connection just after the index is overwritten; the cause is not yet
-        // found.)
+        // battles below says whether it had been taken after all. (A -shm file mapped
+        // by the service and cut short here once ended it with SIGBUS, in about one run
+        // in three; the index maps none now.)
         httplib::Result posted = post(*server, Top, Bottom);
         for (int again = 0; !posted && again < 3; ++again)
             posted = post(*server, Top, Bottom);
@@ -395,6 +396,8 @@ TEST(ServerManPage, DescribesEveryOptionAndExitStatusOfTheHelp) {
         EXPECT_NE(help.out.find(status), std::string::npos) << status;
         EXPECT_NE(page.find(status), std::string::npos) << status;
     }
+    EXPECT_EQ(runProgram(Server, {"--max-client-connections", "0"}).status, 2);
+    EXPECT_EQ(runProgram(Server, {"--max-client-connections", "4097"}).status, 2);
     const ProgramRun bad = runProgram(Server, {"--rate", "fast"});
     EXPECT_EQ(bad.status, 2);
     EXPECT_EQ(bad.err, "morvane-server: --rate wants a number of submissions per second from 0.01 to 1000000, not "

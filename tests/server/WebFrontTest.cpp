@@ -4,7 +4,11 @@
 // too slowly.
 
 #include "server/WebFront.h"
+#include "cards/CardFields.h"
+#include "cards/Team.h"
+#include "common/Codec.h"
 #include "common/Errors.h"
+#include "common/Html.h"
 #include "common/Json.h"
 #include "server/HttpServer.h"
 #include "server/PageTemplate.h"
@@ -13,6 +17,7 @@
 
 #include <httplib.h>
 
+#include <arpa/inet.h>
 #include <fstream>
 #include <poll.h>
 #include <sys/socket.h>
@@ -30,7 +35,9 @@ class FakeDesk final : public BattleDesk {
 public:
     FakeDesk() { catalogue_.load(Classic); }
 
+    // The program's own rules, as the service checks a pair.
     std::pair<std::string, std::string> checkDecks(const std::string& top, const std::string& bottom) const override {
+        checkPlayable(catalogue_, applyDeckLines(catalogue_, {top, "top deck line"}, {bottom, "bottom deck line"}));
         return {top, bottom};
     }
     int submit(const std::pair<std::string, std::string>& decks) override {
@@ -247,6 +254,97 @@ TEST_F(WebFrontTest, TheRateLimitFollowsTheClockItIsGiven) {
     EXPECT_EQ(desk.submitted.size(), 4u);
 }
 
+// A card's name and stats as our pages show them.
+std::string shownName(const cardRecordType& card) {
+    return escapeHtml(cp932ToUtf8(card.name));
+}
+std::string shownStats(const cardRecordType& card) {
+    return escapeHtml(cp932ToUtf8(cardStatText(card.line)));
+}
+
+TEST_F(WebFrontTest, TeamsAreShownByCardNameStatsAndSizeOnTheBattleHistoryAndRefusalPages) {
+    const CardCatalogue& cards = desk.catalogue();
+    // A team over its vehicle's deck size: the smallest vehicle, the largest characters.
+    SideSelection big;
+    for (const SelectorEntry& v : cards.vehicleEntries())
+        if (big.vehicle == 0 || cards.vehicle(v.id).size < cards.vehicle(big.vehicle).size)
+            big.vehicle = v.id;
+    int32_t largest = 0;
+    for (const SelectorEntry& c : cards.characterEntries())
+        if (largest == 0 || cards.character(c.id).size > cards.character(largest).size)
+            largest = c.id;
+    big.characters.fill(largest);
+    ASSERT_GT(sizeTotal(cards, big), deckSize(cards, big));
+    desk.entries[1].top = formatDeckLine(big, 0);
+    const std::string why = "デッキサイズ" + std::to_string(deckSize(cards, big)) + "を" +
+                            std::to_string(sizeTotal(cards, big) - deckSize(cards, big)) + "超えています";
+
+    SideSelection bottom;
+    applyDeckLine(Bottom, bottom, cards);
+    for (const char* path : {"/battles/0000", "/battles"}) {
+        const std::string page = ask("GET", path).body;
+        // The bottom team of every battle: its vehicle and characters by name and stats,
+        // its size, and the deck line still there to copy.
+        EXPECT_NE(page.find(shownName(cards.vehicle(bottom.vehicle))), std::string::npos) << path;
+        for (const int32_t id : bottom.characters) {
+            EXPECT_NE(page.find(shownName(cards.character(id))), std::string::npos) << path << " " << id;
+            EXPECT_NE(page.find(shownStats(cards.character(id))), std::string::npos) << path << " " << id;
+        }
+        EXPECT_NE(page.find(sizeText(cards, bottom)), std::string::npos) << path;
+        EXPECT_NE(page.find("<code>" + Bottom + "</code>"), std::string::npos) << path;
+    }
+    EXPECT_NE(ask("GET", "/battles").body.find(why), std::string::npos) << "an over-size team says why";
+    EXPECT_NE(ask("GET", "/battles/0001").body.find(why), std::string::npos);
+    EXPECT_EQ(ask("GET", "/battles/0000").body.find("超えています"), std::string::npos);
+
+    // The builder says it of a team it starts from, beside the red size.
+    const std::string builder = ask("GET", "/", "", {{"top", formatDeckLine(big, 0)}}).body;
+    EXPECT_NE(builder.find("class=\"size over\" id=\"top_size\""), std::string::npos);
+    EXPECT_NE(builder.find("id=\"top_why\" aria-live=\"polite\">" + why + "<"), std::string::npos);
+    EXPECT_NE(builder.find("id=\"bottom_why\" aria-live=\"polite\"><"), std::string::npos);
+
+    // A refused form shows both teams as sent: the card missing is named where it stands.
+    const std::string missing = Top.substr(0, 4) + "C999" + Top.substr(8);
+    const httplib::Response refused = ask("POST", "/battles", "", {{"top", missing}, {"bottom", Bottom}});
+    EXPECT_EQ(refused.status, 400);
+    EXPECT_NE(refused.body.find("&#39;C999&#39; はカード一覧にありません</span>"), std::string::npos) << refused.body;
+    EXPECT_NE(refused.body.find(shownName(cards.vehicle(bottom.vehicle))), std::string::npos);
+}
+
+TEST_F(WebFrontTest, ABadDeckLineIsNamedByItsIdInJapaneseForTheBuilderAndTheRefusalPage) {
+    const std::string missing = Top.substr(0, 4) + "C999" + Top.substr(8);
+    const std::string missingVehicle = "V999" + Top.substr(4);
+    const std::string shortLast = Top.substr(0, 35);
+    const std::string notNumber = "V001Cxyz" + Top.substr(8);
+    struct Case {
+        std::string line;
+        std::string problem;
+    };
+    for (const Case& c :
+         {Case{missing, "'C999' はカード一覧にありません"}, Case{missingVehicle, "'V999' はカード一覧にありません"},
+          Case{shortLast, "'C00' はカード番号の桁が足りません"}, Case{notNumber, "'xyz' は整数ではありません"}}) {
+        // The builder's box asks while the player stays in the builder.
+        const httplib::Response checked = ask("GET", "/api/deckline", "", {{"line", c.line}});
+        EXPECT_EQ(checked.status, 400) << c.line;
+        EXPECT_EQ(json(checked)["error"], c.problem) << c.line;
+        // The form's refusal says the same, of the side it is on, in Japanese only.
+        clock.setNow(clock.now() + std::chrono::seconds(1));
+        const httplib::Response page = ask("POST", "/battles", "", {{"top", Top}, {"bottom", c.line}});
+        EXPECT_EQ(page.status, 400) << c.line;
+        EXPECT_NE(page.body.find(escapeHtml("下チームのデッキ行: " + c.problem)), std::string::npos) << page.body;
+        EXPECT_EQ(page.body.find("deck line"), std::string::npos) << c.line;
+    }
+    // The API keeps the command line tool's words.
+    clock.setNow(clock.now() + std::chrono::seconds(1));
+    const httplib::Response api = ask("POST", "/api/battles", Json{{"top", missing}, {"bottom", Bottom}}.dump());
+    EXPECT_EQ(json(api)["error"], "C01のカードが選ばれていません");
+    // A line that is fine gives the ids it selects.
+    const Json fine = json(ask("GET", "/api/deckline", "", {{"line", Bottom}}));
+    EXPECT_EQ(fine["vehicle"], 4);
+    EXPECT_EQ(fine["characters"], (Json{18, 16, 24, 22, 25, 39, 44, 2}));
+    EXPECT_TRUE(desk.submitted.empty());
+}
+
 TEST(PageTemplate, PartsRepeatPerFillAndNamesAreLookedUpFromTheInnermostFillOut) {
     PageFill fill{{{"page", "2"}, {"title", "T"}}, {}};
     fill.lists["rows"] = {PageFill{{{"name", "a"}}, {}}, PageFill{{{"name", "b"}, {"page", "9"}}, {}}};
@@ -285,8 +383,16 @@ protected:
         front.stop();
         serving.join();
     }
-    int connect() const {
+
+public:
+    static int connectTo(int port, const char* from) {
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (from) {
+            sockaddr_in source{};
+            source.sin_family = AF_INET;
+            ::inet_pton(AF_INET, from, &source.sin_addr);
+            EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source), 0); // NOLINT
+        }
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<uint16_t>(port));
@@ -294,6 +400,10 @@ protected:
         EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0); // NOLINT
         return fd;
     }
+
+protected:
+    // A connection from a loopback address of its own (127.0.0.N): another client.
+    int connect(const char* from = nullptr) const { return connectTo(port, from); }
     // What the server sends until it closes, or for at most the time given.
     static std::string readAnswer(int fd, int milliseconds = 5000) {
         std::string answer;
@@ -360,14 +470,16 @@ TEST_F(ServedFront, EndlessHeadersAreRefusedWith431WithoutBeingKept) {
 TEST_F(ServedFront, ClientsThatSendSlowlyOrStayIdleKeepNobodyWaiting) {
     // 200 connections sending a head a byte at a time, 100 kept alive and idle: more
     // than there are workers.
+    // Many clients, each under its bound of connections.
+    const std::array<const char*, 5> clients{"127.0.0.11", "127.0.0.12", "127.0.0.13", "127.0.0.14", "127.0.0.15"};
     std::vector<int> slow;
     for (int i = 0; i < 200; ++i) {
-        slow.push_back(connect());
+        slow.push_back(connect(clients[static_cast<size_t>(i) % 5]));
         (void)::send(slow.back(), "GET / HTTP/1.1\r\n", 16, MSG_NOSIGNAL);
     }
     std::vector<int> idle;
     for (int i = 0; i < 100; ++i) {
-        idle.push_back(connect());
+        idle.push_back(connect(clients[static_cast<size_t>(i) % 5]));
         (void)::send(idle.back(), "GET /healthz HTTP/1.1\r\nHost: a\r\n\r\n", 35, MSG_NOSIGNAL);
     }
     char answer[15];
@@ -395,6 +507,75 @@ TEST_F(ServedFront, ClientsThatSendSlowlyOrStayIdleKeepNobodyWaiting) {
         ::close(fd);
     for (const int fd : idle)
         ::close(fd);
+}
+
+// The whole answer to a request sent on a new connection from an address.
+std::string askOnce(int port, const char* from, const std::string& request) {
+    const int fd = ServedFront::connectTo(port, from);
+    (void)::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string answer;
+    char buffer[4096];
+    for (pollfd p{fd, POLLIN, 0}; ::poll(&p, 1, 5000) > 0;) {
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        answer.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return answer;
+}
+
+TEST_F(ServedFront, OneClientHoldingManyConnectionsIsRefusedPromptlyAndOthersAreServed) {
+    const std::string health = "GET /healthz HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n";
+    // One client takes its 64 connections and sends nothing whole on them.
+    std::vector<int> held;
+    for (int i = 0; i < 64; ++i) {
+        held.push_back(connect("127.0.0.21"));
+        (void)::send(held.back(), "GET / HTTP/1.1\r\n", 16, MSG_NOSIGNAL);
+    }
+    // Its next ones are refused at once, in the form of their path.
+    const auto start = std::chrono::steady_clock::now();
+    const std::string api = askOnce(port, "127.0.0.21", "GET /api/battles HTTP/1.1\r\nHost: a\r\n\r\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_EQ(api.substr(0, 30), "HTTP/1.1 429 Too Many Requests") << api;
+    EXPECT_NE(api.find("Retry-After: 1\r\n"), std::string::npos);
+    EXPECT_NE(api.find("{\"error\":\"このアドレスからの接続が多すぎます"), std::string::npos) << api;
+    const std::string page = askOnce(port, "127.0.0.21", "GET / HTTP/1.1\r\nHost: a\r\n\r\n");
+    EXPECT_EQ(page.substr(0, 12), "HTTP/1.1 429");
+    EXPECT_NE(page.find("<h1>429</h1>"), std::string::npos) << page;
+    // Another client is served as ever.
+    EXPECT_EQ(askOnce(port, "127.0.0.22", health).substr(0, 15), "HTTP/1.1 200 OK");
+    // Once the client lets one of its connections go, it is served again.
+    ::close(held.back());
+    held.pop_back();
+    std::string again;
+    for (int i = 0; i < 50 && again.substr(0, 15) != "HTTP/1.1 200 OK"; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        again = askOnce(port, "127.0.0.21", health);
+    }
+    EXPECT_EQ(again.substr(0, 15), "HTTP/1.1 200 OK") << again;
+    for (const int fd : held)
+        ::close(fd);
+
+    // A trusted proxy speaks for many clients: it has no bound.
+    WebOptions proxied = options();
+    proxied.trustedProxy = "127.0.0.23";
+    proxied.connectionsPerClient = 2;
+    WebFront behindProxy(desk, proxied, clock);
+    const int proxiedPort = behindProxy.bind("127.0.0.1", 0);
+    std::thread serving([&] { behindProxy.listen(); });
+    std::vector<int> fromProxy;
+    for (int i = 0; i < 5; ++i)
+        fromProxy.push_back(connectTo(proxiedPort, "127.0.0.23"));
+    EXPECT_EQ(askOnce(proxiedPort, "127.0.0.23", health).substr(0, 15), "HTTP/1.1 200 OK");
+    std::vector<int> fromOne{connectTo(proxiedPort, "127.0.0.24"), connectTo(proxiedPort, "127.0.0.24")};
+    EXPECT_EQ(askOnce(proxiedPort, "127.0.0.24", health).substr(0, 12), "HTTP/1.1 429");
+    for (const int fd : fromProxy)
+        ::close(fd);
+    for (const int fd : fromOne)
+        ::close(fd);
+    behindProxy.stop();
+    serving.join();
 }
 
 TEST_F(ServedFront, AnExceptionIsAnswered500WithABodyAndNoHeaderOfItsText) {

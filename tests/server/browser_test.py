@@ -120,6 +120,26 @@ def main():
         size_text = driver.find_element(By.ID, "top_size").text
         check(size_text == "Size %d(%d)" % (total, deck_size), "size total: " + size_text)
         check(driver.find_element(By.ID, "top_c1_stats").text == sizes[1]["stats"], "the stat label follows")
+        why = driver.find_element(By.ID, "top_why").text
+        over = "デッキサイズ%dを%d超えています" % (deck_size, total - deck_size) if total > deck_size else ""
+        check(why == over, "an over-size team says why in words: " + why)
+
+        # A bad line pasted into the box: the player stays in the builder, told beside
+        # the box what is wrong, by the id at fault.
+        picked = top_line.get_attribute("value")
+        problem = driver.find_element(By.ID, "top_problem")
+        for bad, words in [(picked[:4] + "C999" + picked[8:], "'C999' はカード一覧にありません"),
+                           (picked[:35], "'C00' はカード番号の桁が足りません")]:
+            top_line.clear()
+            top_line.send_keys(bad)
+            wait.until(lambda d: problem.is_displayed() and problem.text == words)
+            check(driver.current_url == base + "/", "the builder stays: " + driver.current_url)
+            check(top_line.get_attribute("aria-invalid") == "true", "the box is marked")
+        top_line.clear()
+        top_line.send_keys(picked)
+        wait.until(lambda d: not problem.is_displayed())
+        check(Select(driver.find_element(By.ID, "top_c1")).first_selected_option.get_attribute("value") == "1",
+              "the good line pasted again sets the selectors")
 
         # The bottom team pasted as a deck line: the selectors follow it.
         bottom_line = driver.find_element(By.ID, "bottom")
@@ -138,6 +158,12 @@ def main():
         winner = {"top": "上の勝ち", "bottom": "下の勝ち", "none": "勝者なし"}[result["winner"]]
         state = driver.find_element(By.ID, "state").text
         check(state.startswith(winner) and ("%dターン" % result["turns"]) in state, "the winner shown: " + state)
+
+        # Both teams by card name, as the builder shows them.
+        names = [e.text.strip() for e in driver.find_elements(By.CSS_SELECTOR, ".decks .team .name")]
+        vehicle = [v for v in cards["vehicles"] if v["id"] == 2][0]["name"].strip()
+        check(len(names) == 18 and vehicle in names and sizes[8]["name"].strip() in names,
+              "the battle page names the cards: %s" % names)
 
         # The report itself, in its frame.
         driver.switch_to.frame(driver.find_element(By.CSS_SELECTOR, "iframe.report"))

@@ -31,28 +31,64 @@
       const vehicle = card("V", select(side, "v").value);
       const size = document.getElementById(side + "_size");
       size.textContent = "Size " + total + "(" + (vehicle ? vehicle.size : 0) + ")";
-      size.classList.toggle("over", vehicle !== undefined && total > vehicle.size);
+      const over = vehicle !== undefined && total > vehicle.size;
+      size.classList.toggle("over", over);
+      // The red size says why in words as well.
+      document.getElementById(side + "_why").textContent = over
+        ? "デッキサイズ" + vehicle.size + "を" + (total - vehicle.size) + "超えています"
+        : "";
       const ids = fields.map((f) => pad(select(side, f).value || 0));
       document.getElementById(side).value =
         "V" + ids[0] + ids.slice(1).map((id) => "C" + id).join("") + ":" + pad(sides.indexOf(side));
       document.getElementById(side).removeAttribute("aria-invalid");
     }
 
-    // A pasted deck line sets the selectors when every id in it is offered.
-    function apply(side) {
+    // What is wrong with a side's pasted line, beside its box; nothing when all is well.
+    function say(side, text) {
+      const problem = document.getElementById(side + "_problem");
+      problem.textContent = text;
+      problem.hidden = !text;
+    }
+
+    function show(side, ids) {
       const box = document.getElementById(side);
-      const m = /^V(\d{3})C(\d{3})C(\d{3})C(\d{3})C(\d{3})C(\d{3})C(\d{3})C(\d{3})C(\d{3})/.exec(box.value.trim());
-      const ok = m && fields.every((f, i) => card(i === 0 ? "V" : "C", m[i + 1]));
-      if (!ok) {
-        box.setAttribute("aria-invalid", "true");
-        return;
-      }
-      fields.forEach((f, i) => {
-        select(side, f).value = String(Number(m[i + 1]));
-      });
       const line = box.value;
+      ids.forEach((id, i) => {
+        select(side, fields[i]).value = String(id);
+      });
       update(side);
       box.value = line;
+      say(side, "");
+    }
+
+    // The latest question about each side's line: an older answer is dropped.
+    const asked = { top: 0, bottom: 0 };
+
+    // A pasted deck line sets the selectors when every id in it is offered. Otherwise
+    // the service reads it as a battle would and says what is wrong, naming the id.
+    function apply(side) {
+      const box = document.getElementById(side);
+      const text = box.value.trim();
+      const ticket = ++asked[side];
+      const m = /^V(\d{3})C(\d{3})C(\d{3})C(\d{3})C(\d{3})C(\d{3})C(\d{3})C(\d{3})C(\d{3})/.exec(text);
+      if (m && fields.every((f, i) => card(i === 0 ? "V" : "C", m[i + 1]))) {
+        show(side, m.slice(1).map(Number));
+        return;
+      }
+      if (text === "") {
+        box.removeAttribute("aria-invalid");
+        say(side, "");
+        return;
+      }
+      box.setAttribute("aria-invalid", "true");
+      fetch("/api/deckline?line=" + encodeURIComponent(text), { cache: "no-store" })
+        .then((r) => r.json())
+        .then((answer) => {
+          if (ticket !== asked[side]) return;
+          if (answer.error) say(side, answer.error);
+          else show(side, [answer.vehicle].concat(answer.characters));
+        })
+        .catch(() => {});
     }
 
     fetch("/api/cards")

@@ -1,0 +1,122 @@
+// The battle service in this process against a full disk: what a refusal leaves, what
+// becomes of a battle whose report could not be stored, and the order of the history
+// once numbers are used again.
+
+#include "server/BattleService.h"
+#include "common/Errors.h"
+
+#include "batch/BatchTesting.h"
+
+#include <thread>
+
+namespace morvane::test {
+namespace {
+
+const std::string Classic = (fs::path(MORVANE_SOURCE_DIR) / "tests" / "data" / "classic" / "card.dat").string();
+const std::string Top = "V001C003C011C012C007C021C019C020C005:000";
+const std::string Bottom = "V004C018C016C024C022C025C039C044C002:000";
+
+class BattleServiceTest : public BatchFolderTest {
+protected:
+    ServiceOptions options(int runners, const fs::path& index) const {
+        ServiceOptions o;
+        o.root = rootText();
+        o.cards = Classic;
+        o.index = index;
+        o.runners = runners;
+        o.seed = 1;
+        return o;
+    }
+    // Where the battle stands within the time given, once it is in state (or at the end).
+    static BattleView::State waitFor(BattleService& service, int number, BattleView::State state,
+                                     std::chrono::milliseconds time) {
+        BattleView::State now = BattleView::Waiting;
+        for (const auto end = std::chrono::steady_clock::now() + time; std::chrono::steady_clock::now() < end;) {
+            if (const std::optional<BattleView> view = service.view(number))
+                now = view->state;
+            if (now == state)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return now;
+    }
+    size_t folderCount() const {
+        size_t count = 0;
+        for (const auto& entry : fs::directory_iterator(root))
+            count += entry.is_directory();
+        return count;
+    }
+};
+
+TEST_F(BattleServiceTest, AFullDiskRefusesWithNothingLeftAndAStoredBattleIsPlayedOnceThereIsRoom) {
+    // The index in memory, so that only the folders meet the full disk.
+    BattleService service(options(1, ":memory:"));
+    const auto decks = service.checkDecks(Top, Bottom);
+    {
+        FileSizeLimit full(16);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_THROW(service.submit(decks), MorvaneError);
+    }
+    EXPECT_EQ(folderCount(), 0u) << "a refusal leaves no folder";
+    EXPECT_EQ(service.battleCount(), 0);
+
+    // Room for a deck pair and a claim, not for a report: the battle is taken and
+    // played, its report refused.
+    FileSizeLimit nearlyFull(4096);
+    const int number = service.submit(decks);
+    EXPECT_EQ(number, 0) << "the refused numbers are used again";
+    EXPECT_NE(waitFor(service, number, BattleView::Failed, std::chrono::milliseconds(1500)), BattleView::Failed)
+        << "a battle the disk could not take is not failed";
+    EXPECT_FALSE(fs::exists(folder(number) / "battle.html"));
+    EXPECT_FALSE(fs::exists(folder(number) / ".morvane-claim"));
+
+    // Room again: played and stored without a restart.
+    nearlyFull.lift();
+    EXPECT_EQ(waitFor(service, number, BattleView::Done, std::chrono::seconds(10)), BattleView::Done);
+    EXPECT_TRUE(fs::exists(folder(number) / "battle.html"));
+}
+
+TEST_F(BattleServiceTest, AStoredPairIsTakenWhenOnlyTheIndexCannotBeWritten) {
+    BattleService service(options(1, base / "index.sqlite"));
+    const auto decks = service.checkDecks(Top, Bottom);
+    int number = -1;
+    {
+        // The deck pair fits, the index's pages do not.
+        FileSizeLimit full(1024);
+        number = service.submit(decks);
+    }
+    EXPECT_EQ(number, 0);
+    EXPECT_EQ(readAll(folder(0) / "deck.dat"), decks.first + "\r\n" + decks.second + "\r\n");
+    EXPECT_EQ(waitFor(service, number, BattleView::Done, std::chrono::seconds(10)), BattleView::Done);
+}
+
+TEST_F(BattleServiceTest, TheHistoryIsNewestSubmissionFirstWhenNumbersAreUsedAgain) {
+    const fs::path index = root / ".morvane-index.sqlite";
+    {
+        BattleService service(options(0, index));
+        const auto decks = service.checkDecks(Top, Bottom);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(service.submit(decks), i);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    // The host clears the two oldest battles; after a restart their numbers go to the
+    // next ones, which are still the newest.
+    fs::remove_all(folder(0));
+    fs::remove_all(folder(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    BattleService service(options(0, index));
+    const auto decks = service.checkDecks(Top, Bottom);
+    EXPECT_EQ(service.submit(decks), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(service.submit(decks), 1);
+    std::vector<int> order;
+    for (const BattleEntry& entry : service.history(0, 10))
+        order.push_back(entry.number);
+    EXPECT_EQ(order, (std::vector<int>{1, 0, 2}));
+    // Paged the same way.
+    EXPECT_EQ(service.history(1, 1).at(0).number, 0);
+}
+
+} // namespace
+} // namespace morvane::test
