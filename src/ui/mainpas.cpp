@@ -425,16 +425,21 @@ void Tmain::CatalogueReload() {
     });
 }
 
+void Tmain::showDeckList(int side, int selected) {
+    QStringList lines;
+    D[side]->clear();
+    for (const std::string& line : decks_[side].lines()) {
+        lines.append(fromCp932(line));
+        D[side]->addItem(fromCp932(deckEntryText(line)));
+    }
+    deckStore(side)->setPlainText(lines.join(QLatin1Char('\n')));
+    D[side]->setCurrentIndex(selected < D[side]->count() ? selected : -1);
+}
+
 void Tmain::loadDecks() {
     for (int side = 0; side < 2; ++side) {
         decks_[side] = DeckList::load(deckFilePath(env_.programFolder, side));
-        QStringList lines;
-        for (const std::string& line : decks_[side].lines()) {
-            lines.append(fromCp932(line));
-            D[side]->addItem(fromCp932(deckEntryText(line)));
-        }
-        deckStore(side)->setPlainText(lines.join(QLatin1Char('\n')));
-        D[side]->setCurrentIndex(-1);
+        showDeckList(side, -1);
     }
     for (int side = 0; side < 2; ++side) {
         D[side]->setCurrentIndex(0);
@@ -549,7 +554,29 @@ void Tmain::AddBtn1Click() {
 }
 
 void Tmain::SaveList(int side) {
-    decks_[side].save(deckFilePath(env_.programFolder, side));
+    const std::filesystem::path path = deckFilePath(env_.programFolder, side);
+    const int selected = D[side]->currentIndex();
+    const int firstNew = static_cast<int>(decks_[side].lines().size() - decks_[side].unsavedLines());
+    const DeckSave outcome = decks_[side].save(path);
+    if (!outcome.merged)
+        return;
+    // The list picked stays picked where it went: one added here moved behind the
+    // other copy's lines. The selectors keep their cards either way.
+    showDeckList(side, selected >= firstNew && static_cast<size_t>(selected - firstNew) < outcome.newNumbers.size()
+                           ? outcome.newNumbers[static_cast<size_t>(selected - firstNew)]
+                           : selected);
+    QStringList numbers;
+    for (const int n : outcome.newNumbers)
+        numbers << fromCp932(listNumberText(n));
+    const QString file = QString::fromStdString(path.filename().string());
+    QString text = tr("%1 は読み込んだ後に別の Morvane などが変更していました。その変更はそのまま残しました。")
+                       .arg(file);
+    text += numbers.isEmpty() ? tr("このウィンドウで追加したデッキはありません。")
+                              : tr("このウィンドウで追加したデッキ %1 件は、その後ろに %2 として保存しました。")
+                                    .arg(numbers.size())
+                                    .arg(numbers.join(QStringLiteral("、")));
+    text += tr("一覧は保存したファイルの内容になっています。");
+    env_.messages->information(tr("デッキの保存"), text);
 }
 
 void Tmain::SaveBtn0Click() {

@@ -177,6 +177,9 @@ private:
     void storeCardLines();
     void fillSelectors();
     void loadDecks();
+    // Fills a side's deck list and its store from decks_, selected the entry picked
+    // (-1 for none).
+    void showDeckList(int side, int selected);
     void CardChange();
     void DeckSet(int side, std::string_view line);
     void DeckChange(int side);
