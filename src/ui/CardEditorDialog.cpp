@@ -13,7 +13,9 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -24,11 +26,13 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTreeWidget>
 #include <QUndoStack>
 #include <QVBoxLayout>
 #include <QValidator>
 
 #include <algorithm>
+#include <map>
 
 namespace morvane {
 
@@ -195,6 +199,21 @@ CardEditorDialog::CardEditorDialog(CardEditorInputs inputs, QWidget* parent)
         QMessageBox box(buttons == QMessageBox::Ok ? QMessageBox::Critical : QMessageBox::Question, windowTitle(), text,
                         buttons, this);
         return static_cast<QMessageBox::StandardButton>(box.exec());
+    };
+
+    choose = [this](const QString& text, const QStringList& choices) {
+        QMessageBox box(QMessageBox::Warning, windowTitle(), text, QMessageBox::Cancel, this);
+        std::vector<QAbstractButton*> buttons;
+        for (const QString& choice : choices)
+            buttons.push_back(box.addButton(choice, QMessageBox::AcceptRole));
+        box.exec();
+        const auto chosen = std::find(buttons.begin(), buttons.end(), box.clickedButton());
+        return chosen == buttons.end() ? -1 : static_cast<int>(chosen - buttons.begin());
+    };
+    askSavePath = [this] {
+        return QFileDialog::getSaveFileName(this, tr("別の名前で保存"),
+                                            QFile::decodeName(inputs_.catalogue.parent_path().c_str()),
+                                            tr("カード (*.dat);;すべてのファイル (*)"));
     };
 
     const QString readError = readCatalogue();
@@ -444,9 +463,14 @@ void CardEditorDialog::copyCard() {
         return;
     const char kind = currentKind();
     const CardField& idField = *findCardField(kind, "id");
+    const CardField& nameField = *findCardField(kind, "name");
     const std::string text = sheet_->document().lines()[static_cast<size_t>(line)].text;
+    // A copy under the same name would be told from its card by the id alone, in the
+    // selectors as in the tables.
+    const std::string copy =
+        withFieldBytes(text, nameField, copiedCardName(sheet_->document(), kind, fieldBytes(text, nameField)));
     insertCard(
-        kind, [&](int32_t id) { return withFieldBytes(text, idField, formatNumber(idField, id)); }, tr("カードの複製"));
+        kind, [&](int32_t id) { return withFieldBytes(copy, idField, formatNumber(idField, id)); }, tr("カードの複製"));
 }
 
 void CardEditorDialog::deleteCard() {
@@ -507,6 +531,10 @@ bool CardEditorDialog::save() {
     const std::string bytes = document.bytes();
     try {
         stored_.save(bytes);
+    } catch (const FileChangedError& e) {
+        StatusLabel->setText(tr("保存できませんでした (元のファイルはそのままです): ") + errorText(e));
+        resolveConflict();
+        return false;
     } catch (const MorvaneError& e) {
         StatusLabel->setText(tr("保存できませんでした (元のファイルはそのままです): ") + errorText(e));
         ask(StatusLabel->text(), QMessageBox::Ok);
@@ -519,6 +547,162 @@ bool CardEditorDialog::save() {
     if (inputs_.saved)
         inputs_.saved();
     return true;
+}
+
+QString CardEditorDialog::catalogueName() const {
+    return QFile::decodeName(inputs_.catalogue.filename().c_str());
+}
+
+void CardEditorDialog::resolveConflict() {
+    const QString text = tr("%1 は、この編集で読み込んだ後に、ほかのプログラムが保存しています。上書きするとその変更が"
+                            "消えるので、保存しませんでした。\n\n"
+                            "読み直す: この編集の変更を捨てて、保存されている内容を読み込みます。\n"
+                            "別の名前で保存: この編集の内容を別のファイルに保存します (%1 はそのままです)。\n"
+                            "違いを見る: どのカードが違うかを一覧にします。")
+                             .arg(catalogueName());
+    switch (choose(text, {tr("読み直す..."), tr("別の名前で保存..."), tr("違いを見る")})) {
+    case 0:
+        reload();
+        break;
+    case 1:
+        saveAs();
+        break;
+    case 2:
+        showChanges();
+        break;
+    default:
+        break;
+    }
+}
+
+bool CardEditorDialog::reload() {
+    if (modified() && ask(tr("この編集での変更をすべて捨てて、%1 を読み直しますか?").arg(catalogueName()),
+                          QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        return false;
+    StoredFile fresh;
+    try {
+        fresh = StoredFile::readIfThere(inputs_.catalogue, CardCatalogue::MaxFileBytes);
+    } catch (const MorvaneError& e) {
+        StatusLabel->setText(tr("読み直せませんでした (編集中の内容はそのままです): ") + errorText(e));
+        ask(StatusLabel->text(), QMessageBox::Ok);
+        return false;
+    }
+    stored_ = std::move(fresh);
+    storedDocument_ = CatalogueDocument::parse(stored_.bytes());
+    sheet_->reset(storedDocument_);
+    showProblems();
+    StatusLabel->setText(StatusLabel->text() + tr("。%1 を読み直しました。").arg(catalogueName()));
+    return true;
+}
+
+bool CardEditorDialog::saveAs() {
+    if (!readable_)
+        return false;
+    const QString chosen = askSavePath();
+    if (chosen.isEmpty())
+        return false;
+    const std::filesystem::path path(QFile::encodeName(chosen).toStdString());
+    std::error_code ec;
+    try {
+        // The copy is for keeping this editor's work beside the catalogue, never over it.
+        if (std::filesystem::equivalent(path, inputs_.catalogue, ec))
+            throw IoError(
+                utf8ToCp932(
+                    tr("%1 は編集中のファイルです。別のファイルを選んでください。").arg(catalogueName()).toStdString()),
+                path.string());
+        // The file dialog asked before replacing a file there.
+        writeFileAtomic(path, sheet_->document().bytes());
+    } catch (const MorvaneError& e) {
+        StatusLabel->setText(tr("別の名前で保存できませんでした: ") + errorText(e));
+        ask(StatusLabel->text(), QMessageBox::Ok);
+        return false;
+    }
+    StatusLabel->setText(tr("%1 に保存しました。%2 は変えていません。").arg(chosen, catalogueName()));
+    return true;
+}
+
+namespace {
+
+QString changeText(CardChange change) {
+    switch (change) {
+    case CardChange::Added:
+        return QObject::tr("追加");
+    case CardChange::Removed:
+        return QObject::tr("削除");
+    case CardChange::Changed:
+        break;
+    }
+    return QObject::tr("変更");
+}
+
+// One row a card: its id and name, and what the other writer's save and this editor
+// each did to it since the catalogue was read.
+void fillChanges(QTreeWidget* list, const CatalogueDocument& read, const CatalogueDocument& theirs,
+                 const CatalogueDocument& mine) {
+    struct Row {
+        QString name, theirs, mine;
+    };
+    std::map<std::pair<char, int32_t>, Row> rows;
+    for (const CardDifference& d : cardDifferences(read, theirs)) {
+        Row& row = rows[{d.kind, d.id}];
+        row.name = fromCp932(d.name);
+        row.theirs = changeText(d.change);
+    }
+    for (const CardDifference& d : cardDifferences(read, mine)) {
+        Row& row = rows[{d.kind, d.id}];
+        if (row.name.isEmpty() || d.change != CardChange::Removed)
+            row.name = fromCp932(d.name);
+        row.mine = changeText(d.change);
+    }
+    for (const auto& [card, row] : rows)
+        new QTreeWidgetItem(
+            list, {QStringLiteral("%1%2").arg(QLatin1Char(card.first)).arg(card.second, 3, 10, QLatin1Char('0')),
+                   row.name, row.theirs, row.mine});
+}
+
+} // namespace
+
+QDialog* CardEditorDialog::showChanges() {
+    CatalogueDocument theirs;
+    try {
+        theirs =
+            CatalogueDocument::parse(StoredFile::readIfThere(inputs_.catalogue, CardCatalogue::MaxFileBytes).bytes());
+    } catch (const MorvaneError& e) {
+        StatusLabel->setText(tr("%1 を読み込めません: ").arg(catalogueName()) + errorText(e));
+        return nullptr;
+    }
+    delete findChild<QDialog*>(QStringLiteral("ChangesDialog"));
+    auto* dialog = new QDialog(this);
+    dialog->setObjectName(QStringLiteral("ChangesDialog"));
+    dialog->setWindowTitle(tr("違うカード - %1").arg(catalogueName()));
+    auto* list = new QTreeWidget(dialog);
+    list->setObjectName(QStringLiteral("ChangesList"));
+    list->setRootIsDecorated(false);
+    list->setHeaderLabels({tr("ID"), tr("名前"), tr("ほかの保存"), tr("この編集")});
+    fillChanges(list, storedDocument_, theirs, sheet_->document());
+    for (int column = 0; column < list->columnCount(); ++column)
+        list->resizeColumnToContents(column);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+    QPushButton* reloadButton = buttons->addButton(tr("読み直す..."), QDialogButtonBox::ActionRole);
+    reloadButton->setObjectName(QStringLiteral("ReloadBtn"));
+    QPushButton* saveAsButton = buttons->addButton(tr("別の名前で保存..."), QDialogButtonBox::ActionRole);
+    saveAsButton->setObjectName(QStringLiteral("SaveAsBtn"));
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::close);
+    connect(reloadButton, &QPushButton::clicked, dialog, [this, dialog] {
+        if (reload())
+            dialog->close();
+    });
+    connect(saveAsButton, &QPushButton::clicked, this, &CardEditorDialog::saveAs);
+    auto* layout = new QVBoxLayout(dialog);
+    layout->addWidget(new QLabel(list->topLevelItemCount() > 0
+                                     ? tr("読み込んだ後の %1 から違うカード:").arg(catalogueName())
+                                     : tr("違うカードはありません (コメントなど、カード以外の行の違いです)。"),
+                                 dialog));
+    layout->addWidget(list, 1);
+    layout->addWidget(buttons);
+    dialog->resize(560, 360);
+    dialog->show();
+    return dialog;
 }
 
 bool CardEditorDialog::askToKeepChanges() {

@@ -569,8 +569,8 @@ void Tmain::SaveList(int side) {
     for (const int n : outcome.newNumbers)
         numbers << fromCp932(listNumberText(n));
     const QString file = QString::fromStdString(path.filename().string());
-    QString text = tr("%1 は読み込んだ後に別の Morvane などが変更していました。その変更はそのまま残しました。")
-                       .arg(file);
+    QString text =
+        tr("%1 は読み込んだ後に別の Morvane などが変更していました。その変更はそのまま残しました。").arg(file);
     text += numbers.isEmpty() ? tr("このウィンドウで追加したデッキはありません。")
                               : tr("このウィンドウで追加したデッキ %1 件は、その後ろに %2 として保存しました。")
                                     .arg(numbers.size())

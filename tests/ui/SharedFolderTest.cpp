@@ -50,8 +50,7 @@ TEST(TwoCopies, TheSecondIsToldAndEachSaveKeepsTheOthersLinesAndAddsItsOwn) {
     a.find<QPushButton>("AddBtn0")->click();
     a.find<QPushButton>("SaveBtn0")->click();
     EXPECT_EQ(a.messages.infos.size(), 1u);
-    EXPECT_EQ(readFile(folder / "deck0.dat").substr(merged.size() - 2, 36),
-              "V001C001C002C003C004C005C006C007C008");
+    EXPECT_EQ(readFile(folder / "deck0.dat").substr(merged.size() - 2, 36), "V001C001C002C003C004C005C006C007C008");
 
     // B, behind again, merges the same way; a save with nothing new just shows the file.
     b.find<QPushButton>("SaveBtn0")->click();
