@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableView>
@@ -63,6 +64,11 @@ public:
         // Room for the longest name the editor makes: 16 full-width characters.
         edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QString(MaxNameBytes / 2, QChar(0x3042))) + 8);
         count->setObjectName(QStringLiteral("NameBytes"));
+        // As wide as its widest text from the start: the editor is laid out before the
+        // name is put in, and a counter that grew after it would take the name's room.
+        for (const int bytes : {MaxNameBytes, -1})
+            count->setMinimumWidth(
+                std::max(count->minimumWidth(), count->fontMetrics().horizontalAdvance(byteCountText(bytes))));
         auto* layout = new QHBoxLayout(this);
         layout->setContentsMargins(0, 0, 2, 0);
         layout->setSpacing(4);
@@ -101,6 +107,16 @@ QPushButton* rowButton(QWidget* parent, const QString& text, const char* name) {
 class CardTableView : public QTableView {
 public:
     using QTableView::QTableView;
+
+    // Every column as wide as it now stands, and a screen of rows: the editor opens
+    // that large where the screen has room.
+    QSize sizeHint() const override {
+        const int frame = 2 * frameWidth();
+        return {horizontalHeader()->length() + frame + verticalScrollBar()->sizeHint().width(),
+                horizontalHeader()->height() + ScreenRows * verticalHeader()->defaultSectionSize() + frame +
+                    horizontalScrollBar()->sizeHint().height()};
+    }
+    static constexpr int ScreenRows = 20;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override {
@@ -259,7 +275,9 @@ void CardEditorDialog::makeTables() {
         view->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                               QAbstractItemView::AnyKeyPressed);
         view->verticalHeader()->setVisible(false);
-        view->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        // Fitted to what the columns hold when the editor opens; the user sizes them after.
+        view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+        view->resizeColumnsToContents();
         view->setEnabled(readable_);
         (model->kind() == 'C' ? CharacterTable : VehicleTable) = view;
         Tabs->addTab(view, model->kind() == 'C' ? tr("キャラクター") : tr("車両"));
@@ -310,7 +328,6 @@ void CardEditorDialog::layOutDialog(const QString& readError) {
     layout->addWidget(new QLabel(tr("問題 (起動時や戦闘中に出るメッセージ):"), this));
     layout->addWidget(ProblemList);
     layout->addWidget(StatusLabel);
-    resize(900, 560);
 }
 
 void CardEditorDialog::connectButtons() {

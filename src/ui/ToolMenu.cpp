@@ -117,6 +117,11 @@ void ToolMenu::showTool(QDialog* dialog) {
         const QRect frame = window_.frameGeometry();
         const QScreen* screen = window_.screen();
         const QRect room = screen ? screen->availableGeometry() : QRect();
+        // adjustSize keeps a window to two thirds of the screen; a dialog that wants
+        // more (the card editor's screen of rows) gets it where the screen has room,
+        // leaving some for the window's frame.
+        if (!room.isNull())
+            dialog->resize(dialog->size().expandedTo(dialog->sizeHint().boundedTo(room.size() * 9 / 10)));
         const QPoint beside(frame.right() + 8, frame.top());
         if (room.isNull() || beside.x() + dialog->width() <= room.right())
             dialog->move(beside);

@@ -13,11 +13,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QTableView>
@@ -505,4 +507,51 @@ TEST(CardEditor, TheConflictBoxOffersItsChoicesAsButtons) {
     ASSERT_NE(changes, nullptr);
     EXPECT_TRUE(changes->isVisible());
     EXPECT_EQ(changes->findChild<QTreeWidget*>("ChangesList")->topLevelItemCount(), 3);
+}
+
+TEST(CardEditorWindow, OpensWithAScreenOfRowsColumnsToFitAndACounterBesideTheName) {
+    ProgramFolder folder;
+    // Thirty cards, one with the longest name the editor makes.
+    std::vector<std::string> lines;
+    for (int id = 1; id <= 30; ++id)
+        lines.push_back(characterLine(id, " 5", "10", " 3", " 5", id == 1 ? "あいうえおかきくけこさしすせそた" : "兵"));
+    folder.write("card.dat", crlf(lines));
+    Program p(folder.path());
+    p.find<QAction>("CardEditor1")->trigger();
+    auto* dialog = p.main->findChild<CardEditorDialog*>("CardEditorDialog");
+    ASSERT_NE(dialog, nullptr);
+    QTableView* table = dialog->CharacterTable;
+    QCoreApplication::processEvents();
+
+    // A screen's worth of rows (20), or as many as the screen has room for: the
+    // offscreen screen is 800 pixels high, and so a smaller one than most.
+    const QRect room = dialog->screen()->availableGeometry();
+    const int rows = table->viewport()->height() / table->rowHeight(0);
+    EXPECT_TRUE(rows >= 20 || dialog->height() >= room.height() * 9 / 10 - 1) << rows << " rows";
+    EXPECT_GE(rows, 15) << "room " << room.height() << ", dialog " << dialog->height();
+    EXPECT_LE(dialog->frameGeometry().height(), room.height());
+    EXPECT_TRUE(table->viewport()->width() >= table->horizontalHeader()->length() ||
+                dialog->width() >= room.width() * 9 / 10 - 1)
+        << "every column in sight, where the screen is wide enough";
+    // The user sizes the columns; each starts as wide as what it holds.
+    QHeaderView* header = table->horizontalHeader();
+    const int name = dialog->model('C')->columnOf(findCardField('C', "name"));
+    EXPECT_EQ(header->sectionResizeMode(name), QHeaderView::Interactive);
+    const int longest = table->fontMetrics().horizontalAdvance(utf8("あいうえおかきくけこさしすせそた"));
+    EXPECT_GE(header->sectionSize(name), longest);
+    header->resizeSection(name, 300);
+    EXPECT_EQ(header->sectionSize(name), 300);
+
+    // The byte counter stands beside the name it counts, never on it, however narrow
+    // the column.
+    header->resizeSection(name, 40);
+    table->edit(dialog->model('C')->index(0, name));
+    QCoreApplication::processEvents();
+    auto* edit = table->findChild<QLineEdit*>("NameEdit");
+    auto* count = table->findChild<QLabel*>("NameBytes");
+    ASSERT_TRUE(edit && count);
+    EXPECT_EQ(count->text(), utf8("32/32 バイト"));
+    EXPECT_FALSE(edit->geometry().intersects(count->geometry()));
+    EXPECT_GE(edit->width(), edit->fontMetrics().horizontalAdvance(edit->text()));
+    EXPECT_GE(count->width(), count->fontMetrics().horizontalAdvance(count->text()));
 }
