@@ -441,6 +441,37 @@ void CardEditorDialog::showProblems() {
                                    : StatusLabel->text());
 }
 
+QString CardEditorDialog::cardLabel(char kind, int32_t id) const {
+    const QString code = QStringLiteral("%1%2").arg(QLatin1Char(kind)).arg(id, 3, 10, QLatin1Char('0'));
+    const CardField& idField = *findCardField(kind, "id");
+    const CardField& nameField = *findCardField(kind, "name");
+    // The card as edited, or as read where the edit took it away.
+    for (const CatalogueDocument* document : {&sheet_->document(), &storedDocument_})
+        for (const size_t line : document->cardLines(kind))
+            if (fieldNumber(document->lines()[line].text, idField) == id)
+                return code + QLatin1Char(' ') + fromCp932(fieldBytes(document->lines()[line].text, nameField));
+    return code;
+}
+
+QString CardEditorDialog::teamText(std::string_view line) const {
+    const SideSelection team = deckLineIds(line);
+    QStringList characters;
+    std::vector<std::pair<int32_t, int>> counts; // each id once, in slot order
+    for (const int32_t id : team.characters) {
+        if (id == 0)
+            continue;
+        auto same = std::find_if(counts.begin(), counts.end(), [id](const auto& c) { return c.first == id; });
+        if (same == counts.end())
+            counts.emplace_back(id, 1);
+        else
+            ++same->second;
+    }
+    for (const auto& [id, count] : counts)
+        characters << cardLabel('C', id) + (count > 1 ? tr(" ×%1").arg(count) : QString());
+    const QString vehicle = team.vehicle != 0 ? cardLabel('V', team.vehicle) : tr("車両なし");
+    return vehicle + QStringLiteral(" / ") + characters.join(QStringLiteral("、"));
+}
+
 QString CardEditorDialog::decksUsing(char kind, int32_t id) const {
     if (!inputs_.deckLines)
         return {};
@@ -448,10 +479,12 @@ QString CardEditorDialog::decksUsing(char kind, int32_t id) const {
     QString text;
     for (size_t side = 0; side < 2; ++side)
         for (const size_t i : linesUsingCard(decks[side], kind, id))
-            text += tr("  %1 の %2 行目: %3\n")
+            text += tr("  %1のデッキ「%2」(%3 の %4 行目): %5\n")
+                        .arg(side == 0 ? tr("上") : tr("下"))
+                        .arg(fromCp932(deckEntryText(decks[side][i])))
                         .arg(QString::fromLatin1(file::Decks[side].data(), static_cast<int>(file::Decks[side].size())))
                         .arg(i + 1)
-                        .arg(fromCp932(decks[side][i]));
+                        .arg(teamText(decks[side][i]));
     return text;
 }
 
@@ -530,12 +563,7 @@ bool CardEditorDialog::save() {
     for (const CardRef& card : cardsRemoved(storedDocument_, document)) {
         const QString lines = decksUsing(card.kind, card.id);
         if (!lines.isEmpty())
-            users += tr("%1%2「%3」:\n%4")
-                         .arg(QLatin1Char(card.kind))
-                         .arg(card.id, 3, 10, QLatin1Char('0'))
-                         .arg(fromCp932(fieldBytes(storedDocument_.lines()[card.line].text,
-                                                   *findCardField(card.kind, "name"))),
-                              lines);
+            users += tr("%1:\n%2").arg(cardLabel(card.kind, card.id), lines);
     }
     if (!users.isEmpty() &&
         ask(tr("この保存で無くなるカードを、次のデッキが使っています:\n%1\n保存しますか?").arg(users),

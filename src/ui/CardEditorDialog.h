@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class QHBoxLayout;
@@ -143,8 +144,13 @@ private:
     long long currentLine() const;
     void selectLine(size_t line);
     void showProblems();
-    // The deck lines that use a card, as lines of text for a question; empty when none.
+    // The decks that use a card, one line each naming the deck as its list shows it and
+    // its cards, for a question; empty when none.
     QString decksUsing(char kind, int32_t id) const;
+    // "C003 兵士3": the card as edited, or as read where the edit took it away.
+    QString cardLabel(char kind, int32_t id) const;
+    // A deck line's cards by id and name, the vehicle first.
+    QString teamText(std::string_view line) const;
     QString cardTitle(size_t line) const;
     // Adds the line lineWithId makes for the next free id as one step, and shows it.
     void insertCard(char kind, const std::function<std::string(int32_t)>& lineWithId, const QString& step);

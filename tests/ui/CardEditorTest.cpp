@@ -206,8 +206,12 @@ TEST(CardEditor, SaysWhichDeckLinesUseACardBeforeItGoes) {
     e.answer = QMessageBox::No;
     e.dialog->deleteCard();
     ASSERT_EQ(e.questions.size(), 1u);
-    EXPECT_TRUE(e.questions[0].contains(utf8("deck0.dat の 1 行目: ") + QString::fromStdString(DeckA)));
-    EXPECT_TRUE(e.questions[0].contains(utf8("deck1.dat の 1 行目: ") + QString::fromStdString(DeckB)));
+    // The decks by what their lists show and their cards by id and name, not as lines.
+    EXPECT_TRUE(e.questions[0].contains(
+        utf8("上のデッキ「000」(deck0.dat の 1 行目): V001 戦車 / C001 兵士1、C002 兵士2、C003 兵士3、")))
+        << e.questions[0].toStdString();
+    EXPECT_TRUE(e.questions[0].contains(utf8("下のデッキ「000」(deck1.dat の 1 行目): V003 砦 / C002 兵士2 ×8")));
+    EXPECT_FALSE(e.questions[0].contains(QString::fromStdString(DeckA)));
     EXPECT_EQ(e.model('C').rowCount(), 10);
 
     e.answer = QMessageBox::Yes;
@@ -227,7 +231,10 @@ TEST(CardEditor, SaysWhichDeckLinesUseACardBeforeItGoes) {
     e.answer = QMessageBox::No;
     EXPECT_FALSE(e.dialog->save());
     ASSERT_EQ(e.questions.size(), 3u);
-    EXPECT_TRUE(e.questions[2].contains(QString::fromStdString(DeckB)));
+    // The card this save takes away is named as it was read.
+    EXPECT_TRUE(e.questions[2].contains(utf8("使っています:\nC002 兵士2:\n  上のデッキ「000」")))
+        << e.questions[2].toStdString();
+    EXPECT_TRUE(e.questions[2].contains(utf8("V003 砦 / C002 兵士2 ×8")));
     EXPECT_FALSE(e.questions[2].contains(QStringLiteral("V002")));
     EXPECT_EQ(readFile(folder / "card.dat"), smallCatalogue());
 }
