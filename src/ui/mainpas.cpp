@@ -467,12 +467,14 @@ Teams Tmain::currentTeams() const {
 
 void Tmain::TeamSet(int side, const SideSelection& team) {
     handle([this, side, team] {
+        deckIds_[static_cast<size_t>(side)] = team;
         showSelection(side, team);
         DataAdd();
     });
 }
 
 void Tmain::DeckSet(int side, std::string_view line) {
+    deckIds_[static_cast<size_t>(side)] = deckLineIds(line);
     SideSelection selection = sideSelection(side);
     try {
         applyDeckLine(line, selection, catalogue_);
@@ -631,7 +633,29 @@ void Tmain::showViewerMissing(const std::filesystem::path& report) {
     ViewerNotice->setToolTip(path);
 }
 
+void Tmain::refuseMissingCards() const {
+    // The selectors in the order the battle checks them: the first empty one decides
+    // the message. Where a deck line named a card the catalogue lacks, that card is
+    // what the user must look for, not the slot it left empty.
+    for (int side = 0; side < 2; ++side)
+        for (int index = 0; index < 9; ++index) {
+            if (Selector[side][index]->currentIndex() >= 0)
+                continue;
+            const SideSelection& named = deckIds_[static_cast<size_t>(side)];
+            const int32_t id = index == 8 ? named.vehicle : named.characters[static_cast<size_t>(index)];
+            if (id == 0 || (index == 8 ? catalogue_.offersVehicle(id) : catalogue_.offersCharacter(id)))
+                return;
+            const QString card = QStringLiteral("%1%2").arg(index == 8 ? 'V' : 'C').arg(id, 3, 10, QLatin1Char('0'));
+            throw InputError(utf8ToCp932(
+                tr("%1 のカード %2 は %3 にありません")
+                    .arg(QString::fromStdString(selectorName(selectorSlot(side, index))), card,
+                         QString::fromLatin1(file::Catalogue.data(), static_cast<int>(file::Catalogue.size())))
+                    .toStdString()));
+        }
+}
+
 void Tmain::startBattle() {
+    refuseMissingCards();
     // A running or halted battle restarts with full HP and goes on in its report.
     battleEngine().start(currentTeams());
     batchBattle_ = false;
