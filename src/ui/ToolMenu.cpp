@@ -95,6 +95,7 @@ void ToolMenu::showEditedBalance(CardEditorDialog& editor) {
     if (!dialog) {
         BalanceInputs inputs = balanceInputs();
         inputs.cardsName = inputs_.cataloguePath().string() + " (" + tr("編集中").toStdString() + ")";
+        inputs.page = inputs_.editedBalancePage;
         // The dialog is the editor's child: the editor is there whenever it runs.
         inputs.catalogue = [source = &editor, name = inputs.cardsName] {
             CardCatalogue catalogue;

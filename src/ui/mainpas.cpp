@@ -321,6 +321,7 @@ ToolInputs Tmain::toolInputs() {
     inputs.cataloguePath = [this] { return cataloguePath(); };
     inputs.catalogueSaved = [this] { CatalogueReload(); };
     inputs.balancePage = env_.programFolder / file::BalancePage;
+    inputs.editedBalancePage = env_.programFolder / file::EditedBalancePage;
     inputs.opener = env_.opener;
     inputs.clock = &clock();
     return inputs;
