@@ -442,7 +442,7 @@ void CardEditorDialog::showProblems() {
 }
 
 QString CardEditorDialog::cardLabel(char kind, int32_t id) const {
-    const QString code = QStringLiteral("%1%2").arg(QLatin1Char(kind)).arg(id, 3, 10, QLatin1Char('0'));
+    QString code = QStringLiteral("%1%2").arg(QLatin1Char(kind)).arg(id, 3, 10, QLatin1Char('0'));
     const CardField& idField = *findCardField(kind, "id");
     const CardField& nameField = *findCardField(kind, "name");
     // The card as edited, or as read where the edit took it away.
