@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -553,10 +554,11 @@ TEST(CardEditorWindow, OpensWithAScreenOfRowsColumnsToFitAndACounterBesideTheNam
     // the column.
     header->resizeSection(name, 40);
     table->edit(dialog->model('C')->index(0, name));
-    QCoreApplication::processEvents();
+    // As the editor first stands, before anything lays the view out again.
     auto* edit = table->findChild<QLineEdit*>("NameEdit");
     auto* count = table->findChild<QLabel*>("NameBytes");
     ASSERT_TRUE(edit && count);
+    edit->parentWidget()->layout()->activate();
     EXPECT_EQ(count->text(), utf8("32/32 バイト"));
     EXPECT_FALSE(edit->geometry().intersects(count->geometry()));
     EXPECT_GE(edit->width(), edit->fontMetrics().horizontalAdvance(edit->text()));
