@@ -635,6 +635,9 @@ bool CardEditorDialog::reload() {
     stored_ = std::move(fresh);
     storedDocument_ = CatalogueDocument::parse(stored_.bytes());
     sheet_->reset(storedDocument_);
+    // Fitted to the cards read, as when the editor opened.
+    for (QTableView* view : {CharacterTable, VehicleTable})
+        view->resizeColumnsToContents();
     showProblems();
     StatusLabel->setText(StatusLabel->text() + tr("。%1 を読み直しました。").arg(catalogueName()));
     return true;
