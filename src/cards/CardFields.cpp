@@ -4,10 +4,12 @@
 #include "cards/CatalogueDocument.h"
 #include "cards/Marks.h"
 #include "cards/NumberRule.h"
+#include "common/Codec.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <map>
 
 namespace morvane {
 
@@ -226,6 +228,71 @@ std::vector<CardRef> cardsRemoved(const CatalogueDocument& before, const Catalog
         }
     }
     return removed;
+}
+
+namespace {
+
+// The first line of each id of a kind, by id.
+std::map<int32_t, size_t> cardsById(const CatalogueDocument& document, char kind) {
+    const CardField& idField = cardFields(kind).front();
+    std::map<int32_t, size_t> cards;
+    for (const size_t line : document.cardLines(kind))
+        if (const std::optional<int32_t> id = fieldNumber(document.lines()[line].text, idField))
+            cards.emplace(*id, line);
+    return cards;
+}
+
+// The bytes of name up to at most limit, never half a two-byte character.
+std::string_view cutName(std::string_view name, size_t limit) {
+    size_t end = 0;
+    while (end < name.size()) {
+        const auto lead = static_cast<unsigned char>(name[end]);
+        const size_t width = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC) ? 2 : 1;
+        if (end + width > limit)
+            break;
+        end += width;
+    }
+    return name.substr(0, std::min(end, name.size()));
+}
+
+} // namespace
+
+std::vector<CardDifference> cardDifferences(const CatalogueDocument& before, const CatalogueDocument& after) {
+    std::vector<CardDifference> differences;
+    for (const char kind : {'C', 'V'}) {
+        const CardField& nameField = *findCardField(kind, "name");
+        const std::map<int32_t, size_t> was = cardsById(before, kind);
+        const std::map<int32_t, size_t> is = cardsById(after, kind);
+        std::map<int32_t, CardDifference> found;
+        for (const auto& [id, line] : is) {
+            const auto old = was.find(id);
+            if (old == was.end() || before.lines()[old->second].text != after.lines()[line].text)
+                found[id] = {kind, id, old == was.end() ? CardChange::Added : CardChange::Changed,
+                             std::string(fieldBytes(after.lines()[line].text, nameField))};
+        }
+        for (const auto& [id, line] : was)
+            if (!is.count(id))
+                found[id] = {kind, id, CardChange::Removed,
+                             std::string(fieldBytes(before.lines()[line].text, nameField))};
+        for (auto& entry : found)
+            differences.push_back(std::move(entry.second));
+    }
+    return differences;
+}
+
+std::string copiedCardName(const CatalogueDocument& document, char kind, std::string_view name) {
+    static const std::string Copy = utf8ToCp932("のコピー");
+    const CardField& nameField = *findCardField(kind, "name");
+    std::vector<std::string_view> taken;
+    for (const size_t line : document.cardLines(kind))
+        taken.push_back(fieldBytes(document.lines()[line].text, nameField));
+    for (int n = 1;; ++n) {
+        const std::string suffix = n == 1 ? Copy : Copy + std::to_string(n);
+        std::string copy(cutName(name, static_cast<size_t>(MaxNameBytes) - suffix.size()));
+        copy += suffix;
+        if (std::find(taken.begin(), taken.end(), copy) == taken.end())
+            return copy;
+    }
 }
 
 } // namespace morvane

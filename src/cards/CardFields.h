@@ -106,4 +106,22 @@ struct CardRef {
 // takes away from whoever picks cards by id.
 std::vector<CardRef> cardsRemoved(const CatalogueDocument& before, const CatalogueDocument& after);
 
+// How a card differs from one document to another, by its id: there only after, there
+// only before, or its line changed (the first line of an id stands for it).
+enum class CardChange : uint8_t { Added, Removed, Changed };
+struct CardDifference {
+    char kind = 0;
+    int32_t id = 0;
+    CardChange change = CardChange::Changed;
+    std::string name; // code page 932: after's, or before's for a card taken away
+};
+// Every card that differs, characters first, each kind by id; comments and blank lines
+// are no cards and never differ.
+std::vector<CardDifference> cardDifferences(const CatalogueDocument& before, const CatalogueDocument& after);
+
+// The name of a copy of the card named name (code page 932): the name and "のコピー",
+// then 2, 3 ... where a card of the kind already has that name, the name cut on a
+// character to keep the whole within MaxNameBytes.
+std::string copiedCardName(const CatalogueDocument& document, char kind, std::string_view name);
+
 } // namespace morvane

@@ -122,6 +122,7 @@ DeckList DeckList::of(StoredFile file) {
     if (end != std::string::npos)
         list.afterEnd_ = file.bytes().substr(end);
     list.stored_ = std::move(file);
+    list.savedLines_ = list.lines_.size();
     return list;
 }
 
@@ -155,19 +156,42 @@ std::string DeckList::fileBytes() const {
     return bytes + afterEnd_;
 }
 
-void DeckList::save(const std::filesystem::path& path) {
+DeckSave DeckList::save(const std::filesystem::path& path) {
+    const FileLock lock(path);
     StoredFile file = stored_.at(path);
-    file.save(fileBytes());
-    stored_ = std::move(file);
+    try {
+        file.save(fileBytes(), lock);
+        stored_ = std::move(file);
+        savedLines_ = lines_.size();
+        return {};
+    } catch (const FileChangedError&) {
+        // Another copy of the program, or optimize --save, stored its own lines: they
+        // stay, and the lines added here follow them.
+    }
+    std::vector<SideSelection> added;
+    for (size_t i = savedLines_; i < lines_.size(); ++i)
+        added.push_back(deckLineIds(lines_[i]));
+    DeckList merged = appendLocked(path, lock, added);
+    DeckSave outcome{true, {}};
+    for (size_t i = merged.lines_.size() - added.size(); i < merged.lines_.size(); ++i)
+        outcome.newNumbers.push_back(static_cast<int>(i));
+    *this = std::move(merged);
+    return outcome;
+}
+
+DeckList DeckList::appendLocked(const std::filesystem::path& path, const FileLock& lock,
+                                const std::vector<SideSelection>& teams) {
+    DeckList list = of(StoredFile::readIfThere(path, MaxDeckFileBytes));
+    for (const SideSelection& team : teams)
+        list.add(team);
+    list.stored_.save(list.fileBytes(), lock);
+    list.savedLines_ = list.lines_.size();
+    return list;
 }
 
 int appendToDeckFile(const std::filesystem::path& path, const SideSelection& team) {
     const FileLock lock(path);
-    DeckList list = DeckList::of(StoredFile::readIfThere(path, MaxDeckFileBytes));
-    const int listNumber = static_cast<int>(list.lines().size());
-    list.add(team);
-    list.stored_.save(list.fileBytes(), lock);
-    return listNumber;
+    return static_cast<int>(DeckList::appendLocked(path, lock, {team}).lines().size()) - 1;
 }
 
 std::filesystem::path deckFilePath(const std::filesystem::path& folder, int side) {

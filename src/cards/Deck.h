@@ -73,6 +73,15 @@ std::vector<DeckSource> readDeckSources(const std::filesystem::path& path);
 // Applies a deck line to a team of its own; a failure names where the line came from.
 SideSelection applyDeckSource(const DeckSource& source, const CardCatalogue& catalogue);
 
+// What a save of a deck list did with what another writer stored meanwhile.
+struct DeckSave {
+    // Another writer had stored the file since it was read: the list is now the file's
+    // lines as that writer left them, this list's new lines after them.
+    bool merged = false;
+    // The list numbers this list's new lines got in the file, in their order.
+    std::vector<int> newNumbers;
+};
+
 // One side's stored deck lines, as kept by "deck0.dat" / "deck1.dat".
 class DeckList {
 public:
@@ -94,18 +103,29 @@ public:
     // readers stop at it, so those bytes were never lines of the list, and a save must
     // not lose them.
     std::string fileBytes() const;
-    // Replaces the file atomically, under its lock, when it still holds what was read;
-    // throws IoError and leaves the file as it was. Another writer stored it since it
-    // was read: FileChangedError ("読み込んだ後に変更されたﾌｧｲﾙには記録できません"). A list
-    // that was not read from its file (start-up stopped before it) must not empty an
+    // Lines added since the list was read or last saved.
+    size_t unsavedLines() const { return lines_.size() - savedLines_; }
+
+    // Replaces the file atomically, under its lock, when it still holds what was read.
+    // Where another writer stored it since, nothing of that writer's is dropped: under
+    // the same lock the file is read again and the lines added here are appended to
+    // it, renumbered from where its list ends, as appendToDeckFile does; the list
+    // becomes the merged one. Throws IoError and leaves the file as it was. A list that
+    // was not read from its file (start-up stopped before it) must not empty an
     // existing file: IoError ("読み込んでいないﾌｧｲﾙには記録できません"). Where no file
     // exists yet, the save creates it.
-    void save(const std::filesystem::path& path);
+    DeckSave save(const std::filesystem::path& path);
 
 private:
     friend int appendToDeckFile(const std::filesystem::path& path, const SideSelection& team);
+    // The file as it stands now, with teams appended to it and stored; the caller holds
+    // the file's lock.
+    static DeckList appendLocked(const std::filesystem::path& path, const FileLock& lock,
+                                 const std::vector<SideSelection>& teams);
 
     std::vector<std::string> lines_;
+    // How many of lines_ the file held when it was read or saved.
+    size_t savedLines_ = 0;
     // The file as read, and what of it follows a byte 26.
     StoredFile stored_;
     std::string afterEnd_;

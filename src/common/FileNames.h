@@ -14,6 +14,9 @@ inline constexpr std::array<std::string_view, 2> Decks{"deck0.dat", "deck1.dat"}
 inline constexpr std::string_view Report = "battle.html";
 // The page of the latest balance analysis of the catalogue.
 inline constexpr std::string_view BalancePage = "balance.html";
+// The page of the latest balance analysis of the catalogue as the card editor holds it,
+// saved or not: its own file, so that neither analysis replaces the other's page.
+inline constexpr std::string_view EditedBalancePage = "balance-edited.html";
 // A batch folder's deck pair; its report is a Report.
 inline constexpr std::string_view BatchDecks = "deck.dat";
 } // namespace file

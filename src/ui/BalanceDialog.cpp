@@ -21,7 +21,9 @@ namespace morvane {
 
 BalanceDialog::BalanceDialog(BalanceInputs inputs, QWidget* parent) : QDialog(parent), inputs_(std::move(inputs)) {
     setObjectName(QStringLiteral("BalanceDialog"));
-    setWindowTitle(tr("カードのバランス"));
+    // Two of these may be open at once (the Tools menu's and the card editor's): each
+    // says which catalogue it analyses.
+    setWindowTitle(tr("カードのバランス - %1").arg(QString::fromStdString(inputs_.cardsName)));
     setModal(false);
 
     const BalanceRequest defaults;
@@ -58,6 +60,14 @@ BalanceDialog::BalanceDialog(BalanceInputs inputs, QWidget* parent) : QDialog(pa
     Status->setMinimumHeight(Status->fontMetrics().lineSpacing() * 6);
     Status->setAlignment(Qt::AlignTop | Qt::AlignLeft);
 
+    Source =
+        new QLabel(tr("カード: %1\nページ: %2")
+                       .arg(QString::fromStdString(inputs_.cardsName), QString::fromStdString(inputs_.page.string())),
+                   this);
+    Source->setObjectName(QStringLiteral("Source"));
+    Source->setWordWrap(true);
+    Source->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel(tr("探索の回数:"), this), 0, 0);
     grid->addWidget(Searches, 0, 1);
@@ -75,6 +85,7 @@ BalanceDialog::BalanceDialog(BalanceInputs inputs, QWidget* parent) : QDialog(pa
         new QLabel(tr("最強チームを何度も探して、各カードがどれだけ使われ、どれだけ勝敗を決めるかを調べます。"
                       "相手はデッキリストの全デッキです。"),
                    this));
+    layout->addWidget(Source);
     layout->addLayout(grid);
     layout->addLayout(buttons);
     layout->addWidget(Progress);

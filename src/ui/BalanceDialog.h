@@ -57,6 +57,8 @@ public:
     // The last finished run (empty before, or when it failed or was cancelled).
     const std::optional<BalanceReport>& report() const { return report_; }
     uint32_t seed() const { return seed_; }
+    // Where the page is written.
+    const std::filesystem::path& page() const { return inputs_.page; }
 
     QSpinBox* Searches = nullptr;
     QSpinBox* MaxSearches = nullptr;
@@ -67,6 +69,8 @@ public:
     QPushButton* OpenBtn = nullptr;   // opens the last page again
     QProgressBar* Progress = nullptr;
     QLabel* Status = nullptr;
+    // Which catalogue the dialog analyses, and where its page goes.
+    QLabel* Source = nullptr;
 
 Q_SIGNALS:
     // Emitted on the window's thread when a run has ended, however it ended.

@@ -13,7 +13,9 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -21,14 +23,17 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTreeWidget>
 #include <QUndoStack>
 #include <QVBoxLayout>
 #include <QValidator>
 
 #include <algorithm>
+#include <map>
 
 namespace morvane {
 
@@ -59,6 +64,11 @@ public:
         // Room for the longest name the editor makes: 16 full-width characters.
         edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QString(MaxNameBytes / 2, QChar(0x3042))) + 8);
         count->setObjectName(QStringLiteral("NameBytes"));
+        // As wide as its widest text from the start: the editor is laid out before the
+        // name is put in, and a counter that grew after it would take the name's room.
+        for (const int bytes : {MaxNameBytes, -1})
+            count->setMinimumWidth(
+                std::max(count->minimumWidth(), count->fontMetrics().horizontalAdvance(byteCountText(bytes))));
         auto* layout = new QHBoxLayout(this);
         layout->setContentsMargins(0, 0, 2, 0);
         layout->setSpacing(4);
@@ -97,6 +107,16 @@ QPushButton* rowButton(QWidget* parent, const QString& text, const char* name) {
 class CardTableView : public QTableView {
 public:
     using QTableView::QTableView;
+
+    // Every column as wide as it now stands, and a screen of rows: the editor opens
+    // that large where the screen has room.
+    QSize sizeHint() const override {
+        const int frame = 2 * frameWidth();
+        return {horizontalHeader()->length() + frame + verticalScrollBar()->sizeHint().width(),
+                horizontalHeader()->height() + ScreenRows * verticalHeader()->defaultSectionSize() + frame +
+                    horizontalScrollBar()->sizeHint().height()};
+    }
+    static constexpr int ScreenRows = 20;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override {
@@ -197,6 +217,21 @@ CardEditorDialog::CardEditorDialog(CardEditorInputs inputs, QWidget* parent)
         return static_cast<QMessageBox::StandardButton>(box.exec());
     };
 
+    choose = [this](const QString& text, const QStringList& choices) {
+        QMessageBox box(QMessageBox::Warning, windowTitle(), text, QMessageBox::Cancel, this);
+        std::vector<QAbstractButton*> buttons;
+        for (const QString& choice : choices)
+            buttons.push_back(box.addButton(choice, QMessageBox::AcceptRole));
+        box.exec();
+        const auto chosen = std::find(buttons.begin(), buttons.end(), box.clickedButton());
+        return chosen == buttons.end() ? -1 : static_cast<int>(chosen - buttons.begin());
+    };
+    askSavePath = [this] {
+        return QFileDialog::getSaveFileName(this, tr("別の名前で保存"),
+                                            QFile::decodeName(inputs_.catalogue.parent_path().c_str()),
+                                            tr("カード (*.dat);;すべてのファイル (*)"));
+    };
+
     const QString readError = readCatalogue();
     makeTables();
     makeButtons();
@@ -240,7 +275,9 @@ void CardEditorDialog::makeTables() {
         view->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                               QAbstractItemView::AnyKeyPressed);
         view->verticalHeader()->setVisible(false);
-        view->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        // Fitted to what the columns hold when the editor opens; the user sizes them after.
+        view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+        view->resizeColumnsToContents();
         view->setEnabled(readable_);
         (model->kind() == 'C' ? CharacterTable : VehicleTable) = view;
         Tabs->addTab(view, model->kind() == 'C' ? tr("キャラクター") : tr("車両"));
@@ -291,7 +328,6 @@ void CardEditorDialog::layOutDialog(const QString& readError) {
     layout->addWidget(new QLabel(tr("問題 (起動時や戦闘中に出るメッセージ):"), this));
     layout->addWidget(ProblemList);
     layout->addWidget(StatusLabel);
-    resize(900, 560);
 }
 
 void CardEditorDialog::connectButtons() {
@@ -405,6 +441,37 @@ void CardEditorDialog::showProblems() {
                                    : StatusLabel->text());
 }
 
+QString CardEditorDialog::cardLabel(char kind, int32_t id) const {
+    QString code = QStringLiteral("%1%2").arg(QLatin1Char(kind)).arg(id, 3, 10, QLatin1Char('0'));
+    const CardField& idField = *findCardField(kind, "id");
+    const CardField& nameField = *findCardField(kind, "name");
+    // The card as edited, or as read where the edit took it away.
+    for (const CatalogueDocument* document : {&sheet_->document(), &storedDocument_})
+        for (const size_t line : document->cardLines(kind))
+            if (fieldNumber(document->lines()[line].text, idField) == id)
+                return code + QLatin1Char(' ') + fromCp932(fieldBytes(document->lines()[line].text, nameField));
+    return code;
+}
+
+QString CardEditorDialog::teamText(std::string_view line) const {
+    const SideSelection team = deckLineIds(line);
+    QStringList characters;
+    std::vector<std::pair<int32_t, int>> counts; // each id once, in slot order
+    for (const int32_t id : team.characters) {
+        if (id == 0)
+            continue;
+        auto same = std::find_if(counts.begin(), counts.end(), [id](const auto& c) { return c.first == id; });
+        if (same == counts.end())
+            counts.emplace_back(id, 1);
+        else
+            ++same->second;
+    }
+    for (const auto& [id, count] : counts)
+        characters << cardLabel('C', id) + (count > 1 ? tr(" ×%1").arg(count) : QString());
+    const QString vehicle = team.vehicle != 0 ? cardLabel('V', team.vehicle) : tr("車両なし");
+    return vehicle + QStringLiteral(" / ") + characters.join(QStringLiteral("、"));
+}
+
 QString CardEditorDialog::decksUsing(char kind, int32_t id) const {
     if (!inputs_.deckLines)
         return {};
@@ -412,10 +479,12 @@ QString CardEditorDialog::decksUsing(char kind, int32_t id) const {
     QString text;
     for (size_t side = 0; side < 2; ++side)
         for (const size_t i : linesUsingCard(decks[side], kind, id))
-            text += tr("  %1 の %2 行目: %3\n")
+            text += tr("  %1のデッキ「%2」(%3 の %4 行目): %5\n")
+                        .arg(side == 0 ? tr("上") : tr("下"))
+                        .arg(fromCp932(deckEntryText(decks[side][i])))
                         .arg(QString::fromLatin1(file::Decks[side].data(), static_cast<int>(file::Decks[side].size())))
                         .arg(i + 1)
-                        .arg(fromCp932(decks[side][i]));
+                        .arg(teamText(decks[side][i]));
     return text;
 }
 
@@ -444,9 +513,14 @@ void CardEditorDialog::copyCard() {
         return;
     const char kind = currentKind();
     const CardField& idField = *findCardField(kind, "id");
+    const CardField& nameField = *findCardField(kind, "name");
     const std::string text = sheet_->document().lines()[static_cast<size_t>(line)].text;
+    // A copy under the same name would be told from its card by the id alone, in the
+    // selectors as in the tables.
+    const std::string copy =
+        withFieldBytes(text, nameField, copiedCardName(sheet_->document(), kind, fieldBytes(text, nameField)));
     insertCard(
-        kind, [&](int32_t id) { return withFieldBytes(text, idField, formatNumber(idField, id)); }, tr("カードの複製"));
+        kind, [&](int32_t id) { return withFieldBytes(copy, idField, formatNumber(idField, id)); }, tr("カードの複製"));
 }
 
 void CardEditorDialog::deleteCard() {
@@ -489,12 +563,7 @@ bool CardEditorDialog::save() {
     for (const CardRef& card : cardsRemoved(storedDocument_, document)) {
         const QString lines = decksUsing(card.kind, card.id);
         if (!lines.isEmpty())
-            users += tr("%1%2「%3」:\n%4")
-                         .arg(QLatin1Char(card.kind))
-                         .arg(card.id, 3, 10, QLatin1Char('0'))
-                         .arg(fromCp932(fieldBytes(storedDocument_.lines()[card.line].text,
-                                                   *findCardField(card.kind, "name"))),
-                              lines);
+            users += tr("%1:\n%2").arg(cardLabel(card.kind, card.id), lines);
     }
     if (!users.isEmpty() &&
         ask(tr("この保存で無くなるカードを、次のデッキが使っています:\n%1\n保存しますか?").arg(users),
@@ -507,6 +576,10 @@ bool CardEditorDialog::save() {
     const std::string bytes = document.bytes();
     try {
         stored_.save(bytes);
+    } catch (const FileChangedError& e) {
+        StatusLabel->setText(tr("保存できませんでした (元のファイルはそのままです): ") + errorText(e));
+        resolveConflict();
+        return false;
     } catch (const MorvaneError& e) {
         StatusLabel->setText(tr("保存できませんでした (元のファイルはそのままです): ") + errorText(e));
         ask(StatusLabel->text(), QMessageBox::Ok);
@@ -519,6 +592,165 @@ bool CardEditorDialog::save() {
     if (inputs_.saved)
         inputs_.saved();
     return true;
+}
+
+QString CardEditorDialog::catalogueName() const {
+    return QFile::decodeName(inputs_.catalogue.filename().c_str());
+}
+
+void CardEditorDialog::resolveConflict() {
+    const QString text = tr("%1 は、この編集で読み込んだ後に、ほかのプログラムが保存しています。上書きするとその変更が"
+                            "消えるので、保存しませんでした。\n\n"
+                            "読み直す: この編集の変更を捨てて、保存されている内容を読み込みます。\n"
+                            "別の名前で保存: この編集の内容を別のファイルに保存します (%1 はそのままです)。\n"
+                            "違いを見る: どのカードが違うかを一覧にします。")
+                             .arg(catalogueName());
+    switch (choose(text, {tr("読み直す..."), tr("別の名前で保存..."), tr("違いを見る")})) {
+    case 0:
+        reload();
+        break;
+    case 1:
+        saveAs();
+        break;
+    case 2:
+        showChanges();
+        break;
+    default:
+        break;
+    }
+}
+
+bool CardEditorDialog::reload() {
+    if (modified() && ask(tr("この編集での変更をすべて捨てて、%1 を読み直しますか?").arg(catalogueName()),
+                          QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        return false;
+    StoredFile fresh;
+    try {
+        fresh = StoredFile::readIfThere(inputs_.catalogue, CardCatalogue::MaxFileBytes);
+    } catch (const MorvaneError& e) {
+        StatusLabel->setText(tr("読み直せませんでした (編集中の内容はそのままです): ") + errorText(e));
+        ask(StatusLabel->text(), QMessageBox::Ok);
+        return false;
+    }
+    stored_ = std::move(fresh);
+    storedDocument_ = CatalogueDocument::parse(stored_.bytes());
+    sheet_->reset(storedDocument_);
+    // Fitted to the cards read, as when the editor opened.
+    for (QTableView* view : {CharacterTable, VehicleTable})
+        view->resizeColumnsToContents();
+    showProblems();
+    StatusLabel->setText(StatusLabel->text() + tr("。%1 を読み直しました。").arg(catalogueName()));
+    return true;
+}
+
+bool CardEditorDialog::saveAs() {
+    if (!readable_)
+        return false;
+    const QString chosen = askSavePath();
+    if (chosen.isEmpty())
+        return false;
+    const std::filesystem::path path(QFile::encodeName(chosen).toStdString());
+    std::error_code ec;
+    try {
+        // The copy is for keeping this editor's work beside the catalogue, never over it.
+        if (std::filesystem::equivalent(path, inputs_.catalogue, ec))
+            throw IoError(
+                utf8ToCp932(
+                    tr("%1 は編集中のファイルです。別のファイルを選んでください。").arg(catalogueName()).toStdString()),
+                path.string());
+        // The file dialog asked before replacing a file there.
+        writeFileAtomic(path, sheet_->document().bytes());
+    } catch (const MorvaneError& e) {
+        StatusLabel->setText(tr("別の名前で保存できませんでした: ") + errorText(e));
+        ask(StatusLabel->text(), QMessageBox::Ok);
+        return false;
+    }
+    StatusLabel->setText(tr("%1 に保存しました。%2 は変えていません。").arg(chosen, catalogueName()));
+    return true;
+}
+
+namespace {
+
+QString changeText(CardChange change) {
+    switch (change) {
+    case CardChange::Added:
+        return QObject::tr("追加");
+    case CardChange::Removed:
+        return QObject::tr("削除");
+    case CardChange::Changed:
+        break;
+    }
+    return QObject::tr("変更");
+}
+
+// One row a card: its id and name, and what the other writer's save and this editor
+// each did to it since the catalogue was read.
+void fillChanges(QTreeWidget* list, const CatalogueDocument& read, const CatalogueDocument& theirs,
+                 const CatalogueDocument& mine) {
+    struct Row {
+        QString name, theirs, mine;
+    };
+    std::map<std::pair<char, int32_t>, Row> rows;
+    for (const CardDifference& d : cardDifferences(read, theirs)) {
+        Row& row = rows[{d.kind, d.id}];
+        row.name = fromCp932(d.name);
+        row.theirs = changeText(d.change);
+    }
+    for (const CardDifference& d : cardDifferences(read, mine)) {
+        Row& row = rows[{d.kind, d.id}];
+        if (row.name.isEmpty() || d.change != CardChange::Removed)
+            row.name = fromCp932(d.name);
+        row.mine = changeText(d.change);
+    }
+    for (const auto& [card, row] : rows)
+        new QTreeWidgetItem(
+            list, {QStringLiteral("%1%2").arg(QLatin1Char(card.first)).arg(card.second, 3, 10, QLatin1Char('0')),
+                   row.name, row.theirs, row.mine});
+}
+
+} // namespace
+
+QDialog* CardEditorDialog::showChanges() {
+    CatalogueDocument theirs;
+    try {
+        theirs =
+            CatalogueDocument::parse(StoredFile::readIfThere(inputs_.catalogue, CardCatalogue::MaxFileBytes).bytes());
+    } catch (const MorvaneError& e) {
+        StatusLabel->setText(tr("%1 を読み込めません: ").arg(catalogueName()) + errorText(e));
+        return nullptr;
+    }
+    delete findChild<QDialog*>(QStringLiteral("ChangesDialog"));
+    auto* dialog = new QDialog(this);
+    dialog->setObjectName(QStringLiteral("ChangesDialog"));
+    dialog->setWindowTitle(tr("違うカード - %1").arg(catalogueName()));
+    auto* list = new QTreeWidget(dialog);
+    list->setObjectName(QStringLiteral("ChangesList"));
+    list->setRootIsDecorated(false);
+    list->setHeaderLabels({tr("ID"), tr("名前"), tr("ほかの保存"), tr("この編集")});
+    fillChanges(list, storedDocument_, theirs, sheet_->document());
+    for (int column = 0; column < list->columnCount(); ++column)
+        list->resizeColumnToContents(column);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+    QPushButton* reloadButton = buttons->addButton(tr("読み直す..."), QDialogButtonBox::ActionRole);
+    reloadButton->setObjectName(QStringLiteral("ReloadBtn"));
+    QPushButton* saveAsButton = buttons->addButton(tr("別の名前で保存..."), QDialogButtonBox::ActionRole);
+    saveAsButton->setObjectName(QStringLiteral("SaveAsBtn"));
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::close);
+    connect(reloadButton, &QPushButton::clicked, dialog, [this, dialog] {
+        if (reload())
+            dialog->close();
+    });
+    connect(saveAsButton, &QPushButton::clicked, this, &CardEditorDialog::saveAs);
+    auto* layout = new QVBoxLayout(dialog);
+    layout->addWidget(new QLabel(list->topLevelItemCount() > 0
+                                     ? tr("読み込んだ後の %1 から違うカード:").arg(catalogueName())
+                                     : tr("違うカードはありません (コメントなど、カード以外の行の違いです)。"),
+                                 dialog));
+    layout->addWidget(list, 1);
+    layout->addWidget(buttons);
+    dialog->resize(560, 360);
+    dialog->show();
+    return dialog;
 }
 
 bool CardEditorDialog::askToKeepChanges() {

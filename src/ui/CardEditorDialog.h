@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class QHBoxLayout;
@@ -76,6 +77,13 @@ public:
     using Ask = std::function<QMessageBox::StandardButton(const QString& text, QMessageBox::StandardButtons buttons)>;
     Ask ask;
 
+    // A choice among buttons named choices; returns the index of the one chosen, -1
+    // for キャンセル.
+    using Choose = std::function<int(const QString& text, const QStringList& choices)>;
+    Choose choose;
+    // The file a copy of the catalogue goes to, chosen by the user; empty for none.
+    std::function<QString()> askSavePath;
+
     CardSheet& sheet() const { return *sheet_; }
     CardTableModel* model(char kind) const { return kind == 'V' ? vehicles_ : characters_; }
     // The table shown now: 'C' or 'V'.
@@ -90,6 +98,14 @@ public:
     // Writes the catalogue; false when it was not written (a question answered no, a
     // file that cannot be written: the stored file then stays as it was).
     bool save();
+    // What a save refused over another writer's change offers. reload reads the
+    // catalogue again, dropping every change made here once the user agrees; saveAs
+    // writes the catalogue as edited to another file and leaves card.dat alone;
+    // showChanges lists the cards in which the file as stored now and this editor
+    // differ from what was read, by id and name (null when the file cannot be read).
+    bool reload();
+    bool saveAs();
+    QDialog* showChanges();
 
     QTabWidget* Tabs = nullptr;
     QTableView* CharacterTable = nullptr;
@@ -128,12 +144,20 @@ private:
     long long currentLine() const;
     void selectLine(size_t line);
     void showProblems();
-    // The deck lines that use a card, as lines of text for a question; empty when none.
+    // The decks that use a card, one line each naming the deck as its list shows it and
+    // its cards, for a question; empty when none.
     QString decksUsing(char kind, int32_t id) const;
+    // "C003 兵士3": the card as edited, or as read where the edit took it away.
+    QString cardLabel(char kind, int32_t id) const;
+    // A deck line's cards by id and name, the vehicle first.
+    QString teamText(std::string_view line) const;
     QString cardTitle(size_t line) const;
     // Adds the line lineWithId makes for the next free id as one step, and shows it.
     void insertCard(char kind, const std::function<std::string(int32_t)>& lineWithId, const QString& step);
     bool askToKeepChanges();
+    // After another writer stored the catalogue since it was read: asks what to do.
+    void resolveConflict();
+    QString catalogueName() const;
 
     CardEditorInputs inputs_;
     CardSheet* sheet_ = nullptr;

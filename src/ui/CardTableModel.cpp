@@ -123,6 +123,14 @@ LineEdit CardSheet::apply(const LineEdit& edit) {
     return undo;
 }
 
+void CardSheet::reset(CatalogueDocument document) {
+    Q_EMIT aboutToChange(false);
+    document_ = std::move(document);
+    problems_ = checkCatalogue(document_);
+    undoStack_->clear();
+    Q_EMIT changed(false);
+}
+
 SheetEditCommand::SheetEditCommand(CardSheet& sheet, LineEdit edit, const QString& text, const CardField* field)
     : QUndoCommand(text), sheet_(sheet), edit_(std::move(edit)), field_(field) {}
 

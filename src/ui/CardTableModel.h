@@ -36,6 +36,8 @@ public:
     void edit(const LineEdit& edit, const QString& text, const CardField* field = nullptr);
     // Applies an edit now, outside the undo stack; returns the edit that undoes it.
     LineEdit apply(const LineEdit& edit);
+    // Puts another document in place of this one, as read afresh: no step to undo.
+    void reset(CatalogueDocument document);
 
 Q_SIGNALS:
     // Around every change of the document; an edit that keeps the number and kinds of

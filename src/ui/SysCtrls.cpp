@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QWidget>
 
 namespace morvane {
@@ -191,7 +192,26 @@ void TIconTray::DoMouseMove(TShiftState shift, QPoint point) {
         OnMouseMove(this, shift, point.x(), point.y());
 }
 
-QtTrayShell::QtTrayShell() = default;
+QtTrayShell::QtTrayShell()
+    : trayAvailable([] { return QSystemTrayIcon::isSystemTrayAvailable(); }), trayWatch_(new QTimer(this)) {
+    // Nothing tells a program that a panel has started: it is looked for.
+    trayWatch_->setInterval(3000);
+    connect(trayWatch_, &QTimer::timeout, this, &QtTrayShell::showWaitingIcons);
+}
+
+void QtTrayShell::showWaitingIcons() {
+    if (!trayAvailable())
+        return;
+    trayWatch_->stop();
+    for (auto& entry : icons_)
+        if (!entry.second->isVisible())
+            entry.second->show();
+}
+
+bool QtTrayShell::shown(int32_t window, int32_t id) const {
+    const auto found = icons_.find(Key{window, id});
+    return found != icons_.end() && found->second->isVisible();
+}
 QtTrayShell::~QtTrayShell() = default;
 
 void QtTrayShell::apply(QSystemTrayIcon& icon, const NotifyIconData& data) {
@@ -233,9 +253,11 @@ bool QtTrayShell::notify(TrayCommand command, const NotifyIconData& data) {
                         }
                     });
         }
-        // Without a notification area the icon is kept but not shown.
-        if (QSystemTrayIcon::isSystemTrayAvailable())
+        // Without a notification area the icon is kept, and shown once one appears.
+        if (trayAvailable())
             icon->show();
+        else
+            trayWatch_->start();
         icons_.emplace(key, std::move(icon));
         return true;
     }

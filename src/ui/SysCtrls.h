@@ -20,6 +20,7 @@
 
 class QMenu;
 class QSystemTrayIcon;
+class QTimer;
 
 namespace morvane {
 
@@ -153,12 +154,20 @@ private:
 
 // The notification area of a Qt desktop. Adding an icon twice, or changing or
 // removing one that was never added, is refused. A desktop without a notification
-// area accepts the icon and simply does not show it: the program must still start.
+// area accepts the icon and does not show it yet: the program must still start, and
+// the icon appears once a notification area does (a panel started after the program).
 class QtTrayShell : public QObject, public TrayShell {
     Q_OBJECT
 public:
     QtTrayShell();
     ~QtTrayShell() override;
+
+    // Whether the desktop has a notification area now.
+    std::function<bool()> trayAvailable;
+    // Looks for a notification area every few seconds while an icon waits for one.
+    QTimer* trayWatch() const { return trayWatch_; }
+    // Whether an icon is in the notification area.
+    bool shown(int32_t window, int32_t id) const;
 
     bool notify(TrayCommand command, const NotifyIconData& data) override;
     int32_t createMessageWindow(WindowProc proc) override;
@@ -174,10 +183,12 @@ private:
     };
     void apply(QSystemTrayIcon& icon, const NotifyIconData& data);
     void post(int32_t window, uint32_t callbackMessage, std::initializer_list<uint32_t> mouseMessages);
+    void showWaitingIcons();
 
     std::map<Key, std::unique_ptr<QSystemTrayIcon>> icons_;
     std::map<int32_t, WindowProc> windows_;
     int32_t nextWindow_ = 1;
+    QTimer* trayWatch_;
 };
 
 } // namespace morvane

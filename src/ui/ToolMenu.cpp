@@ -95,6 +95,7 @@ void ToolMenu::showEditedBalance(CardEditorDialog& editor) {
     if (!dialog) {
         BalanceInputs inputs = balanceInputs();
         inputs.cardsName = inputs_.cataloguePath().string() + " (" + tr("編集中").toStdString() + ")";
+        inputs.page = inputs_.editedBalancePage;
         // The dialog is the editor's child: the editor is there whenever it runs.
         inputs.catalogue = [source = &editor, name = inputs.cardsName] {
             CardCatalogue catalogue;
@@ -117,6 +118,11 @@ void ToolMenu::showTool(QDialog* dialog) {
         const QRect frame = window_.frameGeometry();
         const QScreen* screen = window_.screen();
         const QRect room = screen ? screen->availableGeometry() : QRect();
+        // adjustSize keeps a window to two thirds of the screen; a dialog that wants
+        // more (the card editor's screen of rows) gets it where the screen has room,
+        // leaving some for the window's frame.
+        if (!room.isNull())
+            dialog->resize(dialog->size().expandedTo(dialog->sizeHint().boundedTo(room.size() * 9 / 10)));
         const QPoint beside(frame.right() + 8, frame.top());
         if (room.isNull() || beside.x() + dialog->width() <= room.right())
             dialog->move(beside);

@@ -40,6 +40,7 @@ struct ToolInputs {
     std::function<std::filesystem::path()> cataloguePath;           // the card.dat the editor edits
     std::function<void()> catalogueSaved;                           // after every save of the editor
     std::filesystem::path balancePage;                              // where the balance page is written
+    std::filesystem::path editedBalancePage;                        // the same for the editor's catalogue
     DocumentOpener* opener = nullptr;
     const Clock* clock = nullptr;
 };

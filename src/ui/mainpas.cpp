@@ -321,6 +321,7 @@ ToolInputs Tmain::toolInputs() {
     inputs.cataloguePath = [this] { return cataloguePath(); };
     inputs.catalogueSaved = [this] { CatalogueReload(); };
     inputs.balancePage = env_.programFolder / file::BalancePage;
+    inputs.editedBalancePage = env_.programFolder / file::EditedBalancePage;
     inputs.opener = env_.opener;
     inputs.clock = &clock();
     return inputs;
@@ -425,16 +426,21 @@ void Tmain::CatalogueReload() {
     });
 }
 
+void Tmain::showDeckList(int side, int selected) {
+    QStringList lines;
+    D[side]->clear();
+    for (const std::string& line : decks_[side].lines()) {
+        lines.append(fromCp932(line));
+        D[side]->addItem(fromCp932(deckEntryText(line)));
+    }
+    deckStore(side)->setPlainText(lines.join(QLatin1Char('\n')));
+    D[side]->setCurrentIndex(selected < D[side]->count() ? selected : -1);
+}
+
 void Tmain::loadDecks() {
     for (int side = 0; side < 2; ++side) {
         decks_[side] = DeckList::load(deckFilePath(env_.programFolder, side));
-        QStringList lines;
-        for (const std::string& line : decks_[side].lines()) {
-            lines.append(fromCp932(line));
-            D[side]->addItem(fromCp932(deckEntryText(line)));
-        }
-        deckStore(side)->setPlainText(lines.join(QLatin1Char('\n')));
-        D[side]->setCurrentIndex(-1);
+        showDeckList(side, -1);
     }
     for (int side = 0; side < 2; ++side) {
         D[side]->setCurrentIndex(0);
@@ -462,12 +468,14 @@ Teams Tmain::currentTeams() const {
 
 void Tmain::TeamSet(int side, const SideSelection& team) {
     handle([this, side, team] {
+        deckIds_[static_cast<size_t>(side)] = team;
         showSelection(side, team);
         DataAdd();
     });
 }
 
 void Tmain::DeckSet(int side, std::string_view line) {
+    deckIds_[static_cast<size_t>(side)] = deckLineIds(line);
     SideSelection selection = sideSelection(side);
     try {
         applyDeckLine(line, selection, catalogue_);
@@ -549,7 +557,29 @@ void Tmain::AddBtn1Click() {
 }
 
 void Tmain::SaveList(int side) {
-    decks_[side].save(deckFilePath(env_.programFolder, side));
+    const std::filesystem::path path = deckFilePath(env_.programFolder, side);
+    const int selected = D[side]->currentIndex();
+    const int firstNew = static_cast<int>(decks_[side].lines().size() - decks_[side].unsavedLines());
+    const DeckSave outcome = decks_[side].save(path);
+    if (!outcome.merged)
+        return;
+    // The list picked stays picked where it went: one added here moved behind the
+    // other copy's lines. The selectors keep their cards either way.
+    showDeckList(side, selected >= firstNew && static_cast<size_t>(selected - firstNew) < outcome.newNumbers.size()
+                           ? outcome.newNumbers[static_cast<size_t>(selected - firstNew)]
+                           : selected);
+    QStringList numbers;
+    for (const int n : outcome.newNumbers)
+        numbers << fromCp932(listNumberText(n));
+    const QString file = QString::fromStdString(path.filename().string());
+    QString text =
+        tr("%1 は読み込んだ後に別の Morvane などが変更していました。その変更はそのまま残しました。").arg(file);
+    text += numbers.isEmpty() ? tr("このウィンドウで追加したデッキはありません。")
+                              : tr("このウィンドウで追加したデッキ %1 件は、その後ろに %2 として保存しました。")
+                                    .arg(numbers.size())
+                                    .arg(numbers.join(QStringLiteral("、")));
+    text += tr("一覧は保存したファイルの内容になっています。");
+    env_.messages->information(tr("デッキの保存"), text);
 }
 
 void Tmain::SaveBtn0Click() {
@@ -604,7 +634,29 @@ void Tmain::showViewerMissing(const std::filesystem::path& report) {
     ViewerNotice->setToolTip(path);
 }
 
+void Tmain::refuseMissingCards() const {
+    // The selectors in the order the battle checks them: the first empty one decides
+    // the message. Where a deck line named a card the catalogue lacks, that card is
+    // what the user must look for, not the slot it left empty.
+    for (int side = 0; side < 2; ++side)
+        for (int index = 0; index < 9; ++index) {
+            if (Selector[side][index]->currentIndex() >= 0)
+                continue;
+            const SideSelection& named = deckIds_[static_cast<size_t>(side)];
+            const int32_t id = index == 8 ? named.vehicle : named.characters[static_cast<size_t>(index)];
+            if (id == 0 || (index == 8 ? catalogue_.offersVehicle(id) : catalogue_.offersCharacter(id)))
+                return;
+            const QString card = QStringLiteral("%1%2").arg(index == 8 ? 'V' : 'C').arg(id, 3, 10, QLatin1Char('0'));
+            throw InputError(utf8ToCp932(
+                tr("%1 のカード %2 は %3 にありません")
+                    .arg(QString::fromStdString(selectorName(selectorSlot(side, index))), card,
+                         QString::fromLatin1(file::Catalogue.data(), static_cast<int>(file::Catalogue.size())))
+                    .toStdString()));
+        }
+}
+
 void Tmain::startBattle() {
+    refuseMissingCards();
     // A running or halted battle restarts with full HP and goes on in its report.
     battleEngine().start(currentTeams());
     batchBattle_ = false;

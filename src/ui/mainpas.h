@@ -177,6 +177,9 @@ private:
     void storeCardLines();
     void fillSelectors();
     void loadDecks();
+    // Fills a side's deck list and its store from decks_, selected the entry picked
+    // (-1 for none).
+    void showDeckList(int side, int selected);
     void CardChange();
     void DeckSet(int side, std::string_view line);
     void DeckChange(int side);
@@ -190,12 +193,18 @@ private:
     void showViewerMissing(const std::filesystem::path& report);
     // Starts a battle of the selected teams, as the battle button does.
     void startBattle();
+    // Throws InputError naming the card by its id when the first empty selector is one
+    // a deck line filled with a card the catalogue lacks.
+    void refuseMissingCards() const;
 
     const Environment& env_;
     const Tstartup& startup_;
     CardCatalogue catalogue_;
     Random random_;
     std::array<DeckList, 2> decks_;
+    // The card ids each side's last deck line or applied team named, whether or not
+    // the catalogue has them.
+    std::array<SideSelection, 2> deckIds_{};
     std::unique_ptr<FileReportSink> reportSink_;
     // The battle plays on its own copy of the catalogue, so that a reload never
     // changes the cards under a battle under way.

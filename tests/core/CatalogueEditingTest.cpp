@@ -7,6 +7,7 @@
 #include "cards/CardExchange.h"
 #include "cards/CatalogueCheck.h"
 #include "cards/Deck.h"
+#include "common/Codec.h"
 #include "common/Errors.h"
 #include "common/Files.h"
 #include "common/Random.h"
@@ -195,6 +196,35 @@ TEST(CatalogueDocument, CardsRemovedNamesEachLostIdOnceAtItsFirstLine) {
         removed.push_back(card.kind + std::to_string(card.id) + "@" + std::to_string(card.line));
     EXPECT_EQ(removed, (std::vector<std::string>{"C1@0", "V2@5"}));
     EXPECT_TRUE(cardsRemoved(after, after).empty());
+}
+
+TEST(CatalogueDocument, CardDifferencesNameEachCardByIdWhateverItsLine) {
+    const CatalogueDocument before = CatalogueDocument::parse(
+        test::cardFile({Card{.id = 1}.line(), Card{.id = 2}.line(), Card{.id = 3}.line(), Vehicle{.id = 1}.line()}));
+    // 2 went, 3 moved and changed its HP, 4 and vehicle 2 came; a comment is no card.
+    const CatalogueDocument after = CatalogueDocument::parse(
+        test::cardFile({"; new comment", Card{.id = 3, .hp = "20", .name = "新"}.line(), Card{.id = 1}.line(),
+                        Card{.id = 4}.line(), Vehicle{.id = 2}.line(), Vehicle{.id = 1}.line()}));
+    std::vector<std::string> seen;
+    for (const CardDifference& d : cardDifferences(before, after))
+        seen.push_back(d.kind + std::to_string(d.id) + "ARC"[static_cast<int>(d.change)] + cp932ToUtf8(d.name));
+    EXPECT_EQ(seen, (std::vector<std::string>{"C2Rキャラ", "C3C新", "C4Aキャラ", "V2A車"}));
+    EXPECT_TRUE(cardDifferences(after, after).empty());
+}
+
+TEST(CardFields, ACopiedNameSaysCopyIsNumberedWhenTakenAndFitsOnACharacter) {
+    const CatalogueDocument document = CatalogueDocument::parse(
+        test::cardFile({Card{.id = 1, .name = "兵士"}.line(), Card{.id = 2, .name = "兵士のコピー"}.line(),
+                        Card{.id = 3, .name = "兵士のコピー2"}.line(), Vehicle{.id = 1, .name = "兵士"}.line()}));
+    EXPECT_EQ(cp932ToUtf8(copiedCardName(document, 'C', utf8ToCp932("兵士"))), "兵士のコピー3");
+    // Names are counted per kind: no vehicle is called so yet.
+    EXPECT_EQ(cp932ToUtf8(copiedCardName(document, 'V', utf8ToCp932("兵士"))), "兵士のコピー");
+    // 16 two-byte characters and an odd byte: the cut keeps whole characters only.
+    const std::string longName = utf8ToCp932("a" + std::string("あいうえおかきくけこさしすせそた"));
+    const std::string copy = copiedCardName(document, 'C', longName);
+    EXPECT_LE(copy.size(), static_cast<size_t>(MaxNameBytes));
+    EXPECT_EQ(cp932ToUtf8(copy), "aあいうえおかきくけこさのコピー");
+    EXPECT_EQ(copy.size(), 31u);
 }
 
 TEST(CatalogueCheck, NamesEveryValueABattleCannotUseWithItsBound) {

@@ -168,3 +168,37 @@ TEST(DeckFile, AListNotReadFromItsFileNeverEmptiesItButCreatesAMissingOne) {
     read.save(dir / "deck1.dat");
     EXPECT_EQ(DeckList::load(dir / "deck1.dat").lines().size(), 2u);
 }
+
+TEST(DeckFile, ASaveAfterAnotherWriterKeepsItsLinesAndRenumbersOnlyTheNewOnes) {
+    test::TempFolder dir;
+    const std::filesystem::path path = dir / "deck0.dat";
+    writeFileAtomic(path, "V001C001C002C003C004C005C006C007C008:000 mine\r\n\r\n");
+    DeckList list = DeckList::load(path);
+    EXPECT_EQ(list.add(SideSelection{2, {2, 2, 2, 2, 2, 2, 2, 2}}), "001");
+    EXPECT_EQ(list.add(SideSelection{3, {3, 3, 3, 3, 3, 3, 3, 3}}), "002");
+    EXPECT_EQ(list.unsavedLines(), 2u);
+    // Meanwhile another writer appends two teams (optimize --save, another window).
+    EXPECT_EQ(appendToDeckFile(path, SideSelection{9, {9, 9, 9, 9, 9, 9, 9, 9}}), 1);
+    EXPECT_EQ(appendToDeckFile(path, SideSelection{8, {8, 8, 8, 8, 8, 8, 8, 8}}), 2);
+
+    const DeckSave outcome = list.save(path);
+    EXPECT_TRUE(outcome.merged);
+    EXPECT_EQ(outcome.newNumbers, (std::vector<int>{3, 4}));
+    EXPECT_EQ(readFileBytes(path), "V001C001C002C003C004C005C006C007C008:000 mine\r\n"
+                                   "V009C009C009C009C009C009C009C009C009:001\r\n"
+                                   "V008C008C008C008C008C008C008C008C008:002\r\n"
+                                   "V002C002C002C002C002C002C002C002C002:003\r\n"
+                                   "V003C003C003C003C003C003C003C003C003:004\r\n\r\n");
+    EXPECT_EQ(list.lines(), DeckList::load(path).lines());
+    EXPECT_EQ(list.unsavedLines(), 0u);
+
+    // Saved again with nothing new and nobody else writing: a plain save, no merge.
+    EXPECT_FALSE(list.save(path).merged);
+    // A file rewritten whole by another writer (lines gone, a byte 26 tail) is kept as
+    // it is, the new line added after its lines and before the tail.
+    writeFileAtomic(path, std::string("V005C005:000\r\n\x1a old"));
+    list.add(SideSelection{});
+    EXPECT_EQ(list.save(path).newNumbers, std::vector<int>{1});
+    EXPECT_EQ(readFileBytes(path),
+              std::string("V005C005:000\r\nV000C000C000C000C000C000C000C000C000:001\r\n\r\n\x1a old"));
+}

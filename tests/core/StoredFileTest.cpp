@@ -42,19 +42,18 @@ TEST(StoredFile, ASaveRefusesAFileAnotherWriterChangedAndKeepsWhatThatWriterStor
     TempFolder dir;
     const fs::path deck = dir / "deck0.dat";
     writeFileAtomic(deck, "V001C001C001C001C001C001C001C001C001:000\r\n");
-    // Two windows on one folder read the same list.
-    DeckList first = DeckList::load(deck);
+    // Two writers read the same file. (A deck list goes on to merge: DeckFile tests.)
+    StoredFile first = StoredFile::read(deck, MaxDeckFileBytes);
     DeckList second = DeckList::load(deck);
     second.add(TeamB);
     second.save(deck);
     const std::string stored = readFileBytes(deck);
 
-    first.add(TeamA);
-    EXPECT_EQ(messageOf([&] { first.save(deck); }), "読み込んだ後に変更されたﾌｧｲﾙには記録できません");
+    EXPECT_EQ(messageOf([&] { first.save("V009:000\r\n"); }), "読み込んだ後に変更されたﾌｧｲﾙには記録できません");
     EXPECT_EQ(readFileBytes(deck), stored);
     // The writer that saved goes on saving: its own save is what it read now.
     second.add(TeamA);
-    second.save(deck);
+    EXPECT_FALSE(second.save(deck).merged);
     EXPECT_EQ(DeckList::load(deck).lines().size(), 3u);
 
     // A file that appeared since a list found it missing is not overwritten either; one

@@ -108,3 +108,31 @@ TEST(BattleButton, RefusesEmptySelectionsAndHaltsOnAFailingTick) {
     ASSERT_TRUE(waitForReport(p, 1));
     EXPECT_EQ(p.messages.errors.size(), 2u);
 }
+
+TEST(BattleButton, NamesACardTheCatalogueLacksByItsIdNotItsSlot) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    folder.write("deck0.dat",
+                 crlf({"V001C001C002C045C004C005C006C007C008:000", "V001C001C002C003C004C005C006C007C008:001"}));
+    folder.write("deck1.dat", crlf({"V009C002C002C002C002C002C002C002C002:000"}));
+    Program p(folder.path());
+    quickBattles(p);
+    auto* button = p.find<QPushButton>("BattleBtn");
+
+    button->click();
+    ASSERT_EQ(p.messages.errors.size(), 1u);
+    EXPECT_EQ(p.messages.errors[0], utf8("C03 のカード C045 は card.dat にありません"));
+    pick(p.find<QComboBox>("D0"), 1);
+    button->click();
+    ASSERT_EQ(p.messages.errors.size(), 2u);
+    EXPECT_EQ(p.messages.errors[1], utf8("V10 のカード V009 は card.dat にありません"));
+    EXPECT_FALSE(p.main->Timer1->isActive());
+
+    // A team put in whole (the optimizer's) names nothing missing; a slot emptied by
+    // hand is named by the slot, nothing having been chosen there.
+    p.main->TeamSet(1, SideSelection{3, {2, 2, 2, 2, 2, 2, 2, 2}});
+    p.find<QComboBox>("C13")->setCurrentIndex(-1);
+    button->click();
+    ASSERT_EQ(p.messages.errors.size(), 3u);
+    EXPECT_EQ(p.messages.errors[2], utf8("C13のカードが選ばれていません"));
+}

@@ -13,16 +13,20 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QUndoStack>
 
 #include <sys/stat.h>
@@ -48,6 +52,12 @@ struct Editor {
             questions.push_back(text);
             return answer;
         };
+        dialog->choose = [this](const QString& text, const QStringList& offered) {
+            choices.push_back(text);
+            EXPECT_EQ(offered.size(), 3);
+            return choice;
+        };
+        dialog->askSavePath = [this] { return savePath; };
     }
     CardTableModel& model(char kind) const { return *dialog->model(kind); }
     QModelIndex cell(char kind, int row, std::string_view field) const {
@@ -68,6 +78,11 @@ struct Editor {
     std::unique_ptr<CardEditorDialog> dialog;
     std::vector<QString> questions;
     QMessageBox::StandardButton answer = QMessageBox::Yes;
+    // What a save refused over another writer's change is answered: -1 キャンセル, 0
+    // reload, 1 save as (to savePath), 2 show the cards that differ.
+    std::vector<QString> choices;
+    int choice = -1;
+    QString savePath;
     int saves = 0;
 };
 
@@ -192,8 +207,12 @@ TEST(CardEditor, SaysWhichDeckLinesUseACardBeforeItGoes) {
     e.answer = QMessageBox::No;
     e.dialog->deleteCard();
     ASSERT_EQ(e.questions.size(), 1u);
-    EXPECT_TRUE(e.questions[0].contains(utf8("deck0.dat の 1 行目: ") + QString::fromStdString(DeckA)));
-    EXPECT_TRUE(e.questions[0].contains(utf8("deck1.dat の 1 行目: ") + QString::fromStdString(DeckB)));
+    // The decks by what their lists show and their cards by id and name, not as lines.
+    EXPECT_TRUE(e.questions[0].contains(
+        utf8("上のデッキ「000」(deck0.dat の 1 行目): V001 戦車 / C001 兵士1、C002 兵士2、C003 兵士3、")))
+        << e.questions[0].toStdString();
+    EXPECT_TRUE(e.questions[0].contains(utf8("下のデッキ「000」(deck1.dat の 1 行目): V003 砦 / C002 兵士2 ×8")));
+    EXPECT_FALSE(e.questions[0].contains(QString::fromStdString(DeckA)));
     EXPECT_EQ(e.model('C').rowCount(), 10);
 
     e.answer = QMessageBox::Yes;
@@ -206,12 +225,17 @@ TEST(CardEditor, SaysWhichDeckLinesUseACardBeforeItGoes) {
     e.select('C', 0);
     e.dialog->copyCard();
     EXPECT_EQ(e.line('C', 9).substr(0, 4), "C011");
+    // The copy is told from its card by its name too.
+    EXPECT_EQ(e.line('C', 9).substr(66), sjis("兵士10のコピー"));
 
     // The save names the decks again, for the card it takes away.
     e.answer = QMessageBox::No;
     EXPECT_FALSE(e.dialog->save());
     ASSERT_EQ(e.questions.size(), 3u);
-    EXPECT_TRUE(e.questions[2].contains(QString::fromStdString(DeckB)));
+    // The card this save takes away is named as it was read.
+    EXPECT_TRUE(e.questions[2].contains(utf8("使っています:\nC002 兵士2:\n  上のデッキ「000」")))
+        << e.questions[2].toStdString();
+    EXPECT_TRUE(e.questions[2].contains(utf8("V003 砦 / C002 兵士2 ×8")));
     EXPECT_FALSE(e.questions[2].contains(QStringLiteral("V002")));
     EXPECT_EQ(readFile(folder / "card.dat"), smallCatalogue());
 }
@@ -391,4 +415,152 @@ TEST(CardEditorWindow, EnterEditsTheCellAndGoesDownWithoutPressingAButton) {
     EXPECT_EQ(dialog->findChild<BalanceDialog*>(), nullptr) << "Enter pressed the balance button";
     for (QPushButton* button : dialog->findChildren<QPushButton*>())
         EXPECT_FALSE(button->isDefault() || button->autoDefault()) << button->objectName().toStdString();
+}
+
+namespace {
+
+// card.dat as another writer stored it: card 3 renamed, card 11 added.
+std::string theirCatalogue() {
+    std::string bytes = smallCatalogue();
+    const std::string old = utf8ToCp932("兵士3\r\n");
+    bytes.replace(bytes.find(old), old.size(), utf8ToCp932("戦士3\r\n"));
+    return bytes + crlf({characterLine(11, " 1", "20", " 3", " 5", "新兵")});
+}
+
+QStringList rowOf(const QTreeWidget* list, int row) {
+    QStringList cells;
+    for (int c = 0; c < list->columnCount(); ++c)
+        cells << list->topLevelItem(row)->text(c);
+    return cells;
+}
+
+} // namespace
+
+TEST(CardEditor, ASaveOverAnotherWritersChangeOffersTheChangesACopyOrAReload) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    Editor e(folder);
+    ASSERT_TRUE(e.set('C', 0, "hp", 42)); // C010
+    folder.write("card.dat", theirCatalogue());
+
+    // What differs, by id and name, and on whose side.
+    e.choice = 2;
+    EXPECT_FALSE(e.dialog->save());
+    ASSERT_EQ(e.choices.size(), 1u);
+    EXPECT_TRUE(e.choices[0].contains(utf8("card.dat は、この編集で読み込んだ後に")));
+    auto* list = e.dialog->findChild<QTreeWidget*>("ChangesList");
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->topLevelItemCount(), 3);
+    EXPECT_EQ(rowOf(list, 0), QStringList({"C003", utf8("戦士3"), utf8("変更"), ""}));
+    EXPECT_EQ(rowOf(list, 1), QStringList({"C010", utf8("兵士10"), "", utf8("変更")}));
+    EXPECT_EQ(rowOf(list, 2), QStringList({"C011", utf8("新兵"), utf8("追加"), ""}));
+    EXPECT_EQ(readFile(folder / "card.dat"), theirCatalogue());
+
+    // A copy elsewhere; never over the catalogue itself.
+    e.choice = 1;
+    e.savePath = QString::fromStdString((folder / "mine.dat").string());
+    EXPECT_FALSE(e.dialog->save());
+    EXPECT_EQ(readFile(folder / "mine.dat"), e.dialog->sheet().document().bytes());
+    EXPECT_EQ(readFile(folder / "card.dat"), theirCatalogue());
+    EXPECT_TRUE(e.dialog->modified());
+    e.savePath = QString::fromStdString((folder / "." / "card.dat").string());
+    EXPECT_FALSE(e.dialog->saveAs());
+    EXPECT_TRUE(e.questions.back().contains(utf8("編集中のファイルです")));
+    EXPECT_EQ(readFile(folder / "card.dat"), theirCatalogue());
+    EXPECT_EQ(e.saves, 0);
+
+    // A reload drops the edits only once the user agrees.
+    e.choice = 0;
+    e.answer = QMessageBox::No;
+    const size_t asked = e.questions.size();
+    EXPECT_FALSE(e.dialog->save());
+    EXPECT_EQ(e.questions.size(), asked + 1);
+    EXPECT_TRUE(e.questions.back().contains(utf8("変更をすべて捨てて")));
+    EXPECT_EQ(e.line('C', 0).substr(10, 2), "42");
+    e.answer = QMessageBox::Yes;
+    EXPECT_FALSE(e.dialog->save()) << "the refused save itself stores nothing";
+    EXPECT_FALSE(e.dialog->modified());
+    EXPECT_EQ(e.model('C').rowCount(), 11);
+    EXPECT_FALSE(e.dialog->findChild<QPushButton*>("UndoBtn")->isEnabled());
+    // What was read now is what a save writes over.
+    ASSERT_TRUE(e.set('C', 0, "hp", 43));
+    EXPECT_TRUE(e.dialog->save());
+    EXPECT_NE(readFile(folder / "card.dat").find(utf8ToCp932("戦士3")), std::string::npos);
+}
+
+TEST(CardEditor, TheConflictBoxOffersItsChoicesAsButtons) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    CardEditorInputs inputs;
+    inputs.catalogue = folder / "card.dat";
+    CardEditorDialog dialog(std::move(inputs));
+    CardTableModel& characters = *dialog.model('C');
+    ASSERT_TRUE(
+        characters.setData(characters.index(0, characters.columnOf(findCardField('C', "hp"))), 42, Qt::EditRole));
+    folder.write("card.dat", theirCatalogue());
+    QStringList buttons;
+    QTimer::singleShot(0, [&] {
+        auto* box = dialog.findChild<QMessageBox*>();
+        if (!box)
+            return;
+        for (QAbstractButton* button : box->buttons()) {
+            buttons << button->text();
+            if (button->text() == utf8("違いを見る"))
+                button->click();
+        }
+    });
+    EXPECT_FALSE(dialog.save());
+    EXPECT_EQ(buttons.size(), 4) << buttons.join(QLatin1Char(',')).toStdString();
+    auto* changes = dialog.findChild<QDialog*>("ChangesDialog");
+    ASSERT_NE(changes, nullptr);
+    EXPECT_TRUE(changes->isVisible());
+    EXPECT_EQ(changes->findChild<QTreeWidget*>("ChangesList")->topLevelItemCount(), 3);
+}
+
+TEST(CardEditorWindow, OpensWithAScreenOfRowsColumnsToFitAndACounterBesideTheName) {
+    ProgramFolder folder;
+    // Thirty cards, one with the longest name the editor makes.
+    std::vector<std::string> lines;
+    for (int id = 1; id <= 30; ++id)
+        lines.push_back(characterLine(id, " 5", "10", " 3", " 5", id == 1 ? "あいうえおかきくけこさしすせそた" : "兵"));
+    folder.write("card.dat", crlf(lines));
+    Program p(folder.path());
+    p.find<QAction>("CardEditor1")->trigger();
+    auto* dialog = p.main->findChild<CardEditorDialog*>("CardEditorDialog");
+    ASSERT_NE(dialog, nullptr);
+    QTableView* table = dialog->CharacterTable;
+    QCoreApplication::processEvents();
+
+    // A screen's worth of rows (20), or as many as the screen has room for: the
+    // offscreen screen is 800 pixels high, and so a smaller one than most.
+    const QRect room = dialog->screen()->availableGeometry();
+    const int rows = table->viewport()->height() / table->rowHeight(0);
+    EXPECT_TRUE(rows >= 20 || dialog->height() >= room.height() * 9 / 10 - 1) << rows << " rows";
+    EXPECT_GE(rows, 15) << "room " << room.height() << ", dialog " << dialog->height();
+    EXPECT_LE(dialog->frameGeometry().height(), room.height());
+    EXPECT_TRUE(table->viewport()->width() >= table->horizontalHeader()->length() ||
+                dialog->width() >= room.width() * 9 / 10 - 1)
+        << "every column in sight, where the screen is wide enough";
+    // The user sizes the columns; each starts as wide as what it holds.
+    QHeaderView* header = table->horizontalHeader();
+    const int name = dialog->model('C')->columnOf(findCardField('C', "name"));
+    EXPECT_EQ(header->sectionResizeMode(name), QHeaderView::Interactive);
+    const int longest = table->fontMetrics().horizontalAdvance(utf8("あいうえおかきくけこさしすせそた"));
+    EXPECT_GE(header->sectionSize(name), longest);
+    header->resizeSection(name, 300);
+    EXPECT_EQ(header->sectionSize(name), 300);
+
+    // The byte counter stands beside the name it counts, never on it, however narrow
+    // the column.
+    header->resizeSection(name, 40);
+    table->edit(dialog->model('C')->index(0, name));
+    // As the editor first stands, before anything lays the view out again.
+    auto* edit = table->findChild<QLineEdit*>("NameEdit");
+    auto* count = table->findChild<QLabel*>("NameBytes");
+    ASSERT_TRUE(edit && count);
+    edit->parentWidget()->layout()->activate();
+    EXPECT_EQ(count->text(), utf8("32/32 バイト"));
+    EXPECT_FALSE(edit->geometry().intersects(count->geometry()));
+    EXPECT_GE(edit->width(), edit->fontMetrics().horizontalAdvance(edit->text()));
+    EXPECT_GE(count->width(), count->fontMetrics().horizontalAdvance(count->text()));
 }

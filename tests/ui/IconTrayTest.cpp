@@ -6,6 +6,7 @@
 
 #include <QMenu>
 #include <QPixmap>
+#include <QTest>
 
 using namespace morvane;
 using namespace morvane::uitest;
@@ -124,4 +125,27 @@ TEST(IconTray, QtShellStartsWithoutANotificationArea) {
     EXPECT_FALSE(shell.notify(TrayCommand::Add, t.NotifyData()));
     t.UpdateIcon(false);
     EXPECT_FALSE(shell.notify(TrayCommand::Delete, t.NotifyData()));
+}
+
+TEST(IconTray, QtShellShowsTheIconOnceANotificationAreaAppears) {
+    QtTrayShell shell;
+    bool panel = false;
+    shell.trayAvailable = [&] { return panel; };
+    shell.trayWatch()->setInterval(5);
+    TIconTray t(nullptr, shell);
+    t.setIcon(someIcon());
+    t.AfterLoad();
+    EXPECT_FALSE(shell.shown(t.MessageWindow(), t.IconId()));
+    EXPECT_TRUE(shell.trayWatch()->isActive());
+    QTest::qWait(30);
+    EXPECT_FALSE(shell.shown(t.MessageWindow(), t.IconId())) << "no panel yet";
+
+    // The panel starts after the program: the icon goes in, and the looking stops.
+    panel = true;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shell.shown(t.MessageWindow(), t.IconId()); }, 2000));
+    EXPECT_FALSE(shell.trayWatch()->isActive());
+    // An icon added with a panel there is shown at once.
+    t.UpdateIcon(false);
+    t.UpdateIcon(true);
+    EXPECT_TRUE(shell.shown(t.MessageWindow(), t.IconId()));
 }

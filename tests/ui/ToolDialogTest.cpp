@@ -7,6 +7,7 @@
 #include "balance/Balance.h"
 #include "stats/Statistics.h"
 #include "ui/BalanceDialog.h"
+#include "ui/CardEditorDialog.h"
 #include "ui/OptimizeDialog.h"
 #include "ui/StatsDialog.h"
 
@@ -94,4 +95,27 @@ TEST(TeamOptimizerDialog, ARunThatCannotStartOrABudgetTakenAgainLeavesNothingSta
     dialog->Budget->findChild<QLineEdit*>()->setText(QStringLiteral("500"));
     EXPECT_TRUE(dialog->StartBtn->isEnabled());
     EXPECT_EQ(dialog->StatusLabel->text(), QString());
+}
+
+TEST(CardBalanceDialog, TheMenusAndTheEditorsSayWhichCatalogueAndKeepTheirOwnPages) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    Program p(folder.path());
+    auto* saved = openTool<BalanceDialog>(p, "CardBalance1", "BalanceDialog");
+    p.find<QAction>("CardEditor1")->trigger();
+    auto* editor = p.main->findChild<CardEditorDialog*>("CardEditorDialog");
+    ASSERT_TRUE(saved && editor && editor->BalanceBtn);
+    editor->BalanceBtn->click();
+    auto* edited = editor->findChild<BalanceDialog*>("BalanceDialog");
+    ASSERT_NE(edited, nullptr);
+
+    const QString catalogue = QString::fromStdString((folder / "card.dat").string());
+    EXPECT_EQ(saved->page(), folder / "balance.html");
+    EXPECT_EQ(edited->page(), folder / "balance-edited.html");
+    EXPECT_TRUE(saved->Source->text().contains(catalogue));
+    EXPECT_FALSE(saved->Source->text().contains(utf8("編集中")));
+    EXPECT_TRUE(saved->Source->text().contains(QString::fromStdString(saved->page().string())));
+    EXPECT_TRUE(edited->Source->text().contains(catalogue + utf8(" (編集中)")));
+    EXPECT_TRUE(edited->Source->text().contains(QString::fromStdString(edited->page().string())));
+    EXPECT_NE(saved->windowTitle(), edited->windowTitle());
 }
