@@ -28,6 +28,8 @@ using Clock = std::chrono::steady_clock;
 // goes on and plays twice as many new rounds, until one is left. Counting all rounds a
 // survivor played, the last two have played 508 rounds each when 125 candidates start.
 constexpr uint64_t FirstRounds = 4;
+constexpr unsigned ExtraSearchStep = 4;
+constexpr uint64_t LeagueBattleBudget = 300000;
 
 // Rounds numbered from 0 that a race of n candidates plays in all, and the rounds its
 // longest-running candidates play.
@@ -70,6 +72,9 @@ public:
 
 private:
     void search(unsigned k);
+    void searchAll();
+    void countCopies();
+    bool settled() const;
     void measureBest(BattlePool& pool);
     bool replaceCards(BattlePool& pool);
     std::optional<SideSelection> bestOther(BattlePool& pool, const BalanceSearch& s,
@@ -124,7 +129,8 @@ void Analysis::search(unsigned k) {
     watch.cancel = &cancelSearch_;
     watch.progressInterval = std::min(control_.progressInterval, std::chrono::milliseconds(100));
     const uint64_t before = uint64_t{k} * request_.budget;
-    const uint64_t total = uint64_t{request_.searches} * request_.budget;
+    // The bar runs to the most searches the run may play; settling early skips ahead.
+    const uint64_t total = uint64_t{std::max(request_.searches, request_.maxSearches)} * request_.budget;
     watch.progress = [&](const OptimizeProgress& p) {
         // The search hears one flag; either of the caller's ends it.
         if (set(control_.stopSearches) || set(control_.stop))
@@ -197,7 +203,10 @@ bool Analysis::replaceCards(BattlePool& pool) {
     };
     std::vector<Job> jobs;
     uint64_t total = 0;
-    for (size_t k = 0; k < out_.searches.size(); ++k) {
+    // The searches played to settle verdicts add shares, not teams to take apart: their
+    // races would cost more than the shares they settle.
+    const size_t replacing = std::min<size_t>(out_.searches.size(), request_.searches);
+    for (size_t k = 0; k < replacing; ++k) {
         const SideSelection& team = out_.searches[k].result.best;
         std::vector<int32_t> seen;
         auto add = [&](bool vehicle, int32_t id) {
@@ -256,7 +265,11 @@ void Analysis::playLeague() {
         return;
     LeagueRequest play;
     play.decks = league.teams;
-    play.battles = request_.leagueBattles;
+    // Many best teams make many pairs; past LeagueBattleBudget battles in all the league
+    // would outweigh the searches, so each pair then plays fewer (never below 100).
+    const uint64_t orderedPairs = league.teams.size() * (league.teams.size() - 1);
+    play.battles =
+        std::min<uint64_t>(request_.leagueBattles, std::max<uint64_t>(100, LeagueBattleBudget / orderedPairs));
     play.threads = request_.threads;
     play.seed = request_.seed;
     play.maxTurns = request_.maxTurns;
@@ -269,8 +282,47 @@ void Analysis::playLeague() {
     const auto pairs = leaguePairs(league.teams.size());
     for (size_t k = 0; k < pairs.size(); ++k)
         league.pairings.push_back({pairs[k].first, pairs[k].second, std::move(result.pairs[k])});
-    league.battles = request_.leagueBattles;
+    league.battles = play.battles;
     league.winSquares = std::move(result.winSquares);
+}
+
+void Analysis::countCopies() {
+    for (std::vector<CardBalance>* table : {&out_.characters, &out_.vehicles})
+        for (CardBalance& c : *table) {
+            c.copies.assign(out_.searches.size(), 0);
+            c.replacements.assign(out_.searches.size(), 0);
+        }
+    for (size_t k = 0; k < out_.searches.size(); ++k) {
+        const SideSelection& team = out_.searches[k].result.best;
+        ++card(true, team.vehicle).copies[k];
+        for (const int32_t id : team.characters)
+            ++card(false, id).copies[k];
+    }
+}
+
+bool Analysis::settled() const {
+    for (const std::vector<CardBalance>* table : {&out_.characters, &out_.vehicles})
+        for (const CardBalance& c : *table)
+            if (c.verdict().verdict == Verdict::Uncertain)
+                return false;
+    return true;
+}
+
+void Analysis::searchAll() {
+    const unsigned most = std::max(request_.searches, request_.maxSearches);
+    auto stopped = [&] { return set(control_.stopSearches) || set(control_.stop); };
+    for (unsigned k = 0; k < request_.searches && !stopped(); ++k)
+        search(k);
+    out_.interrupted = out_.searches.size() < request_.searches || stopped();
+    countCopies();
+    // Four at a time, so that a few uncertain cards do not cost a search each check.
+    while (!out_.interrupted && out_.searches.size() < most && !settled()) {
+        const auto next = static_cast<unsigned>(out_.searches.size());
+        for (unsigned k = next; k < std::min(most, next + ExtraSearchStep) && !stopped(); ++k)
+            search(k);
+        out_.interrupted = stopped();
+        countCopies();
+    }
 }
 
 BalanceReport Analysis::run() {
@@ -281,30 +333,7 @@ BalanceReport Analysis::run() {
     for (const SelectorEntry& e : catalogue_.vehicleEntries())
         out_.vehicles.push_back({true, e.id, {}, {}, {}, {}});
 
-    for (unsigned k = 0; k < request_.searches; ++k) {
-        if (set(control_.stopSearches) || set(control_.stop))
-            break;
-        search(k);
-    }
-    out_.interrupted = out_.searches.size() < request_.searches || set(control_.stopSearches) || set(control_.stop);
-    for (CardBalance* c : [&] {
-             std::vector<CardBalance*> all;
-             for (CardBalance& x : out_.characters)
-                 all.push_back(&x);
-             for (CardBalance& x : out_.vehicles)
-                 all.push_back(&x);
-             return all;
-         }()) {
-        c->copies.assign(out_.searches.size(), 0);
-        c->replacements.assign(out_.searches.size(), 0);
-    }
-    for (size_t k = 0; k < out_.searches.size(); ++k) {
-        const SideSelection& team = out_.searches[k].result.best;
-        ++card(true, team.vehicle).copies[k];
-        for (const int32_t id : team.characters)
-            ++card(false, id).copies[k];
-    }
-
+    searchAll();
     if (!set(control_.stop)) {
         BattlePool pool(catalogue_, request_.field, request_.threads, request_.maxTurns, control_.stop);
         measureBest(pool);
@@ -343,6 +372,79 @@ int CardBalance::teams() const {
 
 int CardBalance::mostCopies() const {
     return copies.empty() ? 0 : *std::max_element(copies.begin(), copies.end());
+}
+
+namespace {
+
+Interval shareInterval(int count, size_t searches) {
+    return wilsonInterval(searches ? double(count) / double(searches) : 0.0, double(searches), VerdictQuantile);
+}
+
+} // namespace
+
+int CardBalance::stacked() const {
+    return static_cast<int>(std::count_if(copies.begin(), copies.end(), [](int n) { return n >= StackCopies; }));
+}
+
+Interval CardBalance::useInterval() const {
+    return shareInterval(teams(), copies.size());
+}
+
+Interval CardBalance::stackInterval() const {
+    return shareInterval(stacked(), copies.size());
+}
+
+namespace {
+
+bool holds(const Interval& i, double line) {
+    return i.low <= line && line <= i.high;
+}
+
+// The searches in all after which an interval around the observed share would leave
+// the line, if the share stayed as it is; 0 when it sits on the line or beyond reach.
+unsigned searchesToSettle(double share, double line) {
+    constexpr unsigned Reach = 100000;
+    auto leaves = [&](unsigned n) { return !holds(wilsonInterval(share, n, VerdictQuantile), line); };
+    if (share == line || !leaves(Reach))
+        return 0;
+    unsigned low = 1;
+    unsigned high = Reach;
+    while (low < high) {
+        const unsigned mid = low + (high - low) / 2;
+        if (leaves(mid))
+            high = mid;
+        else
+            low = mid + 1;
+    }
+    return low;
+}
+
+} // namespace
+
+CardVerdict CardBalance::verdict() const {
+    const Interval use = useInterval();
+    const Interval stack = stackInterval();
+    if (use.low > DecisiveUse || (!vehicle && stack.low > DecisiveStack))
+        return {Verdict::DecidesTooMuch};
+    if (use.high < UnplayedUse)
+        return {Verdict::Unplayed};
+    const auto n = static_cast<double>(copies.size());
+    CardVerdict open{Verdict::Fine};
+    auto ask = [&](CardVerdict::Question question, const Interval& i, double share, double line) {
+        if (!holds(i, line))
+            return;
+        const unsigned need = searchesToSettle(share, line);
+        // The question that needs the most searches is the one that keeps the card open.
+        if (open.verdict == Verdict::Fine ||
+            (open.searchesToSettle != 0 && (need == 0 || need > open.searchesToSettle)))
+            open = {Verdict::Uncertain, question, line, need};
+    };
+    const double used = n > 0 ? teams() / n : 0;
+    ask(CardVerdict::Use, use, used, DecisiveUse);
+    if (!vehicle)
+        ask(CardVerdict::Stack, stack, n > 0 ? stacked() / n : 0, DecisiveStack);
+    ask(CardVerdict::Rare, use, used, UnplayedUse);
+    return open;
 }
 
 Interval CardBalance::lossInterval() const {
@@ -391,26 +493,35 @@ int BalanceReport::distinctVehicles() const {
         std::count_if(vehicles.begin(), vehicles.end(), [](const CardBalance& c) { return c.teams() > 0; }));
 }
 
-std::vector<const CardBalance*> BalanceReport::decisive() const {
+namespace {
+
+std::vector<const CardBalance*> withVerdict(const BalanceReport& r, Verdict verdict) {
     std::vector<const CardBalance*> cards;
-    if (searches.empty())
+    if (r.searches.empty())
         return cards;
-    for (const auto* table : {&characters, &vehicles})
+    for (const auto* table : {&r.characters, &r.vehicles})
         for (const CardBalance& c : *table)
-            if (2 * static_cast<size_t>(c.teams()) > searches.size() || (!c.vehicle && c.mostCopies() >= 3))
+            if (c.verdict().verdict == verdict)
                 cards.push_back(&c);
     return cards;
 }
 
+} // namespace
+
+std::vector<const CardBalance*> BalanceReport::decisive() const {
+    return withVerdict(*this, Verdict::DecidesTooMuch);
+}
+
 std::vector<const CardBalance*> BalanceReport::unplayed() const {
-    std::vector<const CardBalance*> cards;
-    if (searches.empty())
-        return cards;
-    for (const auto* table : {&characters, &vehicles})
-        for (const CardBalance& c : *table)
-            if (c.teams() == 0)
-                cards.push_back(&c);
-    return cards;
+    return withVerdict(*this, Verdict::Unplayed);
+}
+
+std::vector<const CardBalance*> BalanceReport::uncertain() const {
+    return withVerdict(*this, Verdict::Uncertain);
+}
+
+unsigned BalanceReport::extraSearches() const {
+    return static_cast<unsigned>(searches.size() - std::min<size_t>(searches.size(), request.searches));
 }
 
 double BalanceReport::strongest() const {
@@ -426,7 +537,7 @@ BalanceReport analyseBalance(const CardCatalogue& catalogue, const BalanceReques
         throw InputError(std::string(msg::NoFieldDeck));
     for (const SideSelection& deck : request.field.decks)
         checkPlayable(catalogue, deck);
-    if (request.searches < 1 || request.searches > MaxSearches)
+    if (request.searches < 1 || request.searches > MaxSearches || request.maxSearches > MaxSearches)
         throw InputError("balance runs 1 to " + std::to_string(MaxSearches) + " searches");
     // The measurement and the races after it number their battles from FreshBase on,
     // below 2^32: beyond that they would replay the search's seeds.

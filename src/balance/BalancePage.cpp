@@ -1,5 +1,6 @@
 #include "balance/BalancePage.h"
 
+#include "balance/Suggest.h"
 #include "cards/CardCatalogue.h"
 #include "common/Codec.h"
 #include "common/Html.h"
@@ -93,6 +94,31 @@ std::string barChart(const std::vector<Bar>& bars, double low, double high, cons
     return svg + "</svg>";
 }
 
+// A card's verdict in the table, with what would settle an open one.
+std::string verdictLabel(const CardBalance& c) {
+    const CardVerdict v = c.verdict();
+    switch (v.verdict) {
+    case Verdict::DecidesTooMuch:
+        return "決めすぎ";
+    case Verdict::Unplayed:
+        return "誰も使わない";
+    case Verdict::Fine:
+        return "-";
+    case Verdict::Uncertain:
+        break;
+    }
+    std::string text = v.question == CardVerdict::Use     ? "未定: 過半数が使うか"
+                       : v.question == CardVerdict::Stack ? "未定: 4分の1を超えるチームが3枚以上か"
+                                                          : "未定: 6分の1未満か";
+    return text.append(v.searchesToSettle ? "（約 " + std::to_string(v.searchesToSettle) + " 回で決まる）"
+                                          : "（割合が線上）");
+}
+
+// A share of best teams as whole percents: "51% 〜 85%".
+std::string sharesText(const Interval& i) {
+    return fixedText(i.low * 100.0, 0).append("% 〜 ").append(fixedText(i.high * 100.0, 0)).append("%");
+}
+
 void summary(std::string& page, const BalanceReport& r, const CardCatalogue& catalogue) {
     auto list = [&](const std::vector<const CardBalance*>& cards) {
         if (cards.empty())
@@ -112,9 +138,18 @@ void summary(std::string& page, const BalanceReport& r, const CardCatalogue& cat
             std::to_string(r.characters.size()) + "）、車両 " + std::to_string(r.distinctVehicles()) + " 種類（全 " +
             std::to_string(r.vehicles.size()) + "）</li>";
     page += "<li>1チームで同じキャラクターを使う最多枚数: " + std::to_string(mostCopies) + "</li>";
-    page += "<li>決めすぎるカード（" + std::to_string(searches) +
-            " チームの過半数が使う、または1チームに3枚以上）: " + list(r.decisive()) + "</li>";
-    page += "<li>誰も使わないカード: " + list(r.unplayed()) + "</li></ul>";
+    page += "<li>決めすぎるカード（99%の確信で、すべての最強チームの過半数が使う、または4分の1を超えるチームが3枚以上"
+            "持つ）: " +
+            list(r.decisive()) + "</li>";
+    page += "<li>誰も使わないカード（99%の確信で、使う最強チームが6分の1未満）: " + list(r.unplayed()) + "</li>";
+    page += "<li>まだ決まらないカード（区間が線をまたぐ。下の表に、割合がこのままなら決まる探索の回数）: " +
+            list(r.uncertain()) + "</li></ul>";
+    page += "<p>判定は " + std::to_string(searches) + " 回の探索から";
+    if (r.extraSearches() > 0)
+        page += "（うち " + std::to_string(r.extraSearches()) + " 回は判定を決めるために追加）";
+    page += "。探索はそれぞれ独立に最強チームを1つ選ぶので、カードを使うチームの割合には区間があります。判定を決めるた"
+            "めに探索を足すたびに見直すので、偶然に線を越えないよう99%区間で判定します。"
+            "区間が線の片側にあるときだけ判定し、線をまたぐカードは「まだ決まらない」とします。</p>";
     if (r.interrupted)
         page += "<p>探索は途中で止められました: " + std::to_string(searches) + " / " +
                 std::to_string(r.request.searches) + " 回の探索の結果です。</p>";
@@ -160,18 +195,21 @@ void cards(std::string& page, const BalanceReport& r, const CardCatalogue& catal
         return a->teams() != b->teams() ? a->teams() > b->teams() : a->mostCopies() > b->mostCopies();
     });
 
-    page += "<h2>カード</h2><p>最強チームのうち、そのカードを使うチームの数（赤は決めすぎるカード）。</p>";
+    page += "<h2>カード</h2><p>そのカードを使う最強チームの割合と99%区間（赤は決めすぎるカード）。破線は判定の線の"
+            "6分の1と50%。</p>";
     std::vector<Bar> bars;
     bars.reserve(used.size());
+    const double n = double(std::max<size_t>(searches, 1));
     for (const CardBalance* c : used)
-        bars.push_back({cardLabel(catalogue, c->vehicle, c->id), double(c->teams()), std::nullopt,
+        bars.push_back({cardLabel(catalogue, c->vehicle, c->id), c->teams() / n, c->useInterval(),
                         std::to_string(c->teams()) + " / " + std::to_string(searches) + "（最多 " +
                             std::to_string(c->mostCopies()) + " 枚）",
                         isDecisive(*c)});
-    page += barChart(bars, 0, double(std::max<size_t>(searches, 1)), {double(searches) / 2});
+    page += barChart(bars, 0, 1, {UnplayedUse, DecisiveUse});
 
     page += "<p>そのカードを使う最強チームから、すべての枚数を最良の別のカードに置き換えたときに失う勝率"
-            "（ポイント）と95%区間。置き換え先は計測とは別の新しい種で選びました。</p>";
+            "（ポイント）と95%区間。置き換え先は計測とは別の新しい種で選びました。判定を決めるために追加した探索の"
+            "チームは置き換えていません。</p>";
     bars.clear();
     double extent = 0.05;
     for (const CardBalance* c : used)
@@ -185,8 +223,9 @@ void cards(std::string& page, const BalanceReport& r, const CardCatalogue& catal
                             pointsText(c->loss()), isDecisive(*c)});
     page += barChart(bars, -extent, extent, {0});
 
-    page += "<div class=\"scroll\"><table><tr><th>カード</th><th>使うチーム</th><th>枚数（探索ごと）</th>"
-            "<th>置き換えで失う勝率</th><th>95%区間</th><th>最良の代わり</th></tr>";
+    page += "<div class=\"scroll\"><table><tr><th>カード</th><th>判定</th><th>使うチーム</th><th>99%区間</th>"
+            "<th>3枚以上</th><th>99%区間</th><th>枚数（探索ごと）</th><th>置き換えで失う勝率</th><th>95%区間</th>"
+            "<th>最良の代わり</th></tr>";
     for (const auto* table : {&r.characters, &r.vehicles}) {
         for (const CardBalance& c : *table) {
             std::string copies;
@@ -199,9 +238,15 @@ void cards(std::string& page, const BalanceReport& r, const CardCatalogue& catal
                     others.append(others.empty() ? "" : "、")
                         .append(cardLabel(catalogue, c.vehicle, c.replacements[k]));
             }
-            const char* row = isDecisive(c) ? " class=\"decisive\"" : c.teams() == 0 ? " class=\"unplayed\"" : "";
-            page += std::string("<tr") + row + "><td>" + cardLabel(catalogue, c.vehicle, c.id) +
-                    "</td><td class=\"n\">" + std::to_string(c.teams()) + " / " + std::to_string(searches) +
+            const Verdict verdict = c.verdict().verdict;
+            const char* row = verdict == Verdict::DecidesTooMuch ? " class=\"decisive\""
+                              : verdict == Verdict::Unplayed     ? " class=\"unplayed\""
+                                                                 : "";
+            page += std::string("<tr") + row + "><td>" + cardLabel(catalogue, c.vehicle, c.id) + "</td><td>" +
+                    verdictLabel(c) + "</td><td class=\"n\">" + std::to_string(c.teams()) + " / " +
+                    std::to_string(searches) + "</td><td class=\"n\">" + sharesText(c.useInterval()) +
+                    "</td><td class=\"n\">" + (c.vehicle ? "-" : std::to_string(c.stacked())) +
+                    "</td><td class=\"n\">" + (c.vehicle ? "-" : sharesText(c.stackInterval())) +
                     "</td><td class=\"n\">" + copies + "</td>";
             if (c.measured()) {
                 const Interval i = c.lossInterval();
@@ -225,7 +270,7 @@ void league(std::string& page, const BalanceReport& r, const CardCatalogue& cata
     }
     const size_t n = l.teams.size();
     page += "<p>異なる最強チーム " + std::to_string(n) + " 組の総当たり、順序つきの組ごとに " +
-            std::to_string(r.request.leagueBattles) + " 戦（上下を入れ替えて両方）。</p>";
+            std::to_string(r.league.battles) + " 戦（上下を入れ替えて両方）。</p>";
     std::vector<Bar> bars;
     for (size_t a = 0; a < n; ++a) {
         const Tally t = l.record(a);
@@ -270,9 +315,10 @@ void sourcesPart(std::string& page, const BalanceReport& r, const BalanceSources
     const BalanceRequest& q = r.request;
     page += "<h2>条件と再現</h2><ul>";
     page += "<li>カード: <code>" + escapeHtml(sources.cards) + "</code></li>";
-    page += "<li>探索: " + std::to_string(q.searches) + " 回、各 " + std::to_string(q.budget) + " 戦、乱数の種 " +
-            std::to_string(q.seed) + "、" + std::to_string(r.threads) + " スレッド、" + fixedText(r.seconds, 1) +
-            " 秒</li>";
+    page += "<li>探索: " + std::to_string(q.searches) + " 回（判定が決まらなければ最大 " +
+            std::to_string(std::max(q.searches, q.maxSearches)) + " 回）、各 " + std::to_string(q.budget) +
+            " 戦、乱数の種 " + std::to_string(q.seed) + "、" + std::to_string(r.threads) + " スレッド、" +
+            fixedText(r.seconds, 1) + " 秒</li>";
     page += "<li>フィールド（" +
             std::string(q.field.side == PlaySide::Both  ? "上下両方"
                         : q.field.side == PlaySide::Top ? "上"
@@ -287,12 +333,57 @@ void sourcesPart(std::string& page, const BalanceReport& r, const BalanceSources
             "<p>同じ結果を出すコマンド（スレッド数によらず同じ）:</p><pre>" + escapeHtml(sources.command) + "</pre>";
 }
 
+std::string head() {
+    return std::string("<!DOCTYPE html>\n<html lang=\"ja\"><head><meta charset=\"utf-8\">") +
+           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">" + "<title>" + Title +
+           "</title><style>" + Style + "</style></head><body>\n<h1>" + Title + "</h1>\n";
+}
+
+// A round's figures as table cells: objective, strongest with its interval, stacking
+// teams, characters and vehicles used.
+std::string figureCells(const BalanceFigures& f) {
+    return "<td class=\"n\">" + fixedText(f.objective, 1) + "</td><td class=\"n\">" + percentText(f.strongest) +
+           "</td><td class=\"n\">" + percentText(f.strongestInterval.low) + " 〜 " +
+           percentText(f.strongestInterval.high) + "</td><td class=\"n\">" + std::to_string(f.stackingTeams) +
+           "</td><td class=\"n\">" + std::to_string(f.distinctCharacters) + "</td><td class=\"n\">" +
+           std::to_string(f.distinctVehicles) + "</td>";
+}
+
+constexpr const char* FigureHeads = "<th>目的値</th><th>最強チームの勝率</th><th>95%区間</th><th>3枚以上のチーム</th>"
+                                    "<th>キャラクター</th><th>車両</th>";
+
 } // namespace
 
+std::string suggestionsPage(const std::vector<SuggestRound>& rounds, const BalanceSources& sources) {
+    std::string page = head();
+    page += "<p>カード1枚の1項目を1段階変えた案を、変えたカードでバランスの分析をやり直して計った結果です。目的値は"
+            "すべての目標を満たすと0: 最強チームの勝率が80%を超えるポイント、3枚以上を持つ最強チーム1つにつき5、"
+            "使われるキャラクターが16種類に足りない1種類につき2、車両が4種類に足りない1種類につき5。"
+            "各ラウンドは前のラウンドの最良の案を当てたカードから始めます。</p>";
+    for (size_t k = 0; k < rounds.size(); ++k) {
+        const SuggestRound& r = rounds[k];
+        page += "<h2>ラウンド " + std::to_string(k + 1) + "</h2><div class=\"scroll\"><table><tr><th>案</th>" +
+                FigureHeads + "</tr><tr><td>変更前</td>" + figureCells(r.before) + "</tr>";
+        for (size_t i = 0; i < r.proposals.size(); ++i) {
+            const Proposal& p = r.proposals[i];
+            page += "<tr><td>" + std::to_string(i + 1) + ". " + cardCode(p.change.kind == 'V', p.change.id) + " " +
+                    escapeHtml(p.change.field) + " " + std::to_string(p.change.from) + " → " +
+                    std::to_string(p.change.to) + (i == 0 && k + 1 < rounds.size() ? "（適用）" : "") + "</td>" +
+                    figureCells(p.figures) + "</tr>";
+        }
+        page += "</table></div><ul>";
+        for (const Proposal& p : r.proposals)
+            page += "<li><code>- " + escapeHtml(cp932ToUtf8(p.change.before)) + "</code><br><code>+ " +
+                    escapeHtml(cp932ToUtf8(p.change.after)) + "</code></li>";
+        page += "</ul>";
+    }
+    if (!sources.command.empty())
+        page += "<p>同じ結果を出すコマンド:</p><pre>" + escapeHtml(sources.command) + "</pre>";
+    return page + "\n</body></html>\n";
+}
+
 std::string balancePage(const BalanceReport& report, const CardCatalogue& catalogue, const BalanceSources& sources) {
-    std::string page = std::string("<!DOCTYPE html>\n<html lang=\"ja\"><head><meta charset=\"utf-8\">") +
-                       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">" + "<title>" + Title +
-                       "</title><style>" + Style + "</style></head><body>\n<h1>" + Title + "</h1>\n";
+    std::string page = head();
     summary(page, report, catalogue);
     bestTeams(page, report, catalogue);
     cards(page, report, catalogue);

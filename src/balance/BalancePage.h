@@ -23,4 +23,10 @@ struct BalanceSources {
 
 std::string balancePage(const BalanceReport& report, const CardCatalogue& catalogue, const BalanceSources& sources);
 
+struct SuggestRound;
+// The proposals of 'balance --suggest' as a page of the same kind: each round's figures
+// before, and each change as the card's line before and after with the figures of the
+// set that has it.
+std::string suggestionsPage(const std::vector<SuggestRound>& rounds, const BalanceSources& sources);
+
 } // namespace morvane

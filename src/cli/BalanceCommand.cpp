@@ -1,5 +1,6 @@
 #include "balance/Balance.h"
 #include "balance/BalancePage.h"
+#include "balance/Suggest.h"
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
 #include "cli/ProgressLine.h"
@@ -17,22 +18,31 @@ namespace morvane::cli {
 
 const char* const BalanceUsage =
     R"(usage: morvane-cli balance [--cards FILE] [--field FILE] [--searches N] [--budget BATTLES]
-                           [--threads T] [--seed S] [--final-battles N] [--max-turns N] [--json]
-                           [--html FILE]
+                           [--max-searches N] [--threads T] [--seed S] [--final-battles N]
+                           [--max-turns N] [--json] [--html FILE]
+                           [--suggest K [--rounds R] [--candidates N]]
 
 Shows how a card set plays, for its designer: runs N independent team searches (the
 team optimizer, each from a random legal team with a seed of its own) against a field of
 decks, and reports for every card how many of their best teams use it and with how many
 copies, and what a best team loses when the card is replaced by the best other choice.
-It names the cards that decide too much (in most best teams, or three or more copies in
-one) and the cards nobody plays, gives the diversity of the best teams (distinct
-characters and vehicles) and plays them against each other in a league.
+Each search is an independent draw of the best team a search finds, so every share of
+best teams comes with its 99% interval, and a verdict is given only where the interval
+is on one side of its line: a card decides too much when more than half of all best
+teams use it, or more than a quarter hold three or more copies of it; nobody plays it
+when fewer than one best team in six uses it. A card whose interval still holds a line
+is listed as uncertain, with the searches that would settle it; while any is, the run
+plays four more searches at a time, up to --max-searches. It gives the diversity of the
+best teams (distinct characters and vehicles) and plays them against each other in a
+league.
 
   --cards FILE         the card catalogue (default: card.dat in the program folder)
   --field FILE         the opponents, one deck line per line (default: the deck lines of
                        deck0.dat and deck1.dat beside the catalogue); every search plays each
                        field deck on both sides
   --searches N         independent searches, 1 to 64 (default 8)
+  --max-searches N     further searches while a verdict is uncertain, up to N in all, 0 to
+                       64 (default 36; at most --searches plays none)
   --budget BATTLES     battles of each search, 1 to 2000000000 (default 500000)
   --threads T          worker threads (default: one per core); the result does not depend on it
   --seed S             seed of the run, 0 to 4294967295 (default: the milliseconds of the time of day)
@@ -40,6 +50,13 @@ characters and vehicles) and plays them against each other in a league.
                        best team with a card replaced (default 500)
   --max-turns N        a battle still running after N turns is undecided and counts as not
                        won (default 10000)
+  --suggest K          propose up to K changes of one field of one card (size, HP or
+                       attack, a step at a time), each measured by the same analysis of
+                       the set with the change (--searches searches, none further), ranked
+                       by the objective below; prints them instead of the analysis
+  --rounds R           apply the best change of each round and propose again from there,
+                       1 to 50 rounds (default 1): a path from the set to a balanced one
+  --candidates N       changes measured each round, 1 to 64 (default 12)
   --json               print the result as one JSON object
   --html FILE          also write the report as one self-contained page (UTF-8, no scripts,
                        tables and bar charts) to FILE
@@ -47,12 +64,23 @@ characters and vehicles) and plays them against each other in a league.
 Search k (from 1) runs exactly as 'morvane-cli optimize --deck START --field FIELD
 --seed SEED --budget BATTLES' with the start team and seed the report gives for it, so
 it can be replayed alone; its best team is measured on that seed's fresh battles, as
-'optimize --measure' measures it. The best other choice for a card is raced on further
+'optimize --measure' measures it. The best teams of the searches asked for (not those
+played to settle verdicts) are also taken apart: the best other choice for a card is
+raced on further
 fresh battles of that seed, each candidate against the others on the same battles,
 the better half going on with twice the battles until one is left, and then measured on
 the very battles of its team. Every copy of the card is replaced, and only by cards that
 keep the size rule. The league plays every ordered pair of the distinct best teams 1000
-times with the run's seed, as 'morvane-cli league --seed S' plays a file of them.
+times (fewer, down to 100, where that would pass 300000 battles in all) with the run's
+seed, as 'morvane-cli league --seed S' plays a file of them.
+
+The objective of --suggest is 0 where every target is met: the points the strongest
+best team wins above 80% against the field, + 5 for each best team holding three or
+more copies of a character, + 2 for each character short of 16 distinct ones in the
+best teams, + 5 for each vehicle short of 4. The changes tried are the pressing
+characters' (stacked, or in half the teams or more: attack -1, size +1, HP -2), the most
+used vehicle's (HP -3) and, while too few are used, the unused vehicles' (size +2, HP
++3) and characters' (size -1). A round stops the chain when no change does better.
 
 On a terminal, stderr shows the progress. Ctrl-C ends the searches (the one under way
 keeps its best team so far) and analyses the teams found by then; a second Ctrl-C ends
@@ -109,20 +137,65 @@ std::string commandText(const Options& options, const BalanceRequest& request) {
     for (const char* name : {"--cards", "--field"})
         if (auto value = options.value(name))
             command += std::string(" ") + name + " " + shellWord(*value);
-    command += " --searches " + std::to_string(request.searches) + " --budget " + std::to_string(request.budget) +
-               " --seed " + std::to_string(request.seed) + " --final-battles " + std::to_string(request.finalBattles);
+    command += " --searches " + std::to_string(request.searches) + " --max-searches " +
+               std::to_string(request.maxSearches) + " --budget " + std::to_string(request.budget) + " --seed " +
+               std::to_string(request.seed) + " --final-battles " + std::to_string(request.finalBattles);
     if (request.maxTurns != DefaultMaxTurns)
         command += " --max-turns " + std::to_string(request.maxTurns);
     return command;
+}
+
+const char* verdictName(Verdict verdict) {
+    switch (verdict) {
+    case Verdict::DecidesTooMuch:
+        return "decides_too_much";
+    case Verdict::Unplayed:
+        return "unplayed";
+    case Verdict::Uncertain:
+        return "uncertain";
+    case Verdict::Fine:
+        break;
+    }
+    return "fine";
+}
+
+Json verdictJson(const CardVerdict& v) {
+    static constexpr const char* Questions[] = {nullptr, "use", "stack", "rare"};
+    Json out = {{"verdict", verdictName(v.verdict)}};
+    if (v.verdict == Verdict::Uncertain) {
+        out["question"] = Questions[v.question];
+        out["line"] = v.line;
+        out["searches_to_settle"] = v.searchesToSettle ? Json(v.searchesToSettle) : Json(nullptr);
+    }
+    return out;
+}
+
+// A share of best teams as whole percents: "51% to 85%".
+std::string sharesText(const Interval& i) {
+    return fixedText(i.low * 100.0, 0).append("% to ").append(fixedText(i.high * 100.0, 0)).append("%");
+}
+
+// An open card in its question's line: "C013 16/24 (35)", the searches in all that would
+// settle it in brackets, "-" where none would.
+std::string openText(const CardBalance& c) {
+    const CardVerdict v = c.verdict();
+    std::string text = cardCode(c) + " " + std::to_string(v.question == CardVerdict::Stack ? c.stacked() : c.teams()) +
+                       "/" + std::to_string(c.copies.size());
+    return text.append(" (").append(v.searchesToSettle ? std::to_string(v.searchesToSettle) : "-").append(")");
 }
 
 Json cardJson(const CardCatalogue& catalogue, const CardBalance& c) {
     Json others = Json::array();
     for (const int32_t id : c.replacements)
         others.push_back(id ? Json(morvane::cardCode(c.vehicle, id)) : Json(nullptr));
+    Json verdict = verdictJson(c.verdict());
     return {{"card", cardCode(c)},
             {"name", cardNameText(catalogue, c.vehicle, c.id)},
             {"teams", c.teams()},
+            {"use_ci", intervalJson(c.useInterval())},
+            {"stacked", c.stacked()},
+            {"stack_ci", c.vehicle ? Json(nullptr) : intervalJson(c.stackInterval())},
+            {"verdict", verdict},
             {"copies", c.copies},
             {"loss", c.measured() ? Json(c.loss()) : Json(nullptr)},
             {"loss_ci", c.measured() ? intervalJson(c.lossInterval()) : Json(nullptr)},
@@ -183,6 +256,14 @@ void printJson(const BalanceReport& r, const CardCatalogue& catalogue, const std
         {"side", playSideName(r.request.field.side)},
         {"searches", r.request.searches},
         {"searches_run", r.searches.size()},
+        {"max_searches", r.request.maxSearches},
+        {"extra_searches", r.extraSearches()},
+        {"verdict_lines",
+         {{"confidence", 0.99},
+          {"decisive_use", DecisiveUse},
+          {"decisive_stack", DecisiveStack},
+          {"stack_copies", StackCopies},
+          {"unplayed_use", UnplayedUse}}},
         {"budget", r.request.budget},
         {"seed", r.request.seed},
         {"final_battles", r.request.finalBattles},
@@ -194,12 +275,87 @@ void printJson(const BalanceReport& r, const CardCatalogue& catalogue, const std
          {{"characters", r.distinctCharacters()}, {"vehicles", r.distinctVehicles()}, {"most_copies", mostCopies}}},
         {"decide_too_much", codes(r.decisive())},
         {"unplayed", codes(r.unplayed())},
+        {"uncertain", codes(r.uncertain())},
         {"card_list", cardList},
-        {"league", {{"battles_per_pair", r.request.leagueBattles}, {"teams", leagueTeams}, {"matrix", matrix}}},
+        {"league", {{"battles_per_pair", r.league.battles}, {"teams", leagueTeams}, {"matrix", matrix}}},
         {"threads", r.threads},
         {"seconds", r.seconds},
         {"html", html ? Json(*html) : Json(nullptr)}};
     std::cout << jsonText(out) << std::endl;
+}
+
+void printVerdicts(const BalanceReport& r, const CardCatalogue& catalogue) {
+    const size_t searches = r.searches.size();
+    auto name = [&](const CardBalance* c) { return cardCode(*c) + " " + cardNameText(catalogue, c->vehicle, c->id); };
+    auto list = [&](const std::vector<const CardBalance*>& cards, bool counts) {
+        if (cards.empty())
+            return std::string("none");
+        std::string text;
+        for (const CardBalance* c : cards) {
+            text += (text.empty() ? "" : ", ") + name(c);
+            if (counts)
+                text += " (" + std::to_string(c->teams()) + " of " + std::to_string(searches) + " teams, " +
+                        sharesText(c->useInterval()) + "; up to " + std::to_string(c->mostCopies()) +
+                        (c->mostCopies() == 1 ? " copy)" : " copies)");
+        }
+        return text;
+    };
+    std::cout << "verdicts at 99% confidence from " << searches << " searches";
+    if (r.extraSearches() > 0)
+        std::cout << " (" << r.extraSearches() << " played to settle them)";
+    std::cout << ":\ndecide too much: " << escapeControls(list(r.decisive(), true)) << "\n"
+              << "nobody plays:    " << escapeControls(list(r.unplayed(), false)) << "\n";
+    const auto open = r.uncertain();
+    if (open.empty()) {
+        std::cout << "uncertain:       none\n\n";
+        return;
+    }
+    std::cout << "uncertain, with the searches in all that would settle each if its share stayed:\n";
+    static constexpr std::pair<CardVerdict::Question, const char*> Questions[] = {
+        {CardVerdict::Use, "  more than half of the teams use it?   "},
+        {CardVerdict::Stack, "  more than a quarter hold 3+ copies?   "},
+        {CardVerdict::Rare, "  fewer than one team in six uses it?   "}};
+    for (const auto& [question, heading] : Questions) {
+        std::string line;
+        for (const CardBalance* c : open)
+            if (c->verdict().question == question)
+                line.append(line.empty() ? "" : ", ").append(openText(*c));
+        if (!line.empty())
+            std::cout << heading << line << "\n";
+    }
+    std::cout << "\n";
+}
+
+void printCardTable(const BalanceReport& r, const CardCatalogue& catalogue) {
+    std::cout << "cards in the best teams: teams that use it and 99% interval of the share, teams with 3+\n"
+              << "copies, and the win rate (points) lost when every copy is replaced by the best other card,\n"
+              << "on the same fresh seeds:\n"
+              << "  card  teams  use 99% CI     3+  loss    95% CI           best other\n";
+    for (const auto* table : {&r.characters, &r.vehicles}) {
+        for (const CardBalance& c : *table) {
+            if (c.teams() == 0)
+                continue;
+            std::string copies;
+            for (const int n : c.copies)
+                copies.append(copies.empty() ? "" : " ").append(std::to_string(n));
+            std::string others;
+            for (const int32_t id : c.replacements)
+                if (id)
+                    others += (others.empty() ? "" : ", ") + cardNameText(catalogue, c.vehicle, id);
+            std::string loss = "-";
+            std::string interval = "no other card fits";
+            if (c.measured()) {
+                loss = pointsText(c.loss());
+                interval = pointsText(c.lossInterval().low) + " to " + pointsText(c.lossInterval().high);
+            }
+            std::cout << "  " << cardCode(c) << "  " << padded(std::to_string(c.teams()), 5) << " "
+                      << padded(sharesText(c.useInterval()), 13) << " "
+                      << padded(c.vehicle ? "-" : std::to_string(c.stacked()), 3) << " " << padded(loss, 7) << " "
+                      << padded(interval, 16) << " " << escapeControls(others) << "\n"
+                      << "        " << escapeControls(cardNameText(catalogue, c.vehicle, c.id))
+                      << "  copies by search: " << copies << "\n";
+        }
+    }
 }
 
 void printText(const BalanceReport& r, const CardCatalogue& catalogue, const std::vector<DeckSource>& field,
@@ -228,49 +384,11 @@ void printText(const BalanceReport& r, const CardCatalogue& catalogue, const std
     std::cout << "\ndiversity: " << r.distinctCharacters() << " of " << r.characters.size() << " characters and "
               << r.distinctVehicles() << " of " << r.vehicles.size() << " vehicles in the best teams; at most "
               << mostCopies << " copies of a character in one team\n";
-    auto list = [&](const std::vector<const CardBalance*>& cards, bool counts) {
-        if (cards.empty())
-            return std::string("none");
-        std::string text;
-        for (const CardBalance* c : cards) {
-            text += (text.empty() ? "" : ", ") + cardCode(*c) + " " + cardNameText(catalogue, c->vehicle, c->id);
-            if (counts)
-                text += " (" + std::to_string(c->teams()) + " of " + std::to_string(searches) + " teams, up to " +
-                        std::to_string(c->mostCopies()) + (c->mostCopies() == 1 ? " copy)" : " copies)");
-        }
-        return text;
-    };
-    std::cout << "decide too much: " << escapeControls(list(r.decisive(), true)) << "\n"
-              << "nobody plays:    " << escapeControls(list(r.unplayed(), false)) << "\n\n"
-              << "cards in the best teams: teams that use it, copies by search, and the win rate (points)\n"
-              << "lost when every copy is replaced by the best other card, on the same fresh seeds:\n"
-              << "  card  teams  copies             loss    95% CI           best other\n";
-    for (const auto* table : {&r.characters, &r.vehicles}) {
-        for (const CardBalance& c : *table) {
-            if (c.teams() == 0)
-                continue;
-            std::string copies;
-            for (const int n : c.copies)
-                copies.append(copies.empty() ? "" : " ").append(std::to_string(n));
-            std::string others;
-            for (const int32_t id : c.replacements)
-                if (id)
-                    others += (others.empty() ? "" : ", ") + cardNameText(catalogue, c.vehicle, id);
-            std::string loss = "-";
-            std::string interval = "no other card fits";
-            if (c.measured()) {
-                loss = pointsText(c.loss());
-                interval = pointsText(c.lossInterval().low) + " to " + pointsText(c.lossInterval().high);
-            }
-            std::cout << "  " << cardCode(c) << "  " << padded(std::to_string(c.teams()), 5) << " "
-                      << padded(copies, 18) << " " << padded(loss, 7) << " " << padded(interval, 16) << " "
-                      << escapeControls(others) << "\n"
-                      << "        " << escapeControls(cardNameText(catalogue, c.vehicle, c.id)) << "\n";
-        }
-    }
+    printVerdicts(r, catalogue);
+    printCardTable(r, catalogue);
     const BalanceLeague& l = r.league;
     if (!l.pairings.empty()) {
-        std::cout << "\nleague of the " << l.teams.size() << " distinct best teams, " << r.request.leagueBattles
+        std::cout << "\nleague of the " << l.teams.size() << " distinct best teams, " << l.battles
                   << " battles per ordered pair:\n  team  win rate  95% CI                searches  deck line\n";
         for (size_t a = 0; a < l.teams.size(); ++a) {
             const Tally t = l.record(a);
@@ -291,12 +409,108 @@ void printText(const BalanceReport& r, const CardCatalogue& catalogue, const std
         std::cout << "html:     " << escapeControls(*html) << "\n";
 }
 
+Json figuresJson(const BalanceFigures& f) {
+    return {{"objective", f.objective},
+            {"strongest", f.strongest},
+            {"strongest_ci", intervalJson(f.strongestInterval)},
+            {"stacking_teams", f.stackingTeams},
+            {"characters", f.distinctCharacters},
+            {"vehicles", f.distinctVehicles},
+            {"decide_too_much", f.decisive},
+            {"unplayed", f.unplayed}};
+}
+
+std::string figuresText(const BalanceFigures& f) {
+    return "objective " + fixedText(f.objective, 1) + ": strongest " + percentText(f.strongest) + " (" +
+           intervalText(f.strongestInterval) + "), " + "best teams with 3+ copies " + std::to_string(f.stackingTeams) +
+           ", " + std::to_string(f.distinctCharacters) + " characters and " + std::to_string(f.distinctVehicles) +
+           " vehicles used";
+}
+
+std::string changeText(const CardChange& c) {
+    return morvane::cardCode(c.kind == 'V', c.id) + " " + c.field + " " + std::to_string(c.from) + " -> " +
+           std::to_string(c.to);
+}
+
+int runSuggest(const Options& options, BalanceRequest request, const std::filesystem::path& cards, long long proposals,
+               const std::optional<std::string>& html) {
+    SuggestRequest suggest;
+    suggest.analysis = std::move(request);
+    suggest.analysis.maxSearches = suggest.analysis.searches; // each measurement alike, none further
+    suggest.proposals = static_cast<unsigned>(proposals);
+    if (auto value = options.value("--rounds"))
+        suggest.rounds = static_cast<unsigned>(parseCount("--rounds", *value, 1, 50));
+    if (auto value = options.value("--candidates"))
+        suggest.candidates = static_cast<unsigned>(parseCount("--candidates", *value, 1, 64));
+    const std::string bytes = readInput([&] { return readFileBytes(cards); });
+    std::atomic<bool>& interrupted = catchInterrupts();
+    ProgressLine progress;
+    const auto started = std::chrono::steady_clock::now();
+    const std::vector<SuggestRound> rounds =
+        suggestChanges(bytes, suggest, &interrupted, [&](const SuggestProgress& p) {
+            if (progress.shown())
+                progress.update([&] {
+                    return "balance: round " + std::to_string(p.round + 1) + ", change " +
+                           std::to_string(p.candidate + 1) + " of " + std::to_string(p.candidates);
+                });
+        });
+    progress.wipe();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (html) {
+        BalanceSources sources;
+        sources.cards = cards.string();
+        sources.command = commandText(options, suggest.analysis) + " --suggest " + std::to_string(proposals) +
+                          " --rounds " + std::to_string(suggest.rounds) + " --candidates " +
+                          std::to_string(suggest.candidates);
+        writeFileAtomic(*html, suggestionsPage(rounds, sources));
+    }
+    if (options.flag("--json")) {
+        Json out = Json::array();
+        for (const SuggestRound& r : rounds) {
+            Json list = Json::array();
+            for (const Proposal& p : r.proposals)
+                list.push_back({{"card", morvane::cardCode(p.change.kind == 'V', p.change.id)},
+                                {"field", p.change.field},
+                                {"from", p.change.from},
+                                {"to", p.change.to},
+                                {"before", cp932ToUtf8(p.change.before)},
+                                {"after", cp932ToUtf8(p.change.after)},
+                                {"figures", figuresJson(p.figures)}});
+            out.push_back({{"before", figuresJson(r.before)}, {"proposals", list}});
+        }
+        std::cout << jsonText(Json{{"cards", cards.string()},
+                                   {"html", html ? Json(*html) : Json(nullptr)},
+                                   {"seed", suggest.analysis.seed},
+                                   {"searches", suggest.analysis.searches},
+                                   {"budget", suggest.analysis.budget},
+                                   {"rounds", out},
+                                   {"seconds", seconds}})
+                  << std::endl;
+        return ExitOk;
+    }
+    std::cout << "balance --suggest: " << rounds.size() << (rounds.size() == 1 ? " round" : " rounds") << ", seed "
+              << suggest.analysis.seed << ", " << suggest.analysis.searches << " searches of "
+              << suggest.analysis.budget << " battles a measurement, " << fixedText(seconds, 1) << " s\n";
+    for (size_t k = 0; k < rounds.size(); ++k) {
+        const SuggestRound& r = rounds[k];
+        std::cout << "\nround " << k + 1 << ", before: " << figuresText(r.before) << "\n";
+        for (size_t i = 0; i < r.proposals.size(); ++i) {
+            const Proposal& p = r.proposals[i];
+            std::cout << "  " << i + 1 << ". " << changeText(p.change)
+                      << (i == 0 && k + 1 < rounds.size() ? "  (applied)" : "") << "\n     " << figuresText(p.figures)
+                      << "\n     - " << escapeControls(cp932ToUtf8(p.change.before)) << "\n     + "
+                      << escapeControls(cp932ToUtf8(p.change.after)) << "\n";
+        }
+    }
+    return ExitOk;
+}
+
 } // namespace
 
 int runBalance(const std::vector<std::string>& args) {
     const Options options(args,
                           {"--cards", "--field", "--searches", "--budget", "--threads", "--seed", "--final-battles",
-                           "--max-turns", "--html"},
+                           "--max-turns", "--html", "--max-searches", "--suggest", "--rounds", "--candidates"},
                           {"--json", "--help", "-h"});
     if (options.flag("--help") || options.flag("-h")) {
         std::cout << BalanceUsage;
@@ -308,6 +522,8 @@ int runBalance(const std::vector<std::string>& args) {
     BalanceRequest request;
     if (auto value = options.value("--searches"))
         request.searches = static_cast<unsigned>(parseCount("--searches", *value, 1, MaxSearches));
+    if (auto value = options.value("--max-searches"))
+        request.maxSearches = static_cast<unsigned>(parseCount("--max-searches", *value, 0, MaxSearches));
     if (auto value = options.value("--budget"))
         request.budget = static_cast<uint64_t>(parseCount("--budget", *value, 1, MaxSearchBudget));
     if (auto value = options.value("--final-battles"))
@@ -344,7 +560,8 @@ int runBalance(const std::vector<std::string>& args) {
             progress.update([&] {
                 if (p.phase == BalanceProgress::Searching) {
                     const std::string what = "balance: search " + std::to_string(p.search + 1) + " of " +
-                                             std::to_string(request.searches) + ",";
+                                             std::to_string(std::max(request.searches, request.maxSearches)) +
+                                             " at most,";
                     return battlesProgressText(what.c_str(), p.done, p.total, progress.seconds());
                 }
                 return battlesProgressText(p.phase == BalanceProgress::Replacing ? "balance: replacing cards,"
@@ -353,6 +570,11 @@ int runBalance(const std::vector<std::string>& args) {
             });
         };
     }
+    if (auto value = options.value("--suggest"))
+        return runSuggest(options, request, cards, parseCount("--suggest", *value, 1, 64), html);
+    for (const char* name : {"--rounds", "--candidates"})
+        if (options.value(name))
+            throw UsageError(std::string(name) + " goes with --suggest");
     const BalanceReport report = analyseBalance(catalogue, request, control);
     progress.wipe();
 

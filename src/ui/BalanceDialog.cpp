@@ -27,8 +27,13 @@ BalanceDialog::BalanceDialog(BalanceInputs inputs, QWidget* parent) : QDialog(pa
     const BalanceRequest defaults;
     Searches = new QSpinBox(this);
     Searches->setObjectName(QStringLiteral("Searches"));
-    Searches->setRange(1, static_cast<int>(MaxSearches));
+    Searches->setRange(1, static_cast<int>(morvane::MaxSearches));
     Searches->setValue(static_cast<int>(defaults.searches));
+    MaxSearches = new QSpinBox(this);
+    MaxSearches->setObjectName(QStringLiteral("MaxSearches"));
+    MaxSearches->setRange(0, static_cast<int>(morvane::MaxSearches));
+    MaxSearches->setValue(static_cast<int>(defaults.maxSearches));
+    MaxSearches->setToolTip(tr("判定が決まらないカードがある間、4回ずつ探索を足す上限"));
     Budget = new QSpinBox(this);
     Budget->setObjectName(QStringLiteral("Budget"));
     Budget->setRange(1000, static_cast<int>(MaxSearchBudget));
@@ -56,8 +61,10 @@ BalanceDialog::BalanceDialog(BalanceInputs inputs, QWidget* parent) : QDialog(pa
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel(tr("探索の回数:"), this), 0, 0);
     grid->addWidget(Searches, 0, 1);
-    grid->addWidget(new QLabel(tr("1回の探索の対戦数:"), this), 1, 0);
-    grid->addWidget(Budget, 1, 1);
+    grid->addWidget(new QLabel(tr("判定が決まるまでの最大回数:"), this), 1, 0);
+    grid->addWidget(MaxSearches, 1, 1);
+    grid->addWidget(new QLabel(tr("1回の探索の対戦数:"), this), 2, 0);
+    grid->addWidget(Budget, 2, 1);
     auto* buttons = new QGridLayout;
     buttons->addWidget(StartBtn, 0, 0);
     buttons->addWidget(StopBtn, 0, 1);
@@ -131,6 +138,7 @@ void BalanceDialog::start() {
         return;
     }
     request.searches = static_cast<unsigned>(Searches->value());
+    request.maxSearches = static_cast<unsigned>(MaxSearches->value());
     request.budget = static_cast<uint64_t>(Budget->value());
     request.threads = defaultThreadCount();
     seed_ = inputs_.clock->timeSeed();
@@ -144,9 +152,9 @@ void BalanceDialog::start() {
     sources.cards = inputs_.cardsName;
     for (const DeckSource& deck : runField_)
         sources.fieldSources.push_back(deck.where);
-    sources.command = "morvane-cli balance --searches " + std::to_string(request.searches) + " --budget " +
-                      std::to_string(request.budget) + " --seed " + std::to_string(request.seed) + " --final-battles " +
-                      std::to_string(request.finalBattles);
+    sources.command = "morvane-cli balance --searches " + std::to_string(request.searches) + " --max-searches " +
+                      std::to_string(request.maxSearches) + " --budget " + std::to_string(request.budget) + " --seed " +
+                      std::to_string(request.seed) + " --final-battles " + std::to_string(request.finalBattles);
     run_.start(
         [this, request, sources] {
             BalanceControl control;
@@ -171,8 +179,9 @@ void BalanceDialog::showProgress(const BalanceProgress& p) {
     Progress->setValue(int(p.phase == BalanceProgress::Searching   ? 500 * share
                            : p.phase == BalanceProgress::Replacing ? 500 + 400 * share
                                                                    : 900 + 100 * share));
-    Status->setText(p.phase == BalanceProgress::Searching
-                        ? tr("探索 %1 / %2 ...").arg(p.search + 1).arg(Searches->value())
+    Status->setText(p.phase == BalanceProgress::Searching ? tr("探索 %1 回目（最大 %2 回）...")
+                                                                .arg(p.search + 1)
+                                                                .arg(std::max(Searches->value(), MaxSearches->value()))
                     : p.phase == BalanceProgress::Replacing ? tr("カードを置き換えて計測中...")
                                                             : tr("最強チーム同士のリーグ..."));
 }
@@ -205,6 +214,11 @@ void BalanceDialog::finish() {
         QLatin1Char('\n');
     text += tr("決めすぎるカード: %1").arg(names(r.decisive())) + QLatin1Char('\n');
     text += tr("誰も使わないカード: %1").arg(names(r.unplayed())) + QLatin1Char('\n');
+    // Open cards can be most of a set: their count here, each with its question on the page.
+    text += tr("まだ決まらないカード: %1 枚（%2 回の探索から、99%の確信で判定）")
+                .arg(r.uncertain().size())
+                .arg(r.searches.size()) +
+            QLatin1Char('\n');
     text += tr("ページ: %1").arg(QString::fromStdString(inputs_.page.string()));
     Status->setText(text);
     Q_EMIT runEnded();

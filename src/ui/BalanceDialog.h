@@ -59,6 +59,7 @@ public:
     uint32_t seed() const { return seed_; }
 
     QSpinBox* Searches = nullptr;
+    QSpinBox* MaxSearches = nullptr;
     QSpinBox* Budget = nullptr;
     QPushButton* StartBtn = nullptr;
     QPushButton* StopBtn = nullptr;   // ends the searches, analyses what they found

@@ -41,6 +41,8 @@ struct Folder {
                                      (path / "card.dat").string(),
                                      "--searches",
                                      "3",
+                                     "--max-searches",
+                                     "8",
                                      "--budget",
                                      "100000",
                                      "--final-battles",
@@ -67,10 +69,17 @@ TEST(BalanceCommand, NamesTheDominantAndTheUselessCardInJsonTextAndPage) {
     const auto& decisive = out["decide_too_much"];
     EXPECT_NE(std::find(decisive.begin(), decisive.end(), "C001"), decisive.end()) << decisive;
     EXPECT_EQ(std::find(decisive.begin(), decisive.end(), "C002"), decisive.end()) << decisive;
-    EXPECT_NE(std::find(out["unplayed"].begin(), out["unplayed"].end(), "C002"), out["unplayed"].end());
+    // Passed over by eight teams, the useless card is open on the unplayed line, with
+    // the searches that would settle it.
+    EXPECT_NE(std::find(out["uncertain"].begin(), out["uncertain"].end(), "C002"), out["uncertain"].end());
+    EXPECT_EQ(out["card_list"][1]["verdict"]["question"], "rare");
+    EXPECT_GT(out["card_list"][1]["verdict"]["searches_to_settle"].get<int>(), 8);
+    EXPECT_EQ(out["card_list"][0]["verdict"]["verdict"], "decides_too_much");
+    EXPECT_GT(out["card_list"][0]["use_ci"][0].get<double>(), 0.5);
+    EXPECT_EQ(out["extra_searches"], 5);
     EXPECT_EQ(out["field"].size(), 2u);
     EXPECT_EQ(out["field"][1]["source"], (folder.path / "deck1.dat").string() + ":1");
-    ASSERT_EQ(out["teams"].size(), 3u);
+    ASSERT_EQ(out["teams"].size(), 8u);
     EXPECT_EQ(out["teams"][0]["score"]["battles"], 40 * 4);
     EXPECT_EQ(out["card_list"][0]["card"], "C001");
     EXPECT_EQ(out["card_list"][0]["name"], "強すぎる剣士");
@@ -85,9 +94,39 @@ TEST(BalanceCommand, NamesTheDominantAndTheUselessCardInJsonTextAndPage) {
     const test::ProgramRun text =
         test::runProgram(Program, folder.args({"--field", (folder.path / "field.dat").string()}));
     ASSERT_EQ(text.status, 0) << text.err;
-    EXPECT_NE(text.out.find("decide too much: C001 強すぎる剣士 (3 of 3 teams"), std::string::npos) << text.out;
-    EXPECT_NE(text.out.find("C002 役に立たない見習い"), std::string::npos);
+    EXPECT_NE(text.out.find("decide too much: C001 強すぎる剣士 (8 of 8 teams"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("fewer than one team in six uses it?   C002 "), std::string::npos) << text.out;
     EXPECT_NE(text.out.find(out["teams"][2]["best"].get<std::string>()), std::string::npos);
+}
+
+TEST(BalanceCommand, SuggestsMeasuredChangesAsJsonTextAndPage) {
+    const Folder folder;
+    folder.write("deck0.dat", std::string(test::LopsidedDeck0) + "\r\n");
+    folder.write("deck1.dat", std::string(test::LopsidedDeck1) + "\r\n");
+    const std::vector<std::string> suggest{"--suggest", "2", "--candidates", "3", "--budget", "20000"};
+    std::vector<std::string> json = suggest;
+    json.insert(json.end(), {"--json", "--html", (folder.path / "s.html").string()});
+    const test::ProgramRun run = test::runProgram(Program, folder.args(json));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto out = nlohmann::json::parse(run.out);
+    ASSERT_EQ(out["rounds"].size(), 1u);
+    const auto& best = out["rounds"][0]["proposals"][0];
+    EXPECT_EQ(best["card"], "C001");
+    EXPECT_NE(best["before"], best["after"]);
+    EXPECT_LE(best["figures"]["objective"].get<double>(),
+              out["rounds"][0]["proposals"][1]["figures"]["objective"].get<double>());
+    const std::string page = folder.read("s.html");
+    EXPECT_NE(page.find("ラウンド 1"), std::string::npos);
+    EXPECT_NE(page.find("--suggest 2 --rounds 1 --candidates 3"), std::string::npos);
+
+    const test::ProgramRun text = test::runProgram(Program, folder.args(suggest));
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("round 1, before: objective "), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("  1. C001 "), std::string::npos) << text.out;
+
+    const test::ProgramRun alone = test::runProgram(Program, folder.args({"--rounds", "2"}));
+    EXPECT_EQ(alone.status, 2);
+    EXPECT_NE(alone.err.find("--rounds goes with --suggest"), std::string::npos) << alone.err;
 }
 
 TEST(BalanceCommand, RefusesBadInputAndKeepsTheResultsWhenThePageCannotBeWritten) {
@@ -100,6 +139,7 @@ TEST(BalanceCommand, RefusesBadInputAndKeepsTheResultsWhenThePageCannotBeWritten
     const Case cases[] = {
         {{"--field", field, "--searches", "0"}, "--searches"},
         {{"--field", field, "--searches", "65"}, "--searches"},
+        {{"--field", field, "--max-searches", "65"}, "--max-searches"},
         {{"--field", field, "--final-battles", "0"}, "--final-battles"},
         {{"--field", (folder.path / "missing.dat").string()}, "ﾌｧｲﾙが見つかりません"},
         {{"--field", field, "extra"}, "unexpected argument"},

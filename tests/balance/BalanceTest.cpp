@@ -28,6 +28,7 @@ BalanceRequest smallRun(const CardCatalogue& catalogue, unsigned threads) {
         field.push_back({line, "field"});
     request.field.decks = fieldDecks(field, catalogue);
     request.searches = 3;
+    request.maxSearches = 8; // the useless card stays open, so all eight are played
     request.budget = 100000;
     request.threads = threads;
     request.seed = 42;
@@ -43,20 +44,24 @@ const CardBalance& character(const BalanceReport& r, int32_t id) {
 TEST(Balance, NamesTheDominantAndTheUselessCardAndMeasuresWhatTheDominantOneIsWorth) {
     const CardCatalogue catalogue = lopsided();
     const BalanceReport r = analyseBalance(catalogue, smallRun(catalogue, 2));
-    ASSERT_EQ(r.searches.size(), 3u);
+    ASSERT_EQ(r.searches.size(), 8u);
+    EXPECT_EQ(r.extraSearches(), 5u);
     EXPECT_FALSE(r.interrupted);
 
+    // Eight of eight teams settle that the strong card is in most; eight that pass the
+    // useless one over cannot yet show that fewer than one in six would take it.
     const CardBalance& strong = character(r, 1);
     const CardBalance& useless = character(r, 2);
-    EXPECT_EQ(strong.teams(), 3);
+    EXPECT_EQ(strong.teams(), 8);
     EXPECT_GE(strong.mostCopies(), 3);
-    EXPECT_EQ(useless.teams(), 0);
+    EXPECT_LE(useless.teams(), 1);
     const auto decisive = r.decisive();
-    const auto unplayed = r.unplayed();
+    const auto uncertain = r.uncertain();
     EXPECT_NE(std::find(decisive.begin(), decisive.end(), &strong), decisive.end());
     EXPECT_EQ(std::find(decisive.begin(), decisive.end(), &useless), decisive.end());
-    EXPECT_NE(std::find(unplayed.begin(), unplayed.end(), &useless), unplayed.end());
-    EXPECT_EQ(std::find(unplayed.begin(), unplayed.end(), &strong), unplayed.end());
+    EXPECT_NE(std::find(uncertain.begin(), uncertain.end(), &useless), uncertain.end());
+    EXPECT_EQ(useless.verdict().question, CardVerdict::Rare);
+    EXPECT_TRUE(r.unplayed().empty());
 
     // Every copy replaced by the best other card costs the teams clearly, and the
     // interval says so; a card the teams do not use has nothing measured.
@@ -65,10 +70,11 @@ TEST(Balance, NamesTheDominantAndTheUselessCardAndMeasuresWhatTheDominantOneIsWo
     EXPECT_GT(strong.lossInterval().low, 0.0);
     EXPECT_LT(strong.lossInterval().low, strong.loss());
     EXPECT_GT(strong.lossInterval().high, strong.loss());
+    // Only the teams of the three searches asked for are taken apart.
     EXPECT_EQ(strong.kept.battles, 3u * 60 * 4);
     EXPECT_EQ(strong.kept.battles, strong.replaced.battles);
-    for (size_t k = 0; k < 3; ++k) {
-        EXPECT_NE(strong.replacements[k], 0);
+    for (size_t k = 0; k < 8; ++k) {
+        EXPECT_EQ(strong.replacements[k] != 0, k < 3);
         EXPECT_NE(strong.replacements[k], 1);
     }
     EXPECT_FALSE(useless.measured());
@@ -82,13 +88,15 @@ TEST(Balance, NamesTheDominantAndTheUselessCardAndMeasuresWhatTheDominantOneIsWo
     EXPECT_GE(r.distinctCharacters(), 1);
     EXPECT_LE(r.distinctCharacters(), 5);
     EXPECT_GE(r.distinctVehicles(), 1);
-    EXPECT_EQ(r.strongest(), std::max({r.searches[0].score.total().winRate(), r.searches[1].score.total().winRate(),
-                                       r.searches[2].score.total().winRate()}));
+    double strongest = 0;
+    for (const BalanceSearch& s : r.searches)
+        strongest = std::max(strongest, s.score.total().winRate());
+    EXPECT_EQ(r.strongest(), strongest);
 
     // The league plays the distinct best teams, every ordered pair once.
     const size_t teams = r.league.teams.size();
-    ASSERT_EQ(r.league.teamOf.size(), 3u);
-    for (size_t k = 0; k < 3; ++k)
+    ASSERT_EQ(r.league.teamOf.size(), 8u);
+    for (size_t k = 0; k < 8; ++k)
         EXPECT_EQ(r.league.teams.at(r.league.teamOf[k]), r.searches[k].result.best);
     EXPECT_EQ(r.league.pairings.size(), teams < 2 ? 0 : teams * (teams - 1));
     if (teams >= 2) {
@@ -167,6 +175,9 @@ TEST(Balance, StoppedSearchesStillAnalyseTheTeamsFoundAndBadSettingsAreRefused) 
     bad.searches = 0;
     EXPECT_THROW(analyseBalance(catalogue, bad), InputError);
     bad = request;
+    bad.maxSearches = MaxSearches + 1;
+    EXPECT_THROW(analyseBalance(catalogue, bad), InputError);
+    bad = request;
     bad.finalBattles = FreshBase; // would run into the seeds of the searches
     EXPECT_THROW(analyseBalance(catalogue, bad), InputError);
     bad = request;
@@ -206,13 +217,17 @@ TEST(BalancePage, IsOneSelfContainedPageWithEveryTextEscaped) {
     EXPECT_NE(page.find(test::LopsidedDeck0), std::string::npos);
     EXPECT_NE(page.find("morvane-cli balance --seed 42"), std::string::npos);
     // The dominant card is named among those that decide too much, the useless one
-    // among those nobody plays.
+    // among those still open, and the page says why it is open.
     const size_t decisive = page.find("決めすぎるカード");
     const size_t unplayed = page.find("誰も使わないカード");
+    const size_t open = page.find("まだ決まらないカード");
     ASSERT_NE(decisive, std::string::npos);
     ASSERT_NE(unplayed, std::string::npos);
+    ASSERT_NE(open, std::string::npos);
     EXPECT_NE(page.substr(decisive, unplayed - decisive).find("C001 "), std::string::npos);
-    EXPECT_NE(page.substr(unplayed, page.find("</li>", unplayed) - unplayed).find("C002 "), std::string::npos);
+    EXPECT_EQ(page.substr(unplayed, open - unplayed).find("C002 "), std::string::npos);
+    EXPECT_NE(page.substr(open, page.find("</li>", open) - open).find("C002 "), std::string::npos);
+    EXPECT_NE(page.find("未定: 6分の1未満か（約 "), std::string::npos);
 }
 
 } // namespace

@@ -1,0 +1,200 @@
+#include "balance/Suggest.h"
+
+#include "cards/CardCatalogue.h"
+#include "cards/CardFields.h"
+#include "cards/CatalogueCheck.h"
+#include "cards/CatalogueDocument.h"
+#include "common/Errors.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace morvane {
+
+namespace {
+
+// The objective's weights, as the header states them.
+constexpr double WinTarget = 0.80;
+constexpr double PerStackingTeam = 5;
+constexpr int CharacterTarget = 16;
+constexpr double PerMissingCharacter = 2;
+constexpr int VehicleTarget = 4;
+constexpr double PerMissingVehicle = 5;
+
+// The line index of a card in the document, if it has one.
+std::optional<size_t> cardLine(const CatalogueDocument& document, char kind, int32_t id) {
+    const CardField* idField = findCardField(kind, "id");
+    for (const size_t index : document.cardLines(kind))
+        if (fieldNumber(document.lines()[index].text, *idField) == id)
+            return index;
+    return std::nullopt;
+}
+
+// The change of one field by a step, when the field holds a number and the new value
+// stays in what the field can hold and what a card needs.
+std::optional<CardChange> stepped(const CatalogueDocument& document, char kind, int32_t id, std::string_view name,
+                                  int step) {
+    const std::optional<size_t> index = cardLine(document, kind, id);
+    const CardField* field = findCardField(kind, name);
+    if (!index || !field)
+        return std::nullopt;
+    const std::string& line = document.lines()[*index].text;
+    const std::optional<int32_t> value = fieldNumber(line, *field);
+    if (!value)
+        return std::nullopt;
+    const NumberRange range = numberRange(kind, *field);
+    // Size and HP below 1 make a card nobody can field or one that is down at once.
+    const int32_t least = name == "power" ? std::max(0, range.min) : std::max(1, range.min);
+    const int32_t to = *value + step;
+    if (to < least || to > range.max)
+        return std::nullopt;
+    CardChange change{kind, id, std::string(name), *value, to, line, {}};
+    change.after = withFieldBytes(line, *field, formatNumber(*field, to));
+    return change;
+}
+
+std::string applied(const std::string& bytes, const CardChange& change) {
+    CatalogueDocument document = CatalogueDocument::parse(bytes);
+    if (const std::optional<size_t> index = cardLine(document, change.kind, change.id))
+        document.apply(document.replaceText(*index, change.after));
+    return document.bytes();
+}
+
+} // namespace
+
+BalanceFigures balanceFigures(const BalanceReport& report) {
+    BalanceFigures f;
+    double best = -1;
+    for (const BalanceSearch& s : report.searches) {
+        const Tally t = s.score.total();
+        if (t.winRate() > best) {
+            best = t.winRate();
+            f.strongest = best;
+            f.strongestInterval = t.winInterval();
+        }
+    }
+    for (size_t k = 0; k < report.searches.size(); ++k)
+        if (std::any_of(report.characters.begin(), report.characters.end(),
+                        [k](const CardBalance& c) { return c.copies[k] >= StackCopies; }))
+            ++f.stackingTeams;
+    f.distinctCharacters = report.distinctCharacters();
+    f.distinctVehicles = report.distinctVehicles();
+    f.decisive = report.decisive().size();
+    f.unplayed = report.unplayed().size();
+    f.objective = std::max(0.0, f.strongest - WinTarget) * 100 + PerStackingTeam * f.stackingTeams +
+                  PerMissingCharacter * std::max(0, CharacterTarget - f.distinctCharacters) +
+                  PerMissingVehicle * std::max(0, VehicleTarget - f.distinctVehicles);
+    return f;
+}
+
+std::vector<CardChange> candidateChanges(const std::string& catalogueBytes, const BalanceReport& report,
+                                         unsigned most) {
+    const CatalogueDocument document = CatalogueDocument::parse(catalogueBytes);
+    // The characters that press on the set most: stacked first, then the most used.
+    std::vector<const CardBalance*> pressing;
+    for (const CardBalance& c : report.characters)
+        if (c.stacked() > 0 || 2 * c.teams() >= static_cast<int>(report.searches.size()))
+            pressing.push_back(&c);
+    std::stable_sort(pressing.begin(), pressing.end(), [](const CardBalance* a, const CardBalance* b) {
+        return a->stacked() != b->stacked() ? a->stacked() > b->stacked() : a->teams() > b->teams();
+    });
+    std::vector<CardChange> changes;
+    auto add = [&](char kind, int32_t id, std::string_view field, int step) {
+        if (auto change = stepped(document, kind, id, field, step))
+            changes.push_back(std::move(*change));
+    };
+    // Weaker by attack, dearer by size, frailer by HP: each pressing card all three
+    // ways before the next card, strongest pressure first.
+    for (const CardBalance* c : pressing) {
+        add('C', c->id, "power", -1);
+        add('C', c->id, "size", 1);
+        add('C', c->id, "hp", -2);
+    }
+    // Vehicles: the most used one frailer; while too few are used, the unused ones
+    // roomier (a vehicle's size is the deck size it carries) and sturdier.
+    const CardBalance* topVehicle = nullptr;
+    for (const CardBalance& v : report.vehicles)
+        if (!topVehicle || v.teams() > topVehicle->teams())
+            topVehicle = &v;
+    if (topVehicle && 2 * topVehicle->teams() > static_cast<int>(report.searches.size()))
+        add('V', topVehicle->id, "hp", -3);
+    if (report.distinctVehicles() < VehicleTarget)
+        for (const CardBalance& v : report.vehicles)
+            if (v.teams() == 0) {
+                add('V', v.id, "size", 2);
+                add('V', v.id, "hp", 3);
+            }
+    // Characters no best team takes, cheaper.
+    if (report.distinctCharacters() < CharacterTarget)
+        for (const CardBalance& c : report.characters)
+            if (c.teams() == 0)
+                add('C', c.id, "size", -1);
+    if (changes.size() > most)
+        changes.resize(most);
+    return changes;
+}
+
+std::vector<SuggestRound> suggestChanges(const std::string& catalogueBytes, const SuggestRequest& request,
+                                         const std::atomic<bool>* stop,
+                                         const std::function<void(const SuggestProgress&)>& progress) {
+    if (request.proposals < 1 || request.rounds < 1 || request.candidates < 1)
+        throw InputError("suggestions need at least one proposal, round and candidate");
+    const size_t baseProblems = checkCatalogue(CatalogueDocument::parse(catalogueBytes)).size();
+    auto analyse = [&](const std::string& bytes) {
+        CardCatalogue catalogue;
+        catalogue.loadBytes(bytes);
+        return analyseBalance(catalogue, request.analysis);
+    };
+    auto stopped = [&] { return stop && stop->load(std::memory_order_relaxed); };
+
+    std::vector<SuggestRound> rounds;
+    std::string current = catalogueBytes;
+    BalanceReport report = analyse(current);
+    for (unsigned r = 0; r < request.rounds && !stopped(); ++r) {
+        SuggestRound round;
+        round.before = balanceFigures(report);
+        const std::vector<CardChange> changes = candidateChanges(current, report, request.candidates);
+        std::vector<BalanceReport> reports;
+        for (size_t k = 0; k < changes.size() && !stopped(); ++k) {
+            if (progress)
+                progress({r, static_cast<unsigned>(k), static_cast<unsigned>(changes.size())});
+            Proposal p{changes[k], {}, applied(current, changes[k])};
+            // A change the checker finds a new problem in is no proposal.
+            if (checkCatalogue(CatalogueDocument::parse(p.catalogue)).size() > baseProblems)
+                continue;
+            try {
+                reports.push_back(analyse(p.catalogue));
+            } catch (const InputError&) {
+                continue; // e.g. a field deck that no longer fits its vehicle
+            }
+            p.figures = balanceFigures(reports.back());
+            round.proposals.push_back(std::move(p));
+        }
+        if (stopped() && round.proposals.size() < changes.size())
+            break; // a round cut short would rank changes it never measured
+        // Best objective first; ties go to the change tried first.
+        std::vector<size_t> order(round.proposals.size());
+        for (size_t k = 0; k < order.size(); ++k)
+            order[k] = k;
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            return round.proposals[a].figures.objective < round.proposals[b].figures.objective;
+        });
+        std::vector<Proposal> ranked;
+        for (size_t k = 0; k < order.size() && ranked.size() < request.proposals; ++k)
+            ranked.push_back(std::move(round.proposals[order[k]]));
+        const size_t bestIndex = order.empty() ? 0 : order.front();
+        round.proposals = std::move(ranked);
+        const bool improves =
+            !round.proposals.empty() && round.proposals.front().figures.objective < round.before.objective;
+        if (improves) {
+            current = round.proposals.front().catalogue;
+            report = std::move(reports[bestIndex]);
+        }
+        rounds.push_back(std::move(round));
+        if (!improves || rounds.back().before.objective == 0)
+            break; // nothing measured does better, or nothing is left to mend
+    }
+    return rounds;
+}
+
+} // namespace morvane

@@ -1,0 +1,82 @@
+#pragma once
+// Changes to a card set that the balance analysis proposes and measures itself. Each
+// round takes the cards the analysis points at (those the best teams use or stack
+// most, and vehicles none of them takes), tries one change of one field of each (size,
+// HP or attack, a step at a time), runs the very same analysis on the set with that
+// change, and ranks the changes by an objective that is 0 where every target is met:
+//
+//   points the strongest best team wins above 80% against the field
+//   + 5 for each best team that holds three or more copies of a character
+//   + 2 for each character short of 16 distinct ones in the best teams
+//   + 5 for each vehicle short of 4 distinct ones
+//
+// A chain of rounds applies the best change of each round and starts the next from
+// there, so that a designer sees a path from a set to a balanced one. Every figure is
+// a run of analyseBalance with the round's request and seed: 'morvane-cli balance'
+// with the same settings on the changed file gives the same.
+
+#include "balance/Balance.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace morvane {
+
+struct BalanceFigures {
+    double strongest = 0;       // the best teams' highest win rate against the field
+    Interval strongestInterval; // its 95% interval
+    int stackingTeams = 0;      // best teams with three or more copies of a character
+    int distinctCharacters = 0;
+    int distinctVehicles = 0;
+    size_t decisive = 0;
+    size_t unplayed = 0;
+    double objective = 0;
+};
+BalanceFigures balanceFigures(const BalanceReport& report);
+
+struct CardChange {
+    char kind = 'C';
+    int32_t id = 0;
+    std::string field; // "size", "hp" or "power"
+    int32_t from = 0;
+    int32_t to = 0;
+    std::string before; // the card's line, code page 932
+    std::string after;
+};
+
+struct Proposal {
+    CardChange change;
+    BalanceFigures figures; // of the set with the change
+    std::string catalogue;  // the changed set's bytes
+};
+
+struct SuggestRound {
+    BalanceFigures before;
+    std::vector<Proposal> proposals; // best first, at most SuggestRequest::proposals
+};
+
+struct SuggestRequest {
+    BalanceRequest analysis;  // of every measurement, with its seed; no further searches
+    unsigned proposals = 5;   // kept each round
+    unsigned rounds = 1;      // the best change of a round is applied before the next
+    unsigned candidates = 12; // changes measured each round, at most
+};
+
+struct SuggestProgress {
+    unsigned round = 0;
+    unsigned candidate = 0; // measured so far in the round
+    unsigned candidates = 0;
+};
+
+// Throws InputError for settings or a set that the analysis refuses; stops early, with
+// the rounds done, when *stop is set.
+std::vector<SuggestRound> suggestChanges(const std::string& catalogueBytes, const SuggestRequest& request,
+                                         const std::atomic<bool>* stop = nullptr,
+                                         const std::function<void(const SuggestProgress&)>& progress = {});
+
+// The changes worth measuring for a report of the set, in the order they are tried.
+std::vector<CardChange> candidateChanges(const std::string& catalogueBytes, const BalanceReport& report, unsigned most);
+
+} // namespace morvane
