@@ -32,8 +32,8 @@ std::optional<size_t> cardLine(const CatalogueDocument& document, char kind, int
 
 // The change of one field by a step, when the field holds a number and the new value
 // stays in what the field can hold and what a card needs.
-std::optional<CardChange> stepped(const CatalogueDocument& document, char kind, int32_t id, std::string_view name,
-                                  int step) {
+std::optional<FieldChange> stepped(const CatalogueDocument& document, char kind, int32_t id, std::string_view name,
+                                   int step) {
     const std::optional<size_t> index = cardLine(document, kind, id);
     const CardField* field = findCardField(kind, name);
     if (!index || !field)
@@ -48,12 +48,12 @@ std::optional<CardChange> stepped(const CatalogueDocument& document, char kind, 
     const int32_t to = *value + step;
     if (to < least || to > range.max)
         return std::nullopt;
-    CardChange change{kind, id, std::string(name), *value, to, line, {}};
+    FieldChange change{kind, id, std::string(name), *value, to, line, {}};
     change.after = withFieldBytes(line, *field, formatNumber(*field, to));
     return change;
 }
 
-std::string applied(const std::string& bytes, const CardChange& change) {
+std::string applied(const std::string& bytes, const FieldChange& change) {
     CatalogueDocument document = CatalogueDocument::parse(bytes);
     if (const std::optional<size_t> index = cardLine(document, change.kind, change.id))
         document.apply(document.replaceText(*index, change.after));
@@ -87,8 +87,8 @@ BalanceFigures balanceFigures(const BalanceReport& report) {
     return f;
 }
 
-std::vector<CardChange> candidateChanges(const std::string& catalogueBytes, const BalanceReport& report,
-                                         unsigned most) {
+std::vector<FieldChange> candidateChanges(const std::string& catalogueBytes, const BalanceReport& report,
+                                          unsigned most) {
     const CatalogueDocument document = CatalogueDocument::parse(catalogueBytes);
     // The characters that press on the set most: stacked first, then the most used.
     std::vector<const CardBalance*> pressing;
@@ -98,7 +98,7 @@ std::vector<CardChange> candidateChanges(const std::string& catalogueBytes, cons
     std::stable_sort(pressing.begin(), pressing.end(), [](const CardBalance* a, const CardBalance* b) {
         return a->stacked() != b->stacked() ? a->stacked() > b->stacked() : a->teams() > b->teams();
     });
-    std::vector<CardChange> changes;
+    std::vector<FieldChange> changes;
     auto add = [&](char kind, int32_t id, std::string_view field, int step) {
         if (auto change = stepped(document, kind, id, field, step))
             changes.push_back(std::move(*change));
@@ -153,7 +153,7 @@ std::vector<SuggestRound> suggestChanges(const std::string& catalogueBytes, cons
     for (unsigned r = 0; r < request.rounds && !stopped(); ++r) {
         SuggestRound round;
         round.before = balanceFigures(report);
-        const std::vector<CardChange> changes = candidateChanges(current, report, request.candidates);
+        const std::vector<FieldChange> changes = candidateChanges(current, report, request.candidates);
         std::vector<BalanceReport> reports;
         for (size_t k = 0; k < changes.size() && !stopped(); ++k) {
             if (progress)

@@ -36,7 +36,7 @@ struct BalanceFigures {
 };
 BalanceFigures balanceFigures(const BalanceReport& report);
 
-struct CardChange {
+struct FieldChange {
     char kind = 'C';
     int32_t id = 0;
     std::string field; // "size", "hp" or "power"
@@ -47,7 +47,7 @@ struct CardChange {
 };
 
 struct Proposal {
-    CardChange change;
+    FieldChange change;
     BalanceFigures figures; // of the set with the change
     std::string catalogue;  // the changed set's bytes
 };
@@ -77,6 +77,7 @@ std::vector<SuggestRound> suggestChanges(const std::string& catalogueBytes, cons
                                          const std::function<void(const SuggestProgress&)>& progress = {});
 
 // The changes worth measuring for a report of the set, in the order they are tried.
-std::vector<CardChange> candidateChanges(const std::string& catalogueBytes, const BalanceReport& report, unsigned most);
+std::vector<FieldChange> candidateChanges(const std::string& catalogueBytes, const BalanceReport& report,
+                                          unsigned most);
 
 } // namespace morvane

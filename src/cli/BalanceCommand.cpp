@@ -427,7 +427,7 @@ std::string figuresText(const BalanceFigures& f) {
            " vehicles used";
 }
 
-std::string changeText(const CardChange& c) {
+std::string changeText(const FieldChange& c) {
     return morvane::cardCode(c.kind == 'V', c.id) + " " + c.field + " " + std::to_string(c.from) + " -> " +
            std::to_string(c.to);
 }

@@ -75,7 +75,7 @@ TEST(Suggest, ChangesStayWithinWhatACardCanHoldAndBadSettingsAreRefused) {
     CardCatalogue catalogue;
     catalogue.loadBytes(bytes);
     const BalanceReport report = analyseBalance(catalogue, request.analysis);
-    for (const CardChange& c : candidateChanges(bytes, report, 64)) {
+    for (const FieldChange& c : candidateChanges(bytes, report, 64)) {
         EXPECT_GE(c.to, c.field == "power" ? 0 : 1) << c.field;
         EXPECT_EQ(c.before.size(), c.after.size()); // one fixed field rewritten in place
         EXPECT_NE(c.before, c.after);
