@@ -238,6 +238,7 @@ CardEditorDialog::CardEditorDialog(CardEditorInputs inputs, QWidget* parent)
     layOutDialog(readError);
     makeBalanceButton();
     connectButtons();
+    makeSheetActions();
     setWindowTitle(tr("カードの編集 - %1[*]").arg(QFile::decodeName(inputs_.catalogue.filename().c_str())));
     showProblems();
 }
@@ -338,9 +339,9 @@ void CardEditorDialog::connectButtons() {
     connect(SaveBtn, &QPushButton::clicked, this, &CardEditorDialog::save);
     connect(UndoBtn, &QPushButton::clicked, stack, &QUndoStack::undo);
     connect(RedoBtn, &QPushButton::clicked, stack, &QUndoStack::redo);
-    // Ctrl+Y on every desktop, and the desktop's own redo keys beside it: a button takes
+    // Ctrl+Y and Ctrl+Shift+Z on every desktop, and the desktop's own redo keys beside it: a button takes
     // only the first of those, which on many desktops is not Ctrl+Y.
-    QList<QKeySequence> redoKeys{QKeySequence(Qt::CTRL | Qt::Key_Y)};
+    QList<QKeySequence> redoKeys{QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)};
     for (const QKeySequence& key : QKeySequence::keyBindings(QKeySequence::Redo))
         if (!redoKeys.contains(key))
             redoKeys.append(key);

@@ -25,6 +25,7 @@
 
 class QHBoxLayout;
 class QLabel;
+class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QTabWidget;
@@ -107,6 +108,22 @@ public:
     bool saveAs();
     QDialog* showChanges();
 
+    // The sheet's work on the current table. copyCells puts the selected block on the
+    // clipboard as tab-separated text; pasteCells puts the clipboard's block at the
+    // selection's first cell, each cell checked, as one step, and names the cells it
+    // refused; fillDown copies the top row of the selection into the rows under it.
+    void copyCells();
+    void pasteCells();
+    void fillDown();
+    // Shows only the rows with a cell that holds the filter text.
+    void applyFilter();
+    // ファイル > 書き出し... and 読み込み...: the catalogue as edited to a CSV or JSON
+    // table, and a table read back as one step, both as 'morvane-cli cards' does it.
+    bool exportTable();
+    bool importTable();
+    // The table file to write (save) or read; empty for none.
+    std::function<QString(bool save)> askTablePath;
+
     QTabWidget* Tabs = nullptr;
     QTableView* CharacterTable = nullptr;
     QTableView* VehicleTable = nullptr;
@@ -119,6 +136,7 @@ public:
     QPushButton* BalanceBtn = nullptr; // only with a balance input
     QListWidget* ProblemList = nullptr;
     QLabel* StatusLabel = nullptr;
+    QLineEdit* FilterBox = nullptr;
     // The row of buttons above the tables; later tools that work on the catalogue
     // being edited go here.
     QHBoxLayout* ButtonRow = nullptr;
@@ -136,6 +154,12 @@ private:
     void layOutDialog(const QString& readError);
     void makeBalanceButton();
     void connectButtons();
+    void makeSheetActions();
+    // The selection of the current table as view rows that are shown, and columns.
+    std::vector<int> selectedRows() const;
+    std::vector<int> selectedColumns() const;
+    // Puts a block at a view row and column of the current table as one step.
+    void pasteAt(int row, int column, const std::string& text, const QString& stepName);
     // After an undo or a redo: the cell the step changed, in view and selected.
     void showStep(char kind, size_t line, const CardField* field);
 

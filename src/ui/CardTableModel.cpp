@@ -7,6 +7,9 @@
 #include <QColor>
 #include <QUndoStack>
 
+#include <algorithm>
+#include <climits>
+
 #include <utility>
 
 namespace morvane {
@@ -131,6 +134,15 @@ void CardSheet::reset(CatalogueDocument document) {
     Q_EMIT changed(false);
 }
 
+void CardSheet::editAll(const std::vector<LineEdit>& edits, const QString& text, const CardField* field) {
+    if (edits.empty())
+        return;
+    undoStack_->beginMacro(text);
+    for (const LineEdit& e : edits)
+        undoStack_->push(new SheetEditCommand(*this, e, text, field));
+    undoStack_->endMacro();
+}
+
 SheetEditCommand::SheetEditCommand(CardSheet& sheet, LineEdit edit, const QString& text, const CardField* field)
     : QUndoCommand(text), sheet_(sheet), edit_(std::move(edit)), field_(field) {}
 
@@ -186,6 +198,44 @@ CardTableModel::CardTableModel(CardSheet& sheet, char kind, QObject* parent)
 
 void CardTableModel::readRows() {
     lines_ = sheet_.document().cardLines(kind_);
+    sortRows();
+}
+
+void CardTableModel::sortRows() {
+    if (sortColumn_ < 0 || sortColumn_ >= columnCount())
+        return;
+    const CardField& field = fieldOf(sortColumn_);
+    const auto& lines = sheet_.document().lines();
+    // Numbers by value with the none mark (and anything unreadable) first; text by
+    // its Unicode order, so that kana sort as a Japanese reader expects.
+    auto less = [&](size_t a, size_t b) {
+        if (isNumeric(field)) {
+            const auto x = fieldNumber(lines[a].text, field);
+            const auto y = fieldNumber(lines[b].text, field);
+            return x.value_or(INT32_MIN) < y.value_or(INT32_MIN);
+        }
+        return fromCp932(fieldBytes(lines[a].text, field)) < fromCp932(fieldBytes(lines[b].text, field));
+    };
+    std::stable_sort(lines_.begin(), lines_.end(),
+                     [&](size_t a, size_t b) { return sortOrder_ == Qt::AscendingOrder ? less(a, b) : less(b, a); });
+}
+
+void CardTableModel::sort(int column, Qt::SortOrder order) {
+    Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    // Where each line's row was, so that the selection and the current cell follow it.
+    const QModelIndexList before = persistentIndexList();
+    std::vector<size_t> lineAt;
+    for (const QModelIndex& index : before)
+        lineAt.push_back(lineOf(index.row()));
+    sortColumn_ = column;
+    sortOrder_ = order;
+    lines_ = sheet_.document().cardLines(kind_);
+    sortRows();
+    QModelIndexList after;
+    for (size_t i = 0; i < lineAt.size(); ++i)
+        after.push_back(index(rowOf(lineAt[i]), before[static_cast<int>(i)].column()));
+    changePersistentIndexList(before, after);
+    Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
 int CardTableModel::rowCount(const QModelIndex& parent) const {

@@ -34,6 +34,8 @@ public:
     // Makes an edit of the document as one step of the undo stack, named text; field
     // is the one field it changes, where it changes one.
     void edit(const LineEdit& edit, const QString& text, const CardField* field = nullptr);
+    // Several edits of the document as one step (a paste, a fill), named text.
+    void editAll(const std::vector<LineEdit>& edits, const QString& text, const CardField* field = nullptr);
     // Applies an edit now, outside the undo stack; returns the edit that undoes it.
     LineEdit apply(const LineEdit& edit);
     // Puts another document in place of this one, as read afresh: no step to undo.
@@ -86,6 +88,12 @@ public:
     // field cannot hold: a number out of its range, a mark that is no two-byte
     // character, a name with a character code page 932 lacks or past MaxNameBytes.
     bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    // Orders the rows by a column's values (numbers as numbers, "＿" below them), or
+    // by the file again for a column of -1. The file keeps its order: only the view's
+    // rows move. Cards that come and go take their sorted places; a changed value
+    // leaves its row where the user is looking until the next sort, as in a
+    // spreadsheet.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
     char kind() const { return kind_; }
     const CardField& fieldOf(int column) const { return *columns_[static_cast<size_t>(column)]; }
@@ -98,6 +106,9 @@ public:
 
 private:
     void readRows();
+    void sortRows();
+    int sortColumn_ = -1;
+    Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
 
     CardSheet& sheet_;
     char kind_;
