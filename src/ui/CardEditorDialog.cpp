@@ -312,6 +312,11 @@ void CardEditorDialog::makeBalanceButton() {
     BalanceBtn = rowButton(this, tr("バランスを調べる..."), "BalanceBtn");
     // After the editing buttons, before the gap that keeps 保存 apart.
     ButtonRow->insertWidget(ButtonRow->count() - 2, BalanceBtn);
+    if (inputs_.suggest) {
+        SuggestBtn = rowButton(this, tr("提案を見る..."), "SuggestBtn");
+        ButtonRow->insertWidget(ButtonRow->count() - 2, SuggestBtn);
+        connect(SuggestBtn, &QPushButton::clicked, this, [this] { inputs_.suggest(*this); });
+    }
 }
 
 void CardEditorDialog::layOutDialog(const QString& readError) {

@@ -63,6 +63,9 @@ struct CardEditorInputs {
     // Opens the balance analysis of the catalogue as the editor holds it; the editor
     // offers a button for it when given one.
     std::function<void(CardEditorDialog& editor)> balance;
+    // Opens the proposals of changes for the catalogue as the editor holds it; the
+    // editor offers a button for it when given one.
+    std::function<void(CardEditorDialog& editor)> suggest;
 };
 
 class CardEditorDialog : public QDialog {
@@ -82,6 +85,10 @@ public:
     // for キャンセル.
     using Choose = std::function<int(const QString& text, const QStringList& choices)>;
     Choose choose;
+    // A card's line replaced by another as one step, for a proposed change: false with
+    // why when the card's line is no longer before (edited or gone since).
+    bool replaceCardLine(char kind, int32_t id, const std::string& before, const std::string& after, QString& why);
+
     // The file a copy of the catalogue goes to, chosen by the user; empty for none.
     std::function<QString()> askSavePath;
 
@@ -134,6 +141,7 @@ public:
     QPushButton* RedoBtn = nullptr;
     QPushButton* SaveBtn = nullptr;
     QPushButton* BalanceBtn = nullptr; // only with a balance input
+    QPushButton* SuggestBtn = nullptr; // only with a suggest input
     QListWidget* ProblemList = nullptr;
     QLabel* StatusLabel = nullptr;
     QLineEdit* FilterBox = nullptr;

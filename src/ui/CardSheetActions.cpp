@@ -211,6 +211,25 @@ void CardEditorDialog::applyFilter() {
     }
 }
 
+bool CardEditorDialog::replaceCardLine(char kind, int32_t id, const std::string& before, const std::string& after,
+                                       QString& why) {
+    const CardField& idField = *findCardField(kind, "id");
+    for (const size_t line : sheet_->document().cardLines(kind)) {
+        const std::string& text = sheet_->document().lines()[line].text;
+        if (fieldNumber(text, idField) != id)
+            continue;
+        if (text != before) {
+            why = tr("%1 は提案の後に変わっています。もう一度提案を見てください。").arg(cardTitle(line));
+            return false;
+        }
+        sheet_->edit(sheet_->document().replaceText(line, after), tr("提案の変更"));
+        selectLine(line);
+        return true;
+    }
+    why = tr("%1%2 のカードがもうありません。").arg(QLatin1Char(kind)).arg(id, 3, 10, QLatin1Char('0'));
+    return false;
+}
+
 bool CardEditorDialog::exportTable() {
     const QString path = askTablePath(true);
     if (path.isEmpty())

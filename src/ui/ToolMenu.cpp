@@ -7,6 +7,7 @@
 #include "ui/CardTableModel.h"
 #include "ui/OptimizeDialog.h"
 #include "ui/StatsDialog.h"
+#include "ui/SuggestDialog.h"
 
 #include <QAction>
 #include <QMenu>
@@ -84,6 +85,7 @@ CardEditorDialog* ToolMenu::cardEditorDialog() {
         };
         inputs.saved = inputs_.catalogueSaved;
         inputs.balance = [this](CardEditorDialog& editor) { showEditedBalance(editor); };
+        inputs.suggest = [this](CardEditorDialog& editor) { showSuggestions(editor); };
         cardEditor_ = new CardEditorDialog(std::move(inputs), &window_);
         cardEditor_->setAttribute(Qt::WA_DeleteOnClose);
     }
@@ -103,6 +105,23 @@ void ToolMenu::showEditedBalance(CardEditorDialog& editor) {
             return catalogue;
         };
         dialog = new BalanceDialog(std::move(inputs), &editor);
+        dialog->setWindowFlag(Qt::Window);
+    }
+    showTool(dialog);
+}
+
+void ToolMenu::showSuggestions(CardEditorDialog& editor) {
+    auto* dialog = editor.findChild<SuggestDialog*>();
+    if (!dialog) {
+        SuggestInputs inputs;
+        // The dialog is the editor's child: the editor is there whenever it runs.
+        inputs.catalogue = [source = &editor] { return source->sheet().document().bytes(); };
+        inputs.field = balanceInputs().field;
+        inputs.apply = [source = &editor](const FieldChange& change, QString& why) {
+            return source->replaceCardLine(change.kind, change.id, change.before, change.after, why);
+        };
+        inputs.clock = inputs_.clock;
+        dialog = new SuggestDialog(std::move(inputs), &editor);
         dialog->setWindowFlag(Qt::Window);
     }
     showTool(dialog);

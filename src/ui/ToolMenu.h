@@ -73,6 +73,8 @@ private:
     // The balance of the catalogue as the editor holds it, saved or not: a dialog of
     // the editor's own, which goes (and stops its run) when the editor closes.
     void showEditedBalance(CardEditorDialog& editor);
+    // The editor's proposals of changes, measured on the catalogue as it is edited.
+    void showSuggestions(CardEditorDialog& editor);
 
     QWidget& window_;
     ToolInputs inputs_;

@@ -8,6 +8,9 @@
 #include "BalanceCards.h"
 #include "common/Files.h"
 #include "ui/BalanceDialog.h"
+#include "ui/CardEditorDialog.h"
+#include "ui/CardTableModel.h"
+#include "ui/SuggestDialog.h"
 
 #include <QAction>
 #include <QDialog>
@@ -16,6 +19,8 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
+#include <QTreeWidget>
+#include <QUndoStack>
 
 using namespace morvane;
 using namespace morvane::uitest;
@@ -127,6 +132,7 @@ TEST(BalanceDialog, TheCardEditorsButtonAnalysesTheCatalogueAsEdited) {
     ASSERT_NE(dialog, nullptr);
     EXPECT_TRUE(dialog->isVisible());
     dialog->Searches->setValue(1);
+    dialog->MaxSearches->setValue(1);
     dialog->Budget->setValue(20000);
     dialog->StartBtn->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->running(); }, 120000));
@@ -139,4 +145,43 @@ TEST(BalanceDialog, TheCardEditorsButtonAnalysesTheCatalogueAsEdited) {
     // The same button shows the same dialog again.
     button->click();
     EXPECT_EQ(editor->findChildren<BalanceDialog*>().size(), 1);
+}
+
+TEST(SuggestDialog, TheEditorsProposalsGoInAsOneStepThatUndoTakesBack) {
+    ProgramFolder folder;
+    writeLopsided(folder);
+    Program p(folder.path());
+    p.main->findChild<QAction*>(QStringLiteral("CardEditor1"))->trigger();
+    auto* editor = p.main->findChild<CardEditorDialog*>(QStringLiteral("CardEditorDialog"));
+    ASSERT_NE(editor, nullptr);
+    auto* button = editor->findChild<QPushButton*>(QStringLiteral("SuggestBtn"));
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(), utf8("提案を見る..."));
+    button->click();
+    auto* dialog = editor->findChild<SuggestDialog*>(QStringLiteral("SuggestDialog"));
+    ASSERT_NE(dialog, nullptr);
+    dialog->Searches->setValue(2);
+    dialog->Budget->setValue(20000);
+    dialog->Candidates->setValue(3);
+    dialog->StartBtn->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->running(); }, 120000));
+    ASSERT_FALSE(dialog->proposals().empty()) << dialog->Status->text().toStdString();
+    ASSERT_EQ(dialog->List->topLevelItemCount(), static_cast<int>(dialog->proposals().size()) + 1);
+
+    // The best proposal goes into the edited catalogue, and one undo takes it out.
+    const std::string before = editor->sheet().document().bytes();
+    const FieldChange change = dialog->proposals().front().change;
+    dialog->List->setCurrentItem(dialog->List->topLevelItem(1));
+    ASSERT_TRUE(dialog->applySelected()) << dialog->Status->text().toStdString();
+    std::string expected = before;
+    expected.replace(expected.find(change.before), change.before.size(), change.after);
+    EXPECT_EQ(editor->sheet().document().bytes(), expected);
+    EXPECT_TRUE(editor->modified());
+    editor->sheet().undoStack()->undo();
+    EXPECT_EQ(editor->sheet().document().bytes(), before);
+    // A card changed since the proposal is not changed again over it.
+    editor->sheet().undoStack()->redo();
+    EXPECT_FALSE(dialog->applySelected());
+    EXPECT_TRUE(dialog->Status->text().contains(utf8("提案の後に変わっています")))
+        << dialog->Status->text().toStdString();
 }
