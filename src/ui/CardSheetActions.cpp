@@ -184,6 +184,7 @@ void CardEditorDialog::fillDown() {
         return;
     const CardTableModel& m = *model(currentKind());
     std::vector<const CardField*> fields;
+    fields.reserve(columns.size());
     for (const int column : columns)
         fields.push_back(&m.fieldOf(column));
     const std::string top = copyBlock(sheet_->document(), {m.lineOf(rows.front())}, fields);
