@@ -3,20 +3,13 @@
 #include "cards/CardExchange.h"
 #include "cards/Marks.h"
 #include "common/Codec.h"
+#include "common/TextLines.h"
 
 #include <charconv>
 
 namespace morvane {
 
 namespace {
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
 
 std::string numberRefusal(const NumberRange& range) {
     return std::to_string(range.min) + " から " + std::to_string(range.max) + " までの数ではありません";

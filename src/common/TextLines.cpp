@@ -35,4 +35,12 @@ std::vector<TextLine> readTextLines(const std::filesystem::path& path, std::uint
     return splitTextLines(readFileBytes(path, maxBytes));
 }
 
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    return text;
+}
+
 } // namespace morvane

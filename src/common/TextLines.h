@@ -21,6 +21,9 @@ struct TextLine {
 };
 std::vector<TextLine> splitTextLines(std::string_view bytes);
 
+// text without the blanks and tabs around it, as a typed or pasted value is read.
+std::string_view trimmed(std::string_view text);
+
 // Reads a text file by the rules of splitTextLines.
 std::vector<TextLine> readTextLines(const std::filesystem::path& path, std::uintmax_t maxBytes = DefaultMaxFileBytes);
 

@@ -18,14 +18,6 @@ namespace morvane {
 
 namespace {
 
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
-
 char upper(char c) {
     return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
 }
