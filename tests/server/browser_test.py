@@ -124,6 +124,26 @@ def main():
         over = "デッキサイズ%dを%d超えています" % (deck_size, total - deck_size) if total > deck_size else ""
         check(why == over, "an over-size team says why in words: " + why)
 
+        # On a phone every card's whole entry, its size at the end included, fits in its
+        # selector: the longest entry, drawn in the selector's font, against the room
+        # the selector leaves beside its arrow.
+        room = driver.execute_script("""
+            let narrowest = Infinity, longest = 0;
+            const probe = document.createElement('span');
+            probe.style.cssText = 'position:absolute;visibility:hidden;white-space:pre';
+            document.body.appendChild(probe);
+            for (const select of document.querySelectorAll('.grid select')) {
+                probe.style.font = getComputedStyle(select).font;
+                for (const option of select.options) {
+                    probe.textContent = option.text;
+                    longest = Math.max(longest, probe.getBoundingClientRect().width);
+                }
+                narrowest = Math.min(narrowest, select.clientWidth - 28);
+            }
+            probe.remove();
+            return [narrowest, longest];""")
+        check(room[1] <= room[0], "a card's entry is cut off in its selector at 390 px: %s" % room)
+
         # A bad line pasted into the box: the player stays in the builder, told beside
         # the box what is wrong, by the id at fault.
         picked = top_line.get_attribute("value")
