@@ -62,6 +62,11 @@ public:
         if (running())
             kill(SIGKILL);
         wait();
+        // Whatever became of the program (a fork that failed included), the thread that
+        // reads its stderr must not outlive the object: a joinable thread destroyed
+        // ends the test run.
+        if (reader_.joinable())
+            reader_.join();
     }
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
@@ -74,7 +79,12 @@ public:
     }
     // The exit status; -1 for a signal. Waits at most a minute, then kills.
     int wait() {
-        if (pid_ <= 0 || status_ != Running)
+        if (pid_ <= 0) {
+            if (reader_.joinable())
+                reader_.join();
+            return status_;
+        }
+        if (status_ != Running)
             return status_;
         int status = 0;
         for (int i = 0; i < 600 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i)
