@@ -576,6 +576,7 @@ TEST_F(ServedFront, OneClientHoldingManyConnectionsIsRefusedPromptlyAndOthersAre
         fromProxy.push_back(connectTo(proxiedPort, "127.0.0.23"));
     EXPECT_EQ(askOnce(proxiedPort, "127.0.0.23", health).substr(0, 15), "HTTP/1.1 200 OK");
     std::vector<int> fromOne{connectTo(proxiedPort, "127.0.0.24"), connectTo(proxiedPort, "127.0.0.24")};
+    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // both taken in, as above
     EXPECT_EQ(askOnce(proxiedPort, "127.0.0.24", health).substr(0, 12), "HTTP/1.1 429");
     for (const int fd : fromProxy)
         ::close(fd);
