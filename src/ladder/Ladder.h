@@ -1,0 +1,132 @@
+#pragma once
+// The ladder: entered teams, each rated by its win rate against the current field
+// (every other active entry alike, half the battles on top and half below, a battle
+// at the turn cap counting half) with a 95% interval that holds.
+//
+// Records live under "<root>/ladder/" beside the battle folders, and they are the
+// truth: one file per entry (placed once, never rewritten; a withdrawal is a second
+// file), and the journal of counted work units (appended and synced, one line a
+// unit: its id and counts). Everything in memory is rebuilt from them at start, so a
+// lost or damaged in-memory state costs time, never an entry or a counted result;
+// a unit whose id the journal holds is never counted again.
+//
+// The ladder hands out work (LadderWork's units) and counts the answers; runners play
+// it. The owner calls nextWork and absorbAnswers from one thread (the service's ladder
+// loop); the read functions may be called from any thread.
+
+#include "cards/Deck.h"
+#include "common/Clock.h"
+#include "ladder/LadderWork.h"
+#include "stats/Tally.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace morvane {
+
+class CardCatalogue;
+
+inline constexpr size_t MaxEntryNameBytes = 60;  // UTF-8; 20 Japanese characters
+inline constexpr unsigned EntriesPerClientPerDay = 20;
+
+struct LadderEntry {
+    uint32_t number = 0; // from 1, never used again
+    std::string name;    // UTF-8, checked by checkEntryName
+    SideSelection team;
+    Clock::TimePoint entered;
+    std::optional<Clock::TimePoint> withdrawn;
+    uint32_t replaces = 0; // the entry this one replaced, 0 for none
+    bool active() const { return !withdrawn; }
+};
+
+struct LadderRating {
+    double rating = 0.5; // 0 to 1
+    Interval interval;   // 95%; [0, 1] before any battle
+    uint64_t battles = 0;
+    uint32_t opponents = 0; // met so far
+};
+
+struct LadderRow {
+    uint32_t rank = 0; // from 1, among active entries
+    LadderEntry entry;
+    LadderRating rating;
+    std::optional<double> dayAgo; // the rating 24 h ago, when it had one
+    bool uncertain = false;       // its interval overlaps a neighbour's
+};
+
+struct MatchUp {
+    uint32_t opponent = 0;
+    double score = 0.5; // the entry's mean score against it
+    Interval interval;
+    unsigned battles = 0;
+    uint32_t seed = 0; // battle k of the pair: battleSeed(seed, k), entry on top for even k
+    bool entryIsA = true;
+};
+
+struct RatingPoint {
+    Clock::TimePoint time;
+    double rating = 0.5;
+    Interval interval;
+};
+
+// Why an entry is refused.
+class LadderRefusal : public InputError {
+public:
+    enum class Kind { BadName, BadTeam, Duplicate, DailyLimit, NoEntry, WrongKey, Withdrawn };
+    LadderRefusal(Kind kind, std::string message, uint32_t entry = 0)
+        : InputError(std::move(message)), kind_(kind), entry_(entry) {}
+    Kind kind() const { return kind_; }
+    uint32_t entry() const { return entry_; } // Duplicate: the entry that holds the team
+private:
+    Kind kind_;
+    uint32_t entry_;
+};
+
+// Throws LadderRefusal(BadName) for an empty name, one past MaxEntryNameBytes, one
+// that is no valid UTF-8 or holds control characters.
+void checkEntryName(std::string_view name);
+
+class Ladder {
+public:
+    // Reads the records under root (creating "ladder/" when missing). Throws IoError.
+    Ladder(std::filesystem::path root, const CardCatalogue& catalogue, const Clock& clock);
+    ~Ladder();
+    Ladder(const Ladder&) = delete;
+    Ladder& operator=(const Ladder&) = delete;
+
+    struct Entered {
+        uint32_t number = 0;
+        std::string key; // shown once
+    };
+    // client names who entered (an address), for the daily limit.
+    Entered enter(std::string_view name, const SideSelection& team, std::string_view client);
+    void withdraw(uint32_t number, std::string_view key);
+    // Withdraws the entry and enters the team under the same name and key.
+    Entered replace(uint32_t number, std::string_view key, const SideSelection& team, std::string_view client);
+
+    size_t activeCount() const;
+    std::optional<LadderEntry> entry(uint32_t number) const;
+    std::optional<LadderRow> row(uint32_t number) const; // with its rank
+    std::vector<LadderRow> page(size_t first, size_t count) const; // by rating, best first
+    std::vector<MatchUp> matchUps(uint32_t number) const;          // best first
+    std::vector<RatingPoint> history(uint32_t number) const;
+
+    // Units of rating work to submit: placement for new entries first, then battles
+    // where they change the ranking most. At most maxBattles battles in all.
+    std::vector<WorkUnit> nextWork(uint64_t maxBattles);
+    // Counts answers of units this ladder handed out (others are left alone); returns
+    // the ids counted, which the caller may retire.
+    std::vector<std::string> absorbAnswers(const std::vector<AnsweredWork>& answers);
+    // Battles handed out and not yet answered.
+    uint64_t battlesOutstanding() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+} // namespace morvane
