@@ -16,6 +16,7 @@
 
 #include "cards/Deck.h"
 #include "common/Clock.h"
+#include "common/Errors.h"
 #include "ladder/LadderWork.h"
 #include "stats/Tally.h"
 
