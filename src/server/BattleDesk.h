@@ -30,6 +30,8 @@ struct BattleView {
     int64_t place = 0; // Waiting: 1 for the next to be played
 };
 
+class Ladder;
+
 class BattleDesk {
 public:
     virtual ~BattleDesk() = default;
@@ -54,6 +56,8 @@ public:
     // The builder's first teams; empty lines when there are none.
     virtual const std::array<std::string, 2>& defaultDecks() const = 0;
     virtual ServiceMetrics& metrics() = 0;
+    // The ladder, when the service keeps one.
+    virtual Ladder* ladder() { return nullptr; }
 
 protected:
     BattleDesk() = default;

@@ -425,6 +425,10 @@ const WebFront::GetRoute WebFront::GetRoutes[] = {
     {"/api/cards", false, &WebFront::cardsApi},
     {"/api/deckline", false, &WebFront::deckLineApi},
     {"/favicon.ico", false, &WebFront::favicon},
+    {"/ladder", false, &WebFront::ladderPage},
+    {"/api/ladder", false, &WebFront::ladderApi},
+    {"/ladder/", true, &WebFront::ladderEntryOrApi},
+    {"/api/ladder/", true, &WebFront::ladderEntryOrApi},
     {StaticPrefix, true, &WebFront::staticFile},
     {BattleApiPrefix, true, &WebFront::battleApi},
     {BattlePrefix, true, &WebFront::battleOrReport},
@@ -432,12 +436,16 @@ const WebFront::GetRoute WebFront::GetRoutes[] = {
 
 void WebFront::answer(const httplib::Request& req, httplib::Response& res) {
     const bool posts = req.path == "/battles" || req.path == "/api/battles";
+    const bool ladder = req.path == "/ladder" || req.path.rfind("/ladder/", 0) == 0 || req.path == "/api/ladder" ||
+                        req.path.rfind("/api/ladder/", 0) == 0;
     if (req.method == "GET" || req.method == "HEAD") {
         answerGet(req, res);
+    } else if (ladder && (req.method == "POST" || (req.method == "DELETE" && req.path.rfind("/api/", 0) == 0))) {
+        postLadder(req, res);
     } else if (req.method == "POST" && posts) {
         postBattle(req, res, req.path == "/api/battles");
     } else {
-        res.set_header("Allow", posts ? "GET, HEAD, POST" : "GET, HEAD");
+        res.set_header("Allow", posts || ladder ? "GET, HEAD, POST" : "GET, HEAD");
         refuse(req, res, 405, std::string(web::NotAllowed));
     }
 }
@@ -584,12 +592,7 @@ bool WebFront::battleOrReport(const httplib::Request&, httplib::Response& res, s
     return true;
 }
 
-namespace {
-
-// The deck lines of the builder's form: the deck line box when filled (pasted, or
-// kept in step by the page's script), else the selectors, so the form works without
-// scripts too.
-std::array<std::string, 2> formLines(const httplib::Request& req) {
+std::array<std::string, 2> builderFormLines(const httplib::Request& req) {
     std::array<std::string, 2> lines;
     for (int side = 0; side < 2; ++side) {
         const std::string name = SideNames[side];
@@ -609,8 +612,6 @@ std::array<std::string, 2> formLines(const httplib::Request& req) {
     return lines;
 }
 
-} // namespace
-
 void WebFront::postBattle(const httplib::Request& req, httplib::Response& res, bool api) {
     int retryAfter = 1;
     if (!limiter_.allow(clientOf(req), &retryAfter)) {
@@ -629,7 +630,7 @@ void WebFront::postBattle(const httplib::Request& req, httplib::Response& res, b
         }
         lines = {body["top"].get<std::string>(), body["bottom"].get<std::string>()};
     } else {
-        lines = formLines(req);
+        lines = builderFormLines(req);
     }
     std::array<std::string, 2> sent{utf8ToCp932(lines[0]), utf8ToCp932(lines[1])};
     // A form's refusal shows the teams that were sent beside the reason.

@@ -24,6 +24,7 @@ struct Response;
 namespace morvane {
 
 class HttpServer;
+class LadderRefusal;
 struct PageFill;
 struct ConnectionLimits;
 
@@ -105,6 +106,15 @@ private:
     bool staticFile(const httplib::Request& req, httplib::Response& res, std::string_view rest);
     bool battleApi(const httplib::Request& req, httplib::Response& res, std::string_view rest);
     bool battleOrReport(const httplib::Request& req, httplib::Response& res, std::string_view rest);
+    // The ladder (LadderPages.cpp).
+    bool ladderPage(const httplib::Request& req, httplib::Response& res, std::string_view rest);
+    bool ladderApi(const httplib::Request& req, httplib::Response& res, std::string_view rest);
+    bool ladderEntryOrApi(const httplib::Request& req, httplib::Response& res, std::string_view rest);
+    void postLadder(const httplib::Request& req, httplib::Response& res);
+    // An entry's page; with its key (shown once, right after entering) and status.
+    void entryPage(const httplib::Request& req, httplib::Response& res, uint32_t number, const std::string& key,
+                   int status);
+    void refuseLadder(const httplib::Request& req, httplib::Response& res, const LadderRefusal& refusal);
 
     void answerGet(const httplib::Request& req, httplib::Response& res);
     void postBattle(const httplib::Request& req, httplib::Response& res, bool api);
@@ -129,6 +139,11 @@ private:
     std::map<std::string, std::string> files_; // the web folder's files by name
     std::unique_ptr<HttpServer> server_;
 };
+
+// The deck lines of the builder's form: the deck line box when filled (pasted, or
+// kept in step by the page's script), else the selectors, so the form works without
+// scripts too.
+std::array<std::string, 2> builderFormLines(const httplib::Request& req);
 
 // The limits the service's HTTP server keeps to.
 ConnectionLimits serviceConnectionLimits(const WebOptions& options);
