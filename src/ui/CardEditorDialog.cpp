@@ -24,6 +24,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableView>
@@ -241,6 +242,53 @@ CardEditorDialog::CardEditorDialog(CardEditorInputs inputs, QWidget* parent)
     makeSheetActions();
     setWindowTitle(tr("カードの編集 - %1[*]").arg(QFile::decodeName(inputs_.catalogue.filename().c_str())));
     showProblems();
+    restoreLayout();
+}
+
+namespace {
+
+// The user's own settings file (~/.config/Morvane/morvane.ini): layouts only, never data.
+std::unique_ptr<QSettings> layoutSettings() {
+    auto settings = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Morvane"),
+                                                QStringLiteral("morvane"));
+    settings->beginGroup(QStringLiteral("CardEditor"));
+    return settings;
+}
+
+} // namespace
+
+void CardEditorDialog::restoreLayout() {
+    const std::unique_ptr<QSettings> stored = layoutSettings();
+    QSettings& settings = *stored;
+    if (const QByteArray geometry = settings.value(QStringLiteral("geometry")).toByteArray(); !geometry.isEmpty())
+        restoreGeometry(geometry);
+    for (QTableView* view : {CharacterTable, VehicleTable}) {
+        QHeaderView* header = view->horizontalHeader();
+        const QString key = view->objectName();
+        // Widths saved for another set of columns would land on the wrong ones.
+        if (settings.value(key + QStringLiteral("/columns")).toInt() != header->count())
+            continue;
+        const QByteArray state = settings.value(key + QStringLiteral("/header")).toByteArray();
+        if (!state.isEmpty())
+            header->restoreState(state);
+        // The file keeps its order: a sort is never brought back from an earlier session.
+        header->setSortIndicator(-1, Qt::AscendingOrder);
+    }
+}
+
+void CardEditorDialog::saveLayout() const {
+    const std::unique_ptr<QSettings> stored = layoutSettings();
+    QSettings& settings = *stored;
+    settings.setValue(QStringLiteral("geometry"), saveGeometry());
+    for (const QTableView* view : {CharacterTable, VehicleTable}) {
+        settings.setValue(view->objectName() + QStringLiteral("/columns"), view->horizontalHeader()->count());
+        settings.setValue(view->objectName() + QStringLiteral("/header"), view->horizontalHeader()->saveState());
+    }
+}
+
+void CardEditorDialog::hideEvent(QHideEvent* event) {
+    saveLayout();
+    QDialog::hideEvent(event);
 }
 
 QString CardEditorDialog::readCatalogue() {

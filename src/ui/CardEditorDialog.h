@@ -153,6 +153,10 @@ protected:
     // Closing with unsaved changes asks whether to save them.
     void reject() override;
 
+protected:
+    // The size and column widths the user left are kept for the next opening.
+    void hideEvent(QHideEvent* event) override;
+
 private:
     // The parts of the dialog, made in this order by the constructor. readCatalogue
     // returns why there is nothing to edit, or empty.
@@ -161,6 +165,8 @@ private:
     void makeButtons();
     void layOutDialog(const QString& readError);
     void makeBalanceButton();
+    void restoreLayout();
+    void saveLayout() const;
     void connectButtons();
     void makeSheetActions();
     // The selection of the current table as view rows that are shown, and columns.

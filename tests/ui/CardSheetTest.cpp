@@ -15,6 +15,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QHeaderView>
 #include <QTableView>
 #include <QUndoStack>
 
@@ -183,4 +184,29 @@ TEST(CardSheet, TablesFromTheWindowAreTheCommandLinesAndReadBackAsOneStep) {
     EXPECT_FALSE(s.dialog->importTable());
     EXPECT_FALSE(s.told.empty());
     EXPECT_FALSE(s.dialog->modified());
+}
+
+TEST(CardSheet, TheSizeAndColumnWidthsTheUserLeftComeBackAtTheNextOpening) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    int widened = 0;
+    QSize size;
+    {
+        Sheet sheet(folder);
+        sheet.dialog->show();
+        sheet.dialog->resize(sheet.dialog->width() + 77, sheet.dialog->height() + 33);
+        size = sheet.dialog->size();
+        QHeaderView* header = sheet.view->horizontalHeader();
+        widened = header->sectionSize(1) + 41;
+        header->resizeSection(1, widened);
+        sheet.view->sortByColumn(1, Qt::DescendingOrder);
+        sheet.dialog->hide();
+    }
+    Sheet again(folder);
+    again.dialog->show();
+    EXPECT_EQ(again.dialog->size(), size);
+    EXPECT_EQ(again.view->horizontalHeader()->sectionSize(1), widened);
+    // The order of the file is what a new opening shows, whatever the last sort was.
+    EXPECT_LT(again.m().lineOf(0), again.m().lineOf(1));
+    EXPECT_EQ(again.view->horizontalHeader()->sortIndicatorSection(), -1);
 }
