@@ -14,8 +14,8 @@
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
-#include <QLineEdit>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QTableView>
 #include <QUndoStack>
 
@@ -209,4 +209,48 @@ TEST(CardSheet, TheSizeAndColumnWidthsTheUserLeftComeBackAtTheNextOpening) {
     // The order of the file is what a new opening shows, whatever the last sort was.
     EXPECT_LT(again.m().lineOf(0), again.m().lineOf(1));
     EXPECT_EQ(again.view->horizontalHeader()->sortIndicatorSection(), -1);
+}
+
+// A set the size a designer's grows to: the sheet's operations stay whole and exact
+// at five hundred characters (the ids' three digits leave room for 999).
+TEST(CardSheet, FiveHundredCardsSortFilterAndTakeAWholeColumnAsOneStep) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    std::string bytes = readFile(folder / "card.dat");
+    const size_t first = bytes.find("\r\nC") + 2;
+    const std::string model = bytes.substr(first, bytes.find("\r\n", first) - first).substr(0, 66);
+    std::string cards = bytes.substr(0, first);
+    for (int id = 1; id <= 500; ++id) {
+        char head[8];
+        std::snprintf(head, sizeof head, "C%03d", id);
+        cards += head + model.substr(4) + "Card" + std::to_string(id) + "\r\n";
+    }
+    cards += bytes.substr(bytes.find("\r\nV") + 2);
+    folder.write("card.dat", cards);
+    Sheet s(folder);
+    ASSERT_EQ(s.m().rowCount(), 500);
+
+    // A whole column pasted from a spreadsheet: every card's HP, one undo step.
+    QString block;
+    for (int r = 0; r < 500; ++r)
+        block += QString::number(1 + r % 90) + QStringLiteral("\n");
+    QGuiApplication::clipboard()->setText(block);
+    s.select(0, 0, "hp", "hp");
+    const int steps = s.dialog->sheet().undoStack()->count();
+    s.dialog->pasteCells();
+    EXPECT_EQ(s.dialog->sheet().undoStack()->count(), steps + 1);
+    EXPECT_EQ(s.cell(499, "hp"), std::to_string(1 + 499 % 90));
+
+    s.view->sortByColumn(s.column("hp"), Qt::DescendingOrder);
+    EXPECT_EQ(s.m().index(0, s.column("hp")).data().toInt(), 90);
+    EXPECT_EQ(s.m().index(499, s.column("hp")).data().toInt(), 1);
+
+    s.dialog->FilterBox->setText(QStringLiteral("Card49"));
+    int shown = 0;
+    for (int r = 0; r < s.m().rowCount(); ++r)
+        shown += s.view->isRowHidden(r) ? 0 : 1;
+    EXPECT_EQ(shown, 11); // Card49 and Card490 to Card499
+
+    s.dialog->sheet().undoStack()->undo();
+    EXPECT_FALSE(s.dialog->modified());
 }
