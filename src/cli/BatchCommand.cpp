@@ -7,6 +7,7 @@
 #include "common/Codec.h"
 #include "common/Errors.h"
 #include "common/Random.h"
+#include "ladder/LadderWork.h"
 
 #include <chrono>
 #include <cstdio>
@@ -19,7 +20,7 @@
 namespace morvane::cli {
 
 const char* const BatchUsage = R"(usage: morvane-cli batch ROOT [--last N] [--cards FILE] [--seed N] [--time TEXT]
-                         [--max-turns N] [--watch]
+                         [--max-turns N] [--watch] [--threads N]
 
 Plays the deck pairs dropped into the numbered folders ROOT/0000 to ROOT/NNNN, in
 ascending order, one battle each. The folders are created when missing. A folder
@@ -40,7 +41,16 @@ holds battle.html is done and left alone.
                      played as soon as its writer has finished (within a second when
                      written from another machine), also one past --last; a deck.dat
                      that is not whole yet (no second line, a last id cut short)
-                     waits until it is; a folder deleted meanwhile is passed over
+                     waits until it is; a folder deleted meanwhile is passed over;
+                     between scans it plays the ladder's waiting work units too
+  --threads N        threads for a ladder work unit, 1 to 1024 (default: one per core)
+
+Under --watch the ladder's and events' work waiting in ROOT/ladder/work/ID/unit.dat
+(put there by morvane-server on a shared ROOT) is played as well, one unit at a time
+and only once a scan finds no battle folder ready: battle folders go first. A unit is
+claimed like a folder, played from its seed and answered in ROOT/ladder/work/ID/answer.dat;
+one that cannot be played is answered with an error, said on stderr. Prints one line
+per unit: ladder ID battles=N, ladder ID event, or ladder ID error.
 
 Prints one line per battle: NNNN winner=top|bottom|none turns=N
 A folder that cannot be made or looked into (its deck.dat a link loop, say) is passed
@@ -144,6 +154,38 @@ std::string heldText(const BatchFolder& folder, const ClaimHolder& holder) {
         .append(localTimeText(holder.unchangedSince));
 }
 
+// Plays one waiting unit of the ladder's work, if any, and prints its line; true when
+// one was played, so that the next scan follows at once.
+bool playLadderWork(const std::string& root, const CardCatalogue& catalogue, ClaimSightings& sightings,
+                    unsigned threads, std::chrono::seconds staleAfter, const std::atomic<bool>& interrupted,
+                    Progress& progress) {
+    std::optional<PlayedWork> played;
+    try {
+        played = playNextWorkUnit(root, catalogue, systemClock(), sightings, threads, staleAfter, &interrupted);
+    } catch (const std::exception& e) {
+        // The disk refused the unit's files: said, and the unit waits for a later try.
+        progress.wipe();
+        std::cout.flush();
+        reportFailure(e);
+        return false;
+    }
+    if (!played)
+        return false;
+    progress.wipe();
+    if (played->error) {
+        std::cout.flush();
+        std::cerr << "morvane-cli: "
+                  << escapeControls(placedText((ladderWorkFolder(root) / played->id).string(), *played->error))
+                  << std::endl;
+        std::cout << "ladder " << played->id << " error" << std::endl;
+    } else if (played->kind == WorkKind::Event) {
+        std::cout << "ladder " << played->id << " event" << std::endl;
+    } else {
+        std::cout << "ladder " << played->id << " battles=" << played->battles << std::endl;
+    }
+    return true;
+}
+
 } // namespace
 
 // The folder the numbered folders are in, and how many of them to look at.
@@ -182,7 +224,8 @@ void sayHeld(const BatchEvent& event, std::map<int, std::string>& said, Progress
 }
 
 int runBatch(const std::vector<std::string>& args) {
-    const Options options(args, {"--last", "--cards", "--seed", "--time", "--max-turns"}, {"--watch", "--help", "-h"});
+    const Options options(args, {"--last", "--cards", "--seed", "--time", "--max-turns", "--threads"},
+                          {"--watch", "--help", "-h"});
     if (options.flag("--help") || options.flag("-h")) {
         std::cout << BatchUsage;
         return ExitOk;
@@ -192,6 +235,7 @@ int runBatch(const std::vector<std::string>& args) {
     const uint32_t seed = seedOption(options);
     const long long maxTurns = maxTurnsOption(options);
     const bool watch = options.flag("--watch");
+    const unsigned threads = threadsOption(options);
 
     const CardCatalogue catalogue = loadCatalogue(cardsPath(options));
     Random random(seed);
@@ -216,6 +260,7 @@ int runBatch(const std::vector<std::string>& args) {
     long long scannedBefore = 0;
     long long played = 0;
     std::map<int, std::string> heldSaid; // what was last said of each held folder
+    ClaimSightings workSightings;        // of the ladder's work units
     // A first Ctrl-C lets the folder under way be finished and stored.
     bool done = false;
     while (!done && (!interrupted || runner.busy())) {
@@ -251,10 +296,11 @@ int runBatch(const std::vector<std::string>& args) {
                 folderWatch.emplace(root);
                 host.setReadyFolders([&folderWatch] { return folderWatch->take(); });
             }
-            if (watch)
-                sleepUntilNextScan(interrupted, *folderWatch);
-            else
+            if (!watch)
                 done = true;
+            else if (!playLadderWork(root, catalogue, workSightings, threads, runOptions.claimTimeout, interrupted,
+                                     progress))
+                sleepUntilNextScan(interrupted, *folderWatch);
             break;
         default:
             break;

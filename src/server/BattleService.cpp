@@ -12,6 +12,7 @@
 #include "common/Files.h"
 #include "common/Random.h"
 #include "frontend/FrontEnd.h"
+#include "ladder/LadderWork.h"
 #include "server/PublicText.h"
 
 #include <iostream>
@@ -55,6 +56,7 @@ void BattleService::stop() {
         stopping_ = true;
         offered_.clear();
     }
+    cancelWork_ = true;
     work_.notify_all();
     stopped_.notify_all();
     for (std::thread& runner : runners_)
@@ -150,6 +152,7 @@ void BattleService::runnerLoop(int index) {
     BatchOptions runOptions;
     runOptions.waitForWholePairs = true; // pairs dropped by hand may be half written
     BatchRunner runner(host, clock_, runOptions);
+    ClaimSightings workSightings;
     for (;;) {
         {
             std::lock_guard lock(mutex_);
@@ -158,6 +161,10 @@ void BattleService::runnerLoop(int index) {
         }
         const BatchEvent event = runner.step();
         if (event.kind == BatchEvent::ScanFinished) {
+            // No battle offered: a unit of ladder work, after which battles that came
+            // meanwhile go first again.
+            if (playLadderWork(workSightings, runOptions.claimTimeout))
+                continue;
             std::unique_lock lock(mutex_);
             work_.wait_for(lock, std::chrono::seconds(1), [this] { return stopping_ || !offered_.empty(); });
             continue;
@@ -173,6 +180,25 @@ void BattleService::runnerLoop(int index) {
                 playing_.erase(event.folder->number);
             }
         }
+    }
+}
+
+bool BattleService::playLadderWork(ClaimSightings& sightings, std::chrono::seconds staleAfter) {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_ || !offered_.empty())
+            return false;
+    }
+    try {
+        const std::optional<PlayedWork> played =
+            playNextWorkUnit(options_.root, catalogue_, clock_, sightings, 1, staleAfter, &cancelWork_);
+        if (played && played->error)
+            std::cerr << "morvane-server: " << placedText("ladder/work/" + played->id, *played->error) << std::endl;
+        return played.has_value();
+    } catch (...) {
+        // The disk refused the unit's files: it waits for a later try.
+        std::cerr << "morvane-server: " << publicText(std::current_exception(), options_.root) << std::endl;
+        return false;
     }
 }
 

@@ -16,6 +16,7 @@
 #include "server/Metrics.h"
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -83,6 +84,9 @@ public:
 
 private:
     void runnerLoop(int index);
+    // Plays one waiting unit of the ladder's work when no battle waits; true when one
+    // was played.
+    bool playLadderWork(ClaimSightings& sightings, std::chrono::seconds staleAfter);
     // Keeps the index and the counts in step with what a runner did.
     void note(const BatchEvent& event);
     void watchLoop();
@@ -116,6 +120,8 @@ private:
     std::condition_variable work_;    // runners: a battle was offered, or stop
     std::condition_variable stopped_; // the watch: stop
     bool stopping_ = false;
+    // Set with stopping_: a ladder work unit under way stops, and waits for a later run.
+    std::atomic<bool> cancelWork_{false};
     std::set<int> offered_;
     std::set<int> playing_;
     // Submissions made by this process, for the latency.

@@ -4,6 +4,7 @@
 
 #include "server/BattleService.h"
 #include "common/Errors.h"
+#include "ladder/LadderWork.h"
 
 #include "batch/BatchTesting.h"
 
@@ -116,6 +117,34 @@ TEST_F(BattleServiceTest, TheHistoryIsNewestSubmissionFirstWhenNumbersAreUsedAga
     EXPECT_EQ(order, (std::vector<int>{1, 0, 2}));
     // Paged the same way.
     EXPECT_EQ(service.history(1, 1).at(0).number, 0);
+}
+
+TEST_F(BattleServiceTest, RunnersPlayLadderWorkOnceNoBattleWaitsAndAnswerEachUnitOnce) {
+    // Battles dropped before the start and a ladder unit: with one runner the battles
+    // go first, then the unit.
+    for (int n = 0; n < 4; ++n)
+        dropDecks(n, Top, Bottom);
+    CardCatalogue catalogue;
+    catalogue.load(Classic);
+    std::vector<std::vector<MatchOrder>> units;
+    for (uint32_t u = 0; u < 6; ++u) {
+        units.push_back(
+            {{deckLineIds(Top), deckLineIds(Bottom), 3 + u, u}, {deckLineIds(Bottom), deckLineIds(Top), 2, 9}});
+        submitWork(root, {"u" + std::to_string(u), WorkKind::Matches, formatMatchOrders(units.back())});
+    }
+    auto answer = [&](size_t u) { return root / "ladder" / "work" / ("u" + std::to_string(u)) / "answer.dat"; };
+    {
+        BattleService service(options(1, ":memory:"));
+        for (int i = 0; i < 500 && !fs::exists(answer(units.size() - 1)); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    for (size_t u = 0; u < units.size(); ++u) {
+        ASSERT_TRUE(fs::exists(answer(u))) << u;
+        EXPECT_EQ(readAll(answer(u)), formatMatchCounts(playMatches(catalogue, units[u], 1)));
+        for (int n = 0; n < 4; ++n)
+            EXPECT_LE(fs::last_write_time(folder(n) / "battle.html"), fs::last_write_time(answer(u)))
+                << "battle " << n << " before unit " << u;
+    }
 }
 
 } // namespace

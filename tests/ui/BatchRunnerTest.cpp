@@ -242,3 +242,29 @@ TEST(BatchRunner, WithoutADesktopFolderTheButtonRefusesRatherThanUseTheFileSyste
     EXPECT_FALSE(p.main->SaverTimer->isActive());
     EXPECT_EQ(p.main->SaverDir->text(), QStringLiteral("SaverDir"));
 }
+
+TEST(BatchRunner, PassesLadderWorkOverAndNeverTakesTheLadderFolderForABattleFolder) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    QTemporaryDir batch;
+    const fs::path root = batch.path().toStdString();
+    // A unit of ladder work, as the service puts it there, beside a battle folder.
+    const std::string unit = "matches\norders 1\n" + First.first + " " + First.second + " 3 7\nend\n";
+    writeFile(root / "ladder/work/u1/unit.dat", unit);
+    writeFile(root / "0000/deck.dat", crlf({First.first, First.second}));
+    Program p(folder.path());
+    p.main->SaverDir->setText(batch.path() + "/");
+    p.main->SaverTimer->start();
+    ASSERT_TRUE(drive(p, [&] { return fs::exists(root / "0000/battle.html") && fs::is_directory(root / "0001"); }));
+    ASSERT_TRUE(drive(p, [&] { return !p.main->Timer1->isActive(); }));
+
+    EXPECT_TRUE(p.messages.errors.empty());
+    std::vector<std::string> inUnit;
+    for (const auto& entry : fs::directory_iterator(root / "ladder/work/u1"))
+        inUnit.push_back(entry.path().filename().string());
+    EXPECT_EQ(inUnit, std::vector<std::string>{"unit.dat"}) << "neither claimed nor answered";
+    EXPECT_EQ(readFile(root / "ladder/work/u1/unit.dat"), unit);
+    EXPECT_FALSE(fs::exists(root / "ladder/battle.html"));
+    EXPECT_FALSE(fs::exists(root / "ladder/deck.dat"));
+    EXPECT_TRUE(p.main->SaverTimer->isActive()) << "the runner goes on scanning";
+}
