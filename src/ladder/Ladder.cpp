@@ -963,8 +963,8 @@ Ladder::Entered Ladder::State::enterLocked(std::string_view name, const SideSele
     const int64_t now = toMs(clock.now());
     const std::string who = recordedClient(client);
     std::vector<int64_t>& times = entriesByClient[who];
-    const auto today = std::count_if(times.begin(), times.end(), [&](int64_t t) { return t > now - DayMs; });
-    if (static_cast<unsigned>(today) >= EntriesPerClientPerDay)
+    std::erase_if(times, [&](int64_t t) { return t <= now - DayMs; });
+    if (times.size() >= EntriesPerClientPerDay)
         throw LadderRefusal(Kind::DailyLimit, std::string(DailyLimitReached));
 
     Entered entered;

@@ -307,5 +307,65 @@ TEST_F(LadderTest, RecordsRebuildTheLadderAndCountEachAnswerOnce) {
     EXPECT_EQ(pageText(again), after);
 }
 
+TEST_F(LadderTest, WithdrawnOpponentsDropOutAndFailedUnitsGoOutAgain) {
+    FixedClock clock("", 3, at(0));
+    LadderTuning tuning;
+    tuning.halfWidth = 0.15;
+    tuning.focus = 0;
+    Ladder ladder(root, catalogue, clock, tuning);
+    std::vector<Ladder::Entered> entered;
+    for (const SideSelection& team : field(20, 11))
+        entered.push_back(ladder.enter("e", team, "c"));
+
+    // An answer that cannot be read (a runner's error) counts nothing, and is retired;
+    // the same pairs are handed out again, with the same seeds.
+    const std::vector<WorkUnit> units = ladder.nextWork(100);
+    ASSERT_EQ(units.size(), 1u);
+    const uint64_t outstanding = ladder.battlesOutstanding();
+    EXPECT_EQ(outstanding, 100u);
+    AnsweredWork failed{units[0], "error: no such card"};
+    EXPECT_EQ(ladder.absorbAnswers({failed}), std::vector<std::string>{units[0].id});
+    EXPECT_EQ(ladder.battlesOutstanding(), 0u);
+    EXPECT_EQ(ladder.row(entered[0].number)->rating.battles, 0u);
+    const std::vector<WorkUnit> again = ladder.nextWork(100);
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_NE(again[0].id, units[0].id);
+    // The first entry met the whole field in both, so with the same seeds.
+    const auto seedsOfFirst = [&](const WorkUnit& unit) {
+        std::set<uint32_t> seeds;
+        for (const MatchOrder& m : parseMatchOrders(unit.body))
+            if (m.a == ladder.entry(entered[0].number)->team || m.b == ladder.entry(entered[0].number)->team)
+                seeds.insert(m.seed);
+        return seeds;
+    };
+    EXPECT_EQ(seedsOfFirst(again[0]).size(), 19u);
+    EXPECT_EQ(seedsOfFirst(again[0]), seedsOfFirst(units[0]));
+    // Counts that do not add up to the battles asked for are no answer either.
+    AnsweredWork short_ = playUnits(catalogue, again)[0];
+    short_.answer = formatMatchCounts({MatchCount{1, 0, 0}});
+    ladder.absorbAnswers({short_});
+    EXPECT_EQ(ladder.row(entered[0].number)->rating.battles, 0u);
+
+    run(ladder, catalogue, 20000);
+    const uint32_t gone = entered[4].number;
+    const auto metGone = [&](uint32_t n) {
+        for (const MatchUp& m : ladder.matchUps(n))
+            if (m.opponent == gone)
+                return true;
+        return false;
+    };
+    std::vector<std::pair<uint32_t, uint32_t>> opponents;
+    for (const Ladder::Entered& e : entered)
+        if (e.number != gone && metGone(e.number))
+            opponents.emplace_back(e.number, ladder.row(e.number)->rating.opponents);
+    ASSERT_FALSE(opponents.empty());
+    ladder.withdraw(gone, entered[4].key);
+    for (const auto& [n, before] : opponents) {
+        EXPECT_FALSE(metGone(n));
+        EXPECT_EQ(ladder.row(n)->rating.opponents, before - 1);
+    }
+    EXPECT_EQ(ladder.page(0, 100).size(), 19u);
+}
+
 } // namespace
 } // namespace morvane
