@@ -9,7 +9,7 @@
 // the first leaderboard page, and the resident memory.
 //
 //   build/bench/morvane_ladder_bench [--entries 10000] [--threads 2] [--build /dev/shm]
-//                                    [--disk /tmp]
+//                                    [--disk /tmp] [--keep yes]
 
 #include "cards/CardCatalogue.h"
 #include "common/Random.h"
@@ -89,10 +89,13 @@ int main(int argc, char** argv) {
     fs::path buildBase = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
     fs::path diskBase = fs::temp_directory_path();
     fs::path measured; // the second process: the ladder to read
+    bool keep = false; // leave the records for another look
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i];
         if (name == "--measure")
             measured = argv[i + 1];
+        else if (name == "--keep")
+            keep = std::string(argv[i + 1]) == "yes";
         else if (name == "--entries")
             entries = std::stoul(argv[i + 1]);
         else if (name == "--threads")
@@ -112,7 +115,7 @@ int main(int argc, char** argv) {
     Random random(20261209);
     std::vector<SideSelection> teams;
     std::set<std::string> seen;
-    while (teams.size() < entries + 1)
+    while (teams.size() < entries + 10)
         if (auto team = space.randomTeam(random); team && seen.insert(formatDeckLine(*team, 0)).second)
             teams.push_back(*team);
 
@@ -149,8 +152,8 @@ int main(int argc, char** argv) {
         const std::string entriesText = std::to_string(entries);
         const std::string threadsText = std::to_string(threads);
         const std::string diskText = disk.string();
-        ::execl("/proc/self/exe", argv[0], "--entries", entriesText.c_str(), "--threads", threadsText.c_str(),
-                "--measure", diskText.c_str(), static_cast<char*>(nullptr));
+        ::execl("/proc/self/exe", argv[0], "--entries", entriesText.c_str(), "--threads", threadsText.c_str(), "--keep",
+                keep ? "yes" : "no", "--measure", diskText.c_str(), static_cast<char*>(nullptr));
         std::perror("exec");
         return 1;
     }
@@ -177,7 +180,16 @@ int main(int argc, char** argv) {
 
     clock.setNow(clock.now() + std::chrono::seconds(1));
     const auto entered = std::chrono::steady_clock::now();
-    const uint32_t n = ladder.enter("new entry", teams[entries], "new").number;
+    // Records kept from an earlier look already hold the first new team or more.
+    uint32_t n = 0;
+    for (size_t t = entries; n == 0; ++t) {
+        try {
+            n = ladder.enter("new entry", teams[t], "new " + std::to_string(t)).number;
+        } catch (const LadderRefusal& e) {
+            if (e.kind() != LadderRefusal::Kind::Duplicate || t + 1 == teams.size())
+                throw;
+        }
+    }
     const Placement p = place(ladder, catalogue, n, threads);
     const double total = seconds(entered);
     std::printf("new entry: below ±3 points after %.2f s (%llu battles); below ±2.5 after %.2f s (%llu battles, "
@@ -199,6 +211,9 @@ int main(int argc, char** argv) {
                 changedPage * 1000, page * 1000, firstPage * 1000);
     const auto [rss, peak] = memory();
     std::printf("memory: resident %.0f MiB, peak %.0f MiB\n", rss, peak);
-    fs::remove_all(disk);
+    if (keep)
+        std::printf("records kept in %s\n", disk.c_str());
+    else
+        fs::remove_all(disk);
     return 0;
 }

@@ -175,19 +175,30 @@ struct Pair {
 };
 
 // Pair ids by their two entries: open addressing over the ids alone, since a hash map
-// of ten million pairs would take more memory than the pairs themselves.
+// of ten million pairs would take more memory than the pairs themselves. A byte of
+// each key's hash beside its slot spares a probe the visit to a pair that is not it.
 class PairTable {
 public:
-    explicit PairTable(const std::vector<Pair>& pairs) : pairs_(pairs) { slots_.assign(1u << 16, Empty); }
+    explicit PairTable(const std::vector<Pair>& pairs) : pairs_(pairs) {
+        slots_.assign(1u << 16, Empty);
+        tags_.assign(slots_.size(), 0);
+    }
 
     std::optional<uint32_t> find(uint32_t a, uint32_t b) const {
-        for (size_t s = slot(a, b);; s = (s + 1) & (slots_.size() - 1)) {
+        const uint64_t h = hash(a, b);
+        const auto t = tag(h);
+        for (size_t s = h & (slots_.size() - 1);; s = (s + 1) & (slots_.size() - 1)) {
             const uint32_t id = slots_[s];
             if (id == Empty)
                 return std::nullopt;
-            if (pairs_[id].a == a && pairs_[id].b == b)
+            if (tags_[s] == t && pairs_[id].a == a && pairs_[id].b == b)
                 return id;
         }
+    }
+    // Room for this many pairs without growing again.
+    void reserve(size_t pairs) {
+        if (pairs * 10 > slots_.size() * 7)
+            grow(pairs);
     }
     void insert(uint32_t id) {
         if ((used_ + 1) * 10 > slots_.size() * 7)
@@ -195,35 +206,42 @@ public:
         place(id);
         ++used_;
     }
-    size_t bytes() const { return slots_.size() * sizeof(uint32_t); }
 
 private:
     static constexpr uint32_t Empty = 0xffffffffu;
-    size_t slot(uint32_t a, uint32_t b) const {
+    static uint64_t hash(uint32_t a, uint32_t b) {
         uint64_t x = (uint64_t{a} << 32) | b;
         x ^= x >> 33;
         x *= 0xff51afd7ed558ccdull;
         x ^= x >> 33;
         x *= 0xc4ceb9fe1a85ec53ull;
         x ^= x >> 33;
-        return x & (slots_.size() - 1);
+        return x;
     }
+    static uint8_t tag(uint64_t h) { return static_cast<uint8_t>(h >> 56); }
     void place(uint32_t id) {
-        size_t s = slot(pairs_[id].a, pairs_[id].b);
+        const uint64_t h = hash(pairs_[id].a, pairs_[id].b);
+        size_t s = h & (slots_.size() - 1);
         while (slots_[s] != Empty)
             s = (s + 1) & (slots_.size() - 1);
         slots_[s] = id;
+        tags_[s] = tag(h);
     }
-    void grow() {
-        std::vector<uint32_t> old = std::move(slots_);
-        slots_.assign(old.size() * 2, Empty);
-        for (const uint32_t id : old)
-            if (id != Empty)
-                place(id);
+    // Every pair so far is in the table (ids are given in order), so the pairs are
+    // read in order rather than where the old slots send them.
+    void grow(size_t atLeast = 0) {
+        size_t size = slots_.size() * 2;
+        while (size * 7 < atLeast * 10)
+            size *= 2;
+        slots_.assign(size, Empty);
+        tags_.assign(size, 0);
+        for (uint32_t id = 0; id < used_; ++id)
+            place(id);
     }
 
     const std::vector<Pair>& pairs_;
     std::vector<uint32_t> slots_;
+    std::vector<uint8_t> tags_;
     size_t used_ = 0;
 };
 
@@ -895,6 +913,12 @@ void Ladder::State::load() {
     // The journal, a line at a time: lines whose sum fails are skipped; a torn last
     // line is cut off, so that the next one starts clean.
     if (fs::exists(journalPath, error)) {
+        // Most matches of the journal are a pair's first (some 20 bytes a match).
+        const auto bytes = fs::file_size(journalPath, error);
+        if (!error) {
+            pairs.reserve(bytes / 20);
+            table.reserve(bytes / 20);
+        }
         std::ifstream in(journalPath, std::ios::binary);
         if (!in)
             throw IoError(std::string(msg::FileNotRead), journalPath.string());
