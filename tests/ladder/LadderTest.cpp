@@ -13,8 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <set>
+#include <thread>
 #include <unistd.h>
 
 namespace morvane {
@@ -365,6 +367,36 @@ TEST_F(LadderTest, WithdrawnOpponentsDropOutAndFailedUnitsGoOutAgain) {
         EXPECT_EQ(ladder.row(n)->rating.opponents, before - 1);
     }
     EXPECT_EQ(ladder.page(0, 100).size(), 19u);
+}
+
+TEST_F(LadderTest, ReadsFromOtherThreadsWhileWorkIsCounted) {
+    // The service's HTTP workers read while its ladder loop counts; under
+    // ThreadSanitizer (ctest -L threaded) a read that skipped the lock shows here.
+    FixedClock clock("", 8, at(0));
+    LadderTuning tuning;
+    tuning.halfWidth = 0.1;
+    Ladder ladder(root, catalogue, clock, tuning);
+    const std::vector<SideSelection> teams = field(24, 13);
+    for (size_t i = 0; i < 12; ++i)
+        ladder.enter("e", teams[i], "c");
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        while (!done.load()) {
+            for (const LadderRow& r : ladder.page(0, 50)) {
+                EXPECT_LE(r.rating.interval.low, r.rating.interval.high);
+                ladder.matchUps(r.entry.number);
+                ladder.history(r.entry.number);
+            }
+            ladder.battlesOutstanding();
+        }
+    });
+    for (size_t i = 12; i < teams.size(); ++i) {
+        ladder.enter("e", teams[i], "d");
+        run(ladder, catalogue, 2000);
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ(ladder.page(0, 50).size(), teams.size());
 }
 
 } // namespace
