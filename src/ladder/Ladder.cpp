@@ -760,7 +760,7 @@ struct Ladder::State {
     Entered enterLocked(std::string_view name, const SideSelection& team, std::string_view client,
                         const std::string* keyHash, uint32_t replaces);
     Member& ownEntry(uint32_t number, std::string_view key);
-    void placeWithdrawal(uint32_t number, uint32_t replacedBy);
+    void placeWithdrawal(uint32_t number, uint32_t replacedBy, int64_t ms);
 
     // --- work ---
     bool drawable(uint32_t n, uint32_t o) const {
@@ -1034,8 +1034,8 @@ Member& Ladder::State::ownEntry(uint32_t number, std::string_view key) {
     return m;
 }
 
-void Ladder::State::placeWithdrawal(uint32_t number, uint32_t replacedBy) {
-    std::string text = "time " + std::to_string(toMs(clock.now())) + "\n";
+void Ladder::State::placeWithdrawal(uint32_t number, uint32_t replacedBy, int64_t ms) {
+    std::string text = "time " + std::to_string(ms) + "\n";
     if (replacedBy)
         text.append("replaced-by ").append(numberText(replacedBy)).append("\n");
     placeNewFile(withdrawalPath(number), text, 0644, Durability::Folder);
@@ -1132,8 +1132,10 @@ Ladder::Entered Ladder::enter(std::string_view name, const SideSelection& team, 
 void Ladder::withdraw(uint32_t number, std::string_view key) {
     std::lock_guard lock(state_->mutex);
     state_->ownEntry(number, key);
-    state_->placeWithdrawal(number, 0);
-    state_->leave(number, toMs(state_->clock.now()));
+    // The record's time is the one the ladder keeps, so a rebuild gives the same.
+    const int64_t now = toMs(state_->clock.now());
+    state_->placeWithdrawal(number, 0, now);
+    state_->leave(number, now);
 }
 
 Ladder::Entered Ladder::replace(uint32_t number, std::string_view key, const SideSelection& team,
@@ -1145,8 +1147,9 @@ Ladder::Entered Ladder::replace(uint32_t number, std::string_view key, const Sid
     // The new record names the entry it replaces, so a crash before the withdrawal is
     // placed still withdraws it when the records are read again.
     Entered entered = state_->enterLocked(name, team, client, &keyHash, number);
-    state_->placeWithdrawal(number, entered.number);
-    state_->leave(number, toMs(state_->clock.now()));
+    const int64_t now = toMs(state_->clock.now());
+    state_->placeWithdrawal(number, entered.number, now);
+    state_->leave(number, now);
     entered.key = std::string(key);
     return entered;
 }
