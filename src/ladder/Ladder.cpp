@@ -334,7 +334,11 @@ void checkEntryName(std::string_view name) {
         }
         const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
         const bool surrogate = code >= 0xd800 && code <= 0xdfff;
-        const bool control = code < 0x20 || (code >= 0x7f && code <= 0x9f) || code == 0x2028 || code == 0x2029;
+        // The direction marks and overrides would turn the rest of a leaderboard row
+        // around; a name has no use for them.
+        const bool bidi = code == 0x200e || code == 0x200f || (code >= 0x202a && code <= 0x202e) ||
+                          (code >= 0x2066 && code <= 0x2069);
+        const bool control = code < 0x20 || (code >= 0x7f && code <= 0x9f) || code == 0x2028 || code == 0x2029 || bidi;
         if (overlong || surrogate || code > 0x10ffff || control)
             throw LadderRefusal(Kind::BadName, std::string(NameBadCharacter));
         i += length;

@@ -153,10 +153,11 @@ TEST_F(LadderTest, RefusesWithTheReason) {
         return std::nullopt;
     };
 
-    // Names: empty or blank, too long, no valid UTF-8, control characters.
+    // Names: empty or blank, too long, no valid UTF-8, control characters and
+    // direction overrides.
     for (const std::string& bad :
          std::vector<std::string>{"", "   ", std::string(61, 'x'), "a\xff", "a\x01", "tab\there", "c1\xc2\x85",
-                                  "over\xc0\xaf", "sur\xed\xa0\x80", "line\xe2\x80\xa8"})
+                                  "over\xc0\xaf", "sur\xed\xa0\x80", "line\xe2\x80\xa8", "rlo\xe2\x80\xae"})
         EXPECT_EQ(refusal([&] { ladder.enter(bad, teams[0], "c"); }), Kind::BadName) << bad;
     // Twenty Japanese characters fit exactly.
     std::string twenty;
