@@ -111,8 +111,9 @@ private:
 // battles plays them again from the same seed, so its counts replace the old ones.
 uint32_t ladderMatchSeed(uint32_t ladderSeed, uint32_t a, uint32_t b);
 
-// Throws LadderRefusal(BadName) for an empty name, one past MaxEntryNameBytes, one
-// that is no valid UTF-8 or holds control characters.
+// Throws LadderRefusal(BadName) for an empty or blank name, one past
+// MaxEntryNameBytes, one that is no valid UTF-8 or holds control characters (C0, DEL,
+// C1, the line and paragraph separators, the direction marks and overrides).
 void checkEntryName(std::string_view name);
 
 class Ladder {
