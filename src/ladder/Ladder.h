@@ -5,10 +5,13 @@
 //
 // Records live under "<root>/ladder/" beside the battle folders, and they are the
 // truth: one file per entry (placed once, never rewritten; a withdrawal is a second
-// file), and the journal of counted work units (appended and synced, one line a
-// unit: its id and counts). Everything in memory is rebuilt from them at start, so a
-// lost or damaged in-memory state costs time, never an entry or a counted result;
-// a unit whose id the journal holds is never counted again.
+// file), a pending record of each unit handed out (what its matches mean: the entry
+// numbers, placed before the unit goes out), and the journal of counted work units
+// (appended and synced, one line a unit: its id, its matches and their counts).
+// Everything in memory is rebuilt from them at start, so a lost or damaged in-memory
+// state costs time, never an entry or a counted result; a unit whose id the journal
+// holds is never counted again, and answers of units handed out before a restart
+// count after it.
 //
 // The ladder hands out work (LadderWork's units) and counts the answers; runners play
 // it. The owner calls nextWork and absorbAnswers from one thread (the service's ladder
@@ -20,6 +23,7 @@
 #include "ladder/LadderWork.h"
 #include "stats/Tally.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -31,8 +35,22 @@ namespace morvane {
 
 class CardCatalogue;
 
-inline constexpr size_t MaxEntryNameBytes = 60;  // UTF-8; 20 Japanese characters
+inline constexpr size_t MaxEntryNameBytes = 60; // UTF-8; 20 Japanese characters
 inline constexpr unsigned EntriesPerClientPerDay = 20;
+
+// How hard the ladder works on each entry. The defaults are the service's; tests and
+// benchmarks use smaller fields and looser targets.
+struct LadderTuning {
+    // Placement goes on (and a thinned sample is topped up) until the interval's half
+    // width is at most this.
+    double halfWidth = 0.025;
+    unsigned battlesPerMatch = 2;        // even: as many on top as below
+    size_t matchesPerUnit = 1000;        // at most MaxMatchesPerUnit
+    size_t focus = 20;                   // the top places whose order is worth extra battles
+    unsigned focusOpponents = 64;        // new opponents an uncertain top entry meets a round
+    unsigned minOpponents = 10;          // an interval narrower than [0, 1] needs this many
+    std::chrono::minutes staleAfter{30}; // a unit unanswered this long is handed out again
+};
 
 struct LadderEntry {
     uint32_t number = 0; // from 1, never used again
@@ -87,14 +105,21 @@ private:
     uint32_t entry_;
 };
 
-// Throws LadderRefusal(BadName) for an empty name, one past MaxEntryNameBytes, one
-// that is no valid UTF-8 or holds control characters.
+// The seed of the one match of entries a and b (either order): the seed of battle
+// pairNumber of the ladder's seed, where the pair number (b-1)(b-2)/2 + (a-1) of
+// a < b is the pair's own for entry numbers below 92,682. A pair that needs more
+// battles plays them again from the same seed, so its counts replace the old ones.
+uint32_t ladderMatchSeed(uint32_t ladderSeed, uint32_t a, uint32_t b);
+
+// Throws LadderRefusal(BadName) for an empty or blank name, one past
+// MaxEntryNameBytes, one that is no valid UTF-8 or holds control characters (C0, DEL,
+// C1, the line and paragraph separators, the direction marks and overrides).
 void checkEntryName(std::string_view name);
 
 class Ladder {
 public:
     // Reads the records under root (creating "ladder/" when missing). Throws IoError.
-    Ladder(std::filesystem::path root, const CardCatalogue& catalogue, const Clock& clock);
+    Ladder(std::filesystem::path root, const CardCatalogue& catalogue, const Clock& clock, LadderTuning tuning = {});
     ~Ladder();
     Ladder(const Ladder&) = delete;
     Ladder& operator=(const Ladder&) = delete;
@@ -111,9 +136,10 @@ public:
 
     size_t activeCount() const;
     std::optional<LadderEntry> entry(uint32_t number) const;
-    std::optional<LadderRow> row(uint32_t number) const; // with its rank
-    std::vector<LadderRow> page(size_t first, size_t count) const; // by rating, best first
-    std::vector<MatchUp> matchUps(uint32_t number) const;          // best first
+    std::optional<LadderRow> row(uint32_t number) const; // with its rank (0 once withdrawn)
+    // By rating, best first; entries still without an interval after every placed one.
+    std::vector<LadderRow> page(size_t first, size_t count) const;
+    std::vector<MatchUp> matchUps(uint32_t number) const; // best first
     std::vector<RatingPoint> history(uint32_t number) const;
 
     // Units of rating work to submit: placement for new entries first, then battles
