@@ -1020,9 +1020,10 @@ std::pair<int, std::string> refusalText(const EventRefusal& e) {
         return {400, entrant + std::string(web::NoLadderEntry)};
     case Kind::Entrants:
         return {400, std::string(web::EntrantCount)};
-    case Kind::Settings:
-        return {400,
-                std::string(e.message().find("Swiss") != std::string::npos ? web::EventRounds : web::EventBattles)};
+    case Kind::Battles:
+        return {400, std::string(web::EventBattles)};
+    case Kind::Rounds:
+        return {400, std::string(web::EventRounds)};
     case Kind::NoEvent:
         return {404, std::string(web::NoEvent)};
     case Kind::WrongKey:
@@ -1483,7 +1484,8 @@ bool WebFront::watch(const httplib::Request& req, httplib::Response& res, std::s
     long long turns = service_.maxTurns();
     if (req.has_param("turns")) {
         const std::optional<long> asked = smallNumber(req.get_param_value("turns"));
-        if (!asked || *asked < 1 || *asked > DefaultMaxTurns) {
+        // No battle longer than this service would play: a cap is what bounds the work.
+        if (!asked || *asked < 1 || *asked > std::max(service_.maxTurns(), DefaultMaxTurns)) {
             refuse(req, res, 400, std::string(web::WatchTurns));
             return true;
         }

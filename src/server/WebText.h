@@ -73,6 +73,6 @@ inline constexpr std::string_view EventAlreadyCancelled = "大会はもう取り
 inline constexpr std::string_view EventsBusy = "対戦待ちの大会が多すぎます。しばらくしてから作ってください";
 inline constexpr std::string_view EventNotTaken = "大会を受け付けられませんでした。しばらくしてから作ってください";
 inline constexpr std::string_view WatchSeed = "見る戦闘の種（seed）を0〜4294967295の整数で指定してください";
-inline constexpr std::string_view WatchTurns = "ターン上限（turns）は1〜10000の整数です";
+inline constexpr std::string_view WatchTurns = "ターン上限（turns）は1からこのサービスの上限までの整数です";
 
 } // namespace morvane::web

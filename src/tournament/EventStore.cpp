@@ -283,14 +283,14 @@ EventStore::Created EventStore::create(const EventSpec& spec, long long maxTurns
                                                              .append(std::to_string(MaxEventEntrants))
                                                              .append(" entrants"));
     if (spec.battles < 1 || spec.battles > MaxEventBattles)
-        throw EventRefusal(EventRefusal::Kind::Settings,
+        throw EventRefusal(EventRefusal::Kind::Battles,
                            std::string("a match is best of 1 to ").append(std::to_string(MaxEventBattles)));
     if (spec.format == TournamentFormat::Swiss && spec.rounds > roundRobinRounds(n))
-        throw EventRefusal(EventRefusal::Kind::Settings, std::string("a Swiss event of ")
-                                                             .append(std::to_string(n))
-                                                             .append(" entrants has at most ")
-                                                             .append(std::to_string(roundRobinRounds(n)))
-                                                             .append(" rounds without a repeat"));
+        throw EventRefusal(EventRefusal::Kind::Rounds, std::string("a Swiss event of ")
+                                                           .append(std::to_string(n))
+                                                           .append(" entrants has at most ")
+                                                           .append(std::to_string(roundRobinRounds(n)))
+                                                           .append(" rounds without a repeat"));
     EventRecord record;
     record.name = std::string(trimmed(spec.name));
     record.created = s.clock.now();

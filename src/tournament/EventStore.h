@@ -50,7 +50,8 @@ public:
         BadEntrant, // entrant `entrant`: its line or team
         NoEntry,    // a ladder entry number that names no entry
         Entrants,   // fewer than MinEventEntrants or more than MaxEventEntrants
-        Settings,   // battles, rounds or format
+        Battles,    // best of 0 or more than MaxEventBattles
+        Rounds,     // more Swiss rounds than can be paired without a repeat
         NoEvent,    // no event of that id
         WrongKey,   // the organizer key does not match
         Played,     // it has been played: too late to cancel

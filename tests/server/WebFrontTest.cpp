@@ -511,6 +511,9 @@ TEST_F(TournamentFront, EveryRefusalSaysWhyWithItsStatus) {
               (std::pair<int, std::string>{400, "参加チームは2〜256にしてください"}));
     EXPECT_EQ(refusal(body("ladder", fiveEntrants())).first, 400);
     EXPECT_EQ(refusal(body("swiss", fiveEntrants(), 100)).second, std::string(web::EventBattles));
+    Json tooManyRounds = Json::parse(body("swiss", fiveEntrants()));
+    tooManyRounds["rounds"] = 6;
+    EXPECT_EQ(refusal(tooManyRounds.dump()).second, std::string(web::EventRounds));
     EXPECT_EQ(refusal(body("swiss", Json::array({Top, "V001C003", Bottom}))),
               (std::pair<int, std::string>{400, "参加チーム 2 行目: デッキ行でもラダーの登録番号でもありません"}));
     EXPECT_EQ(refusal(body("swiss", Json::array({Top, "#12"}))),

@@ -183,11 +183,11 @@ TEST_F(EventTest, RefusesWhatNoEventShouldHoldAndNamesTheLineAtFault) {
     using Kind = EventRefusal::Kind;
     EXPECT_EQ(kindOf(spec(TournamentFormat::RoundRobin, 1)), Kind::Entrants);
     EXPECT_EQ(kindOf(spec(TournamentFormat::RoundRobin, 257)), Kind::Entrants);
-    EXPECT_EQ(kindOf(spec(TournamentFormat::RoundRobin, 4, 0)), Kind::Settings);
-    EXPECT_EQ(kindOf(spec(TournamentFormat::RoundRobin, 4, 100)), Kind::Settings);
+    EXPECT_EQ(kindOf(spec(TournamentFormat::RoundRobin, 4, 0)), Kind::Battles);
+    EXPECT_EQ(kindOf(spec(TournamentFormat::RoundRobin, 4, 100)), Kind::Battles);
     EventSpec s = spec(TournamentFormat::Swiss, 4);
     s.rounds = 4; // three rounds meet everyone
-    EXPECT_EQ(kindOf(s), Kind::Settings);
+    EXPECT_EQ(kindOf(s), Kind::Rounds);
     for (const std::string& name :
          std::vector<std::string>{"", "   ", std::string(61, 'a'), "a\nb", "\xff", "\xc0\xaf", "a\xc2\x85"}) {
         s = spec(TournamentFormat::RoundRobin, 3);
