@@ -62,7 +62,7 @@ public:
     // Tournaments, as EventStore keeps them (their battles stop at maxTurns()).
     // createEvent and cancelEvent throw EventRefusal, and MorvaneError when the event
     // cannot be stored.
-    virtual EventStore::Created createEvent(const EventSpec& spec) = 0;
+    virtual EventStore::Created createEvent(const EventPlan& plan) = 0;
     virtual void cancelEvent(const std::string& id, std::string_view key) = 0;
     virtual std::optional<EventRecord> event(const std::string& id) = 0;
     virtual std::vector<EventRecord> events(size_t first, size_t count) = 0;

@@ -305,8 +305,8 @@ void BattleService::absorbAnsweredWork() {
         retireWork(options_.root, id);
 }
 
-EventStore::Created BattleService::createEvent(const EventSpec& spec) {
-    return events_->create(spec, options_.maxTurns);
+EventStore::Created BattleService::createEvent(const EventPlan& plan) {
+    return events_->create(plan, options_.maxTurns);
 }
 
 std::string BattleService::replay(const std::pair<std::string, std::string>& decks, uint32_t seed,

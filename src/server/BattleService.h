@@ -81,7 +81,7 @@ public:
                        long long maxTurns) const override;
     long long maxTurns() const override { return options_.maxTurns; }
 
-    EventStore::Created createEvent(const EventSpec& spec) override;
+    EventStore::Created createEvent(const EventPlan& plan) override;
     void cancelEvent(const std::string& id, std::string_view key) override { events_->cancel(id, key); }
     std::optional<EventRecord> event(const std::string& id) override { return events_->event(id); }
     std::vector<EventRecord> events(size_t first, size_t count) override { return events_->list(first, count); }

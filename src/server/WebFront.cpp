@@ -1320,7 +1320,7 @@ void WebFront::postEvent(const httplib::Request& req, httplib::Response& res, bo
         else
             eventsList(req, res, status, message);
     };
-    EventSpec spec;
+    EventPlan plan;
     std::string formatText;
     try {
         if (api) {
@@ -1340,22 +1340,22 @@ void WebFront::postEvent(const httplib::Request& req, httplib::Response& res, bo
                        "\"format\", \"battles\", \"rounds\", \"seed\"");
                 return;
             }
-            spec.name = body["name"].get<std::string>();
+            plan.name = body["name"].get<std::string>();
             formatText = body.value("format", std::string("round-robin"));
             const std::optional<unsigned> battles = number("battles", 3), rounds = number("rounds", 0);
             if (!battles || !rounds) {
                 refuse(req, res, 400, std::string(!battles ? web::EventBattles : web::EventRounds));
                 return;
             }
-            spec.battles = *battles;
-            spec.rounds = *rounds;
+            plan.battles = *battles;
+            plan.rounds = *rounds;
             if (body.contains("seed")) {
                 const std::optional<unsigned> seed = number("seed", 0);
                 if (!seed) {
                     refuse(req, res, 400, std::string(web::EventSeed));
                     return;
                 }
-                spec.seed = *seed;
+                plan.seed = *seed;
             }
             const Json& list = body["entrants"];
             if (list.size() > MaxEventEntrants) {
@@ -1372,10 +1372,10 @@ void WebFront::postEvent(const httplib::Request& req, httplib::Response& res, bo
                                .append(web::EntrantNotALine));
                     return;
                 }
-                spec.entrants.push_back(std::move(*entrant));
+                plan.entrants.push_back(std::move(*entrant));
             }
         } else {
-            spec.name = req.get_param_value("name");
+            plan.name = req.get_param_value("name");
             formatText = req.get_param_value("format");
             const std::optional<long> battles = smallNumber(std::string(trimmed(req.get_param_value("battles"))));
             const std::string roundsText(trimmed(req.get_param_value("rounds")));
@@ -1384,17 +1384,17 @@ void WebFront::postEvent(const httplib::Request& req, httplib::Response& res, bo
                 refuseWith(400, std::string(!battles ? web::EventBattles : web::EventRounds));
                 return;
             }
-            spec.battles = static_cast<unsigned>(*battles);
-            spec.rounds = static_cast<unsigned>(*rounds);
-            spec.entrants = parseEntrantLines(service_.catalogue(), req.get_param_value("entrants"));
+            plan.battles = static_cast<unsigned>(*battles);
+            plan.rounds = static_cast<unsigned>(*rounds);
+            plan.entrants = parseEntrantLines(service_.catalogue(), req.get_param_value("entrants"));
         }
         const std::optional<TournamentFormat> format = tournamentFormat(formatText);
         if (!format) {
             refuseWith(400, std::string(web::EventFormat));
             return;
         }
-        spec.format = *format;
-        const EventStore::Created created = service_.createEvent(spec);
+        plan.format = *format;
+        const EventStore::Created created = service_.createEvent(plan);
         const std::string url = std::string("/tournaments/").append(created.id);
         res.set_header("Location", url);
         if (api) {

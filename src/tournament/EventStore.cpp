@@ -272,35 +272,35 @@ fs::path EventStore::folder(const fs::path& root) {
     return root / "ladder" / "events";
 }
 
-EventStore::Created EventStore::create(const EventSpec& spec, long long maxTurns) {
+EventStore::Created EventStore::create(const EventPlan& plan, long long maxTurns) {
     State& s = *state_;
-    checkEventName(spec.name, true);
-    const size_t n = spec.entrants.size();
+    checkEventName(plan.name, true);
+    const size_t n = plan.entrants.size();
     if (n < MinEventEntrants || n > MaxEventEntrants)
         throw EventRefusal(EventRefusal::Kind::Entrants, std::string("an event takes ")
                                                              .append(std::to_string(MinEventEntrants))
                                                              .append(" to ")
                                                              .append(std::to_string(MaxEventEntrants))
                                                              .append(" entrants"));
-    if (spec.battles < 1 || spec.battles > MaxEventBattles)
+    if (plan.battles < 1 || plan.battles > MaxEventBattles)
         throw EventRefusal(EventRefusal::Kind::Battles,
                            std::string("a match is best of 1 to ").append(std::to_string(MaxEventBattles)));
-    if (spec.format == TournamentFormat::Swiss && spec.rounds > roundRobinRounds(n))
+    if (plan.format == TournamentFormat::Swiss && plan.rounds > roundRobinRounds(n))
         throw EventRefusal(EventRefusal::Kind::Rounds, std::string("a Swiss event of ")
                                                            .append(std::to_string(n))
                                                            .append(" entrants has at most ")
                                                            .append(std::to_string(roundRobinRounds(n)))
                                                            .append(" rounds without a repeat"));
     EventRecord record;
-    record.name = std::string(trimmed(spec.name));
+    record.name = std::string(trimmed(plan.name));
     record.created = s.clock.now();
     TournamentRequest& request = record.order.request;
-    request.format = spec.format;
-    request.battles = spec.battles;
-    request.rounds = spec.format == TournamentFormat::Swiss ? spec.rounds : 0;
+    request.format = plan.format;
+    request.battles = plan.battles;
+    request.rounds = plan.format == TournamentFormat::Swiss ? plan.rounds : 0;
     request.maxTurns = maxTurns;
     for (size_t i = 0; i < n; ++i) {
-        EntrantSource entrant = spec.entrants[i];
+        EntrantSource entrant = plan.entrants[i];
         const size_t line = entrant.line ? entrant.line : i + 1;
         if (entrant.ladderEntry) {
             const std::optional<EntrantSource> found =
@@ -325,8 +325,8 @@ EventStore::Created EventStore::create(const EventSpec& spec, long long maxTurns
         request.entrants.push_back(entrant.team);
         record.order.names.push_back(entrant.name);
     }
-    if (spec.seed) {
-        request.seed = *spec.seed;
+    if (plan.seed) {
+        request.seed = *plan.seed;
     } else {
         const std::string digits = newSecretKey().substr(0, 8);
         std::from_chars(digits.data(), digits.data() + digits.size(), request.seed, 16);

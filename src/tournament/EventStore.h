@@ -92,7 +92,7 @@ struct EntrantSource {
 // line that is neither, a team that cannot stand in a battle or a bad name.
 std::vector<EntrantSource> parseEntrantLines(const CardCatalogue& catalogue, std::string_view utf8);
 
-struct EventSpec {
+struct EventPlan {
     std::string name; // UTF-8
     TournamentFormat format = TournamentFormat::RoundRobin;
     unsigned battles = 3;
@@ -130,10 +130,10 @@ public:
         std::string id;
         std::string key; // the organizer key, shown once
     };
-    // Checks the spec (EventRefusal; Busy when MaxWaitingEvents wait), stores the
+    // Checks the plan (EventRefusal; Busy when MaxWaitingEvents wait), stores the
     // event and submits its unit. The event's battles stop at maxTurns. Throws
     // IoError when it cannot be stored; nothing of it is left then.
-    Created create(const EventSpec& spec, long long maxTurns = DefaultMaxTurns);
+    Created create(const EventPlan& plan, long long maxTurns = DefaultMaxTurns);
     // Calls a waiting event off. EventRefusal: NoEvent, WrongKey, Played, Cancelled.
     void cancel(const std::string& id, std::string_view key);
 

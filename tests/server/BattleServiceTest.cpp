@@ -125,17 +125,17 @@ TEST_F(BattleServiceTest, TheHistoryIsNewestSubmissionFirstWhenNumbersAreUsedAga
 TEST_F(BattleServiceTest, AnEventsAnswerIsStoredOnceItsUnitRetiredAndEachBattleWatchedAsTheCliPlaysIt) {
     const FixedClock clock("12:00:00");
     BattleService service(options(0, ":memory:"), clock);
-    EventSpec spec;
-    spec.name = "test";
-    spec.format = TournamentFormat::RoundRobin;
-    spec.battles = 1;
-    spec.seed = 3;
+    EventPlan plan;
+    plan.name = "test";
+    plan.format = TournamentFormat::RoundRobin;
+    plan.battles = 1;
+    plan.seed = 3;
     for (const std::string& line : {Top, Bottom, Top}) {
         EntrantSource entrant;
         applyDeckLine(line, entrant.team, service.catalogue());
-        spec.entrants.push_back(entrant);
+        plan.entrants.push_back(entrant);
     }
-    const EventStore::Created created = service.createEvent(spec);
+    const EventStore::Created created = service.createEvent(plan);
     const fs::path unit = ladderWorkFolder(root) / EventStore::unitId(created.id);
     ASSERT_TRUE(fs::exists(unit));
     // A runner's answer, placed beside its unit.

@@ -90,7 +90,7 @@ public:
                std::to_string(maxTurns) + "</html>";
     }
     long long maxTurns() const override { return 500; }
-    EventStore::Created createEvent(const EventSpec& spec) override { return events_->create(spec, 500); }
+    EventStore::Created createEvent(const EventPlan& plan) override { return events_->create(plan, 500); }
     void cancelEvent(const std::string& id, std::string_view key) override { events_->cancel(id, key); }
     std::optional<EventRecord> event(const std::string& id) override { return events_->event(id); }
     std::vector<EventRecord> events(size_t first, size_t count) override { return events_->list(first, count); }

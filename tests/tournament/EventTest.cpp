@@ -41,8 +41,8 @@ protected:
         fs::remove_all(root, ec);
     }
 
-    EventSpec spec(TournamentFormat format, size_t entrants, unsigned battles = 3) const {
-        EventSpec s;
+    EventPlan plan(TournamentFormat format, size_t entrants, unsigned battles = 3) const {
+        EventPlan s;
         s.name = "春の大会";
         s.format = format;
         s.battles = battles;
@@ -112,7 +112,7 @@ TEST_F(EventTest, AnEventFromTheStoreIsThePlayedTournamentOfTheSameRequest) {
     EventStore store(root, catalogue, clock);
     for (const TournamentFormat format :
          {TournamentFormat::RoundRobin, TournamentFormat::Swiss, TournamentFormat::Knockout}) {
-        const EventSpec s = spec(format, 7);
+        const EventPlan s = plan(format, 7);
         const EventStore::Created created = store.create(s, 500);
         EXPECT_TRUE(unitPlaced(created.id));
         EXPECT_EQ(store.event(created.id)->state, EventRecord::State::Waiting);
@@ -138,8 +138,8 @@ TEST_F(EventTest, AnEventFromTheStoreIsThePlayedTournamentOfTheSameRequest) {
 
 TEST_F(EventTest, OnlyTheOrganizerKeyCancelsAndOnlyBeforeThePlay) {
     EventStore store(root, catalogue, clock);
-    const EventStore::Created a = store.create(spec(TournamentFormat::Knockout, 4));
-    const EventStore::Created b = store.create(spec(TournamentFormat::Knockout, 4));
+    const EventStore::Created a = store.create(plan(TournamentFormat::Knockout, 4));
+    const EventStore::Created b = store.create(plan(TournamentFormat::Knockout, 4));
     EXPECT_EQ(a.key.size(), 32u);
     const auto refusal = [&](const std::string& id, const std::string& key) {
         try {
@@ -172,7 +172,7 @@ TEST_F(EventTest, RefusesWhatNoEventShouldHoldAndNamesTheLineAtFault) {
             return std::nullopt;
         return EntrantSource{0, std::nullopt, teams[5], "ラダーの12"};
     });
-    const auto kindOf = [&](const EventSpec& s) {
+    const auto kindOf = [&](const EventPlan& s) {
         try {
             store.create(s);
         } catch (const EventRefusal& e) {
@@ -181,20 +181,20 @@ TEST_F(EventTest, RefusesWhatNoEventShouldHoldAndNamesTheLineAtFault) {
         return std::optional<EventRefusal::Kind>();
     };
     using Kind = EventRefusal::Kind;
-    EXPECT_EQ(kindOf(spec(TournamentFormat::RoundRobin, 1)), Kind::Entrants);
-    EXPECT_EQ(kindOf(spec(TournamentFormat::RoundRobin, 257)), Kind::Entrants);
-    EXPECT_EQ(kindOf(spec(TournamentFormat::RoundRobin, 4, 0)), Kind::Battles);
-    EXPECT_EQ(kindOf(spec(TournamentFormat::RoundRobin, 4, 100)), Kind::Battles);
-    EventSpec s = spec(TournamentFormat::Swiss, 4);
+    EXPECT_EQ(kindOf(plan(TournamentFormat::RoundRobin, 1)), Kind::Entrants);
+    EXPECT_EQ(kindOf(plan(TournamentFormat::RoundRobin, 257)), Kind::Entrants);
+    EXPECT_EQ(kindOf(plan(TournamentFormat::RoundRobin, 4, 0)), Kind::Battles);
+    EXPECT_EQ(kindOf(plan(TournamentFormat::RoundRobin, 4, 100)), Kind::Battles);
+    EventPlan s = plan(TournamentFormat::Swiss, 4);
     s.rounds = 4; // three rounds meet everyone
     EXPECT_EQ(kindOf(s), Kind::Rounds);
     for (const std::string& name :
          std::vector<std::string>{"", "   ", std::string(61, 'a'), "a\nb", "\xff", "\xc0\xaf", "a\xc2\x85"}) {
-        s = spec(TournamentFormat::RoundRobin, 3);
+        s = plan(TournamentFormat::RoundRobin, 3);
         s.name = name;
         EXPECT_EQ(kindOf(s), Kind::BadName) << name;
     }
-    s = spec(TournamentFormat::RoundRobin, 3);
+    s = plan(TournamentFormat::RoundRobin, 3);
     s.entrants[1].team.characters[2] = 0;
     EXPECT_EQ(kindOf(s), Kind::BadEntrant);
     EXPECT_EQ(store.count(), 0u) << "a refusal stores nothing";
@@ -222,7 +222,7 @@ TEST_F(EventTest, RefusesWhatNoEventShouldHoldAndNamesTheLineAtFault) {
     EXPECT_EQ(lineOf(line0 + " " + std::string(61, 'x') + "\n"), 1u);
 
     // A ladder entry brings its team and its name; an unknown one is refused by its line.
-    EventSpec fromLadder = spec(TournamentFormat::RoundRobin, 0);
+    EventPlan fromLadder = plan(TournamentFormat::RoundRobin, 0);
     fromLadder.entrants = parseEntrantLines(catalogue, "#12\n" + line0 + " 自前\n");
     const EventStore::Created created = store.create(fromLadder);
     EXPECT_EQ(store.event(created.id)->order.names, (std::vector<std::string>{"ラダーの12", "自前"}));
@@ -242,12 +242,12 @@ TEST_F(EventTest, TheStoreIsRebuiltFromItsFolderAndAStoredResultIsNeverReplaced)
     std::string playedResult;
     {
         EventStore store(root, catalogue, clock);
-        played = store.create(spec(TournamentFormat::Swiss, 6)).id;
-        const EventStore::Created c = store.create(spec(TournamentFormat::RoundRobin, 3));
+        played = store.create(plan(TournamentFormat::Swiss, 6)).id;
+        const EventStore::Created c = store.create(plan(TournamentFormat::RoundRobin, 3));
         cancelled = c.id;
         store.cancel(c.id, c.key);
-        waiting = store.create(spec(TournamentFormat::Knockout, 5)).id;
-        lost = store.create(spec(TournamentFormat::Knockout, 3)).id;
+        waiting = store.create(plan(TournamentFormat::Knockout, 5)).id;
+        lost = store.create(plan(TournamentFormat::Knockout, 3)).id;
         const AnsweredWork answer = answered(store, played);
         store.absorb({answer});
         playedResult = formatTournamentResult(*store.event(played)->result, 6);
