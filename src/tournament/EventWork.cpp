@@ -161,6 +161,9 @@ EventOrder parseEventOrder(std::string_view text) {
     r.battles = lines.number<unsigned>(lines.fields("battles", 1)[0], MaxMatchBattles);
     r.seed = lines.number<uint32_t>(lines.fields("seed", 1)[0]);
     r.maxTurns = lines.number<long long>(lines.fields("max-turns", 1)[0]);
+    // Without a cap a battle that never ends would hold a runner for ever.
+    if (r.maxTurns < 1)
+        lines.fail("the turn cap must be at least 1");
     const size_t n = lines.number<size_t>(lines.fields("entrants", 1)[0], MaxEntrants);
     for (size_t i = 0; i < n; ++i) {
         // The name is the rest of the line and may hold blanks.

@@ -101,7 +101,7 @@ TEST_F(EventTest, OrderAndResultTextsReadBackAsWrittenAndAreRefusedWhenCutAnywhe
     for (const std::string& bad :
          {text + "x", replaced(text, "entrants 5", "entrants 6"), replaced(text, "team V", "team X"),
           replaced(text, "赤", "\x01"), replaced(text, "battles 5", "battles 5000"),
-          replaced(text, "seed 4000000000", "seed 5000000000")})
+          replaced(text, "seed 4000000000", "seed 5000000000"), replaced(text, "max-turns 300", "max-turns 0")})
         EXPECT_THROW(parseEventOrder(bad), InputError) << bad;
     const std::string firstMatch = "match " + std::to_string(result.rounds[0].matches[0].a) + " ";
     EXPECT_THROW(parseTournamentResult(replaced(resultText, firstMatch, "match 9 "), 5), InputError);
