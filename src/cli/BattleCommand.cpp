@@ -1,12 +1,11 @@
-#include "battle/Battle.h"
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
 #include "common/Clock.h"
 #include "common/Codec.h"
 #include "common/FileNames.h"
 #include "common/Files.h"
-#include "common/Random.h"
 #include "report/ReportSink.h"
+#include "report/SeededBattle.h"
 
 #include <iostream>
 
@@ -66,15 +65,12 @@ int runBattle(const std::vector<std::string>& args) {
             inputs.push_back({side == 0 ? "the top deck file" : "the bottom deck file", deckFilePath(folder, side)});
     refuseOutputOverInput("-o", reportPath, inputs);
 
-    Random random(seed);
     FileReportSink sink(reportPath);
-    Battle battle(catalogue, random, &sink);
     std::optional<FixedClock> fixedTime;
-    if (auto time = options.value("--time")) {
+    if (auto time = options.value("--time"))
         fixedTime.emplace(utf8ToCp932(*time));
-        battle.report().setClock(*fixedTime);
-    }
-    const BattleOutcome outcome = battle.play(teams, maxTurns);
+    const BattleOutcome outcome =
+        playSeededBattle(catalogue, teams, seed, sink, maxTurns, fixedTime ? &*fixedTime : nullptr);
     std::cout << "winner="
               << (outcome.winner == 0   ? "top"
                   : outcome.winner == 1 ? "bottom"

@@ -6,12 +6,14 @@
 #include "cards/CardCatalogue.h"
 #include "server/BattleIndex.h"
 #include "server/Metrics.h"
+#include "tournament/EventStore.h"
 
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -51,6 +53,22 @@ public:
     // The report of a battle, byte for byte as stored; nothing when there is none.
     virtual std::optional<std::string> report(int number) const = 0;
     virtual std::string metricsText() = 0;
+
+    // A battle played again from its seed: its report (code page 932), made now and
+    // stored nowhere. The decks are checked ones (checkDecks). Throws InputError.
+    virtual std::string replay(const std::pair<std::string, std::string>& decks, uint32_t seed,
+                               long long maxTurns) const = 0;
+    // The turn cap of the battles this service plays, events included.
+    virtual long long maxTurns() const = 0;
+
+    // Tournaments, as EventStore keeps them (their battles stop at maxTurns()).
+    // createEvent and cancelEvent throw EventRefusal, and MorvaneError when the event
+    // cannot be stored.
+    virtual EventStore::Created createEvent(const EventPlan& plan) = 0;
+    virtual void cancelEvent(const std::string& id, std::string_view key) = 0;
+    virtual std::optional<EventRecord> event(const std::string& id) = 0;
+    virtual std::vector<EventRecord> events(size_t first, size_t count) = 0;
+    virtual size_t eventCount() = 0;
 
     virtual const CardCatalogue& catalogue() const = 0;
     // The builder's first teams; empty lines when there are none.

@@ -13,6 +13,8 @@
 #include "common/Random.h"
 #include "frontend/FrontEnd.h"
 #include "ladder/LadderWork.h"
+#include "report/ReportSink.h"
+#include "report/SeededBattle.h"
 #include "server/PublicText.h"
 
 #include <iostream>
@@ -24,7 +26,8 @@ namespace morvane {
 
 BattleService::BattleService(ServiceOptions options, const Clock& clock)
     : options_(std::move(options)), clock_(clock), catalogue_(front::loadCatalogue(options_.cards)),
-      submitter_(options_.root), index_(options_.index, options_.root, clock) {
+      submitter_(options_.root), index_(options_.index, options_.root, clock),
+      events_(std::make_unique<EventStore>(options_.root, catalogue_, clock)) {
     for (int side = 0; side < 2; ++side) {
         try {
             const std::vector<TextLine> lines = readDeckFile(deckFilePath(folderOf(options_.cards), side));
@@ -287,6 +290,8 @@ void BattleService::watchLoop() {
                 return;
         }
         try {
+            if (tick % 5 == 0)
+                absorbAnsweredWork();
             if (tick % 25 == 0)
                 index_.refresh(false);
             for (const int number : index_.waitingNumbers()) {
@@ -310,6 +315,31 @@ void BattleService::watchLoop() {
             std::cerr << "morvane-server: " << publicText(std::current_exception(), options_.root) << std::endl;
         }
     }
+}
+
+void BattleService::absorbAnsweredWork() {
+    std::vector<AnsweredWork> events;
+    for (AnsweredWork& work : answeredWork(options_.root))
+        if (work.unit.kind == WorkKind::Event)
+            events.push_back(std::move(work));
+    if (events.empty())
+        return;
+    // Retired only once stored: a stop in between leaves the answer to be read again,
+    // and the store keeps the first result it stored.
+    for (const std::string& id : events_->absorb(events))
+        retireWork(options_.root, id);
+}
+
+EventStore::Created BattleService::createEvent(const EventPlan& plan) {
+    return events_->create(plan, options_.maxTurns);
+}
+
+std::string BattleService::replay(const std::pair<std::string, std::string>& decks, uint32_t seed,
+                                  long long maxTurns) const {
+    const Teams teams = applyDeckLines(catalogue_, {decks.first, "top deck line"}, {decks.second, "bottom deck line"});
+    MemoryReportSink sink;
+    playSeededBattle(catalogue_, teams, seed, sink, maxTurns, &clock_);
+    return sink.text();
 }
 
 std::optional<BattleView> BattleService::view(int number) {

@@ -78,6 +78,20 @@ public:
     const std::string& root() const { return options_.root; }
     ServiceMetrics& metrics() override { return metrics_; }
 
+    std::string replay(const std::pair<std::string, std::string>& decks, uint32_t seed,
+                       long long maxTurns) const override;
+    long long maxTurns() const override { return options_.maxTurns; }
+
+    EventStore::Created createEvent(const EventPlan& plan) override;
+    void cancelEvent(const std::string& id, std::string_view key) override { events_->cancel(id, key); }
+    std::optional<EventRecord> event(const std::string& id) override { return events_->event(id); }
+    std::vector<EventRecord> events(size_t first, size_t count) override { return events_->list(first, count); }
+    size_t eventCount() override { return events_->count(); }
+
+    // Hands the answered units of the root to whoever counts them (events now) and
+    // retires those counted. The watch does it every second; tests call it at will.
+    void absorbAnsweredWork();
+
     // Stops offering battles, lets every runner finish and store the battle it plays,
     // and waits for them.
     void stop();
@@ -111,6 +125,7 @@ private:
     std::array<std::string, 2> defaultDecks_;
     BatchSubmitter submitter_;
     BattleIndex index_;
+    std::unique_ptr<EventStore> events_;
     ServiceMetrics metrics_;
 
     std::mutex mutex_;

@@ -10,10 +10,12 @@
 #include "common/Files.h"
 #include "common/Html.h"
 #include "common/Json.h"
+#include "common/TextLines.h"
 #include "server/HttpServer.h"
 #include "server/PageTemplate.h"
 #include "server/WebFiles.h"
 #include "server/WebText.h"
+#include "stats/Statistics.h"
 
 #include <httplib.h>
 
@@ -39,6 +41,9 @@ constexpr std::string_view BattlePrefix = "/battles/";
 constexpr std::string_view BattleApiPrefix = "/api/battles/";
 constexpr std::string_view ReportSuffix = "/report";
 constexpr const char* SideNames[2] = {"top", "bottom"};
+constexpr std::string_view EventPrefix = "/tournaments/";
+constexpr std::string_view EventApiPrefix = "/api/tournaments/";
+constexpr std::string_view CancelSuffix = "/cancel";
 
 const char* stateName(BattleView::State state) {
     switch (state) {
@@ -197,6 +202,17 @@ std::string deckLineProblem(const CardCatalogue& cards, const std::string& line)
 
 } // namespace
 
+namespace {
+
+// An event id as the store spells them; anything else names no event.
+std::optional<std::string> eventIdOf(std::string_view text) {
+    if (text.size() != 12 || text.find_first_not_of("0123456789abcdef") != std::string_view::npos)
+        return std::nullopt;
+    return std::string(text);
+}
+
+} // namespace
+
 bool RateLimiter::allow(const std::string& client, int* retryAfter) {
     const Clock::TimePoint now = clock_.now();
     std::lock_guard lock(mutex_);
@@ -251,7 +267,7 @@ WebFront::WebFront(BattleDesk& service, WebOptions options, const Clock& clock)
             "text/html; charset=utf-8"};
     });
     HttpServer& s = *server_;
-    s.set_payload_max_length(options_.maxBody);
+    s.set_payload_max_length(std::max(options_.maxBody, options_.maxEventBody));
     // An answer goes out as its head and then its body: with Nagle's algorithm the
     // body would wait for the client's delayed acknowledgement of the head.
     s.set_tcp_nodelay(true);
@@ -432,20 +448,49 @@ const WebFront::GetRoute WebFront::GetRoutes[] = {
     {StaticPrefix, true, &WebFront::staticFile},
     {BattleApiPrefix, true, &WebFront::battleApi},
     {BattlePrefix, true, &WebFront::battleOrReport},
+    {"/tournaments", false, &WebFront::eventsPage},
+    {"/api/tournaments", false, &WebFront::eventsApi},
+    {"/api/tournaments/", true, &WebFront::eventApi},
+    {"/tournaments/", true, &WebFront::eventPage},
+    {"/watch", false, &WebFront::watch},
 };
 
 void WebFront::answer(const httplib::Request& req, httplib::Response& res) {
-    const bool posts = req.path == "/battles" || req.path == "/api/battles";
-    const bool ladder = req.path == "/ladder" || req.path.rfind("/ladder/", 0) == 0 || req.path == "/api/ladder" ||
-                        req.path.rfind("/api/ladder/", 0) == 0;
+    const std::string_view path = req.path;
+    const bool posts = path == "/battles" || path == "/api/battles";
+    const bool events = path == "/tournaments" || path == "/api/tournaments";
+    const bool ladder = path == "/ladder" || path.substr(0, 8) == "/ladder/" || path == "/api/ladder" ||
+                        path.substr(0, 12) == "/api/ladder/";
+    // /tournaments/ID/cancel and /api/tournaments/ID: the id, when the path has one.
+    std::optional<std::string> cancels;
+    if (path.size() > EventPrefix.size() + CancelSuffix.size() && path.substr(0, EventPrefix.size()) == EventPrefix &&
+        path.substr(path.size() - CancelSuffix.size()) == CancelSuffix)
+        cancels = eventIdOf(path.substr(EventPrefix.size(), path.size() - EventPrefix.size() - CancelSuffix.size()));
+    std::optional<std::string> deletes;
+    if (path.substr(0, EventApiPrefix.size()) == EventApiPrefix)
+        deletes = eventIdOf(path.substr(EventApiPrefix.size()));
+    // The server takes bodies up to the larger limit, which only an event's creation
+    // may use.
+    if (!events && req.body.size() > options_.maxBody) {
+        refuse(req, res, 413, std::string(web::TooLarge));
+        return;
+    }
     if (req.method == "GET" || req.method == "HEAD") {
         answerGet(req, res);
-    } else if (ladder && (req.method == "POST" || (req.method == "DELETE" && req.path.rfind("/api/", 0) == 0))) {
+    } else if (ladder && (req.method == "POST" || (req.method == "DELETE" && path.substr(0, 5) == "/api/"))) {
         postLadder(req, res);
     } else if (req.method == "POST" && posts) {
-        postBattle(req, res, req.path == "/api/battles");
+        postBattle(req, res, path == "/api/battles");
+    } else if (req.method == "POST" && events) {
+        postEvent(req, res, path == "/api/tournaments");
+    } else if (req.method == "POST" && cancels) {
+        cancelEvent(req, res, *cancels, false);
+    } else if (req.method == "DELETE" && deletes) {
+        cancelEvent(req, res, *deletes, true);
     } else {
-        res.set_header("Allow", posts || ladder ? "GET, HEAD, POST" : "GET, HEAD");
+        res.set_header("Allow", posts || events || cancels || ladder ? "GET, HEAD, POST"
+                                : deletes                            ? "GET, HEAD, DELETE"
+                                                                     : "GET, HEAD");
         refuse(req, res, 405, std::string(web::NotAllowed));
     }
 }
@@ -802,6 +847,665 @@ bool WebFront::historyPage(const httplib::Request& req, httplib::Response& res, 
     secure(res);
     res.set_header("Cache-Control", "no-store");
     res.set_content(page("history.html", fill), "text/html; charset=utf-8");
+    return true;
+}
+
+// Tournaments.
+
+namespace {
+
+constexpr size_t EventPageSize = 50;
+// An event with more matches than this shows one round at a time.
+constexpr size_t MatchesOnOnePage = 300;
+
+std::string_view formatLabel(TournamentFormat format) {
+    return web::FormatNames[static_cast<size_t>(format)];
+}
+
+const char* eventStateName(EventRecord::State state) {
+    switch (state) {
+    case EventRecord::State::Waiting:
+        return "waiting";
+    case EventRecord::State::Played:
+        return "played";
+    case EventRecord::State::Failed:
+        return "failed";
+    case EventRecord::State::Cancelled:
+        return "cancelled";
+    }
+    return "waiting";
+}
+
+std::string eventStateText(const EventRecord& event) {
+    switch (event.state) {
+    case EventRecord::State::Waiting:
+        return std::string(web::EventWaiting);
+    case EventRecord::State::Played:
+        return std::string(web::EventPlayed);
+    case EventRecord::State::Failed:
+        return std::string(web::EventFailed).append(": ").append(event.problem);
+    case EventRecord::State::Cancelled:
+        return std::string(web::EventCancelled);
+    }
+    return {};
+}
+
+std::string utcText(Clock::TimePoint time) {
+    const std::time_t t = Clock::TimePoint::clock::to_time_t(time);
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &utc);
+    return text;
+}
+
+std::string isoText(Clock::TimePoint time) {
+    const std::time_t t = Clock::TimePoint::clock::to_time_t(time);
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+std::string pointsText(double points) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", points);
+    return text;
+}
+
+// "#3 赤の軍", or "#3" for an entrant without a name; not escaped.
+std::string entrantLabel(const EventRecord& event, size_t entrant) {
+    std::string label = std::string("#").append(std::to_string(entrant + 1));
+    if (entrant < event.order.names.size() && !event.order.names[entrant].empty())
+        label.append(" ").append(event.order.names[entrant]);
+    return label;
+}
+
+std::string eventDeckLine(const EventRecord& event, size_t entrant) {
+    return formatDeckLine(event.order.request.entrants[entrant], 0);
+}
+
+// The address that plays battle k of a match again: the first entrant on top for even k.
+std::string watchUrl(const EventRecord& event, const Match& m, unsigned k) {
+    const bool aTop = k % 2 == 0;
+    const std::string top = eventDeckLine(event, aTop ? m.a : m.b);
+    const std::string bottom = eventDeckLine(event, aTop ? m.b : m.a);
+    return std::string("/watch?top=")
+        .append(encodeQuery(top))
+        .append("&bottom=")
+        .append(encodeQuery(bottom))
+        .append("&seed=")
+        .append(std::to_string(battleSeed(m.seed, k)))
+        .append("&turns=")
+        .append(std::to_string(event.order.request.maxTurns));
+}
+
+Json eventJson(const EventRecord& event, bool full) {
+    const TournamentRequest& r = event.order.request;
+    Json body = {{"id", event.id},
+                 {"url", std::string("/tournaments/").append(event.id)},
+                 {"name", event.name},
+                 {"format", formatName(r.format)},
+                 {"battles", r.battles},
+                 {"rounds", r.rounds},
+                 {"seed", r.seed},
+                 {"state", eventStateName(event.state)},
+                 {"created", isoText(event.created)},
+                 {"entrants", r.entrants.size()}};
+    if (event.state == EventRecord::State::Failed)
+        body["error"] = event.problem;
+    if (event.result)
+        body["champion"] = event.result->champion + 1;
+    if (!full)
+        return body;
+    Json entrants = Json::array();
+    for (size_t i = 0; i < r.entrants.size(); ++i)
+        entrants.push_back({{"number", i + 1}, {"name", event.order.names[i]}, {"deck", eventDeckLine(event, i)}});
+    body["entrants"] = std::move(entrants);
+    if (!event.result)
+        return body;
+    const TournamentResult& result = *event.result;
+    Json rounds = Json::array();
+    for (const TournamentRound& round : result.rounds) {
+        Json matches = Json::array();
+        for (const Match& m : round.matches) {
+            Json match = {{"a", m.a + 1},      {"b", m.bye() ? Json(nullptr) : Json(m.b + 1)},
+                          {"seed", m.seed},    {"a_wins", m.winsA},
+                          {"b_wins", m.winsB}, {"undecided", m.undecided},
+                          {"played", m.played}};
+            match["winner"] = m.winner == -1 ? Json(nullptr) : Json(m.winnerEntrant() + 1);
+            if (m.bySeed)
+                match["by_seed"] = true;
+            Json watch = Json::array();
+            for (unsigned k = 0; k < m.played; ++k)
+                watch.push_back(watchUrl(event, m, k));
+            match["watch"] = std::move(watch);
+            matches.push_back(std::move(match));
+        }
+        rounds.push_back(std::move(matches));
+    }
+    Json standings = Json::array();
+    for (size_t i = 0; i < result.standings.size(); ++i) {
+        const Standing& s = result.standings[i];
+        standings.push_back({{"place", i + 1},
+                             {"entrant", s.entrant + 1},
+                             {"points", s.points},
+                             {"buchholz", s.buchholz},
+                             {"sonneborn_berger", s.sonnebornBerger},
+                             {"won", s.won},
+                             {"drawn", s.drawn},
+                             {"lost", s.lost},
+                             {"battles_won", s.battlesWon},
+                             {"battles_lost", s.battlesLost},
+                             {"rounds_reached", s.roundsReached}});
+    }
+    body["battles_played"] = result.battles;
+    body["rounds_played"] = std::move(rounds);
+    body["standings"] = std::move(standings);
+    return body;
+}
+
+// The status and the words of a refusal of an organizer's request.
+std::pair<int, std::string> refusalText(const EventRefusal& e) {
+    using Kind = EventRefusal::Kind;
+    const std::string entrant =
+        std::string(web::EntrantOpen).append(std::to_string(e.entrant())).append(web::EntrantClose);
+    switch (e.kind()) {
+    case Kind::BadName:
+        return {400, e.entrant() ? entrant + std::string(web::EventNameRule)
+                                 : std::string(web::EventBadName).append(web::EventNameRule)};
+    case Kind::BadEntrant:
+        return {400, entrant + (e.detail().empty() ? std::string(web::EntrantNotALine) : e.detail())};
+    case Kind::NoEntry:
+        return {400, entrant + std::string(web::NoLadderEntry)};
+    case Kind::Entrants:
+        return {400, std::string(web::EntrantCount)};
+    case Kind::Battles:
+        return {400, std::string(web::EventBattles)};
+    case Kind::Rounds:
+        return {400, std::string(web::EventRounds)};
+    case Kind::NoEvent:
+        return {404, std::string(web::NoEvent)};
+    case Kind::WrongKey:
+        return {403, std::string(web::WrongKey)};
+    case Kind::Played:
+        return {409, std::string(web::EventAlreadyPlayed)};
+    case Kind::Cancelled:
+        return {409, std::string(web::EventAlreadyCancelled)};
+    case Kind::Busy:
+        return {429, std::string(web::EventsBusy)};
+    }
+    return {400, std::string(web::BadRequest)};
+}
+
+} // namespace
+
+bool WebFront::eventsPage(const httplib::Request& req, httplib::Response& res, std::string_view) {
+    eventsList(req, res, 200, {});
+    return true;
+}
+
+void WebFront::eventsList(const httplib::Request& req, httplib::Response& res, int status, const std::string& problem) {
+    const long pageNumber =
+        std::max(1L, req.has_param("page") ? smallNumber(req.get_param_value("page")).value_or(1) : 1);
+    const size_t total = service_.eventCount();
+    PageFill fill;
+    fill.values = {{"total", std::to_string(total)}, {"page", std::to_string(pageNumber)}};
+    std::vector<PageFill>& rows = fill.lists["rows"];
+    for (const EventRecord& e : service_.events(static_cast<size_t>(pageNumber - 1) * EventPageSize, EventPageSize))
+        rows.push_back(PageFill{{{"id", e.id},
+                                 {"name", escapeHtml(e.name)},
+                                 {"format", std::string(formatLabel(e.order.request.format))},
+                                 {"entrants", std::to_string(e.order.request.entrants.size())},
+                                 {"state", escapeHtml(eventStateText(e))},
+                                 {"champion", e.result ? escapeHtml(entrantLabel(e, e.result->champion)) : ""},
+                                 {"created", utcText(e.created)}},
+                                {}});
+    if (pageNumber > 1)
+        fill.lists["newer"].push_back(PageFill{{{"page", std::to_string(pageNumber - 1)}}, {}});
+    if (static_cast<size_t>(pageNumber) * EventPageSize < total)
+        fill.lists["older"].push_back(PageFill{{{"page", std::to_string(pageNumber + 1)}}, {}});
+    // The form keeps what was sent, so a refusal costs the organizer nothing typed.
+    const bool sent = req.method == "POST";
+    const std::string format = sent ? req.get_param_value("format") : "round-robin";
+    for (const TournamentFormat f :
+         {TournamentFormat::RoundRobin, TournamentFormat::Swiss, TournamentFormat::Knockout}) {
+        PageFill option{{{"value", std::string(formatName(f))}, {"label", std::string(formatLabel(f))}}, {}};
+        option.lists["selected"] = PageFill::shown(format == formatName(f));
+        fill.lists["formats"].push_back(std::move(option));
+    }
+    fill.values["name"] = sent ? escapeHtml(req.get_param_value("name")) : "";
+    fill.values["battles"] = sent ? escapeHtml(req.get_param_value("battles")) : "3";
+    fill.values["rounds"] = sent ? escapeHtml(req.get_param_value("rounds")) : "0";
+    fill.values["entrants"] = sent ? escapeHtml(req.get_param_value("entrants")) : "";
+    if (!problem.empty())
+        fill.lists["problem"].push_back(PageFill{{{"message", escapeHtml(problem)}}, {}});
+    res.status = status;
+    secure(res);
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(page("tournaments.html", fill), "text/html; charset=utf-8");
+}
+
+bool WebFront::eventsApi(const httplib::Request& req, httplib::Response& res, std::string_view) {
+    const long pageNumber =
+        std::max(1L, req.has_param("page") ? smallNumber(req.get_param_value("page")).value_or(1) : 1);
+    Json list = Json::array();
+    for (const EventRecord& e : service_.events(static_cast<size_t>(pageNumber - 1) * EventPageSize, EventPageSize))
+        list.push_back(eventJson(e, false));
+    json(res, 200, {{"tournaments", list}, {"total", service_.eventCount()}});
+    return true;
+}
+
+bool WebFront::eventApi(const httplib::Request&, httplib::Response& res, std::string_view rest) {
+    const std::optional<std::string> id = eventIdOf(rest);
+    const std::optional<EventRecord> event = id ? service_.event(*id) : std::nullopt;
+    if (!event)
+        return false;
+    json(res, 200, eventJson(*event, true));
+    return true;
+}
+
+bool WebFront::eventPage(const httplib::Request& req, httplib::Response& res, std::string_view rest) {
+    const std::optional<std::string> id = eventIdOf(rest);
+    const std::optional<EventRecord> event = id ? service_.event(*id) : std::nullopt;
+    if (!event)
+        return false;
+    eventView(req, res, *event, {});
+    return true;
+}
+
+void WebFront::eventView(const httplib::Request& req, httplib::Response& res, const EventRecord& event,
+                         const std::string& key) {
+    const TournamentRequest& r = event.order.request;
+    const auto label = [&](size_t entrant) { return escapeHtml(entrantLabel(event, entrant)); };
+    PageFill fill;
+    fill.values = {{"id", event.id},
+                   {"name", escapeHtml(event.name)},
+                   {"state", eventStateName(event.state)},
+                   {"state_text", escapeHtml(eventStateText(event))},
+                   {"format", std::string(formatLabel(r.format))},
+                   {"battles", std::to_string(r.battles)},
+                   {"seed", std::to_string(r.seed)},
+                   {"created", utcText(event.created)},
+                   {"entrant_count", std::to_string(r.entrants.size())}};
+    if (!key.empty())
+        fill.lists["key"].push_back(PageFill{{{"key", escapeHtml(key)}}, {}});
+    if (r.format == TournamentFormat::Swiss)
+        fill.lists["swiss"].push_back(PageFill{
+            {{"rounds", r.rounds ? std::to_string(r.rounds) : std::to_string(defaultSwissRounds(r.entrants.size()))}},
+            {}});
+    fill.lists["waiting"] = PageFill::shown(event.state == EventRecord::State::Waiting);
+    for (size_t i = 0; i < r.entrants.size(); ++i) {
+        const std::string line = eventDeckLine(event, i);
+        fill.lists["entrants"].push_back(PageFill{{{"number", std::to_string(i + 1)},
+                                                   {"label", label(i)},
+                                                   {"team", teamView(line, 0)},
+                                                   {"deck", escapeHtml(line)}},
+                                                  {}});
+    }
+    if (event.result) {
+        const TournamentResult& result = *event.result;
+        const bool knockout = r.format == TournamentFormat::Knockout;
+        fill.lists["champion"].push_back(PageFill{{{"number", std::to_string(result.champion + 1)},
+                                                   {"label", label(result.champion)},
+                                                   {"team", teamView(eventDeckLine(event, result.champion), 0)}},
+                                                  {}});
+        PageFill standings;
+        standings.lists["tiebreaks"] = PageFill::shown(!knockout);
+        standings.lists["reached"] = PageFill::shown(knockout);
+        for (size_t i = 0; i < result.standings.size(); ++i) {
+            const Standing& s = result.standings[i];
+            PageFill row{{{"place", std::to_string(i + 1)},
+                          {"number", std::to_string(s.entrant + 1)},
+                          {"label", label(s.entrant)},
+                          {"points", pointsText(s.points)},
+                          {"buchholz", pointsText(s.buchholz)},
+                          {"sb", pointsText(s.sonnebornBerger)},
+                          {"won", std::to_string(s.won)},
+                          {"drawn", std::to_string(s.drawn)},
+                          {"lost", std::to_string(s.lost)},
+                          {"battles", std::to_string(s.battlesWon).append("-").append(std::to_string(s.battlesLost))},
+                          {"reached", std::to_string(s.roundsReached)}},
+                         {}};
+            row.lists["tiebreaks"] = standings.lists["tiebreaks"];
+            row.lists["reached"] = standings.lists["reached"];
+            row.lists["first"] = PageFill::shown(i == 0);
+            standings.lists["rows"].push_back(std::move(row));
+        }
+        fill.lists["standings"].push_back(std::move(standings));
+
+        const auto roundTitle = [&](size_t round) {
+            const bool final =
+                knockout && round + 1 == result.rounds.size() && result.rounds[round].matches.size() == 1;
+            return final ? std::string(web::FinalRound) : std::string(web::RoundWord).append(std::to_string(round + 1));
+        };
+        if (knockout) {
+            PageFill bracket;
+            for (size_t round = 0; round < result.rounds.size(); ++round) {
+                PageFill column{{{"title", roundTitle(round)}}, {}};
+                for (const Match& m : result.rounds[round].matches) {
+                    PageFill cell{{{"a", label(m.a)},
+                                   {"b", m.bye() ? std::string(web::Bye) : label(m.b)},
+                                   {"a_wins", m.bye() ? "" : std::to_string(m.winsA)},
+                                   {"b_wins", m.bye() ? "" : std::to_string(m.winsB)}},
+                                  {}};
+                    cell.lists["a_won"] = PageFill::shown(m.winner == 0);
+                    cell.lists["b_won"] = PageFill::shown(m.winner == 1);
+                    column.lists["cells"].push_back(std::move(cell));
+                }
+                bracket.lists["columns"].push_back(std::move(column));
+            }
+            bracket.values["champion"] = label(result.champion);
+            fill.lists["bracket"].push_back(std::move(bracket));
+        }
+
+        // Every round on the page, or for a large event the one asked for.
+        size_t matches = 0;
+        for (const TournamentRound& round : result.rounds)
+            matches += round.matches.size();
+        const bool paged = matches > MatchesOnOnePage;
+        size_t shown = 0;
+        if (paged && req.has_param("round"))
+            shown = static_cast<size_t>(std::max(1L, smallNumber(req.get_param_value("round")).value_or(1))) - 1;
+        shown = std::min(shown, result.rounds.empty() ? 0 : result.rounds.size() - 1);
+        for (size_t round = 0; round < result.rounds.size(); ++round) {
+            if (paged) {
+                PageFill link{{{"round", std::to_string(round + 1)}, {"title", roundTitle(round)}}, {}};
+                link.lists["current"] = PageFill::shown(round == shown);
+                link.lists["other"] = PageFill::shown(round != shown);
+                fill.lists["round_links"].push_back(std::move(link));
+                if (round != shown)
+                    continue;
+            }
+            PageFill part{{{"title", roundTitle(round)}}, {}};
+            for (const Match& m : result.rounds[round].matches) {
+                PageFill row{{{"a", label(m.a)}}, {}};
+                if (m.bye()) {
+                    row.values["b"] = std::string(web::Bye);
+                    row.values["winner"] = label(m.a);
+                } else {
+                    row.values["b"] = label(m.b);
+                    std::string score = std::to_string(m.winsA).append("-").append(std::to_string(m.winsB));
+                    if (m.undecided)
+                        score.append(web::TurnsOpen)
+                            .append(web::Drawn)
+                            .append(" ")
+                            .append(std::to_string(m.undecided))
+                            .append("）");
+                    row.values["score"] = escapeHtml(score);
+                    row.values["winner"] = m.winner == -1
+                                               ? std::string(web::Drawn)
+                                               : label(m.winnerEntrant()).append(m.bySeed ? web::BySeed : "");
+                    for (unsigned k = 0; k < m.played; ++k) {
+                        PageFill battle{{{"url", escapeHtml(watchUrl(event, m, k))}, {"k", std::to_string(k + 1)}}, {}};
+                        battle.lists["a_top"] = PageFill::shown(k % 2 == 0);
+                        row.lists["watch"].push_back(std::move(battle));
+                    }
+                }
+                part.lists["matches"].push_back(std::move(row));
+            }
+            fill.lists["rounds"].push_back(std::move(part));
+        }
+    }
+    secure(res);
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(page("tournament.html", fill), "text/html; charset=utf-8");
+}
+
+namespace {
+
+// An entrant of the API's list: a line as the form takes it, or {"deck" or "entry",
+// "name"}.
+std::optional<EntrantSource> apiEntrant(const CardCatalogue& cards, const Json& item, size_t number) {
+    std::string line;
+    std::string name;
+    bool named = false;
+    if (item.is_string()) {
+        line = item.get<std::string>();
+        if (line.find_first_of("\r\n") != std::string::npos)
+            return std::nullopt;
+    } else if (item.is_object()) {
+        if (item.contains("deck") && item["deck"].is_string())
+            line = item["deck"].get<std::string>();
+        else if (item.contains("entry") && item["entry"].is_number_unsigned())
+            line = std::string("#").append(std::to_string(item["entry"].get<uint64_t>()));
+        else
+            return std::nullopt;
+        if (line.find_first_of(" \t\r\n") != std::string::npos)
+            return std::nullopt;
+        if (item.contains("name")) {
+            if (!item["name"].is_string())
+                return std::nullopt;
+            name = item["name"].get<std::string>();
+            named = true;
+        }
+    } else {
+        return std::nullopt;
+    }
+    std::vector<EntrantSource> parsed;
+    try {
+        parsed = parseEntrantLines(cards, line);
+    } catch (const EventRefusal& e) {
+        // Each item is read as a text of one line: the list's place is what names it.
+        throw EventRefusal(e.kind(), e.message(), number, e.detail());
+    }
+    if (parsed.size() != 1)
+        return std::nullopt;
+    EntrantSource entrant = std::move(parsed.front());
+    entrant.line = number;
+    if (named) {
+        try {
+            checkEventName(name, false);
+        } catch (const EventRefusal&) {
+            throw EventRefusal(EventRefusal::Kind::BadName, "bad entrant name", number);
+        }
+        entrant.name = name;
+    }
+    return entrant;
+}
+
+} // namespace
+
+void WebFront::postEvent(const httplib::Request& req, httplib::Response& res, bool api) {
+    int retryAfter = 1;
+    if (!limiter_.allow(clientOf(req), &retryAfter)) {
+        ++service_.metrics().refusedRate;
+        res.set_header("Retry-After", std::to_string(retryAfter));
+        refuse(req, res, 429, std::string(web::TooMany));
+        return;
+    }
+    const auto refuseWith = [&](int status, const std::string& message) {
+        if (api)
+            refuse(req, res, status, message);
+        else
+            eventsList(req, res, status, message);
+    };
+    EventPlan plan;
+    std::string formatText;
+    try {
+        if (api) {
+            const Json body = Json::parse(req.body, nullptr, false);
+            const auto number = [&](const char* field, unsigned fallback) -> std::optional<unsigned> {
+                if (!body.contains(field))
+                    return fallback;
+                if (!body[field].is_number_unsigned() || body[field].get<uint64_t>() > 0xffffffffu)
+                    return std::nullopt;
+                return static_cast<unsigned>(body[field].get<uint64_t>());
+            };
+            if (!body.is_object() || !body.contains("name") || !body["name"].is_string() ||
+                !body.contains("entrants") || !body["entrants"].is_array() ||
+                (body.contains("format") && !body["format"].is_string())) {
+                refuse(req, res, 400,
+                       "the body must be a JSON object with \"name\", \"entrants\" (a list) and optionally "
+                       "\"format\", \"battles\", \"rounds\", \"seed\"");
+                return;
+            }
+            plan.name = body["name"].get<std::string>();
+            formatText = body.value("format", std::string("round-robin"));
+            const std::optional<unsigned> battles = number("battles", 3), rounds = number("rounds", 0);
+            if (!battles || !rounds) {
+                refuse(req, res, 400, std::string(!battles ? web::EventBattles : web::EventRounds));
+                return;
+            }
+            plan.battles = *battles;
+            plan.rounds = *rounds;
+            if (body.contains("seed")) {
+                const std::optional<unsigned> seed = number("seed", 0);
+                if (!seed) {
+                    refuse(req, res, 400, std::string(web::EventSeed));
+                    return;
+                }
+                plan.seed = *seed;
+            }
+            const Json& list = body["entrants"];
+            if (list.size() > MaxEventEntrants) {
+                refuse(req, res, 400, std::string(web::EntrantCount));
+                return;
+            }
+            for (size_t i = 0; i < list.size(); ++i) {
+                std::optional<EntrantSource> entrant = apiEntrant(service_.catalogue(), list[i], i + 1);
+                if (!entrant) {
+                    refuse(req, res, 400,
+                           std::string(web::EntrantOpen)
+                               .append(std::to_string(i + 1))
+                               .append(web::EntrantClose)
+                               .append(web::EntrantNotALine));
+                    return;
+                }
+                plan.entrants.push_back(std::move(*entrant));
+            }
+        } else {
+            plan.name = req.get_param_value("name");
+            formatText = req.get_param_value("format");
+            const std::optional<long> battles = smallNumber(std::string(trimmed(req.get_param_value("battles"))));
+            const std::string roundsText(trimmed(req.get_param_value("rounds")));
+            const std::optional<long> rounds = roundsText.empty() ? 0L : smallNumber(roundsText);
+            if (!battles || !rounds) {
+                refuseWith(400, std::string(!battles ? web::EventBattles : web::EventRounds));
+                return;
+            }
+            plan.battles = static_cast<unsigned>(*battles);
+            plan.rounds = static_cast<unsigned>(*rounds);
+            plan.entrants = parseEntrantLines(service_.catalogue(), req.get_param_value("entrants"));
+        }
+        const std::optional<TournamentFormat> format = tournamentFormat(formatText);
+        if (!format) {
+            refuseWith(400, std::string(web::EventFormat));
+            return;
+        }
+        plan.format = *format;
+        const EventStore::Created created = service_.createEvent(plan);
+        const std::string url = std::string("/tournaments/").append(created.id);
+        res.set_header("Location", url);
+        if (api) {
+            json(res, 201,
+                 {{"id", created.id},
+                  {"url", url},
+                  {"api", std::string("/api/tournaments/").append(created.id)},
+                  {"key", created.key}});
+            return;
+        }
+        // The key is on this answer only: no redirect, which would lose it.
+        const std::optional<EventRecord> event = service_.event(created.id);
+        if (!event) {
+            refuseWith(500, std::string(web::ServerFault));
+            return;
+        }
+        res.status = 201;
+        eventView(req, res, *event, created.key);
+    } catch (const EventRefusal& e) {
+        const auto [status, message] = refusalText(e);
+        if (status == 429)
+            res.set_header("Retry-After", "60");
+        if (api) {
+            json(res, status, {{"error", message}, {"detail", e.message()}});
+            return;
+        }
+        refuseWith(status, message);
+    } catch (const MorvaneError& e) {
+        std::cerr << "morvane-server: " << utf8Text(e) << std::endl;
+        res.set_header("Retry-After", "30");
+        refuseWith(503, std::string(web::EventNotTaken));
+    }
+}
+
+void WebFront::cancelEvent(const httplib::Request& req, httplib::Response& res, const std::string& id, bool api) {
+    int retryAfter = 1;
+    if (!limiter_.allow(clientOf(req), &retryAfter)) {
+        ++service_.metrics().refusedRate;
+        res.set_header("Retry-After", std::to_string(retryAfter));
+        refuse(req, res, 429, std::string(web::TooMany));
+        return;
+    }
+    const std::string key = req.has_header("X-Organizer-Key") ? req.get_header_value("X-Organizer-Key")
+                                                              : std::string(trimmed(req.get_param_value("key")));
+    try {
+        service_.cancelEvent(id, key);
+    } catch (const EventRefusal& e) {
+        const auto [status, message] = refusalText(e);
+        refuse(req, res, status, message);
+        return;
+    } catch (const MorvaneError& e) {
+        std::cerr << "morvane-server: " << utf8Text(e) << std::endl;
+        res.set_header("Retry-After", "30");
+        refuse(req, res, 503, std::string(web::ServerFault));
+        return;
+    }
+    const std::string url = std::string("/tournaments/").append(id);
+    if (api) {
+        json(res, 200, {{"id", id}, {"url", url}, {"state", "cancelled"}});
+    } else {
+        res.status = 303;
+        res.set_header("Location", url);
+        secure(res);
+    }
+}
+
+bool WebFront::watch(const httplib::Request& req, httplib::Response& res, std::string_view) {
+    int retryAfter = 1;
+    // A report is a battle played now: it costs what a submission costs.
+    if (!limiter_.allow(clientOf(req), &retryAfter)) {
+        ++service_.metrics().refusedRate;
+        res.set_header("Retry-After", std::to_string(retryAfter));
+        refuse(req, res, 429, std::string(web::TooMany));
+        return true;
+    }
+    const std::optional<long> seed = [&]() -> std::optional<long> {
+        const std::string text = req.get_param_value("seed");
+        if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
+            return std::nullopt;
+        const long long value = std::stoll(text);
+        return value <= 0xffffffffLL ? std::optional<long>(static_cast<long>(value)) : std::nullopt;
+    }();
+    if (!seed) {
+        refuse(req, res, 400, std::string(web::WatchSeed));
+        return true;
+    }
+    long long turns = service_.maxTurns();
+    if (req.has_param("turns")) {
+        const std::optional<long> asked = smallNumber(req.get_param_value("turns"));
+        // No battle longer than this service would play: a cap is what bounds the work.
+        if (!asked || *asked < 1 || *asked > std::max(service_.maxTurns(), DefaultMaxTurns)) {
+            refuse(req, res, 400, std::string(web::WatchTurns));
+            return true;
+        }
+        turns = *asked;
+    }
+    std::string report;
+    try {
+        const auto decks =
+            service_.checkDecks(utf8ToCp932(req.get_param_value("top")), utf8ToCp932(req.get_param_value("bottom")));
+        report = service_.replay(decks, static_cast<uint32_t>(*seed), turns);
+    } catch (const InputError& e) {
+        refuse(req, res, 400, utf8Text(e));
+        return true;
+    }
+    // As a stored report is served: the catalogue's names may hold markup.
+    res.set_header("Content-Security-Policy", "sandbox");
+    res.set_header("X-Content-Type-Options", "nosniff");
+    res.body = std::move(report);
+    res.set_header("Content-Type", "text/html; charset=Shift_JIS");
     return true;
 }
 

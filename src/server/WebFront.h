@@ -52,6 +52,8 @@ struct WebOptions {
     double rate = 5;
     std::filesystem::path webFolder; // the pages, scripts and styles
     size_t maxBody = 4096;
+    // A tournament's creation: up to 256 entrants' lines with their names.
+    size_t maxEventBody = 64 * 1024;
     // Requests from this address come through a proxy that names the client as the
     // last entry of X-Forwarded-For; empty: no proxy is trusted.
     std::string trustedProxy;
@@ -115,6 +117,21 @@ private:
     void entryPage(const httplib::Request& req, httplib::Response& res, uint32_t number, const std::string& key,
                    int status);
     void refuseLadder(const httplib::Request& req, httplib::Response& res, const LadderRefusal& refusal);
+    bool eventsPage(const httplib::Request& req, httplib::Response& res, std::string_view rest);
+    bool eventsApi(const httplib::Request& req, httplib::Response& res, std::string_view rest);
+    bool eventApi(const httplib::Request& req, httplib::Response& res, std::string_view rest);
+    bool eventPage(const httplib::Request& req, httplib::Response& res, std::string_view rest);
+    bool watch(const httplib::Request& req, httplib::Response& res, std::string_view rest);
+
+    void postEvent(const httplib::Request& req, httplib::Response& res, bool api);
+    // DELETE /api/tournaments/ID, POST /tournaments/ID/cancel.
+    void cancelEvent(const httplib::Request& req, httplib::Response& res, const std::string& id, bool api);
+    // The list of events with the creation form; problem, when set, is shown above the
+    // form, which keeps what req sent.
+    void eventsList(const httplib::Request& req, httplib::Response& res, int status, const std::string& problem);
+    // An event's page; key is the organizer key shown once, on the answer to creation.
+    void eventView(const httplib::Request& req, httplib::Response& res, const EventRecord& event,
+                   const std::string& key);
 
     void answerGet(const httplib::Request& req, httplib::Response& res);
     void postBattle(const httplib::Request& req, httplib::Response& res, bool api);

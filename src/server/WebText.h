@@ -41,4 +41,38 @@ inline constexpr std::string_view OverOpen = "デッキサイズ";
 inline constexpr std::string_view OverMiddle = "を";
 inline constexpr std::string_view OverClose = "超えています";
 
+// Tournaments.
+inline constexpr std::string_view FormatNames[3] = {"総当たり", "スイス式", "勝ち抜き（シード順）"};
+inline constexpr std::string_view EventWaiting = "対戦待ち";
+inline constexpr std::string_view EventPlayed = "終了";
+inline constexpr std::string_view EventFailed = "行えませんでした";
+inline constexpr std::string_view EventCancelled = "取り消されました";
+inline constexpr std::string_view Bye = "不戦勝";
+inline constexpr std::string_view Drawn = "引き分け";
+inline constexpr std::string_view BySeed = "（シード順）";
+// "ラウンド 2"
+inline constexpr std::string_view RoundWord = "ラウンド ";
+inline constexpr std::string_view FinalRound = "決勝";
+inline constexpr std::string_view EventBadName = "大会名: ";
+inline constexpr std::string_view EventNameRule = "名前は1〜60バイト（全角20文字）で、改行や制御文字は使えません";
+// "参加チーム 3 行目: ..."
+inline constexpr std::string_view EntrantOpen = "参加チーム ";
+inline constexpr std::string_view EntrantClose = " 行目: ";
+inline constexpr std::string_view EntrantNotALine = "デッキ行でもラダーの登録番号でもありません";
+inline constexpr std::string_view NoLadderEntry = "そのラダー登録はありません";
+inline constexpr std::string_view EntrantCount = "参加チームは2〜256にしてください";
+inline constexpr std::string_view EventBattles = "1対戦の戦闘数は1〜99にしてください";
+inline constexpr std::string_view EventRounds =
+    "スイス式のラウンド数が多すぎます（同じ組み合わせを繰り返さずに組める数まで）";
+inline constexpr std::string_view EventFormat = "形式は round-robin、swiss、knockout のいずれかです";
+inline constexpr std::string_view EventSeed = "種は0〜4294967295の整数です";
+inline constexpr std::string_view NoEvent = "その大会はありません";
+inline constexpr std::string_view WrongKey = "主催者キーが違います";
+inline constexpr std::string_view EventAlreadyPlayed = "大会はもう行われたので取り消せません";
+inline constexpr std::string_view EventAlreadyCancelled = "大会はもう取り消されています";
+inline constexpr std::string_view EventsBusy = "対戦待ちの大会が多すぎます。しばらくしてから作ってください";
+inline constexpr std::string_view EventNotTaken = "大会を受け付けられませんでした。しばらくしてから作ってください";
+inline constexpr std::string_view WatchSeed = "見る戦闘の種（seed）を0〜4294967295の整数で指定してください";
+inline constexpr std::string_view WatchTurns = "ターン上限（turns）は1からこのサービスの上限までの整数です";
+
 } // namespace morvane::web

@@ -3,10 +3,16 @@
 // once numbers are used again.
 
 #include "server/BattleService.h"
+#include "batch/StoredReport.h"
 #include "common/Errors.h"
 #include "ladder/LadderWork.h"
+}
+
+#include "stats/Statistics.h"
+#include "tournament/EventWork.h"
 
 #include "batch/BatchTesting.h"
+#include "support/Process.h"
 
 #include <thread>
 
@@ -145,6 +151,48 @@ TEST_F(BattleServiceTest, RunnersPlayLadderWorkOnceNoBattleWaitsAndAnswerEachUni
             EXPECT_LE(fs::last_write_time(folder(n) / "battle.html"), fs::last_write_time(answer(u)))
                 << "battle " << n << " before unit " << u;
     }
+}
+
+TEST_F(BattleServiceTest, AnEventsAnswerIsStoredOnceItsUnitRetiredAndEachBattleWatchedAsTheCliPlaysIt) {
+    const FixedClock clock("12:00:00");
+    BattleService service(options(0, ":memory:"), clock);
+    EventPlan plan;
+    plan.name = "test";
+    plan.format = TournamentFormat::RoundRobin;
+    plan.battles = 1;
+    plan.seed = 3;
+    for (const std::string& line : {Top, Bottom, Top}) {
+        EntrantSource entrant;
+        applyDeckLine(line, entrant.team, service.catalogue());
+        plan.entrants.push_back(entrant);
+    }
+    const EventStore::Created created = service.createEvent(plan);
+    const fs::path unit = ladderWorkFolder(root) / EventStore::unitId(created.id);
+    ASSERT_TRUE(fs::exists(unit));
+    // A runner's answer, placed beside its unit.
+    const EventRecord waiting = *service.event(created.id);
+    writeAll(unit / "answer.dat", *answerEventWork(service.catalogue(), formatEventOrder(waiting.order), 1));
+    service.absorbAnsweredWork();
+    const EventRecord played = *service.event(created.id);
+    ASSERT_EQ(played.state, EventRecord::State::Played);
+    EXPECT_FALSE(fs::exists(unit)) << "a counted unit is retired";
+
+    // Best of one: battle 0 of each match decided it, the first entrant on top.
+    const std::vector<Match>& round = played.result->rounds.at(0).matches;
+    const Match& m = *std::find_if(round.begin(), round.end(), [](const Match& match) { return !match.bye(); });
+    const std::string a = formatDeckLine(played.order.request.entrants[m.a], 0);
+    const std::string b = formatDeckLine(played.order.request.entrants[m.b], 0);
+    const uint32_t seed = battleSeed(m.seed, 0);
+    const std::string report = service.replay(service.checkDecks(a, b), seed, service.maxTurns());
+    const BattleOutcome outcome = outcomeOfReport(report);
+    EXPECT_EQ(outcome.wonBy(0), m.winsA == 1);
+    EXPECT_EQ(outcome.wonBy(1), m.winsB == 1);
+    const fs::path cliReport = base / "cli.html";
+    const ProgramRun cli = runProgram(std::string(MORVANE_PROGRAM_DIR) + "/morvane-cli",
+                                      {"battle", "--cards", Classic, "--top", a, "--bottom", b, "--seed",
+                                       std::to_string(seed), "--time", "12:00:00", "-o", cliReport.string()});
+    ASSERT_NE(cli.out.find("winner="), std::string::npos) << cli.err;
+    EXPECT_EQ(readAll(cliReport), report) << "the same battle, byte for byte";
 }
 
 } // namespace

@@ -12,6 +12,9 @@
 #include "common/Json.h"
 #include "server/HttpServer.h"
 #include "server/PageTemplate.h"
+#include "server/WebText.h"
+#include "stats/Statistics.h"
+#include "tournament/EventWork.h"
 
 #include "batch/BatchTesting.h"
 
@@ -33,7 +36,19 @@ const std::string Bottom = "V004C018C016C024C022C025C039C044C002:001";
 
 class FakeDesk final : public BattleDesk {
 public:
-    FakeDesk() { catalogue_.load(Classic); }
+    FakeDesk() {
+        catalogue_.load(Classic);
+        std::string pattern = (fs::temp_directory_path() / "morvane-front-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("no temporary folder");
+        root_ = pattern;
+        events_ = std::make_unique<EventStore>(root_, catalogue_, clock_);
+    }
+    ~FakeDesk() override {
+        events_.reset();
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
 
     // The program's own rules, as the service checks a pair.
     std::pair<std::string, std::string> checkDecks(const std::string& top, const std::string& bottom) const override {
@@ -69,6 +84,22 @@ public:
         return number == 0 ? std::optional<std::string>("<html>report</html>") : std::nullopt;
     }
     std::string metricsText() override { return "morvane_queue_length 0\n"; }
+    std::string replay(const std::pair<std::string, std::string>& decks, uint32_t seed,
+                       long long maxTurns) const override {
+        return "<html>" + decks.first + " " + decks.second + " " + std::to_string(seed) + " " +
+               std::to_string(maxTurns) + "</html>";
+    }
+    long long maxTurns() const override { return 500; }
+    EventStore::Created createEvent(const EventPlan& plan) override { return events_->create(plan, 500); }
+    void cancelEvent(const std::string& id, std::string_view key) override { events_->cancel(id, key); }
+    std::optional<EventRecord> event(const std::string& id) override { return events_->event(id); }
+    std::vector<EventRecord> events(size_t first, size_t count) override { return events_->list(first, count); }
+    size_t eventCount() override { return events_->count(); }
+    // What a runner and the service's absorbing step do with an event's unit.
+    void play(const std::string& id) {
+        const std::string body = formatEventOrder(events_->event(id)->order);
+        events_->absorb({{{EventStore::unitId(id), WorkKind::Event, body}, *answerEventWork(catalogue_, body, 1)}});
+    }
     const CardCatalogue& catalogue() const override { return catalogue_; }
     const std::array<std::string, 2>& defaultDecks() const override { return decks_; }
     ServiceMetrics& metrics() override { return metrics_; }
@@ -82,6 +113,9 @@ private:
     CardCatalogue catalogue_;
     std::array<std::string, 2> decks_{Top, Bottom};
     ServiceMetrics metrics_;
+    FixedClock clock_{"12:00:00", 0, Clock::TimePoint(std::chrono::seconds(1800000000))};
+    fs::path root_;
+    std::unique_ptr<EventStore> events_;
 };
 
 BattleEntry entry(int number, BattleEntry::State state) {
@@ -343,6 +377,177 @@ TEST_F(WebFrontTest, ABadDeckLineIsNamedByItsIdInJapaneseForTheBuilderAndTheRefu
     EXPECT_EQ(fine["vehicle"], 4);
     EXPECT_EQ(fine["characters"], (Json{18, 16, 24, 22, 25, 39, 44, 2}));
     EXPECT_TRUE(desk.submitted.empty());
+}
+
+// Tournaments: the API from creation to cancellation, the pages of a played event, and
+// every refusal with its reason and status.
+class TournamentFront : public WebFrontTest {
+protected:
+    // Each request a second after the last, clear of the rate limit.
+    httplib::Response send(const std::string& method, const std::string& path, const std::string& body = "",
+                           const httplib::Params& params = {}, const std::string& key = "") {
+        clock.setNow(clock.now() + std::chrono::seconds(1));
+        httplib::Request req;
+        req.method = method;
+        req.path = path;
+        req.body = body;
+        req.params = params;
+        req.remote_addr = "10.1.1.2";
+        if (!key.empty())
+            req.set_header("X-Organizer-Key", key);
+        httplib::Response res;
+        front.answer(req, res);
+        return res;
+    }
+    static std::string body(const std::string& format, const Json& entrants, unsigned battles = 3) {
+        return Json{
+            {"name", "春の<大会>"}, {"format", format}, {"battles", battles}, {"seed", 9}, {"entrants", entrants}}
+            .dump();
+    }
+    static Json fiveEntrants() {
+        return Json::array({Top + " 赤の<軍>", Bottom, Json{{"deck", Top}, {"name", "青"}}, Bottom + " 緑", Top});
+    }
+};
+
+TEST_F(TournamentFront, TheApiCreatesListsShowsAndCancelsOnlyWithTheKey) {
+    const httplib::Response created = send("POST", "/api/tournaments", body("swiss", fiveEntrants()));
+    ASSERT_EQ(created.status, 201) << created.body;
+    const Json answer = json(created);
+    const std::string id = answer["id"];
+    const std::string key = answer["key"];
+    EXPECT_EQ(answer["url"], "/tournaments/" + id);
+    EXPECT_EQ(created.get_header_value("Location"), "/tournaments/" + id);
+    EXPECT_EQ(key.size(), 32u);
+
+    const Json list = json(send("GET", "/api/tournaments"));
+    ASSERT_EQ(list["tournaments"].size(), 1u);
+    EXPECT_EQ(list["tournaments"][0]["name"], "春の<大会>");
+    EXPECT_EQ(list["tournaments"][0]["state"], "waiting");
+    EXPECT_FALSE(list.dump().find(key) != std::string::npos) << "the key is shown once";
+    const Json event = json(send("GET", "/api/tournaments/" + id));
+    EXPECT_EQ(event["entrants"][0]["name"], "赤の<軍>");
+    EXPECT_EQ(event["entrants"][2]["name"], "青");
+    EXPECT_EQ(event["format"], "swiss");
+
+    EXPECT_EQ(send("DELETE", "/api/tournaments/" + id).status, 403);
+    EXPECT_EQ(send("DELETE", "/api/tournaments/" + id, "", {}, std::string(32, '0')).status, 403);
+    EXPECT_EQ(send("DELETE", "/api/tournaments/000000000000", "", {}, key).status, 404);
+    EXPECT_EQ(send("DELETE", "/api/tournaments/../../etc", "", {}, key).status, 405);
+    const httplib::Response cancelled = send("DELETE", "/api/tournaments/" + id, "", {{"key", key}});
+    EXPECT_EQ(cancelled.status, 200);
+    EXPECT_EQ(json(send("GET", "/api/tournaments/" + id))["state"], "cancelled");
+    const httplib::Response again = send("DELETE", "/api/tournaments/" + id, "", {}, key);
+    EXPECT_EQ(again.status, 409);
+    EXPECT_EQ(json(again)["error"], "大会はもう取り消されています");
+
+    // Played: too late to cancel, and the result is all there.
+    const std::string played = json(send("POST", "/api/tournaments", body("knockout", fiveEntrants())))["id"];
+    desk.play(played);
+    const Json result = json(send("GET", "/api/tournaments/" + played));
+    EXPECT_EQ(result["state"], "played");
+    EXPECT_EQ(result["standings"].size(), 5u);
+    EXPECT_EQ(result["rounds_played"].size(), 3u) << "five entrants: a bracket of eight";
+    const Json& final = result["rounds_played"][2][0];
+    EXPECT_EQ(final["watch"].size(), final["played"]);
+    EXPECT_EQ(result["champion"], final["winner"]);
+    const httplib::Response late = send("POST", "/tournaments/" + played + "/cancel", "", {{"key", "x"}});
+    EXPECT_EQ(late.status, 403);
+}
+
+TEST_F(TournamentFront, APlayedEventShowsItsTeamsStandingsBracketAndABattleOfEachMatchToWatch) {
+    const httplib::Response form =
+        send("POST", "/tournaments", "",
+             {{"name", "春の<大会>"},
+              {"format", "swiss"},
+              {"battles", "3"},
+              {"rounds", "2"},
+              {"entrants", Top + " 赤の<軍>\r\n" + Bottom + "\r\n\r\n" + Top + "\r\n" + Bottom}});
+    ASSERT_EQ(form.status, 201) << form.body;
+    EXPECT_NE(form.body.find("id=\"organizer-key\""), std::string::npos) << "the key, on this answer only";
+    const std::string id = form.get_header_value("Location").substr(std::string("/tournaments/").size());
+    EXPECT_EQ(send("GET", "/tournaments/" + id).body.find("id=\"organizer-key\""), std::string::npos);
+    EXPECT_NE(send("GET", "/tournaments").body.find("春の&lt;大会&gt;"), std::string::npos);
+
+    desk.play(id);
+    const std::string page = send("GET", "/tournaments/" + id).body;
+    EXPECT_EQ(page.find("<大会>"), std::string::npos) << "names are escaped";
+    EXPECT_NE(page.find("#1 赤の&lt;軍&gt;"), std::string::npos);
+    EXPECT_NE(page.find("ブッフホルツ"), std::string::npos);
+    EXPECT_NE(page.find("ゾンネボーン・ベルガー"), std::string::npos);
+    EXPECT_NE(page.find("優勝"), std::string::npos);
+    // Teams by their cards' names and stats, never the ids alone.
+    const cardRecordType& vehicle = desk.catalogue().vehicle(1);
+    EXPECT_NE(page.find(shownName(vehicle)), std::string::npos);
+    EXPECT_NE(page.find(shownStats(desk.catalogue().character(3))), std::string::npos);
+    // The first battle of the first match, as the link names it, and its replay.
+    const EventRecord event = *desk.event(id);
+    const Match& m = event.result->rounds[0].matches[0];
+    const std::string top = formatDeckLine(event.order.request.entrants[m.a], 0);
+    const std::string bottom = formatDeckLine(event.order.request.entrants[m.b], 0);
+    const std::string seed = std::to_string(battleSeed(m.seed, 0));
+    EXPECT_NE(page.find("/watch?top=" + top + "&amp;bottom=" + bottom + "&amp;seed=" + seed + "&amp;turns=500"),
+              std::string::npos);
+    const httplib::Response watched =
+        send("GET", "/watch", "", {{"top", top}, {"bottom", bottom}, {"seed", seed}, {"turns", "500"}});
+    EXPECT_EQ(watched.body, "<html>" + top + " " + bottom + " " + seed + " 500</html>");
+    EXPECT_EQ(watched.get_header_value("Content-Security-Policy"), "sandbox");
+
+    // A knockout draws its bracket.
+    const std::string knockout = json(send("POST", "/api/tournaments", body("knockout", fiveEntrants())))["id"];
+    desk.play(knockout);
+    const std::string bracket = send("GET", "/tournaments/" + knockout).body;
+    EXPECT_NE(bracket.find("class=\"bracket\""), std::string::npos);
+    EXPECT_NE(bracket.find("決勝"), std::string::npos);
+    EXPECT_NE(bracket.find(web::Bye), std::string::npos) << "five entrants: three byes";
+}
+
+TEST_F(TournamentFront, EveryRefusalSaysWhyWithItsStatus) {
+    const auto refusal = [&](const std::string& text) {
+        const httplib::Response res = send("POST", "/api/tournaments", text);
+        return std::pair<int, std::string>{res.status, json(res).value("error", std::string())};
+    };
+    EXPECT_EQ(refusal("nonsense").first, 400);
+    EXPECT_EQ(refusal(body("swiss", Json::array({Top}))),
+              (std::pair<int, std::string>{400, "参加チームは2〜256にしてください"}));
+    EXPECT_EQ(refusal(body("ladder", fiveEntrants())).first, 400);
+    EXPECT_EQ(refusal(body("swiss", fiveEntrants(), 100)).second, std::string(web::EventBattles));
+    Json tooManyRounds = Json::parse(body("swiss", fiveEntrants()));
+    tooManyRounds["rounds"] = 6;
+    EXPECT_EQ(refusal(tooManyRounds.dump()).second, std::string(web::EventRounds));
+    EXPECT_EQ(refusal(body("swiss", Json::array({Top, "V001C003", Bottom}))),
+              (std::pair<int, std::string>{400, "参加チーム 2 行目: デッキ行でもラダーの登録番号でもありません"}));
+    EXPECT_EQ(refusal(body("swiss", Json::array({Top, "#12"}))),
+              (std::pair<int, std::string>{400, "参加チーム 2 行目: そのラダー登録はありません"}));
+    EXPECT_EQ(refusal(body("swiss", Json::array({Top, Json{{"deck", Bottom}, {"name", "a\nb"}}}))).first, 400);
+    Json longName = Json::parse(body("swiss", fiveEntrants()));
+    longName["name"] = std::string(61, 'x');
+    EXPECT_EQ(refusal(longName.dump()).first, 400);
+    EXPECT_EQ(desk.eventCount(), 0u) << "a refusal stores nothing";
+
+    // A refused form keeps what was typed beside the reason.
+    const httplib::Response form =
+        send("POST", "/tournaments", "",
+             {{"name", "秋"}, {"format", "knockout"}, {"battles", "3"}, {"entrants", Top + "\n<b>x</b>"}});
+    EXPECT_EQ(form.status, 400);
+    EXPECT_NE(form.body.find("参加チーム 2 行目"), std::string::npos);
+    EXPECT_NE(form.body.find("&lt;b&gt;x&lt;/b&gt;</textarea>"), std::string::npos);
+    EXPECT_NE(form.body.find("value=\"knockout\" selected"), std::string::npos);
+
+    // Past the battle limit only an event's creation may send so much.
+    std::string many;
+    for (int i = 0; i < 200; ++i)
+        many += Top + " チーム" + std::to_string(i) + "\n";
+    const httplib::Response large = send(
+        "POST", "/tournaments", many, {{"name", "大"}, {"format", "knockout"}, {"battles", "1"}, {"entrants", many}});
+    EXPECT_EQ(large.status, 201);
+    EXPECT_EQ(send("POST", "/api/battles", many).status, 413);
+
+    EXPECT_EQ(send("GET", "/tournaments/000000000000").status, 404);
+    EXPECT_EQ(send("GET", "/api/tournaments/nothing").status, 404);
+    EXPECT_EQ(send("PUT", "/api/tournaments").get_header_value("Allow"), "GET, HEAD, POST");
+    EXPECT_EQ(send("GET", "/watch", "", {{"top", Top}, {"bottom", Bottom}, {"seed", "4294967296"}}).status, 400);
+    EXPECT_EQ(send("GET", "/watch", "", {{"top", Top}, {"bottom", "V001"}, {"seed", "1"}}).status, 400);
+    EXPECT_EQ(send("GET", "/watch", "", {{"top", Top}, {"bottom", Bottom}, {"seed", "1"}, {"turns", "0"}}).status, 400);
 }
 
 TEST(PageTemplate, PartsRepeatPerFillAndNamesAreLookedUpFromTheInnermostFillOut) {

@@ -2,7 +2,8 @@
 """The battle service in headless Chromium, as a player on a phone uses it: builds a
 team by picking cards, pastes the other team's deck line, presses the battle button,
 waits on the battle page for the report, and checks the result it shows against the
-API and that its Japanese text is drawn in real glyphs, not boxes.
+API and that its Japanese text is drawn in real glyphs, not boxes; then, by keyboard,
+creates a tournament of teams and calls it off with the organizer key it was shown.
 
 usage: browser_test.py PROGRAM-FOLDER   (exit 77: no browser here, skipped)
 """
@@ -22,6 +23,7 @@ try:
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
     from selenium.webdriver.support.ui import Select, WebDriverWait
 except ImportError:
     print("browser test skipped: python3-selenium is not installed")
@@ -193,7 +195,28 @@ def main():
 
         driver.save_screenshot(os.path.join(os.getcwd(), "browser-battle.png"))
         glyphs_are_drawn(driver)
-        print("browser test passed: battle %s, %s" % (number, state))
+        # An organizer on the same phone, by keyboard alone: an event of the two teams,
+        # its key shown once, and the event called off with it.
+        driver.get(base + "/tournaments")
+        name = driver.find_element(By.ID, "name")
+        name.send_keys("春の大会")
+        name.send_keys(Keys.TAB)
+        check(driver.switch_to.active_element.get_attribute("id") == "format", "Tab goes on to the format")
+        driver.switch_to.active_element.send_keys("スイス式")
+        entrants = driver.find_element(By.ID, "entrants")
+        entrants.send_keys(result["top"] + " 赤の軍" + Keys.ENTER + BOTTOM + Keys.ENTER + result["top"])
+        entrants.send_keys(Keys.TAB, Keys.ENTER)
+        key = wait.until(lambda d: d.find_element(By.ID, "organizer-key")).text
+        event = driver.find_element(By.ID, "event-page").get_attribute("data-id")
+        shown = json.load(urllib.request.urlopen(base + "/api/tournaments/" + event))
+        check(shown["format"] == "swiss" and shown["entrants"][0]["name"] == "赤の軍", "the event as sent: %s" % shown)
+        teams = [e.text.strip() for e in driver.find_elements(By.CSS_SELECTOR, ".entrants .team .name")]
+        check(len(teams) == 27 and vehicle in teams, "the entrants by card name: %s" % teams)
+        driver.find_element(By.ID, "key").send_keys(key, Keys.ENTER)
+        wait.until(lambda d: d.find_element(By.ID, "event-page").get_attribute("data-state") == "cancelled")
+        check(not driver.find_elements(By.ID, "organizer-key"), "the key is shown once")
+
+        print("browser test passed: battle %s, %s; event %s" % (number, state, event))
         return 0
     finally:
         if driver is not None:
