@@ -27,7 +27,8 @@ namespace morvane {
 BattleService::BattleService(ServiceOptions options, const Clock& clock)
     : options_(std::move(options)), clock_(clock), catalogue_(front::loadCatalogue(options_.cards)),
       submitter_(options_.root), index_(options_.index, options_.root, clock),
-      events_(std::make_unique<EventStore>(options_.root, catalogue_, clock)) {
+      events_(std::make_unique<EventStore>(options_.root, catalogue_, clock)),
+      ladder_(options_.ladder ? std::make_unique<Ladder>(options_.root, catalogue_, clock) : nullptr) {
     for (int side = 0; side < 2; ++side) {
         try {
             const std::vector<TextLine> lines = readDeckFile(deckFilePath(folderOf(options_.cards), side));
@@ -47,6 +48,7 @@ BattleService::BattleService(ServiceOptions options, const Clock& clock)
     for (int i = 0; i < options_.runners; ++i)
         runners_.emplace_back([this, i] { runnerLoop(i); });
     watcher_ = std::thread([this] { watchLoop(); });
+    ladderThread_ = std::thread([this] { ladderLoop(); });
 }
 
 BattleService::~BattleService() {
@@ -67,6 +69,8 @@ void BattleService::stop() {
             runner.join();
     if (watcher_.joinable())
         watcher_.join();
+    if (ladderThread_.joinable())
+        ladderThread_.join();
 }
 
 std::pair<std::string, std::string> BattleService::checkDecks(const std::string& top, const std::string& bottom) const {
@@ -169,7 +173,9 @@ void BattleService::runnerLoop(int index) {
             if (playLadderWork(workSightings, runOptions.claimTimeout))
                 continue;
             std::unique_lock lock(mutex_);
-            work_.wait_for(lock, std::chrono::seconds(1), [this] { return stopping_ || !offered_.empty(); });
+            const uint64_t posted = workPosted_;
+            work_.wait_for(lock, std::chrono::seconds(1),
+                           [&] { return stopping_ || !offered_.empty() || workPosted_ != posted; });
             continue;
         }
         try {
@@ -290,8 +296,6 @@ void BattleService::watchLoop() {
                 return;
         }
         try {
-            if (tick % 5 == 0)
-                absorbAnsweredWork();
             if (tick % 25 == 0)
                 index_.refresh(false);
             for (const int number : index_.waitingNumbers()) {
@@ -318,16 +322,60 @@ void BattleService::watchLoop() {
 }
 
 void BattleService::absorbAnsweredWork() {
+    std::lock_guard counting(ladderMutex_);
     std::vector<AnsweredWork> events;
+    std::vector<AnsweredWork> matches;
     for (AnsweredWork& work : answeredWork(options_.root))
-        if (work.unit.kind == WorkKind::Event)
-            events.push_back(std::move(work));
-    if (events.empty())
-        return;
-    // Retired only once stored: a stop in between leaves the answer to be read again,
-    // and the store keeps the first result it stored.
-    for (const std::string& id : events_->absorb(events))
-        retireWork(options_.root, id);
+        (work.unit.kind == WorkKind::Event ? events : matches).push_back(std::move(work));
+    // Retired only once counted or stored: a stop in between leaves the answer to be
+    // read again, and the ladder's journal and the event store each count it once.
+    if (ladder_ && !matches.empty())
+        for (const std::string& id : ladder_->absorbAnswers(matches))
+            retireWork(options_.root, id);
+    if (!events.empty())
+        for (const std::string& id : events_->absorb(events))
+            retireWork(options_.root, id);
+}
+
+size_t BattleService::postLadderWork() {
+    // Enough waiting work to keep every runner busy between two looks, never so much
+    // that a new entry's placement queues behind a long backlog.
+    constexpr uint64_t Backlog = 20000;
+    if (!ladder_)
+        return 0;
+    std::lock_guard handing(ladderMutex_);
+    const uint64_t outstanding = ladder_->battlesOutstanding();
+    if (outstanding >= Backlog)
+        return 0;
+    const std::vector<WorkUnit> units = ladder_->nextWork(Backlog - outstanding);
+    for (const WorkUnit& unit : units)
+        submitWork(options_.root, unit);
+    if (!units.empty()) {
+        {
+            std::lock_guard lock(mutex_);
+            ++workPosted_;
+        }
+        work_.notify_all();
+    }
+    return units.size();
+}
+
+void BattleService::ladderLoop() {
+    // Ten times a second: a new entry's placement goes out at once, and an answered
+    // unit counts within a tenth of a second of its answer.
+    for (;;) {
+        {
+            std::unique_lock lock(mutex_);
+            if (stopped_.wait_for(lock, std::chrono::milliseconds(100), [this] { return stopping_; }))
+                return;
+        }
+        try {
+            absorbAnsweredWork();
+            postLadderWork();
+        } catch (...) {
+            std::cerr << "morvane-server: " << publicText(std::current_exception(), options_.root) << std::endl;
+        }
+    }
 }
 
 EventStore::Created BattleService::createEvent(const EventPlan& plan) {

@@ -11,6 +11,7 @@
 #include "cards/CardCatalogue.h"
 #include "cards/Deck.h"
 #include "common/Clock.h"
+#include "ladder/Ladder.h"
 #include "server/BattleDesk.h"
 #include "server/BattleIndex.h"
 #include "server/Metrics.h"
@@ -34,6 +35,7 @@ namespace morvane {
 
 struct ServiceOptions {
     std::string root; // ends with "/"
+    bool ladder = true; // keep the ladder of the root's records, and hand out its work
     std::filesystem::path cards;
     std::filesystem::path index;
     int runners = 1;
@@ -88,9 +90,15 @@ public:
     std::vector<EventRecord> events(size_t first, size_t count) override { return events_->list(first, count); }
     size_t eventCount() override { return events_->count(); }
 
-    // Hands the answered units of the root to whoever counts them (events now) and
-    // retires those counted. The watch does it every second; tests call it at will.
+    Ladder* ladder() override { return ladder_.get(); }
+
+    // Hands the answered units of the root to whoever counts them (the ladder, the
+    // events) and retires those counted. The ladder's loop does it ten times a second;
+    // tests may call it too, one caller at a time.
     void absorbAnsweredWork();
+    // Submits the ladder's next work when less than the backlog waits. Returns the
+    // units submitted.
+    size_t postLadderWork();
 
     // Stops offering battles, lets every runner finish and store the battle it plays,
     // and waits for them.
@@ -104,6 +112,8 @@ private:
     // Keeps the index and the counts in step with what a runner did.
     void note(const BatchEvent& event);
     void watchLoop();
+    // Counts answers and hands out the ladder's next work.
+    void ladderLoop();
     // Offers a waiting battle to this service's runners.
     void offer(int number);
     std::optional<int> takeOffered();
@@ -126,10 +136,13 @@ private:
     BatchSubmitter submitter_;
     BattleIndex index_;
     std::unique_ptr<EventStore> events_;
+    std::unique_ptr<Ladder> ladder_;
     ServiceMetrics metrics_;
 
     std::mutex mutex_;
     std::mutex noticeMutex_;
+    // The ladder counts and hands out work from one thread at a time.
+    std::mutex ladderMutex_;
     // Submissions one at a time: the queue's length is looked at and grown as one step.
     std::mutex submitMutex_;
     std::condition_variable work_;    // runners: a battle was offered, or stop
@@ -138,6 +151,8 @@ private:
     // Set with stopping_: a ladder work unit under way stops, and waits for a later run.
     std::atomic<bool> cancelWork_{false};
     std::set<int> offered_;
+    // Grows with each unit of ladder work submitted, so an idle runner wakes for it.
+    uint64_t workPosted_ = 0;
     std::set<int> playing_;
     // Submissions made by this process, for the latency.
     std::map<int, Clock::TimePoint> submitted_;
@@ -149,6 +164,7 @@ private:
 
     std::vector<std::thread> runners_;
     std::thread watcher_;
+    std::thread ladderThread_;
 };
 
 } // namespace morvane

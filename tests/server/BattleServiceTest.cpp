@@ -3,11 +3,10 @@
 // once numbers are used again.
 
 #include "server/BattleService.h"
+#include "batch/BatchScan.h"
 #include "batch/StoredReport.h"
 #include "common/Errors.h"
 #include "ladder/LadderWork.h"
-}
-
 #include "stats/Statistics.h"
 #include "tournament/EventWork.h"
 
@@ -47,10 +46,11 @@ protected:
         }
         return now;
     }
+    // Battle folders: the ladder keeps its records in a folder of its own.
     size_t folderCount() const {
         size_t count = 0;
         for (const auto& entry : fs::directory_iterator(root))
-            count += entry.is_directory();
+            count += entry.is_directory() && batchFolderNumber(entry.path().filename().string()).has_value();
         return count;
     }
 };

@@ -41,6 +41,13 @@ public:
     int64_t battleCount() override { return 0; }
     std::optional<std::string> report(int) const override { return std::nullopt; }
     std::string metricsText() override { return {}; }
+    std::string replay(const std::pair<std::string, std::string>&, uint32_t, long long) const override { return {}; }
+    long long maxTurns() const override { return DefaultMaxTurns; }
+    EventStore::Created createEvent(const EventPlan&) override { throw std::logic_error("no events here"); }
+    void cancelEvent(const std::string&, std::string_view) override {}
+    std::optional<EventRecord> event(const std::string&) override { return std::nullopt; }
+    std::vector<EventRecord> events(size_t, size_t) override { return {}; }
+    size_t eventCount() override { return 0; }
     const CardCatalogue& catalogue() const override { return catalogue_; }
     const std::array<std::string, 2>& defaultDecks() const override { return decks_; }
     ServiceMetrics& metrics() override { return metrics_; }

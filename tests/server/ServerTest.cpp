@@ -7,6 +7,7 @@
 #include "common/Json.h"
 
 #include "batch/BatchTesting.h"
+#include "batch/BatchScan.h"
 #include "server/ServerProcess.h"
 #include "support/Process.h"
 
@@ -63,10 +64,11 @@ protected:
         const size_t at = result->body.find("\n" + name + " ");
         return at == std::string::npos ? -1 : std::stoll(result->body.substr(at + name.size() + 2));
     }
+    // Battle folders: the ladder keeps its records in a folder of its own.
     size_t folderCount() const {
         size_t count = 0;
         for (const auto& entry : fs::directory_iterator(root))
-            count += entry.is_directory();
+            count += entry.is_directory() && batchFolderNumber(entry.path().filename().string()).has_value();
         return count;
     }
 };
