@@ -54,7 +54,9 @@ constexpr size_t SaltDigits = 16;
 
 } // namespace
 
-std::string newSecretKey() { return randomHex(16); }
+std::string newSecretKey() {
+    return randomHex(16);
+}
 
 std::string hashSecretKey(std::string_view key) {
     std::string salt = randomHex(SaltDigits / 2);

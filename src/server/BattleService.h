@@ -34,7 +34,7 @@
 namespace morvane {
 
 struct ServiceOptions {
-    std::string root; // ends with "/"
+    std::string root;   // ends with "/"
     bool ladder = true; // keep the ladder of the root's records, and hand out its work
     std::filesystem::path cards;
     std::filesystem::path index;

@@ -6,8 +6,8 @@
 #include "common/Codec.h"
 #include "common/Json.h"
 
-#include "batch/BatchTesting.h"
 #include "batch/BatchScan.h"
+#include "batch/BatchTesting.h"
 #include "server/ServerProcess.h"
 #include "support/Process.h"
 
