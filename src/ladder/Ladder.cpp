@@ -135,12 +135,6 @@ std::string recordedClient(std::string_view client) {
     return out;
 }
 
-bool validUnitId(std::string_view id) {
-    return !id.empty() && id.size() <= 32 && std::all_of(id.begin(), id.end(), [](char c) {
-        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || c == '-';
-    });
-}
-
 // What the ladder knows of a pair of entries a < b. Its battles all come from the
 // pair's one seed, so more battles extend the same sequence and replace the counts.
 struct Pair {
@@ -692,7 +686,7 @@ struct Ladder::State {
         const char* const end = line.data() + hash;
         const char* space = std::find(p, end, ' ');
         id.assign(p, space);
-        if (!validUnitId(id) || space == end)
+        if (!validWorkId(id) || space == end)
             return false;
         p = space + 1;
         // The next number, then the separator after it (none at the end of the line).
@@ -958,7 +952,7 @@ void Ladder::State::load() {
         if (name.size() < 5 || name.compare(name.size() - 4, 4, ".dat") != 0)
             continue;
         const std::string id = name.substr(0, name.size() - 4);
-        if (!validUnitId(id))
+        if (!validWorkId(id))
             continue;
         noteUnitId(id);
         if (counted.count(id)) {
