@@ -5,6 +5,7 @@
 #include "common/Json.h"
 #include "optimize/Optimization.h"
 #include "tournament/Tournament.h"
+#include "tournament/TournamentJson.h"
 #include "tournament/TournamentPage.h"
 
 #include <cstdio>
@@ -54,14 +55,6 @@ std::string deckName(size_t entrant) {
     return std::string("#").append(std::to_string(entrant + 1));
 }
 
-Json matchJson(const Match& m) {
-    return Json{{"a", m.a + 1},       {"b", m.bye() ? Json(nullptr) : Json(m.b + 1)},
-                {"seed", m.seed},     {"a_wins", m.winsA},
-                {"b_wins", m.winsB},  {"undecided", m.undecided},
-                {"played", m.played}, {"winner", m.winner == -1 ? Json(nullptr) : Json(m.winnerEntrant() + 1)},
-                {"by_seed", m.bySeed}};
-}
-
 void printJson(const TournamentResult& r, const TournamentRequest& request, const std::vector<DeckSource>& decks) {
     Json rounds = Json::array();
     for (const TournamentRound& round : r.rounds) {
@@ -73,18 +66,9 @@ void printJson(const TournamentResult& r, const TournamentRequest& request, cons
     Json standings = Json::array();
     for (size_t i = 0; i < r.standings.size(); ++i) {
         const Standing& s = r.standings[i];
-        standings.push_back(Json{{"rank", i + 1},
-                                 {"deck", s.entrant + 1},
-                                 {"line", cp932ToUtf8(decks[s.entrant].line)},
-                                 {"points", s.points},
-                                 {"buchholz", s.buchholz},
-                                 {"sonneborn_berger", s.sonnebornBerger},
-                                 {"won", s.won},
-                                 {"drawn", s.drawn},
-                                 {"lost", s.lost},
-                                 {"battles_won", s.battlesWon},
-                                 {"battles_lost", s.battlesLost},
-                                 {"rounds_reached", s.roundsReached}});
+        Json standing{{"rank", i + 1}, {"deck", s.entrant + 1}, {"line", cp932ToUtf8(decks[s.entrant].line)}};
+        standing.update(standingFigures(s));
+        standings.push_back(std::move(standing));
     }
     const Json out{{"format", formatName(r.format)}, {"decks", decks.size()}, {"battles_per_match", request.battles},
                    {"seed", request.seed},           {"rounds", rounds},      {"standings", standings},

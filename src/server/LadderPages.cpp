@@ -10,6 +10,7 @@
 #include "common/Json.h"
 #include "ladder/Ladder.h"
 #include "server/PageTemplate.h"
+#include "server/WebAnswer.h"
 #include "server/WebFront.h"
 #include "server/WebText.h"
 #include "stats/Statistics.h"
@@ -30,20 +31,10 @@ constexpr size_t ShownMatchUps = 5;
 constexpr std::string_view OwnCookie = "morvane_entries";
 constexpr size_t OwnRemembered = 50;
 
+// A ranking moves with every counted battle: never kept by a cache.
 void secureLadder(httplib::Response& res) {
-    res.set_header("Content-Security-Policy",
-                   "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; connect-src 'self'; "
-                   "form-action 'self'; base-uri 'none'; frame-ancestors 'none'");
-    res.set_header("X-Content-Type-Options", "nosniff");
-    res.set_header("Referrer-Policy", "same-origin");
+    secure(res);
     res.set_header("Cache-Control", "no-store");
-}
-
-void ladderJson(httplib::Response& res, int status, const Json& body) {
-    res.status = status;
-    res.set_header("X-Content-Type-Options", "nosniff");
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(body.dump(), "application/json");
 }
 
 std::string entryName(uint32_t number) {
@@ -350,7 +341,7 @@ bool WebFront::ladderEntryOrApi(const httplib::Request& req, httplib::Response& 
                             {"seed", m.seed},
                             {"entry_is_a", m.entryIsA}});
     body["match_ups"] = std::move(matchUps);
-    ladderJson(res, 200, body);
+    json(res, 200, body);
     return true;
 }
 
@@ -370,7 +361,7 @@ bool WebFront::ladderApi(const httplib::Request& req, httplib::Response& res, st
     Json rows = Json::array();
     for (const LadderRow& row : ladder->page(first, count))
         rows.push_back(rowJson(row));
-    ladderJson(res, 200, {{"total", ladder->activeCount()}, {"offset", first}, {"entries", std::move(rows)}});
+    json(res, 200, {{"total", ladder->activeCount()}, {"offset", first}, {"entries", std::move(rows)}});
     return true;
 }
 
@@ -403,7 +394,7 @@ void WebFront::refuseLadder(const httplib::Request& req, httplib::Response& res,
         Json body = {{"error", message}};
         if (refusal.kind() == LadderRefusal::Kind::Duplicate)
             body["entry"] = "/ladder/" + entryName(refusal.entry());
-        ladderJson(res, status, body);
+        json(res, status, body);
         return;
     }
     std::string shown = escapeHtml(message);
@@ -476,7 +467,7 @@ void WebFront::postLadder(const httplib::Request& req, httplib::Response& res) {
         if (number != 0 && withdraw) {
             ladder->withdraw(number, key);
             if (api) {
-                ladderJson(res, 200, {{"entry", number}, {"withdrawn", true}});
+                json(res, 200, {{"entry", number}, {"withdrawn", true}});
             } else {
                 res.status = 303;
                 res.set_header("Location", "/ladder/" + entryName(number));
@@ -503,7 +494,7 @@ void WebFront::postLadder(const httplib::Request& req, httplib::Response& res) {
         res.set_header("Location", url);
         rememberOwn(req, res, entered.number);
         if (api)
-            ladderJson(res, 201, {{"entry", entered.number}, {"url", url}, {"key", entered.key}});
+            json(res, 201, {{"entry", entered.number}, {"url", url}, {"key", entered.key}});
         else
             entryPage(req, res, entered.number, entered.key, 201);
     } catch (const LadderRefusal& refusal) {

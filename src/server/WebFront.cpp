@@ -13,9 +13,11 @@
 #include "common/TextLines.h"
 #include "server/HttpServer.h"
 #include "server/PageTemplate.h"
+#include "server/WebAnswer.h"
 #include "server/WebFiles.h"
 #include "server/WebText.h"
 #include "stats/Statistics.h"
+#include "tournament/TournamentJson.h"
 
 #include <httplib.h>
 
@@ -134,19 +136,6 @@ void addResult(Json& body, const BattleEntry& entry) {
         body["error"] = entry.problem;
 }
 
-void secure(httplib::Response& res) {
-    res.set_header("Content-Security-Policy", PageSecurity);
-    res.set_header("X-Content-Type-Options", "nosniff");
-    res.set_header("Referrer-Policy", "same-origin");
-}
-
-void json(httplib::Response& res, int status, const Json& body) {
-    res.status = status;
-    res.set_header("X-Content-Type-Options", "nosniff");
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(body.dump(), "application/json");
-}
-
 // Pieces of a page, put together without a temporary string for each +.
 std::string join(std::initializer_list<std::string_view> pieces) {
     std::string out;
@@ -212,6 +201,19 @@ std::optional<std::string> eventIdOf(std::string_view text) {
 }
 
 } // namespace
+
+void secure(httplib::Response& res) {
+    res.set_header("Content-Security-Policy", PageSecurity);
+    res.set_header("X-Content-Type-Options", "nosniff");
+    res.set_header("Referrer-Policy", "same-origin");
+}
+
+void json(httplib::Response& res, int status, const Json& body) {
+    res.status = status;
+    res.set_header("X-Content-Type-Options", "nosniff");
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(body.dump(), "application/json");
+}
 
 bool RateLimiter::allow(const std::string& client, int* retryAfter) {
     const Clock::TimePoint now = clock_.now();
@@ -970,13 +972,7 @@ Json eventJson(const EventRecord& event, bool full) {
     for (const TournamentRound& round : result.rounds) {
         Json matches = Json::array();
         for (const Match& m : round.matches) {
-            Json match = {{"a", m.a + 1},      {"b", m.bye() ? Json(nullptr) : Json(m.b + 1)},
-                          {"seed", m.seed},    {"a_wins", m.winsA},
-                          {"b_wins", m.winsB}, {"undecided", m.undecided},
-                          {"played", m.played}};
-            match["winner"] = m.winner == -1 ? Json(nullptr) : Json(m.winnerEntrant() + 1);
-            if (m.bySeed)
-                match["by_seed"] = true;
+            Json match = matchJson(m);
             Json watch = Json::array();
             for (unsigned k = 0; k < m.played; ++k)
                 watch.push_back(watchUrl(event, m, k));
@@ -988,17 +984,9 @@ Json eventJson(const EventRecord& event, bool full) {
     Json standings = Json::array();
     for (size_t i = 0; i < result.standings.size(); ++i) {
         const Standing& s = result.standings[i];
-        standings.push_back({{"place", i + 1},
-                             {"entrant", s.entrant + 1},
-                             {"points", s.points},
-                             {"buchholz", s.buchholz},
-                             {"sonneborn_berger", s.sonnebornBerger},
-                             {"won", s.won},
-                             {"drawn", s.drawn},
-                             {"lost", s.lost},
-                             {"battles_won", s.battlesWon},
-                             {"battles_lost", s.battlesLost},
-                             {"rounds_reached", s.roundsReached}});
+        Json standing{{"place", i + 1}, {"entrant", s.entrant + 1}};
+        standing.update(standingFigures(s));
+        standings.push_back(std::move(standing));
     }
     body["battles_played"] = result.battles;
     body["rounds_played"] = std::move(rounds);
