@@ -1,6 +1,7 @@
 #include "common/Secret.h"
 
 #include "common/Errors.h"
+#include "common/Messages.h"
 
 #include <nettle/memops.h>
 #include <nettle/sha2.h>
@@ -8,7 +9,6 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <sys/random.h>
 
 namespace morvane {
@@ -33,7 +33,7 @@ std::string randomHex(size_t bytes) {
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            throw IoError(std::strerror(errno), "getrandom");
+            throw IoError(std::string(msg::FileNotRead), "getrandom", FileReason::ofErrno(errno));
         }
         got += static_cast<size_t>(n);
     }

@@ -592,9 +592,10 @@ struct Ladder::State {
             row.uncertain = uncertainAt(row.rank - 1);
         }
         const int64_t dayAgo = toMs(clock.now()) - DayMs;
-        for (auto it = m.history.rbegin(); it != m.history.rend(); ++it)
-            if (it->ms <= dayAgo) {
-                row.dayAgo = it->rating;
+        // The newest point a day old or older.
+        for (size_t i = m.history.size(); i-- > 0;)
+            if (m.history[i].ms <= dayAgo) {
+                row.dayAgo = m.history[i].rating;
                 break;
             }
         return row;

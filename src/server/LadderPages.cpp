@@ -181,8 +181,9 @@ std::string ratingChart(const std::vector<RatingPoint>& points) {
         std::snprintf(buffer, sizeof buffer, "%.1f,%.1f ", x(p), y(p.interval.high));
         band += buffer;
     }
-    for (auto p = points.rbegin(); p != points.rend(); ++p) {
-        std::snprintf(buffer, sizeof buffer, "%.1f,%.1f ", x(*p), y(p->interval.low));
+    // The band's lower edge runs back from the newest point.
+    for (size_t i = points.size(); i-- > 0;) {
+        std::snprintf(buffer, sizeof buffer, "%.1f,%.1f ", x(points[i]), y(points[i].interval.low));
         band += buffer;
     }
     svg += band + "\"/><polyline class=\"line\" points=\"";
@@ -204,10 +205,13 @@ std::vector<PageFill> watchLinks(const LadderEntry& entry, const LadderEntry& op
         const bool entryOnTop = aOnTop == m.entryIsA;
         const std::string& top = entryOnTop ? entryLine : opponentLine;
         const std::string& bottom = entryOnTop ? opponentLine : entryLine;
-        links.push_back(PageFill{{{"url", "/watch?top=" + top + "&amp;bottom=" + bottom +
-                                              "&amp;seed=" + std::to_string(battleSeed(m.seed, k))},
-                                  {"label", entryOnTop ? "上で観戦" : "下で観戦"}},
-                                 {}});
+        std::string url = std::string("/watch?top=")
+                              .append(top)
+                              .append("&amp;bottom=")
+                              .append(bottom)
+                              .append("&amp;seed=")
+                              .append(std::to_string(battleSeed(m.seed, k)));
+        links.push_back(PageFill{{{"url", std::move(url)}, {"label", entryOnTop ? "上で観戦" : "下で観戦"}}, {}});
     }
     return links;
 }

@@ -84,7 +84,7 @@ public:
     size_t entrant(std::string_view word, size_t entrants, bool byeAllowed = false) const {
         if (byeAllowed && word == "-")
             return Bye;
-        const size_t value = number<size_t>(word);
+        const auto value = number<size_t>(word);
         if (value >= entrants)
             fail(std::string("no entrant ").append(word));
         return value;
@@ -119,7 +119,7 @@ SideSelection teamOf(const Lines& lines, std::string_view columns) {
         const std::string_view id = columns.substr(4 * k, 4);
         if (id[0] != (k == 0 ? 'V' : 'C'))
             lines.fail(std::string("'").append(columns).append("' is no team"));
-        const int32_t value = lines.number<int32_t>(id.substr(1), 999);
+        const auto value = lines.number<int32_t>(id.substr(1), 999);
         (k == 0 ? team.vehicle : team.characters[k - 1]) = value;
     }
     return team;
@@ -164,7 +164,7 @@ EventOrder parseEventOrder(std::string_view text) {
     // Without a cap a battle that never ends would hold a runner for ever.
     if (r.maxTurns < 1)
         lines.fail("the turn cap must be at least 1");
-    const size_t n = lines.number<size_t>(lines.fields("entrants", 1)[0], MaxEntrants);
+    const auto n = lines.number<size_t>(lines.fields("entrants", 1)[0], MaxEntrants);
     for (size_t i = 0; i < n; ++i) {
         // The name is the rest of the line and may hold blanks.
         const std::string_view line = lines.next("a team");
@@ -227,9 +227,9 @@ TournamentResult parseTournamentResult(std::string_view text, size_t entrants) {
     result.interrupted = lines.number<unsigned>(lines.fields("interrupted", 1)[0], 1) == 1;
     // Every entrant plays at most once a round, and no event has more rounds than a
     // round robin of its entrants: bounds that keep a damaged count from allocating.
-    const size_t rounds = lines.number<size_t>(lines.fields("rounds", 1)[0], entrants);
+    const auto rounds = lines.number<size_t>(lines.fields("rounds", 1)[0], entrants);
     for (size_t r = 0; r < rounds; ++r) {
-        const size_t count = lines.number<size_t>(lines.fields("round", 1)[0], entrants);
+        const auto count = lines.number<size_t>(lines.fields("round", 1)[0], entrants);
         TournamentRound& round = result.rounds.emplace_back();
         for (size_t i = 0; i < count; ++i) {
             const std::vector<std::string_view> f = lines.fields("match", 9);
@@ -251,7 +251,7 @@ TournamentResult parseTournamentResult(std::string_view text, size_t entrants) {
             round.matches.push_back(m);
         }
     }
-    const size_t standings = lines.number<size_t>(lines.fields("standings", 1)[0], entrants);
+    const auto standings = lines.number<size_t>(lines.fields("standings", 1)[0], entrants);
     std::vector<bool> seen(entrants, false);
     for (size_t i = 0; i < standings; ++i) {
         const std::vector<std::string_view> f = lines.fields("standing", 10);

@@ -48,6 +48,7 @@ inline std::vector<MatchCount> playOrders(const CardCatalogue& catalogue, const 
 inline std::vector<AnsweredWork> playUnits(const CardCatalogue& catalogue, const std::vector<WorkUnit>& units,
                                            unsigned threads = 2) {
     std::vector<AnsweredWork> answers;
+    answers.reserve(units.size());
     for (const WorkUnit& unit : units)
         answers.push_back({unit, formatMatchCounts(playOrders(catalogue, parseMatchOrders(unit.body), threads))});
     return answers;
