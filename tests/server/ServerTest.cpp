@@ -558,6 +558,51 @@ TEST_F(ServerTest, AKilledLadderLosesNoEntryAndCountsEveryMatchOnceAsItsSeedPlay
     EXPECT_EQ(everything(*server), live);
 }
 
+// What LadderPagesTest does not reach: the limits of the real server on a body, and
+// names whose characters would turn a row around or break it.
+TEST_F(ServerTest, TheLadderRefusesHugeBodiesAndNamesThatWouldTurnARowAround) {
+    auto server = start({"--runners", "0", "--rate", "1000"});
+    const auto enter = [&](const std::string& name) {
+        return server->client().Post("/api/ladder", Json{{"name", name}, {"deck", Top}}.dump(), "application/json");
+    };
+    // Past the ladder's limit, and past the largest body the server reads at all.
+    for (const size_t size : {size_t{5000}, size_t{100000}}) {
+        const httplib::Result api = enter(std::string(size, 'x'));
+        ASSERT_TRUE(api) << size;
+        EXPECT_EQ(api->status, 413) << size;
+        EXPECT_NE(body(api).value("error", ""), "") << size;
+        const httplib::Result form =
+            server->client().Post("/ladder", httplib::Params{{"name", std::string(size, 'x')}, {"top", Top}});
+        ASSERT_TRUE(form) << size;
+        EXPECT_EQ(form->status, 413) << size;
+    }
+    const std::string badCharacter = "名前に使えない文字が含まれています";
+    for (const std::string& name :
+         {std::string("\u202e") + "逆さ", std::string("a\u2067b"), std::string("a\u200fb"), std::string("a\u0085b"),
+          std::string("a\u2028b"), std::string("a\x7f"), std::string("a\tb"), std::string("a\0b", 3)}) {
+        const httplib::Result refused = enter(name);
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(refused->status, 400) << refused->body;
+        EXPECT_EQ(body(refused).value("error", ""), badCharacter) << refused->body;
+    }
+    // A form's name as the browser sent it: bytes that are no UTF-8.
+    const httplib::Result form = server->client().Post("/ladder", httplib::Params{{"name", "\x96\xbc"}, {"top", Top}});
+    ASSERT_TRUE(form);
+    EXPECT_EQ(form->status, 400);
+    EXPECT_NE(form->body.find(badCharacter), std::string::npos);
+    // Twenty Japanese characters fill a name; one byte more is refused.
+    std::string longest;
+    for (int i = 0; i < 20; ++i)
+        longest += "隊";
+    const httplib::Result tooLong = enter(longest + "x");
+    EXPECT_EQ(tooLong->status, 400);
+    EXPECT_EQ(body(tooLong).value("error", ""), "名前が長すぎます");
+    EXPECT_EQ(namesIn(root / "ladder" / "entries"), 0u) << "nothing written for a refusal";
+    const httplib::Result taken = enter(longest);
+    EXPECT_EQ(taken->status, 201) << taken->body;
+    EXPECT_EQ(body(server->client().Get("/api/ladder/1"))["name"], longest);
+}
+
 // The manual page against the program's own help: every option and exit status.
 TEST(ServerManPage, DescribesEveryOptionAndExitStatusOfTheHelp) {
     const ProgramRun help = runProgram(Server, {"--help"});
