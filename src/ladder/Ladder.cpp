@@ -752,6 +752,19 @@ struct Ladder::State {
             unitSequence = std::max(unitSequence, n);
     }
 
+    // The unit as runners see it; nothing when one of its entries has no record read.
+    std::optional<WorkUnit> workUnit(const std::string& id, const Unit& unit) const {
+        std::vector<MatchOrder> orders;
+        orders.reserve(unit.matches.size());
+        for (const Match& m : unit.matches) {
+            if (m.a >= members.size() || m.b >= members.size() || !members[m.a].known || !members[m.b].known)
+                return std::nullopt;
+            orders.push_back(
+                {members[m.a].entry.team, members[m.b].entry.team, m.battles, ladderMatchSeed(seed, m.a, m.b)});
+        }
+        return WorkUnit{id, WorkKind::Matches, formatMatchOrders(orders)};
+    }
+
     void load();
     void openJournal();
     void appendJournal(const std::string& text);
@@ -969,6 +982,22 @@ void Ladder::State::load() {
 
     for (const auto& [id, unit] : pending)
         markInFlight(unit, true);
+
+    // A unit recorded as handed out whose folder never reached the root (the service
+    // stopped between the record and the folder) would hold its pairs until it went
+    // stale: it is placed now, as it was handed out. Should it have been placed after
+    // all, it is left as it is; its seed decides its counts either way.
+    const fs::path work = ladderWorkFolder(root);
+    for (const auto& [id, unit] : pending) {
+        if (fs::exists(work / id / WorkUnitFile, error) || fs::exists(work / id / WorkAnswerFile, error))
+            continue;
+        try {
+            if (const std::optional<WorkUnit> again = workUnit(id, unit))
+                submitWork(root, *again);
+        } catch (const MorvaneError&) {
+            // Left to go stale, when its pairs are handed out again.
+        }
+    }
     openJournal();
 }
 
@@ -1310,12 +1339,7 @@ std::vector<WorkUnit> Ladder::nextWork(uint64_t maxBattles) {
                 throw;
             break;
         }
-        std::vector<MatchOrder> orders;
-        orders.reserve(unit.matches.size());
-        for (const Match& m : unit.matches)
-            orders.push_back(
-                {s.members[m.a].entry.team, s.members[m.b].entry.team, m.battles, ladderMatchSeed(s.seed, m.a, m.b)});
-        units.push_back({id, WorkKind::Matches, formatMatchOrders(orders)});
+        units.push_back(*s.workUnit(id, unit));
         s.pending.emplace(id, std::move(unit));
     }
     return units;
@@ -1378,9 +1402,14 @@ std::vector<std::string> Ladder::absorbAnswers(const std::vector<AnsweredWork>& 
 
 uint64_t Ladder::battlesOutstanding() const {
     std::lock_guard lock(state_->mutex);
+    // A stale unit is left out before nextWork releases it: an owner that waits for
+    // the outstanding battles to fall before it asks for more work would otherwise
+    // wait for ever on units whose folders were lost.
+    const int64_t staleMs = std::chrono::duration_cast<std::chrono::milliseconds>(state_->tuning.staleAfter).count();
+    const int64_t now = toMs(state_->clock.now());
     uint64_t battles = 0;
     for (const auto& [id, unit] : state_->pending)
-        if (!unit.released)
+        if (!unit.released && unit.ms >= now - staleMs)
             for (const Match& m : unit.matches)
                 battles += m.battles;
     return battles;

@@ -11,7 +11,8 @@
 // Everything in memory is rebuilt from them at start, so a lost or damaged in-memory
 // state costs time, never an entry or a counted result; a unit whose id the journal
 // holds is never counted again, and answers of units handed out before a restart
-// count after it.
+// count after it. A unit recorded but not yet in the root when the process stopped is
+// placed there at the next start.
 //
 // The ladder hands out work (LadderWork's units) and counts the answers; runners play
 // it. The owner calls nextWork and absorbAnswers from one thread (the service's ladder
@@ -148,7 +149,7 @@ public:
     // Counts answers of units this ladder handed out (others are left alone); returns
     // the ids counted, which the caller may retire.
     std::vector<std::string> absorbAnswers(const std::vector<AnsweredWork>& answers);
-    // Battles handed out and not yet answered.
+    // Battles handed out and not yet answered, leaving out units gone stale.
     uint64_t battlesOutstanding() const;
 
 private:

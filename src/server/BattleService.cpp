@@ -27,7 +27,20 @@ namespace morvane {
 BattleService::BattleService(ServiceOptions options, const Clock& clock)
     : options_(std::move(options)), clock_(clock), catalogue_(front::loadCatalogue(options_.cards)),
       submitter_(options_.root), index_(options_.index, options_.root, clock),
-      events_(std::make_unique<EventStore>(options_.root, catalogue_, clock)),
+      events_(std::make_unique<EventStore>(options_.root, catalogue_, clock,
+                                           // Asked only when an event is created, by when the ladder below is made; a
+                                           // withdrawn entry has left the ladder and enters no event either.
+                                           [this](uint32_t number) -> std::optional<EntrantSource> {
+                                               const std::optional<LadderEntry> entry =
+                                                   ladder_ ? ladder_->entry(number) : std::nullopt;
+                                               if (!entry || !entry->active())
+                                                   return std::nullopt;
+                                               EntrantSource source;
+                                               source.ladderEntry = number;
+                                               source.team = entry->team;
+                                               source.name = entry->name;
+                                               return source;
+                                           })),
       ladder_(options_.ladder ? std::make_unique<Ladder>(options_.root, catalogue_, clock) : nullptr) {
     for (int side = 0; side < 2; ++side) {
         try {

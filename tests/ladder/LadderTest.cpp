@@ -5,6 +5,7 @@
 
 #include "ladder/Ladder.h"
 
+#include "batch/BatchClaim.h"
 #include "cards/CardCatalogue.h"
 #include "common/Random.h"
 #include "ladder/LadderPlay.h"
@@ -308,6 +309,44 @@ TEST_F(LadderTest, RecordsRebuildTheLadderAndCountEachAnswerOnce) {
     EXPECT_TRUE(fs::is_empty(pending));
     EXPECT_EQ(again.absorbAnswers(answers).size(), answers.size());
     EXPECT_EQ(pageText(again), after);
+}
+
+TEST_F(LadderTest, UnitsRecordedButNeverPlacedGoOutAtStartAndLostOnesGoStale) {
+    FixedClock clock("", 5, at(0));
+    LadderTuning tuning;
+    tuning.halfWidth = 0.1;
+    tuning.matchesPerUnit = 20;
+    std::vector<WorkUnit> recorded;
+    {
+        Ladder ladder(root, catalogue, clock, tuning);
+        for (const SideSelection& team : field(20, 7))
+            ladder.enter("e", team, "c");
+        // Recorded as handed out, and the service killed after placing only the first.
+        recorded = ladder.nextWork(4000);
+        ASSERT_GE(recorded.size(), 2u);
+        submitWork(root, recorded[0]);
+    }
+    Ladder again(root, catalogue, clock, tuning);
+    for (const WorkUnit& unit : recorded) {
+        std::ifstream in(ladderWorkFolder(root) / unit.id / WorkUnitFile, std::ios::binary);
+        EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), {}) == formatWorkUnit(unit)) << unit.id;
+    }
+    // Played by a runner from the root, each counts once.
+    ClaimSightings sightings;
+    while (playOneWorkUnit(root, catalogue, clock, sightings, 2, std::chrono::seconds(600))) {
+    }
+    EXPECT_EQ(again.absorbAnswers(answeredWork(root)).size(), recorded.size());
+    EXPECT_EQ(again.battlesOutstanding(), 0u);
+
+    // A unit lost for good (a folder removed by hand, a disk that refused it) is
+    // outstanding until it goes stale, and then its pairs go out again: an owner that
+    // asks for work only below a backlog would otherwise never ask again.
+    const std::vector<WorkUnit> lost = again.nextWork(4000);
+    ASSERT_FALSE(lost.empty());
+    EXPECT_GT(again.battlesOutstanding(), 0u);
+    clock.setNow(at(0) + tuning.staleAfter + std::chrono::seconds(1));
+    EXPECT_EQ(again.battlesOutstanding(), 0u);
+    EXPECT_FALSE(again.nextWork(4000).empty());
 }
 
 TEST_F(LadderTest, WithdrawnOpponentsDropOutAndFailedUnitsGoOutAgain) {

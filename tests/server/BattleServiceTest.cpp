@@ -6,12 +6,16 @@
 #include "batch/BatchScan.h"
 #include "batch/StoredReport.h"
 #include "common/Errors.h"
+#include "common/Json.h"
 #include "ladder/LadderWork.h"
+#include "server/WebFront.h"
 #include "stats/Statistics.h"
 #include "tournament/EventWork.h"
 
 #include "batch/BatchTesting.h"
 #include "support/Process.h"
+
+#include <httplib.h>
 
 #include <thread>
 
@@ -193,6 +197,85 @@ TEST_F(BattleServiceTest, AnEventsAnswerIsStoredOnceItsUnitRetiredAndEachBattleW
                                        std::to_string(seed), "--time", "12:00:00", "-o", cliReport.string()});
     ASSERT_NE(cli.out.find("winner="), std::string::npos) << cli.err;
     EXPECT_EQ(readAll(cliReport), report) << "the same battle, byte for byte";
+}
+
+// An organizer names ladder entries by number; the event takes each one's team and
+// name from the service's own ladder, and a withdrawn entry enters no event.
+TEST_F(BattleServiceTest, AnEventOfLadderEntriesShowsTheirNamesAndTeams) {
+    BattleService service(options(0, ":memory:"));
+    Ladder& ladder = *service.ladder();
+    const std::string third = "V007C011C026C005C044C028C034C041C019:000";
+    const uint32_t red = ladder.enter("赤の<軍>", deckLineIds(Top), "a").number;
+    const uint32_t blue = ladder.enter("青", deckLineIds(Bottom), "a").number;
+    const uint32_t green = ladder.enter("緑", deckLineIds(third), "a").number;
+    const Ladder::Entered gone = ladder.enter("去った", deckLineIds("V004C005C020C005C028C044C039C028C011:000"), "a");
+    ladder.withdraw(gone.number, gone.key);
+
+    WebOptions web;
+    web.webFolder = MORVANE_WEB_DIR;
+    web.rate = 1000;
+    WebFront front(service, web);
+    const auto ask = [&](const std::string& method, const std::string& path, const std::string& body,
+                         const httplib::Params& params = {}) {
+        httplib::Request req;
+        req.method = method;
+        req.path = path;
+        req.body = body;
+        req.params = params;
+        req.remote_addr = "10.2.2.2";
+        httplib::Response res;
+        front.answer(req, res);
+        return res;
+    };
+    const auto event = [&](const std::string& id) {
+        return Json::parse(ask("GET", "/api/tournaments/" + id, "").body, nullptr, false);
+    };
+
+    // The API's entry object, and lines as the form takes them: "#N", and "N NAME".
+    const Json entrants =
+        Json::array({Json{{"entry", red}}, "#" + std::to_string(blue), std::to_string(green) + " 緑の別名"});
+    const httplib::Response created = ask(
+        "POST", "/api/tournaments",
+        Json{{"name", "ラダー杯"}, {"format", "swiss"}, {"battles", 1}, {"seed", 4}, {"entrants", entrants}}.dump());
+    ASSERT_EQ(created.status, 201) << created.body;
+    const std::string id = Json::parse(created.body)["id"];
+    const Json shown = event(id)["entrants"];
+    ASSERT_EQ(shown.size(), 3u) << shown.dump();
+    EXPECT_EQ(shown[0]["name"], "赤の<軍>");
+    EXPECT_EQ(shown[0]["deck"], Top);
+    EXPECT_EQ(shown[1]["name"], "青");
+    EXPECT_EQ(shown[1]["deck"], Bottom);
+    EXPECT_EQ(shown[2]["name"], "緑の別名");
+    EXPECT_EQ(shown[2]["deck"], third);
+    const std::string page = ask("GET", "/tournaments/" + id, "").body;
+    EXPECT_NE(page.find("赤の&lt;軍&gt;"), std::string::npos);
+    EXPECT_EQ(page.find("赤の<軍>"), std::string::npos);
+    EXPECT_NE(page.find(cp932ToUtf8(service.catalogue().vehicle(7).name)), std::string::npos) << "the team's cards";
+
+    const httplib::Response form = ask("POST", "/tournaments", "",
+                                       {{"name", "フォーム杯"},
+                                        {"format", "knockout"},
+                                        {"battles", "1"},
+                                        {"entrants", "#" + std::to_string(blue) + "\r\n" + std::to_string(red)}});
+    ASSERT_EQ(form.status, 201) << form.body;
+    const Json fromForm = event(form.get_header_value("Location").substr(std::string("/tournaments/").size()));
+    EXPECT_EQ(fromForm["entrants"][0]["name"], "青");
+    EXPECT_EQ(fromForm["entrants"][1]["deck"], Top);
+
+    // Withdrawn, or never entered: refused, naming the line.
+    for (const uint32_t number : {gone.number, gone.number + 1}) {
+        const httplib::Response refused =
+            ask("POST", "/api/tournaments",
+                Json{{"name", "x"},
+                     {"format", "swiss"},
+                     {"entrants", Json::array({"#" + std::to_string(red), "#" + std::to_string(number)})}}
+                    .dump());
+        EXPECT_EQ(refused.status, 400) << number;
+        EXPECT_EQ(Json::parse(refused.body, nullptr, false).value("error", ""),
+                  "参加チーム 2 行目: そのラダー登録はありません")
+            << number;
+    }
+    EXPECT_EQ(service.eventCount(), 2u);
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 #include "cards/CardCatalogue.h"
 #include "common/Codec.h"
 #include "common/Json.h"
+#include "ladder/Ladder.h"
+#include "ladder/LadderWork.h"
 
 #include "batch/BatchScan.h"
 #include "batch/BatchTesting.h"
@@ -12,8 +14,10 @@
 #include "support/Process.h"
 
 #include <atomic>
+#include <map>
 #include <regex>
 #include <set>
+#include <sstream>
 
 namespace morvane::test {
 namespace {
@@ -381,6 +385,222 @@ TEST_F(ServerTest, AnIndexOverwrittenWhileBattlesPlayIsMadeAnewAndTheServiceGoes
     EXPECT_TRUE(server->running());
     server->kill(SIGTERM);
     EXPECT_EQ(server->wait(), 0) << server->log();
+}
+
+// Ladder teams that differ in their last character, so that each is a team of its own.
+std::string ladderTeam(int k) {
+    static const std::array<std::string, 4> heads = {
+        "V001C003C011C012C007C021C019C020", "V004C018C016C024C022C025C039C044", "V007C011C026C005C044C028C034C041",
+        "V004C005C020C005C028C044C039C028"};
+    const std::string last = std::to_string(21 + k);
+    return heads[static_cast<size_t>(k % 4)] + "C" + std::string(3 - last.size(), '0') + last + ":000";
+}
+
+// Files directly in a folder, their names not starting with a dot (a retired unit's
+// leftovers are no work).
+size_t namesIn(const fs::path& folder) {
+    size_t count = 0;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+        count += it->path().filename().string().front() != '.';
+    return count;
+}
+
+TEST_F(ServerTest, AKilledLadderLosesNoEntryAndCountsEveryMatchOnceAsItsSeedPlaysIt) {
+    const fs::path ladder = root / "ladder";
+    std::map<uint32_t, std::pair<std::string, std::string>> entered; // number: name, deck line
+    int teams = 0;
+    const auto enter = [&](ServerProcess& server, int count) {
+        for (int i = 0; i < count; ++i, ++teams) {
+            const std::string name = "隊" + std::to_string(teams);
+            const httplib::Result r = server.client().Post(
+                "/api/ladder", Json{{"name", name}, {"deck", ladderTeam(teams)}}.dump(), "application/json");
+            ASSERT_TRUE(r);
+            ASSERT_EQ(r->status, 201) << r->body;
+            entered[body(r)["entry"].get<uint32_t>()] = {name, ladderTeam(teams)};
+        }
+    };
+    const auto journalBytes = [&] {
+        std::error_code error;
+        const auto size = fs::file_size(ladder / "journal.dat", error);
+        return error ? 0 : size;
+    };
+    // Killed while new entries' placement is handed out, played and counted: at fixed
+    // moments after they entered, and right after a unit was counted (0).
+    for (const int ms : {20, 50, 150, 400, 0, 0}) {
+        auto server = start({"--runners", "2", "--rate", "1000"});
+        const auto before = journalBytes();
+        ASSERT_NO_FATAL_FAILURE(enter(*server, 3));
+        if (ms > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        } else {
+            for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+                 journalBytes() == before && std::chrono::steady_clock::now() < end;)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            EXPECT_GT(journalBytes(), before) << "no unit counted";
+        }
+        server->kill(SIGKILL);
+        server->wait();
+    }
+
+    // Started again, it settles: nothing handed out is left waiting (a unit lost in a
+    // kill would hold its pairs), twice in a row a quarter second apart.
+    auto server = start({"--runners", "2", "--rate", "1000"});
+    const auto settled = [&] { return namesIn(ladder / "pending") == 0 && namesIn(ladder / "work") == 0; };
+    bool quiet = false;
+    for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+         !quiet && std::chrono::steady_clock::now() < end;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        quiet = settled();
+        if (quiet) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            quiet = settled();
+        }
+    }
+    ASSERT_TRUE(quiet) << namesIn(ladder / "pending") << " units still out\n" << server->log();
+
+    // Every acknowledged entry, with its name and team, rated.
+    const Json ranking = body(server->client().Get("/api/ladder?count=500"));
+    EXPECT_EQ(ranking["total"], entered.size());
+    ASSERT_EQ(ranking["entries"].size(), entered.size());
+    for (const Json& row : ranking["entries"]) {
+        const auto it = entered.find(row["entry"].get<uint32_t>());
+        ASSERT_NE(it, entered.end()) << row.dump();
+        EXPECT_EQ(row["name"], it->second.first);
+        EXPECT_EQ(row["deck"], it->second.second);
+        EXPECT_NE(row["interval"], Json::array({0.0, 1.0})) << row.dump();
+    }
+
+    CardCatalogue catalogue;
+    catalogue.load(Classic);
+    const auto teamOf = [&](uint32_t n) { return deckLineIds(entered.at(n).second); };
+    // Every unit in the journal once, and each of its matches counted as its seed
+    // plays it: "<id> <ms> <matches> a,b,battles,flags,winsA,winsB,undecided ... #<sum>".
+    const std::string journal = readAll(ladder / "journal.dat");
+    ASSERT_FALSE(journal.empty());
+    EXPECT_EQ(journal.back(), '\n');
+    const uint32_t ladderSeed = static_cast<uint32_t>(std::stoul(readAll(ladder / "seed.dat")));
+    std::set<std::string> units;
+    std::vector<MatchOrder> orders;
+    std::vector<MatchCount> counted;
+    std::istringstream lines(journal);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string id;
+        long long ms = 0;
+        size_t matches = 0;
+        words >> id >> ms >> matches;
+        EXPECT_TRUE(units.insert(id).second) << id << " counted twice";
+        EXPECT_GT(matches, 0u) << line;
+        for (size_t i = 0; i < matches; ++i) {
+            std::string match;
+            words >> match;
+            std::replace(match.begin(), match.end(), ',', ' ');
+            std::istringstream fields(match);
+            uint32_t a = 0, b = 0;
+            unsigned battles = 0, flags = 0;
+            MatchCount count;
+            fields >> a >> b >> battles >> flags >> count.winsA >> count.winsB >> count.undecided;
+            ASSERT_TRUE(entered.count(a) && entered.count(b)) << line;
+            orders.push_back({teamOf(a), teamOf(b), battles, ladderMatchSeed(ladderSeed, a, b)});
+            counted.push_back(count);
+        }
+    }
+    // The pairs as the entries' pages show them: each the last count of its seed, and
+    // an entry's battles the sum of its pairs' (none counted twice).
+    std::vector<double> shown;
+    const size_t journalled = orders.size();
+    for (const auto& [n, what] : entered) {
+        const Json entry = body(server->client().Get("/api/ladder/" + std::to_string(n)));
+        uint64_t battles = 0;
+        for (const Json& m : entry["match_ups"]) {
+            const bool first = m["entry_is_a"];
+            const uint32_t other = m["opponent"];
+            orders.push_back({teamOf(first ? n : other), teamOf(first ? other : n), m["battles"].get<unsigned>(),
+                              m["seed"].get<uint32_t>()});
+            shown.push_back(first ? m["score"].get<double>() : 1 - m["score"].get<double>());
+            battles += m["battles"].get<uint64_t>();
+        }
+        EXPECT_EQ(entry["battles"], battles) << n;
+    }
+    const std::vector<MatchCount> played = playMatches(catalogue, orders, 2);
+    ASSERT_EQ(played.size(), orders.size());
+    for (size_t i = 0; i < journalled; ++i) {
+        EXPECT_EQ(counted[i].winsA, played[i].winsA) << i;
+        EXPECT_EQ(counted[i].winsB, played[i].winsB) << i;
+        EXPECT_EQ(counted[i].undecided, played[i].undecided) << i;
+    }
+    for (size_t i = journalled; i < orders.size(); ++i) {
+        const MatchCount& c = played[i];
+        EXPECT_NEAR(shown[i - journalled], (c.winsA + 0.5 * c.undecided) / orders[i].battles, 1e-12) << i;
+    }
+
+    // Rebuilt from the records alone, the ratings are the same to the byte. The ladder
+    // keeps no index: the battles' index goes, so that nothing but the records is left.
+    const auto everything = [&](ServerProcess& s) {
+        std::string text = s.client().Get("/api/ladder?count=500")->body;
+        for (const auto& [n, what] : entered)
+            text.append("\n").append(s.client().Get("/api/ladder/" + std::to_string(n))->body);
+        return text;
+    };
+    const auto journalBefore = journalBytes();
+    const std::string live = everything(*server);
+    ASSERT_EQ(journalBytes(), journalBefore) << "counted while being read";
+    server->kill(SIGKILL);
+    server->wait();
+    for (const char* suffix : {"", "-wal", "-shm"})
+        fs::remove(root.string() + "/.morvane-index.sqlite" + suffix);
+    server = start({"--runners", "0", "--rate", "1000"});
+    EXPECT_EQ(everything(*server), live);
+    server->kill(SIGTERM);
+    EXPECT_EQ(server->wait(), 0);
+    server = start({"--runners", "0", "--rate", "1000"});
+    EXPECT_EQ(everything(*server), live);
+}
+
+// What LadderPagesTest does not reach: the limits of the real server on a body, and
+// names whose characters would turn a row around or break it.
+TEST_F(ServerTest, TheLadderRefusesHugeBodiesAndNamesThatWouldTurnARowAround) {
+    auto server = start({"--runners", "0", "--rate", "1000"});
+    const auto enter = [&](const std::string& name) {
+        return server->client().Post("/api/ladder", Json{{"name", name}, {"deck", Top}}.dump(), "application/json");
+    };
+    // Past the ladder's limit, and past the largest body the server reads at all.
+    for (const size_t size : {size_t{5000}, size_t{100000}}) {
+        const httplib::Result api = enter(std::string(size, 'x'));
+        ASSERT_TRUE(api) << size;
+        EXPECT_EQ(api->status, 413) << size;
+        EXPECT_NE(body(api).value("error", ""), "") << size;
+        const httplib::Result form =
+            server->client().Post("/ladder", httplib::Params{{"name", std::string(size, 'x')}, {"top", Top}});
+        ASSERT_TRUE(form) << size;
+        EXPECT_EQ(form->status, 413) << size;
+    }
+    const std::string badCharacter = "名前に使えない文字が含まれています";
+    for (const std::string& name :
+         {std::string("\u202e") + "逆さ", std::string("a\u2067b"), std::string("a\u200fb"), std::string("a\u0085b"),
+          std::string("a\u2028b"), std::string("a\x7f"), std::string("a\tb"), std::string("a\0b", 3)}) {
+        const httplib::Result refused = enter(name);
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(refused->status, 400) << refused->body;
+        EXPECT_EQ(body(refused).value("error", ""), badCharacter) << refused->body;
+    }
+    // A form's name as the browser sent it: bytes that are no UTF-8.
+    const httplib::Result form = server->client().Post("/ladder", httplib::Params{{"name", "\x96\xbc"}, {"top", Top}});
+    ASSERT_TRUE(form);
+    EXPECT_EQ(form->status, 400);
+    EXPECT_NE(form->body.find(badCharacter), std::string::npos);
+    // Twenty Japanese characters fill a name; one byte more is refused.
+    std::string longest;
+    for (int i = 0; i < 20; ++i)
+        longest += "隊";
+    const httplib::Result tooLong = enter(longest + "x");
+    EXPECT_EQ(tooLong->status, 400);
+    EXPECT_EQ(body(tooLong).value("error", ""), "名前が長すぎます");
+    EXPECT_EQ(namesIn(root / "ladder" / "entries"), 0u) << "nothing written for a refusal";
+    const httplib::Result taken = enter(longest);
+    EXPECT_EQ(taken->status, 201) << taken->body;
+    EXPECT_EQ(body(server->client().Get("/api/ladder/1"))["name"], longest);
 }
 
 // The manual page against the program's own help: every option and exit status.
