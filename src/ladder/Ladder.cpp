@@ -153,7 +153,10 @@ struct Pair {
     static uint8_t countFlag(uint32_t n, uint32_t a) { return n == a ? CountsForA : CountsForB; }
     uint32_t other(uint32_t n) const { return n == a ? b : a; }
     // The mean score of n against the other entry, and that mean's variance from the
-    // battles' own spread (both sides' results pooled: it errs high, never low).
+    // battles' own spread (both sides' results pooled: it errs high, never low). The
+    // spread is taken with one battle more won and one more lost: two battles alike
+    // are no proof that the pair always ends so, and a spread of 0 would let a small
+    // field, where every pair is met, claim an interval of one point.
     double score(uint32_t n) const {
         const double wins = n == a ? winsA : winsB;
         return (wins + 0.5 * undecided()) / battles;
@@ -162,9 +165,9 @@ struct Pair {
         const double count = battles;
         if (count < 2)
             return 0.25;
-        const double m = score(n);
-        const double squares = (n == a ? winsA : winsB) + 0.25 * undecided();
-        return std::max(0.0, (squares - count * m * m) / (count - 1)) / count;
+        const double sum = score(n) * count + 1;
+        const double squares = (n == a ? winsA : winsB) + 0.25 * undecided() + 1;
+        return std::max(0.0, (squares - sum * sum / (count + 2)) / (count + 1)) / count;
     }
 };
 

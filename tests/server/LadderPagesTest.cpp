@@ -92,9 +92,9 @@ protected:
     }
     // Plays every unit the ladder hands out as if a runner had: each match's first
     // entrant wins every battle.
-    void playOut() {
+    void playOut(int rounds = 20) {
         Ladder& ladder = *desk.ladder();
-        for (int round = 0; round < 20; ++round) {
+        for (int round = 0; round < rounds; ++round) {
             std::vector<AnsweredWork> answers;
             for (WorkUnit& unit : ladder.nextWork(100000)) {
                 std::vector<MatchCount> counts;
@@ -180,6 +180,20 @@ TEST_F(LadderPagesTest, EveryRefusalHasTheStatusAClientCanActOnAndNamesAreEscape
                      .status;
     }
     EXPECT_EQ(status, 429);
+}
+
+// Four entries, every pair met and both battles of each won by one side: two
+// battles are no proof, so no rating may claim to be known to the point.
+TEST_F(LadderPagesTest, APairOfBattlesAlikeLeavesEveryIntervalOpen) {
+    for (size_t k = 0; k < Teams.size(); ++k)
+        enter("チーム" + std::to_string(k + 1), Teams[k]);
+    playOut(1);
+    const Json ranking = Json::parse(ask("GET", "/api/ladder").body, nullptr, false);
+    ASSERT_EQ(ranking["entries"].size(), 4u);
+    for (const Json& e : ranking["entries"]) {
+        ASSERT_EQ(e["opponents"], 3) << e.dump();
+        EXPECT_GT(e["interval"][1].get<double>() - e["interval"][0].get<double>(), 0.2) << e.dump();
+    }
 }
 
 TEST_F(LadderPagesTest, AnEntrysPageAndApiShowItsRatingMatchUpsAndBattlesThatReplayTheirSeeds) {
