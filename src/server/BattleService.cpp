@@ -122,7 +122,7 @@ int BattleService::submit(const std::pair<std::string, std::string>& decks) {
         // The pair is stored: a refusal now would be played all the same, and a
         // client that tried again would get it twice. The index, a cache, finds the
         // folder at its next look.
-        std::cerr << "morvane-server: " << publicText(e, options_.root) << std::endl;
+        logLine(publicText(e, options_.root));
     }
     ++metrics_.submissions;
     if (options_.runners > 0)
@@ -196,7 +196,7 @@ void BattleService::runnerLoop(int index) {
         } catch (...) {
             // The report is stored whatever the index says; the index's next look
             // at the folders finds it.
-            std::cerr << "morvane-server: " << publicText(std::current_exception(), options_.root) << std::endl;
+            logLine(publicText(std::current_exception(), options_.root));
             if (event.folder) {
                 std::lock_guard lock(mutex_);
                 playing_.erase(event.folder->number);
@@ -215,11 +215,11 @@ bool BattleService::playLadderWork(ClaimSightings& sightings, std::chrono::secon
         const std::optional<PlayedWork> played =
             playNextWorkUnit(options_.root, catalogue_, clock_, sightings, 1, staleAfter, &cancelWork_);
         if (played && played->error)
-            std::cerr << "morvane-server: " << placedText("ladder/work/" + played->id, *played->error) << std::endl;
+            logLine(placedText("ladder/work/" + played->id, *played->error));
         return played.has_value();
     } catch (...) {
         // The disk refused the unit's files: it waits for a later try.
-        std::cerr << "morvane-server: " << publicText(std::current_exception(), options_.root) << std::endl;
+        logLine(publicText(std::current_exception(), options_.root));
         return false;
     }
 }
@@ -247,7 +247,7 @@ void BattleService::note(const BatchEvent& event) {
     case BatchEvent::Stopped:
     case BatchEvent::FolderSkipped: {
         const std::string problem = publicText(event.error, options_.root);
-        std::cerr << "morvane-server: " << placedText(number >= 0 ? event.folder->name() : "", problem) << std::endl;
+        logLine(placedText(number >= 0 ? event.folder->name() : "", problem));
         if (event.kind == BatchEvent::Stopped && number >= 0 && mayPassLater(event.failure)) {
             // An acknowledged battle is not lost to a full disk: it waits, and is
             // played again once there is room.
@@ -329,7 +329,7 @@ void BattleService::watchLoop() {
                     offer(number);
             }
         } catch (...) {
-            std::cerr << "morvane-server: " << publicText(std::current_exception(), options_.root) << std::endl;
+            logLine(publicText(std::current_exception(), options_.root));
         }
     }
 }
@@ -386,7 +386,7 @@ void BattleService::ladderLoop() {
             absorbAnsweredWork();
             postLadderWork();
         } catch (...) {
-            std::cerr << "morvane-server: " << publicText(std::current_exception(), options_.root) << std::endl;
+            logLine(publicText(std::current_exception(), options_.root));
         }
     }
 }

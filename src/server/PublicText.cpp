@@ -1,5 +1,7 @@
 #include "server/PublicText.h"
 
+#include <iostream>
+
 #include "common/Errors.h"
 
 namespace morvane {
@@ -43,6 +45,12 @@ std::string publicText(const std::exception_ptr& error, std::string_view root) {
     } catch (const std::exception& e) {
         return withoutRoot(e.what(), root);
     }
+}
+
+void logLine(std::string_view text) {
+    const std::string line = std::string("morvane-server: ").append(text).append("\n");
+    std::cerr.write(line.data(), static_cast<std::streamsize>(line.size()));
+    std::cerr.flush();
 }
 
 } // namespace morvane

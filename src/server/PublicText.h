@@ -15,4 +15,9 @@ std::string publicText(const MorvaneError& error, std::string_view root);
 // The same for any failure; a halt that threw nothing is "the battle halted".
 std::string publicText(const std::exception_ptr& error, std::string_view root);
 
+// Writes "morvane-server: text" and a line break to stderr in one write, so that lines
+// from the runners, the ladder's loop and the listening line never interleave: a
+// reader of the log (the tests, an operator's script) finds each whole.
+void logLine(std::string_view text);
+
 } // namespace morvane

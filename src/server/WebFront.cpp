@@ -13,6 +13,7 @@
 #include "common/TextLines.h"
 #include "server/HttpServer.h"
 #include "server/PageTemplate.h"
+#include "server/PublicText.h"
 #include "server/WebAnswer.h"
 #include "server/WebFiles.h"
 #include "server/WebText.h"
@@ -428,7 +429,7 @@ void WebFront::failed(const httplib::Request& req, httplib::Response& res, const
         text = e.what();
     } catch (...) {
     }
-    std::cerr << "morvane-server: " << logSafe(req.path) << ": " << logSafe(text) << std::endl;
+    logLine(logSafe(req.path).append(": ").append(logSafe(text)));
     res.headers.erase("Location");
     res.set_header("Retry-After", "5");
     refuse(req, res, 500, std::string(web::ServerFault));
@@ -712,7 +713,7 @@ void WebFront::postBattle(const httplib::Request& req, httplib::Response& res, b
         return;
     } catch (const MorvaneError& e) {
         // A full disk or the like: nothing was taken, and it may pass.
-        std::cerr << "morvane-server: " << utf8Text(e) << std::endl;
+        logLine(utf8Text(e));
         res.set_header("Retry-After", "30");
         refuse(503, std::string(web::NotTaken));
         return;
@@ -1412,7 +1413,7 @@ void WebFront::postEvent(const httplib::Request& req, httplib::Response& res, bo
         }
         refuseWith(status, message);
     } catch (const MorvaneError& e) {
-        std::cerr << "morvane-server: " << utf8Text(e) << std::endl;
+        logLine(utf8Text(e));
         res.set_header("Retry-After", "30");
         refuseWith(503, std::string(web::EventNotTaken));
     }
@@ -1435,7 +1436,7 @@ void WebFront::cancelEvent(const httplib::Request& req, httplib::Response& res, 
         refuse(req, res, status, message);
         return;
     } catch (const MorvaneError& e) {
-        std::cerr << "morvane-server: " << utf8Text(e) << std::endl;
+        logLine(utf8Text(e));
         res.set_header("Retry-After", "30");
         refuse(req, res, 503, std::string(web::ServerFault));
         return;

@@ -8,6 +8,7 @@
 #include "common/Paths.h"
 #include "frontend/FrontEnd.h"
 #include "server/BattleService.h"
+#include "server/PublicText.h"
 #include "server/WebFront.h"
 
 #include <atomic>
@@ -132,9 +133,15 @@ int serve(const std::vector<std::string>& args) {
     BattleService battles(service);
     WebFront front(battles, web);
     const int bound = front.bind(host, port);
-    std::cerr << "morvane-server: listening on http://"
-              << (host.find(':') != std::string::npos ? "[" + host + "]" : host) << ":" << bound << "/ (root "
-              << service.root << ", " << service.runners << " runners)" << std::endl;
+    logLine(std::string("listening on http://")
+                .append(host.find(':') != std::string::npos ? "[" + host + "]" : host)
+                .append(":")
+                .append(std::to_string(bound))
+                .append("/ (root ")
+                .append(service.root)
+                .append(", ")
+                .append(std::to_string(service.runners))
+                .append(" runners)"));
 
     std::atomic<bool> listening{true};
     std::thread signals([&] {
@@ -147,9 +154,9 @@ int serve(const std::vector<std::string>& args) {
     // Also when it ended otherwise than by a signal.
     listening = false;
     signals.join();
-    std::cerr << "morvane-server: stopping, finishing the battles in play" << std::endl;
+    logLine("stopping, finishing the battles in play");
     battles.stop();
-    std::cerr << "morvane-server: stopped" << std::endl;
+    logLine("stopped");
     return 0;
 }
 
@@ -162,7 +169,7 @@ int main(int argc, char** argv) {
         return serve(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::exception& e) {
         const front::Failure failure = front::describeFailure(e);
-        std::cerr << "morvane-server: " << front::escapeControls(failure.text) << std::endl;
+        logLine(front::escapeControls(failure.text));
         return failure.status;
     }
 }
