@@ -10,7 +10,8 @@
 #       WARM (5) seconds, then the battles the ladder counts in the next WINDOW (20)
 #       seconds (its journal: one line a counted unit, with the time it was counted) are
 #       divided by the window. Beside them, `morvane-cli stats` with 1 and 2 threads
-#       over forty pairs of the same decks.
+#       over forty pairs of the same decks, and `morvane-cli league --battles 1` over
+#       400 of them (every pair once each way round, as the ladder plays them).
 #
 #   bench/ladder_service_bench.sh [BUILD-FOLDER] scale [RECORDS]
 #       A ladder of 10,000 placed entries (morvane_ladder_bench --entries 10000 --keep
@@ -86,19 +87,32 @@ if [ "$mode" = capacity ]; then
     # process: the second does not move with what else the machine runs.
     TIMEFORMAT='%U %S'
     for threads in 1 2; do
-        battles=0 seconds=0 cpu=0
+        battles=0 seconds=0 cpu=0 turns=0
         for k in $(seq 0 39); do
             top=$(sed -n "$((2 * k + 1))p" "$work/decks.txt")
             bottom=$(sed -n "$((2 * k + 2))p" "$work/decks.txt")
             times=$({ time "$bin/morvane-cli" stats --top "$top" --bottom "$bottom" --battles 25000 --seed 1 \
                 --threads "$threads" --json >"$work/stats.json"; } 2>&1)
-            read -r b s < <(jq -r '"\(.battles) \(.seconds)"' "$work/stats.json")
+            read -r b s t < <(jq -r '"\(.battles) \(.seconds) \(.turns_total)"' "$work/stats.json")
             battles=$((battles + b))
+            turns=$((turns + t))
             read -r seconds cpu < <(awk -v a="$seconds" -v b="$s" -v c="$cpu" -v t="$times" \
                 'BEGIN { split(t, u, " "); print a + b, c + u[1] + u[2] }')
         done
-        awk -v n="$battles" -v s="$seconds" -v c="$cpu" -v t="$threads" 'BEGIN {
-            printf "morvane-cli stats --threads %d, forty pairs of the same decks: %.0f battles/s, %.0f per processor second\n", t, n / s, n / c }'
+        awk -v n="$battles" -v s="$seconds" -v c="$cpu" -v t="$threads" -v turns="$turns" 'BEGIN {
+            printf "morvane-cli stats --threads %d, forty pairs of the same decks: %.0f battles/s, %.0f per processor second (%.1f turns a battle)\n",
+                t, n / s, n / c, turns / n }'
+    done
+
+    # The ladder's own pattern of work: every pair of a field of different decks, once
+    # each way round, as league --battles 1 plays it (stats plays one pair over and over).
+    head -400 "$work/decks.txt" >"$work/field.txt"
+    # By its own clock only: the whole process also writes a matrix of 160,000 rates.
+    for threads in 1 2; do
+        "$bin/morvane-cli" league --decks "$work/field.txt" --battles 1 --seed 1 --threads "$threads" --json |
+            jq -r '"\(.battles) \(.seconds) \(.turns_total)"' | awk -v t="$threads" '{
+            printf "morvane-cli league --battles 1 --threads %d, 400 of the decks: %.0f battles/s (%.1f turns a battle)\n",
+                t, $1 / $2, $3 / $1 }'
     done
 
     for setup in "1" "2" "1 watch"; do
