@@ -6,7 +6,8 @@
 #       one root's ladder with nothing played (morvane_ladder_bench --prepare), so the
 #       service has their placement to hand out: about 2,000 battles each. On that root,
 #       one after the other: the service with --runners 1, with --runners 2, and with
-#       --runners 1 beside `morvane-cli batch --watch ROOT --threads 1`. Each plays
+#       --runners 1 beside `morvane-cli batch --watch ROOT --threads 1` (SETUPS, default
+#       "1;2;1 watch", picks and orders them). Each plays
 #       WARM (5) seconds, then the battles the ladder counts in the next WINDOW (20)
 #       seconds (its journal: one line a counted unit, with the time it was counted) are
 #       divided by the window. Beside them, `morvane-cli stats` with 1 and 2 threads
@@ -115,7 +116,9 @@ if [ "$mode" = capacity ]; then
                 t, $1 / $2, $3 / $1 }'
     done
 
-    for setup in "1" "2" "1 watch"; do
+    # SETUPS, ';' between them: runners, and "watch" for the second runner process.
+    IFS=';' read -r -a setups <<<"${SETUPS:-1;2;1 watch}"
+    for setup in "${setups[@]}"; do
         read -r runners extra <<<"$setup"
         start_server "$root" --runners "$runners"
         if [ -n "$extra" ]; then
