@@ -10,6 +10,10 @@
 //
 //   build/bench/morvane_ladder_bench [--entries 10000] [--threads 2] [--build /dev/shm]
 //                                    [--disk /tmp] [--keep yes]
+//
+// For the service's figures (bench/ladder_service_bench.sh): --decks FILE writes the
+// field's deck lines (the entries', then ten more) to FILE; --prepare ROOT enters the
+// field in ROOT's ladder, nothing played, for a service to place.
 
 #include "cards/CardCatalogue.h"
 #include "common/Random.h"
@@ -89,11 +93,17 @@ int main(int argc, char** argv) {
     fs::path buildBase = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
     fs::path diskBase = fs::temp_directory_path();
     fs::path measured; // the second process: the ladder to read
+    fs::path decksFile;
+    fs::path prepared;
     bool keep = false; // leave the records for another look
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i];
         if (name == "--measure")
             measured = argv[i + 1];
+        else if (name == "--decks")
+            decksFile = argv[i + 1];
+        else if (name == "--prepare")
+            prepared = argv[i + 1];
         else if (name == "--keep")
             keep = std::string(argv[i + 1]) == "yes";
         else if (name == "--entries")
@@ -118,6 +128,27 @@ int main(int argc, char** argv) {
     while (teams.size() < entries + 10)
         if (auto team = space.randomTeam(random); team && seen.insert(formatDeckLine(*team, 0)).second)
             teams.push_back(*team);
+
+    if (!decksFile.empty()) {
+        std::ofstream out(decksFile);
+        for (const SideSelection& team : teams)
+            out << formatDeckLine(team, 0) << '\n';
+    }
+    if (!prepared.empty()) {
+        // Entered in memory and copied: the disk's syncs of ten thousand entries would
+        // take minutes, and the service reads the records all the same.
+        const fs::path built = buildBase / ("morvane-ladder-prepare-" + std::to_string(::getpid()));
+        {
+            Ladder ladder(built, catalogue, systemClock());
+            for (size_t i = 0; i < entries; ++i)
+                ladder.enter("entry " + std::to_string(i), teams[i], std::to_string(i));
+        }
+        fs::create_directories(prepared);
+        fs::copy(built / "ladder", prepared / "ladder", fs::copy_options::recursive);
+        fs::remove_all(built);
+    }
+    if (!decksFile.empty() || !prepared.empty())
+        return 0;
 
     FixedClock clock("", 20261209, std::chrono::system_clock::now());
     if (measured.empty()) {

@@ -10,14 +10,28 @@
 #include "common/TextLines.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <system_error>
 
 namespace morvane {
 
 std::string formatDeckLine(const SideSelection& s, int listNumber) {
-    char buffer[128];
     const auto& c = s.characters;
+    const std::array<int32_t, 10> numbers{s.vehicle, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7], listNumber};
+    // Ids of three digits by hand: the ladder formats and checks two deck lines a match,
+    // millions a minute, and snprintf took a fifth of a runner's time.
+    if (std::all_of(numbers.begin(), numbers.end(), [](int32_t n) { return n >= 0 && n <= 999; })) {
+        std::string line = "V000C000C000C000C000C000C000C000C000:000";
+        for (size_t k = 0; k < numbers.size(); ++k) {
+            char* digits = line.data() + 4 * k + 1;
+            digits[0] = static_cast<char>('0' + numbers[k] / 100);
+            digits[1] = static_cast<char>('0' + numbers[k] / 10 % 10);
+            digits[2] = static_cast<char>('0' + numbers[k] % 10);
+        }
+        return line;
+    }
+    char buffer[128];
     std::snprintf(buffer, sizeof buffer, "V%.3dC%.3dC%.3dC%.3dC%.3dC%.3dC%.3dC%.3dC%.3d:%.3d", s.vehicle, c[0], c[1],
                   c[2], c[3], c[4], c[5], c[6], c[7], listNumber);
     return buffer;

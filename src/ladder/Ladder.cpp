@@ -1315,8 +1315,11 @@ std::vector<WorkUnit> Ladder::nextWork(uint64_t maxBattles) {
         }
     }
 
-    // Units of at most matchesPerUnit matches and a few thousand battles.
-    constexpr uint64_t UnitBattles = 4096;
+    // Units of at most matchesPerUnit matches and some ten thousand battles: each
+    // unit costs a handful of file creations and syncs on its way out and back, which
+    // units of a few thousand battles (a hundredth of a second of a core) spent more
+    // time on than on the battles.
+    constexpr uint64_t UnitBattles = 16384;
     std::vector<WorkUnit> units;
     size_t at = 0;
     while (at < planned.size()) {

@@ -45,12 +45,12 @@ struct LadderTuning {
     // Placement goes on (and a thinned sample is topped up) until the interval's half
     // width is at most this.
     double halfWidth = 0.025;
-    unsigned battlesPerMatch = 2;        // even: as many on top as below
-    size_t matchesPerUnit = 1000;        // at most MaxMatchesPerUnit
-    size_t focus = 20;                   // the top places whose order is worth extra battles
-    unsigned focusOpponents = 64;        // new opponents an uncertain top entry meets a round
-    unsigned minOpponents = 10;          // an interval narrower than [0, 1] needs this many
-    std::chrono::minutes staleAfter{30}; // a unit unanswered this long is handed out again
+    unsigned battlesPerMatch = 2;              // even: as many on top as below
+    size_t matchesPerUnit = MaxMatchesPerUnit; // fewer units: fewer syncs a battle
+    size_t focus = 20;                         // the top places whose order is worth extra battles
+    unsigned focusOpponents = 64;              // new opponents an uncertain top entry meets a round
+    unsigned minOpponents = 10;                // an interval narrower than [0, 1] needs this many
+    std::chrono::minutes staleAfter{30};       // a unit unanswered this long is handed out again
 };
 
 struct LadderEntry {

@@ -351,14 +351,19 @@ void BattleService::absorbAnsweredWork() {
 }
 
 size_t BattleService::postLadderWork() {
-    // Enough waiting work to keep every runner busy between two looks, never so much
-    // that a new entry's placement queues behind a long backlog.
-    constexpr uint64_t Backlog = 20000;
+    // Enough waiting work to keep every runner busy between two looks (a look and its
+    // syncs can take longer than the tenth of a second between them), never so much
+    // that a new entry's placement queues behind a long backlog: this is about half a
+    // second of two cores' battles.
+    constexpr uint64_t Backlog = 131072;
     if (!ladder_)
         return 0;
     std::lock_guard handing(ladderMutex_);
+    // Topped up once half of it is played, not after every unit: each look over the
+    // ladder rates every entry, which at thousands of entries cost a runner's worth of
+    // a tenth of its time when it came ten times a second.
     const uint64_t outstanding = ladder_->battlesOutstanding();
-    if (outstanding >= Backlog)
+    if (outstanding >= Backlog / 2)
         return 0;
     const std::vector<WorkUnit> units = ladder_->nextWork(Backlog - outstanding);
     for (const WorkUnit& unit : units)

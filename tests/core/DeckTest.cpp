@@ -38,6 +38,9 @@ TEST(DeckLine, FormatsFortyBytesWithZeroPaddedIds) {
     EXPECT_EQ(formatDeckLine(s, 0), "V001C001C002C003C004C005C006C007C008:000");
     SideSelection empty;
     EXPECT_EQ(formatDeckLine(empty, 1234), "V000C000C000C000C000C000C000C000C000:1234");
+    // Every digit place, and ids outside three digits spelled as before.
+    EXPECT_EQ(formatDeckLine({999, {10, 99, 100, 909, 90, 9, 0, 555}}, 7), "V999C010C099C100C909C090C009C000C555:007");
+    EXPECT_EQ(formatDeckLine({1000, {-1, 2, 3, 4, 5, 6, 7, 8}}, 0), "V1000C-001C002C003C004C005C006C007C008:000");
     EXPECT_EQ(deckEntryText("V001C001C002C003C004C005C006C007C008:012 note"), "012 note");
     EXPECT_EQ(deckEntryText("V001C001C002C003C004C005C006C007C008:"), "");
     EXPECT_EQ(deckEntryText("short"), "");
