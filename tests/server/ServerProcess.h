@@ -9,12 +9,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <mutex>
 #include <string>
 #include <sys/prctl.h>
 #include <sys/wait.h>
-#include <cstdlib>
 #include <thread>
 #include <unistd.h>
 #include <vector>
