@@ -186,7 +186,18 @@ std::string ratingChart(const std::vector<RatingPoint>& points) {
         std::snprintf(buffer, sizeof buffer, "%.1f,%.1f ", x(points[i]), y(points[i].interval.low));
         band += buffer;
     }
-    svg += band + "\"/><polyline class=\"line\" points=\"";
+    svg += band + "\"/>";
+    // A single point has no line to draw: its estimate and interval as a mark.
+    if (points.size() == 1) {
+        const RatingPoint& p = points.front();
+        std::snprintf(buffer, sizeof buffer, "<line class=\"line\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"/>",
+                      x(p), y(p.interval.low), x(p), y(p.interval.high));
+        svg += buffer;
+        std::snprintf(buffer, sizeof buffer, "<circle class=\"point\" cx=\"%.1f\" cy=\"%.1f\" r=\"4\"/>", x(p),
+                      y(p.rating));
+        svg += buffer;
+    }
+    svg += "<polyline class=\"line\" points=\"";
     for (const RatingPoint& p : points) {
         std::snprintf(buffer, sizeof buffer, "%.1f,%.1f ", x(p), y(p.rating));
         svg += buffer;
