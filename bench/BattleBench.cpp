@@ -1,6 +1,8 @@
 // Battles and turns per second with the bundled card catalogue and the first deck of
 // each side: alone without a report, on several threads, and with the whole report
-// written to memory. Battle lengths depend on the decks, so turns are counted too.
+// written to memory; and battles between the pairs of a field of random teams, each
+// pair played a few times or many in a row. Battle lengths depend on the decks, so
+// turns are counted too.
 //
 // MORVANE_DATA_DIR (or the environment variable of that name) names the folder of
 // card.dat, deck0.dat and deck1.dat.
@@ -11,6 +13,7 @@
 #include "common/Clock.h"
 #include "common/Random.h"
 #include "common/TextLines.h"
+#include "optimize/TeamSpace.h"
 #include "report/ReportSink.h"
 #include "stats/Statistics.h"
 
@@ -18,6 +21,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
 
 namespace {
 
@@ -65,6 +69,46 @@ void BM_BattleNoReport(benchmark::State& state) {
     setRates(state, index, turns);
 }
 BENCHMARK(BM_BattleNoReport);
+
+// A field of random legal teams of the bundled catalogue, read once.
+const std::vector<SideSelection>& field() {
+    static const std::vector<SideSelection> teams = [] {
+        const Bundled& data = bundled();
+        TeamSpace space(data.catalogue, TeamRules{}, SideSelection{});
+        Random random(RunSeed);
+        std::vector<SideSelection> out;
+        while (out.size() < 400)
+            if (auto team = space.randomTeam(random))
+                out.push_back(*team);
+        return out;
+    }();
+    return teams;
+}
+
+// Battles of the ladder's kind: every battle brings a new pair of teams (each pair of
+// the field once each way round), so nothing a battle works out from its teams is
+// there for the next one. range(0) battles per pair before the next pair: 1 is the
+// ladder, 1000 is a statistics run on those same pairs, and the ratio of the two is
+// what changing teams costs.
+void BM_FieldPairs(benchmark::State& state) {
+    const Bundled& data = bundled();
+    const std::vector<SideSelection>& teams = field();
+    const auto repeat = static_cast<uint64_t>(state.range(0));
+    Random random;
+    Battle battle(data.catalogue, random);
+    Teams pair;
+    uint64_t index = 0, turns = 0;
+    for (auto _ : state) {
+        const uint64_t n = index / repeat;
+        pair.side[0] = teams[n % teams.size()];
+        pair.side[1] = teams[(n / teams.size() + 1 + n) % teams.size()];
+        random.setSeed(battleSeed(RunSeed, index++));
+        turns += static_cast<uint64_t>(battle.play(pair, MaxTurns).turns);
+    }
+    setRates(state, index, turns);
+}
+BENCHMARK(BM_FieldPairs)->Arg(1)->Arg(2)->Arg(16)->Arg(1000);
+
 
 // The same battles with the whole report written to memory.
 void BM_BattleMemoryReport(benchmark::State& state) {

@@ -171,18 +171,21 @@ std::optional<SideSelection> Analysis::bestOther(BattlePool& pool, const Balance
     std::vector<BattleOutcome> outcomes;
     uint64_t rounds = 0;
     for (uint64_t stage = FirstRounds; alive.size() > 1; stage *= 2) {
+        // By field deck and side first, as the optimizer's races: the candidates differ
+        // in one card, and the engine keeps what it can between battles in a row.
         battles.clear();
-        for (const size_t c : alive)
-            for (uint64_t r = rounds; r < rounds + stage; ++r)
-                for (size_t p = 0; p < pairings_; ++p)
+        for (size_t p = 0; p < pairings_; ++p)
+            for (const size_t c : alive)
+                for (uint64_t r = rounds; r < rounds + stage; ++r)
                     battles.push_back(
                         {&candidates[c], static_cast<uint32_t>(p), battleSeed(s.seed, first + r * pairings_ + p)});
         if (!pool.play(battles, outcomes))
             return std::nullopt;
-        const size_t block = stage * pairings_;
-        for (size_t a = 0; a < alive.size(); ++a)
-            for (size_t j = 0; j < block; ++j)
-                wins[alive[a]] += outcomes[a * block + j].wonBy(request_.field.teamSideOf(j % pairings_)) ? 1 : 0;
+        for (size_t p = 0; p < pairings_; ++p)
+            for (size_t a = 0; a < alive.size(); ++a)
+                for (uint64_t r = 0; r < stage; ++r)
+                    wins[alive[a]] +=
+                        outcomes[(p * alive.size() + a) * stage + r].wonBy(request_.field.teamSideOf(p)) ? 1 : 0;
         rounds += stage;
         // Every survivor played the same rounds: more wins is better, ties go to the
         // earlier card.

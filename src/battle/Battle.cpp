@@ -41,6 +41,21 @@ constexpr int32_t FormationSlots[2][4][3] = {
     {{11, 12, 13}, {16, 14, 11}, {13, 15, 18}, {18, 17, 16}},
 };
 
+// The slots whose cards a plan of formations f0 and f1 reads (plans_[f0 * 4 + f1]):
+// the six in front and the two vehicles, one bit a slot.
+constexpr std::array<uint32_t, 16> planSlotMasks() {
+    std::array<uint32_t, 16> masks{};
+    for (int f0 = 0; f0 < 4; ++f0)
+        for (int f1 = 0; f1 < 4; ++f1) {
+            uint32_t mask = 1U << 9 | 1U << 19;
+            for (int i = 0; i < 3; ++i)
+                mask |= 1U << FormationSlots[0][f0][i] | 1U << FormationSlots[1][f1][i];
+            masks[static_cast<size_t>(f0 * 4 + f1)] = mask;
+        }
+    return masks;
+}
+constexpr std::array<uint32_t, 16> PlanSlotMasks = planSlotMasks();
+
 // Puts the larger of two keys first.
 inline void exchange(uint32_t& first, uint32_t& second) {
     const uint32_t a = first;
@@ -116,10 +131,10 @@ void Battle::start(const Teams& teams) {
     // A run of battles between the same teams finds every card in its slot already,
     // checked and looked up by the battle start that put it there: only the hit
     // points go back to full.
-    bool sameCards = teamsChecked_;
+    uint32_t changed = 0; // one bit a slot whose card differs
     for (int32_t slot : TeamSlots)
-        sameCards = sameCards && state_.slots[static_cast<size_t>(slot)].cardId == selection(slot);
-    if (!sameCards) {
+        changed |= state_.slots[static_cast<size_t>(slot)].cardId != selection(slot) ? 1U << slot : 0U;
+    if (!teamsChecked_ || changed != 0) {
         checkPlayable(catalogue_, teams);
         bool powersReadable = true;
         for (int32_t slot : TeamSlots) {
@@ -128,9 +143,13 @@ void Battle::start(const Teams& teams) {
             powersReadable = powersReadable && state_.cards[static_cast<size_t>(slot)].traits->power.valid;
         }
         state_.powersReadable = powersReadable;
-        // The plans hold the card ids and speeds of the slots.
-        for (FrontPlan& plan : plans_)
-            plan.ready = false;
+        // The plans hold the card ids and speeds of the slots they read: a team of a
+        // search differs from the one before in a card or two, and the plans that do
+        // not read those slots stay good.
+        for (size_t i = 0; i < PlanSlotMasks.size(); ++i)
+            if (!teamsChecked_ || (PlanSlotMasks[i] & changed) != 0)
+                plans_[i].ready = false;
+        plans_.back().ready = false;
         teamsChecked_ = true;
     }
     for (int32_t slot : TeamSlots)

@@ -44,6 +44,9 @@ FieldScore measureTeam(BattlePool& pool, const SideSelection& team, uint32_t see
         battles.clear();
         for (; i < last && battles.size() < MeasureSlice; i += step)
             battles.push_back({&team, static_cast<uint32_t>(i % pairings), battleSeed(seed, FreshBase + i)});
+        // A pairing's battles in a row find the engine's plans of the front still good.
+        std::stable_sort(battles.begin(), battles.end(),
+                         [](const FieldBattle& a, const FieldBattle& b) { return a.pairing < b.pairing; });
         const bool complete = pool.play(battles, outcomes, {}, progress ? heard : BattlePool::Progress());
         for (size_t j = 0; j < battles.size(); ++j)
             score.pairings[battles[j].pairing].add(outcomes[j], field.teamSideOf(battles[j].pairing));

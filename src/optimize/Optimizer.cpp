@@ -201,31 +201,37 @@ RaceResult Search::race(const std::vector<SideSelection>& candidates, const Side
             result.stop = true;
             break;
         }
+        // Listed by field deck and side first: the teams of a race differ in a card or
+        // two, so battles in a row against the same deck find most of the engine's
+        // plans of the front still good and its branches as they were. The seeds, and
+        // so the outcomes, do not depend on the order.
         battles.clear();
-        auto add = [&](const SideSelection& team) {
-            for (uint64_t r = rounds; r < rounds + stage; ++r)
-                for (size_t p = 0; p < pairings_; ++p)
-                    battles.push_back(
-                        {&team, static_cast<uint32_t>(p), battleSeed(request_.seed, (nextRound_ + r) * pairings_ + p)});
-        };
-        add(incumbent);
+        std::vector<const SideSelection*> teams = {&incumbent};
         for (const size_t i : alive)
-            add(candidates[i]);
+            teams.push_back(&candidates[i]);
+        for (size_t p = 0; p < pairings_; ++p)
+            for (const SideSelection* team : teams)
+                for (uint64_t r = rounds; r < rounds + stage; ++r)
+                    battles.push_back(
+                        {team, static_cast<uint32_t>(p), battleSeed(request_.seed, (nextRound_ + r) * pairings_ + p)});
         if (!pool_.play(battles, outcomes)) {
             result.stop = true;
             break;
         }
+        // Team t's battle of round r (from the stage's first) against pairing p.
+        const auto outcome = [&](size_t t, uint64_t r, size_t p) -> const BattleOutcome& {
+            return outcomes[(p * teams.size() + t) * stage + r];
+        };
 
-        const size_t block = stage * pairings_;
-        for (size_t j = 0; j < block; ++j)
-            incumbentTally.add(outcomes[j], teamSides_[j % pairings_]);
+        for (uint64_t r = 0; r < stage; ++r)
+            for (size_t p = 0; p < pairings_; ++p)
+                incumbentTally.add(outcome(0, r, p), teamSides_[p]);
         for (size_t a = 0; a < alive.size(); ++a) {
             Contender& c = contenders[alive[a]];
-            const BattleOutcome* mine = &outcomes[(a + 1) * block];
             for (uint64_t r = 0; r < stage && c.state == Contender::Alive; ++r) {
                 for (size_t p = 0; p < pairings_; ++p) {
-                    const bool won = mine[r * pairings_ + p].wonBy(teamSides_[p]);
-                    const bool theirs = outcomes[r * pairings_ + p].wonBy(teamSides_[p]);
+                    const bool won = outcome(a + 1, r, p).wonBy(teamSides_[p]);
+                    const bool theirs = outcome(0, r, p).wonBy(teamSides_[p]);
                     c.plus += won && !theirs ? 1 : 0;
                     c.minus += theirs && !won ? 1 : 0;
                 }

@@ -52,10 +52,9 @@ LeagueResult playLeague(const CardCatalogue& catalogue, const LeagueRequest& req
     BattlePool pool(catalogue, field, threads, request.maxTurns, control.cancel);
     SeedSlice slice;
     const BattlePool::Describe describe = [&](const FieldBattle& b, size_t i) {
-        const auto& [top, bottom] = pairs[i % pairs.size()];
-        return "battle " + std::to_string(battleOf(slice.first + i / pairs.size())) + " of #" +
-               std::to_string(top + 1) + " on top against #" + std::to_string(bottom + 1) + " (seed " +
-               std::to_string(b.seed) + ")";
+        const auto& [top, bottom] = pairs[i / slice.seeds];
+        return "battle " + std::to_string(battleOf(slice.first + i % slice.seeds)) + " of #" + std::to_string(top + 1) +
+               " on top against #" + std::to_string(bottom + 1) + " (seed " + std::to_string(b.seed) + ")";
     };
     const BattlePool::Progress progress = [&](size_t done) {
         const auto now = std::chrono::steady_clock::now();
@@ -71,19 +70,21 @@ LeagueResult playLeague(const CardCatalogue& catalogue, const LeagueRequest& req
     uint64_t counted = 0;
     for (; slice.first < perPair; slice.first += slice.seeds) {
         slice.seeds = std::min(seedsPerSlice, perPair - slice.first);
+        // A pair's battles of the slice in a row: the engine keeps its plans of the
+        // front and its branches settle between battles of the same teams. Battle
+        // (pair k, seed s) is at k * seeds + s.
         battles.clear();
-        for (uint64_t n = slice.first; n < slice.first + slice.seeds; ++n) {
-            const uint32_t seed = battleSeed(request.seed, battleOf(n));
-            for (const auto& [top, bottom] : pairs)
-                battles.push_back({&request.decks[top], static_cast<uint32_t>(bottom), seed});
-        }
+        for (const auto& [top, bottom] : pairs)
+            for (uint64_t n = slice.first; n < slice.first + slice.seeds; ++n)
+                battles.push_back(
+                    {&request.decks[top], static_cast<uint32_t>(bottom), battleSeed(request.seed, battleOf(n))});
         // A seed counts whole or not at all: its wins' square needs all its battles.
         if (!pool.play(battles, outcomes, describe, control.progress ? progress : BattlePool::Progress()))
             break;
         for (uint64_t s = 0; s < slice.seeds; ++s) {
             std::fill(wins.begin(), wins.end(), 0);
             for (size_t k = 0; k < pairs.size(); ++k) {
-                const BattleOutcome& outcome = outcomes[s * pairs.size() + k];
+                const BattleOutcome& outcome = outcomes[k * slice.seeds + s];
                 result.pairs[k].top.add(outcome, 0);
                 wins[pairs[k].first] += outcome.wonBy(0) ? 1 : 0;
                 wins[pairs[k].second] += outcome.wonBy(1) ? 1 : 0;

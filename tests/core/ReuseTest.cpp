@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <string>
 
 using namespace morvane;
 using namespace morvane::test;
@@ -77,6 +78,43 @@ TEST(BattleReuse, EveryBattleOfAReusedObjectEqualsOneOnAFreshObject) {
             EXPECT_EQ(reused.state().slots, fresh.state().slots);
         }
     }
+}
+
+// A search's teams differ from the one before in a card or two, and the plans of the
+// formations that do not put a changed slot in front are kept: a change in any one
+// slot, on either side, must still reach every plan that reads that slot.
+TEST(BattleReuse, ATeamChangedInOneSlotAfterAnotherPlaysAsOnAFreshObject) {
+    CardCatalogue catalogue;
+    catalogue.load(std::filesystem::path(MORVANE_SOURCE_DIR) / "tests" / "data" / "classic" / "card.dat");
+    Random reusedRandom;
+    MemoryReportSink reusedSink;
+    Battle reused(catalogue, reusedRandom, &reusedSink);
+    reused.report().setClock(Noon);
+    uint32_t seed = 5;
+    std::string line[2] = {Decks[0], Decks[1]};
+    // Fast and slow cards in turn, so that the order of the front changes too.
+    const char* const swaps[] = {"C043", "C022", "C011", "C038"};
+    const char* const vehicles[] = {"V004", "V002"};
+    int change = 0;
+    for (int side = 0; side < 2; ++side)
+        for (size_t slot = 0; slot <= 8; ++slot, ++change) {
+            // Slot 8 is the vehicle, at the start of the line.
+            if (slot == 8)
+                line[side].replace(0, 4, vehicles[change % 2]);
+            else
+                line[side].replace(4 + 4 * slot, 4, swaps[change % 4]);
+            const Teams teams = teamsOf(catalogue, line[0].c_str(), line[1].c_str());
+            for (int i = 0; i < 2; ++i, seed += 104729) {
+                Random freshRandom;
+                MemoryReportSink freshSink;
+                Battle fresh(catalogue, freshRandom, &freshSink);
+                fresh.report().setClock(Noon);
+                const Played a = play(reused, reusedSink, reusedRandom, teams, seed);
+                const Played b = play(fresh, freshSink, freshRandom, teams, seed);
+                ASSERT_TRUE(a.report == b.report) << line[0] << " against " << line[1] << ", seed " << seed;
+                EXPECT_EQ(a.seedAfter, b.seedAfter);
+            }
+        }
 }
 
 TEST(BattleReuse, AnEmptySelectionIsRefusedAfterBattlesWithTheSameCardsToo) {

@@ -212,6 +212,34 @@ TEST(Optimizer, GivesTheSameSearchOnOneAndTwoThreadsAndKeepsToItsBudget) {
     }
 }
 
+// A search's course follows from its seed alone: the figures below were those of the
+// search before its battles were listed by field deck first, and no order of playing
+// them may change a race. A search that reads one battle's outcome as another's
+// (a team's, a round's or a pairing's) takes other moves and ends elsewhere.
+TEST(Optimizer, ASearchsCourseIsFixedByItsSeedWhateverOrderItsBattlesArePlayedIn) {
+    const CardCatalogue catalogue = dominanceCatalogue();
+    OptimizeRequest request = dominanceRequest();
+    request.budget = 30000;
+    uint64_t visits = 0;
+    uint64_t visitSum = 0; // of the visited teams' ids, weighted by the order of the visits
+    OptimizeControl control;
+    control.visited = [&](const SideSelection& t) {
+        ++visits;
+        for (int32_t id : t.characters)
+            visitSum += visits * static_cast<uint64_t>(id);
+        visitSum += visits * 100 * static_cast<uint64_t>(t.vehicle);
+    };
+    const OptimizeResult r = optimizeTeam(catalogue, request, control);
+    EXPECT_EQ(formatDeckLine(r.best, 0), "V001C001C007C001C001C001C001C001C007:000");
+    EXPECT_EQ(r.battles, 29996u);
+    EXPECT_EQ(r.candidates, 48u);
+    EXPECT_EQ(r.accepted, 3u);
+    EXPECT_EQ(r.bestTally.wins, 3536u);
+    EXPECT_EQ(r.bestTally.battles, 3548u);
+    EXPECT_EQ(visits, 49u);
+    EXPECT_EQ(visitSum, 145332u);
+}
+
 TEST(Optimizer, CancelEndsTheSearchWithTheBestTeamSoFar) {
     const CardCatalogue catalogue = dominanceCatalogue();
     OptimizeRequest request = dominanceRequest();
