@@ -109,7 +109,6 @@ void BM_FieldPairs(benchmark::State& state) {
 }
 BENCHMARK(BM_FieldPairs)->Arg(1)->Arg(2)->Arg(16)->Arg(1000);
 
-
 // The same battles with the whole report written to memory.
 void BM_BattleMemoryReport(benchmark::State& state) {
     const Bundled& data = bundled();

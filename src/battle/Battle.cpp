@@ -45,12 +45,12 @@ constexpr int32_t FormationSlots[2][4][3] = {
 // the six in front and the two vehicles, one bit a slot.
 constexpr std::array<uint32_t, 16> planSlotMasks() {
     std::array<uint32_t, 16> masks{};
-    for (int f0 = 0; f0 < 4; ++f0)
-        for (int f1 = 0; f1 < 4; ++f1) {
+    for (size_t f0 = 0; f0 < 4; ++f0)
+        for (size_t f1 = 0; f1 < 4; ++f1) {
             uint32_t mask = 1U << 9 | 1U << 19;
-            for (int i = 0; i < 3; ++i)
+            for (size_t i = 0; i < 3; ++i)
                 mask |= 1U << FormationSlots[0][f0][i] | 1U << FormationSlots[1][f1][i];
-            masks[static_cast<size_t>(f0 * 4 + f1)] = mask;
+            masks[f0 * 4 + f1] = mask;
         }
     return masks;
 }

@@ -96,13 +96,13 @@ TEST(BattleReuse, ATeamChangedInOneSlotAfterAnotherPlaysAsOnAFreshObject) {
     const char* const swaps[] = {"C043", "C022", "C011", "C038"};
     const char* const vehicles[] = {"V004", "V002"};
     int change = 0;
-    for (int side = 0; side < 2; ++side)
+    for (std::string& side : line)
         for (size_t slot = 0; slot <= 8; ++slot, ++change) {
             // Slot 8 is the vehicle, at the start of the line.
             if (slot == 8)
-                line[side].replace(0, 4, vehicles[change % 2]);
+                side.replace(0, 4, vehicles[change % 2]);
             else
-                line[side].replace(4 + 4 * slot, 4, swaps[change % 4]);
+                side.replace(4 + 4 * slot, 4, swaps[change % 4]);
             const Teams teams = teamsOf(catalogue, line[0].c_str(), line[1].c_str());
             for (int i = 0; i < 2; ++i, seed += 104729) {
                 Random freshRandom;
