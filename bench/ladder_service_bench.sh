@@ -4,8 +4,9 @@
 #   bench/ladder_service_bench.sh [BUILD-FOLDER] capacity
 #       ENTRIES (default 8000) random legal decks of the bundled catalogue are entered in
 #       one root's ladder with nothing played (morvane_ladder_bench --prepare), so the
-#       service has their placement to hand out: about 2,000 battles each. On that root,
-#       one after the other: the service with --runners 1, with --runners 2, and with
+#       service has their placement to hand out: about 1,000 battles each, as a placement
+#       match counts for both entries. On a fresh copy of that root each, one after the
+#       other: the service with --runners 1, with --runners 2, and with
 #       --runners 1 beside `morvane-cli batch --watch ROOT --threads 1` (SETUPS, default
 #       "1;2;1 watch", picks and orders them). Each plays
 #       WARM (5) seconds, then the battles the ladder counts in the next WINDOW (20)
@@ -80,8 +81,8 @@ if [ "$mode" = capacity ]; then
     entries="${ENTRIES:-8000}"
     warm="${WARM:-5}"
     window="${WINDOW:-20}"
-    root="$work/root"
-    "$bench" --entries "$entries" --decks "$work/decks.txt" --prepare "$root"
+    prepared="$work/prepared"
+    "$bench" --entries "$entries" --decks "$work/decks.txt" --prepare "$prepared"
     echo "== $entries entries waiting for placement; ${warm} s to warm up, then ${window} s counted"
 
     # Battles per second by its own clock, and per processor second of the whole
@@ -120,6 +121,12 @@ if [ "$mode" = capacity ]; then
     IFS=';' read -r -a setups <<<"${SETUPS:-1;2;1 watch}"
     for setup in "${setups[@]}"; do
         read -r runners extra <<<"$setup"
+        # Each setup on a copy of the unplaced field: 8,000 entries are placed in about
+        # 8.5 million battles, which two setups on one root used to finish, leaving the
+        # third next to nothing to hand out.
+        root="$work/root-$runners${extra:+-$extra}"
+        rm -rf "$root"
+        cp -r "$prepared" "$root"
         start_server "$root" --runners "$runners"
         if [ -n "$extra" ]; then
             "$bin/morvane-cli" batch "$root" --watch --threads 1 >/dev/null 2>"$work/watch.log" &
@@ -138,15 +145,24 @@ if [ "$mode" = capacity ]; then
         done
         to=$(now_ms)
         cpu=$(awk -v a="$cpu_from" -v b="$(cpu_of $server $watcher)" 'BEGIN { print b - a }')
+        # How much placement is left: the entries still wider than the ladder's ±2.5
+        # points. Once few are, the ladder has little work to hand out, whatever the
+        # runners could play.
+        wide=0
+        for ((offset = 0; ; offset += 500)); do
+            page=$(curl -s "http://127.0.0.1:$port/api/ladder?offset=$offset&count=500")
+            rows=$(jq '.entries | length' <<<"$page")
+            wide=$((wide + $(jq '[.entries[] | select(.interval == null or (.interval[1] - .interval[0]) / 2 > 0.025)] | length' <<<"$page")))
+            [ "$rows" -eq 500 ] || break
+        done
         stop
         n=$(counted "$from" "$to" "$root")
         label="--runners $runners${extra:+ and morvane-cli batch --watch --threads 1}"
-        awk -v n="$n" -v ms="$((to - from))" -v l="$label" -v f="$fewest" -v c="$cpu" 'BEGIN {
-            printf "%s: %.0f battles/s counted, %.0f per processor second (%d in %.1f s, %.1f processor s; units at least %d)\n",
-                l, n * 1000 / ms, n / c, n, ms / 1000, c, f }'
+        all=$(counted 0 "$to" "$root")
+        awk -v n="$n" -v ms="$((to - from))" -v l="$label" -v f="$fewest" -v c="$cpu" -v all="$all" -v w="$wide" 'BEGIN {
+            printf "%s: %.0f battles/s counted, %.0f per processor second (%d in %.1f s, %.1f processor s; units at least %d; %d counted since the start, %d entries still wider than 2.5 points)\n",
+                l, n * 1000 / ms, n / c, n, ms / 1000, c, f, all, w }'
     done
-    left=$(find "$root/ladder/entries" -name '*.dat' | wc -l)
-    echo "(journal: $(wc -l <"$root/ladder/journal.dat") units counted over the runs; $left entries)"
     exit 0
 fi
 
