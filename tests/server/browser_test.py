@@ -22,6 +22,7 @@ SKIPPED = 77
 try:
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
+    from selenium.common.exceptions import StaleElementReferenceException
     from selenium.webdriver.common.by import By
     from selenium.webdriver.common.keys import Keys
     from selenium.webdriver.support.ui import Select, WebDriverWait
@@ -103,7 +104,9 @@ def main():
     driver = None
     try:
         driver = browser(work)
-        wait = WebDriverWait(driver, 30)
+        # A page that redraws itself (the battle page once its battle is played) can
+        # replace an element between finding it and reading it: look again.
+        wait = WebDriverWait(driver, 30, ignored_exceptions=[StaleElementReferenceException])
         driver.get(base + "/")
         top_line = driver.find_element(By.ID, "top")
         wait.until(lambda d: top_line.get_attribute("value") != "")

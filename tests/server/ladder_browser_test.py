@@ -22,6 +22,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from browser_test import CHROMEDRIVER, CHROMIUM, SKIPPED, browser, check, start_server  # noqa: E402
 
 try:
+    from selenium.common.exceptions import StaleElementReferenceException
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support.ui import WebDriverWait
 except ImportError:
@@ -63,7 +64,9 @@ def main():
             check(status == 201, "an entry is taken: %s %s" % (status, answer))
 
         driver = browser(work)
-        wait = WebDriverWait(driver, 60)
+        # A page that redraws itself (the battle page once its battle is played) can
+        # replace an element between finding it and reading it: look again.
+        wait = WebDriverWait(driver, 60, ignored_exceptions=[StaleElementReferenceException])
         driver.get(base + "/ladder")
         driver.find_element(By.ID, "name").send_keys("テスト隊<b>")
         driver.find_element(By.ID, "top").send_keys(TEAMS[3] + ":000")
