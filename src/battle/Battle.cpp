@@ -149,7 +149,6 @@ void Battle::start(const Teams& teams) {
         for (size_t i = 0; i < PlanSlotMasks.size(); ++i)
             if (!teamsChecked_ || (PlanSlotMasks[i] & changed) != 0)
                 plans_[i].ready = false;
-        plans_.back().ready = false;
         teamsChecked_ = true;
     }
     for (int32_t slot : TeamSlots)

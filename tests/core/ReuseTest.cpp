@@ -42,40 +42,49 @@ struct Played {
     uint32_t seedAfter = 0;
 };
 
-Played play(Battle& battle, MemoryReportSink& sink, Random& random, const Teams& teams, uint32_t seed) {
-    random.setSeed(seed);
-    Played p;
-    p.outcome = battle.play(teams, 10000);
-    p.report = sink.text();
-    p.seedAfter = random.seed();
-    return p;
+// A battle object with its generator and its report kept in memory.
+struct Player {
+    explicit Player(const CardCatalogue& catalogue) : battle(catalogue, random, &sink) {
+        battle.report().setClock(Noon);
+    }
+    Random random;
+    MemoryReportSink sink;
+    Battle battle;
+
+    Played play(const Teams& teams, uint32_t seed) {
+        random.setSeed(seed);
+        Played p;
+        p.outcome = battle.play(teams, 10000);
+        p.report = sink.text();
+        p.seedAfter = random.seed();
+        return p;
+    }
+};
+
+CardCatalogue classicCatalogue() {
+    CardCatalogue catalogue;
+    catalogue.load(std::filesystem::path(MORVANE_SOURCE_DIR) / "tests" / "data" / "classic" / "card.dat");
+    return catalogue;
 }
 
 } // namespace
 
 TEST(BattleReuse, EveryBattleOfAReusedObjectEqualsOneOnAFreshObject) {
-    CardCatalogue catalogue;
-    catalogue.load(std::filesystem::path(MORVANE_SOURCE_DIR) / "tests" / "data" / "classic" / "card.dat");
-    Random reusedRandom;
-    MemoryReportSink reusedSink;
-    Battle reused(catalogue, reusedRandom, &reusedSink);
-    reused.report().setClock(Noon);
+    const CardCatalogue catalogue = classicCatalogue();
+    Player reused(catalogue);
     // Same teams again, the sides swapped, the same cards in other slots, and back.
     const std::pair<int, int> order[] = {{0, 1}, {0, 1}, {1, 0}, {2, 1}, {3, 1}, {0, 2}, {0, 1}};
     uint32_t seed = 11;
     for (const auto& [top, bottom] : order) {
         const Teams teams = teamsOf(catalogue, Decks[top], Decks[bottom]);
         for (int i = 0; i < 3; ++i, seed += 7919) {
-            Random freshRandom;
-            MemoryReportSink freshSink;
-            Battle fresh(catalogue, freshRandom, &freshSink);
-            fresh.report().setClock(Noon);
-            const Played a = play(reused, reusedSink, reusedRandom, teams, seed);
-            const Played b = play(fresh, freshSink, freshRandom, teams, seed);
+            Player fresh(catalogue);
+            const Played a = reused.play(teams, seed);
+            const Played b = fresh.play(teams, seed);
             ASSERT_TRUE(a.report == b.report) << "decks " << top << " and " << bottom << ", seed " << seed;
             EXPECT_EQ(a.outcome.turns, b.outcome.turns);
             EXPECT_EQ(a.seedAfter, b.seedAfter);
-            EXPECT_EQ(reused.state().slots, fresh.state().slots);
+            EXPECT_EQ(reused.battle.state().slots, fresh.battle.state().slots);
         }
     }
 }
@@ -84,12 +93,8 @@ TEST(BattleReuse, EveryBattleOfAReusedObjectEqualsOneOnAFreshObject) {
 // formations that do not put a changed slot in front are kept: a change in any one
 // slot, on either side, must still reach every plan that reads that slot.
 TEST(BattleReuse, ATeamChangedInOneSlotAfterAnotherPlaysAsOnAFreshObject) {
-    CardCatalogue catalogue;
-    catalogue.load(std::filesystem::path(MORVANE_SOURCE_DIR) / "tests" / "data" / "classic" / "card.dat");
-    Random reusedRandom;
-    MemoryReportSink reusedSink;
-    Battle reused(catalogue, reusedRandom, &reusedSink);
-    reused.report().setClock(Noon);
+    const CardCatalogue catalogue = classicCatalogue();
+    Player reused(catalogue);
     uint32_t seed = 5;
     std::string line[2] = {Decks[0], Decks[1]};
     // Fast and slow cards in turn, so that the order of the front changes too.
@@ -105,12 +110,9 @@ TEST(BattleReuse, ATeamChangedInOneSlotAfterAnotherPlaysAsOnAFreshObject) {
                 side.replace(4 + 4 * slot, 4, swaps[change % 4]);
             const Teams teams = teamsOf(catalogue, line[0].c_str(), line[1].c_str());
             for (int i = 0; i < 2; ++i, seed += 104729) {
-                Random freshRandom;
-                MemoryReportSink freshSink;
-                Battle fresh(catalogue, freshRandom, &freshSink);
-                fresh.report().setClock(Noon);
-                const Played a = play(reused, reusedSink, reusedRandom, teams, seed);
-                const Played b = play(fresh, freshSink, freshRandom, teams, seed);
+                Player fresh(catalogue);
+                const Played a = reused.play(teams, seed);
+                const Played b = fresh.play(teams, seed);
                 ASSERT_TRUE(a.report == b.report) << line[0] << " against " << line[1] << ", seed " << seed;
                 EXPECT_EQ(a.seedAfter, b.seedAfter);
             }
