@@ -9,6 +9,7 @@
 #include "common/Random.h"
 #include "ladder/LadderWork.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -70,7 +71,9 @@ a folder whose deck.dat cannot be read or applied, or whose battle cannot start 
 on an error (the run stops there, with one error line naming the folder; that folder
 gets no report), or a bad option or catalogue; 1 a report that cannot be stored, or a
 ready folder where no claim can be made (no write permission, a full disk), named with
-the reason (the run stops there); 130 interrupted without --watch.
+the reason (the run stops there; under --watch it goes on, and the folder, still ready,
+is tried again a second later, then after twice the wait each time, up to half a
+minute, while the failure lasts); 130 interrupted without --watch.
 )";
 
 namespace {
@@ -109,6 +112,15 @@ void sleepUntilNextScan(const std::atomic<bool>& interrupted, FolderWatch& watch
         if (!watch.active())
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+}
+
+// A watched root waits after a folder its disk refused, longer each time it is
+// refused again: a disk that stays full is tried every half minute, not played into
+// at full speed. Returns early when interrupted.
+void waitBeforeTryingAgain(const std::atomic<bool>& interrupted, std::chrono::milliseconds pause) {
+    for (auto waited = std::chrono::milliseconds(0); waited < pause && !interrupted;
+         waited += std::chrono::milliseconds(50))
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 // Prints a failure the runner handed over, the way every failure is printed, and
@@ -261,6 +273,9 @@ int runBatch(const std::vector<std::string>& args) {
     long long played = 0;
     std::map<int, std::string> heldSaid; // what was last said of each held folder
     ClaimSightings workSightings;        // of the ladder's work units
+    // How long a watched run waits before it tries a refused folder again.
+    constexpr std::chrono::milliseconds FirstPause{1000}, LongestPause{30000};
+    std::chrono::milliseconds pause = FirstPause;
     // A first Ctrl-C lets the folder under way be finished and stored.
     bool done = false;
     while (!done && (!interrupted || runner.busy())) {
@@ -268,6 +283,7 @@ int runBatch(const std::vector<std::string>& args) {
         switch (event.kind) {
         case BatchEvent::ReportStored:
             ++played;
+            pause = FirstPause;
             progress.wipe();
             std::cout << event.folder->name() << " winner="
                       << (event.outcome.winner == 0   ? "top"
@@ -288,6 +304,14 @@ int runBatch(const std::vector<std::string>& args) {
             progress.wipe();
             std::cout.flush();
             printFailure(event.error, event.folder);
+            // A runner left to watch a root (another machine's, often) would otherwise
+            // end for good on a disk that fills up for a while; the folder stays ready,
+            // its claim given up, and is played again once there is room.
+            if (watch && mayPassLater(event.failure)) {
+                waitBeforeTryingAgain(interrupted, pause);
+                pause = std::min(2 * pause, LongestPause);
+                break;
+            }
             return event.failure == BatchEvent::StoreFailed || event.failure == BatchEvent::ClaimFailed ? ExitFailure
                                                                                                         : ExitBadInput;
         case BatchEvent::ScanFinished:

@@ -18,6 +18,7 @@
 #include <map>
 #include <spawn.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <vector>
@@ -303,6 +304,59 @@ TEST_F(BatchCommandTest, AReportThatCannotBeStoredStopsTheRunWithStatusOne) {
     EXPECT_EQ(full.err.find('\n'), full.err.size() - 1) << "said once";
     EXPECT_EQ(filesIn(0), 1u) << "no report, no temporary file, no claim";
     EXPECT_FALSE(hasReport(1)) << "the run stops at the folder";
+}
+
+TEST_F(BatchCommandTest, AWatchedRootWhoseDiskRefusesAReportGoesOnAndStoresItOnceThereIsRoom) {
+    dropDecks(0, TopDeck, BottomDeck);
+    // Files of at most 2 KB, as on a full disk, until the limit is lifted below; only
+    // the soft limit, which the process's owner may raise again from outside.
+    const std::string cli = std::string(MORVANE_PROGRAM_DIR) + "/morvane-cli";
+    const std::string script =
+        "trap '' XFSZ; ulimit -S -f 4; exec \"$0\" batch \"$1\" --cards \"$2\" --seed 7 --watch --last 0";
+    std::vector<std::string> args{"/bin/sh", "-c", script, cli, root.string(), cards.string()};
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 1, (base / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&files, 2, (base / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&files);
+    const auto refusals = [this] {
+        const std::string err = readAll(base / "err");
+        size_t count = 0;
+        for (size_t at = err.find("battle.html (File too large)"); at != std::string::npos;
+             at = err.find("battle.html (File too large)", at + 1))
+            ++count;
+        return count;
+    };
+
+    // Tried at once and again a second later; the next try waits two more seconds,
+    // so a run trying flat out would have said it many times by then.
+    for (int i = 0; i < 200 && refusals() < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << "the watch goes on: " << readAll(base / "err");
+    EXPECT_GE(refusals(), 2u) << readAll(base / "err");
+    EXPECT_LE(refusals(), 2u) << readAll(base / "err");
+    EXPECT_FALSE(hasReport(0));
+    EXPECT_EQ(filesIn(0), 1u) << "no claim kept while it waits";
+
+    rlimit room{};
+    ASSERT_EQ(::prlimit(pid, RLIMIT_FSIZE, nullptr, &room), 0);
+    room.rlim_cur = room.rlim_max;
+    ASSERT_EQ(::prlimit(pid, RLIMIT_FSIZE, &room, nullptr), 0);
+    for (int i = 0; i < 200 && !hasReport(0); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ::kill(pid, SIGINT);
+    const Ran watched = finish(pid);
+    EXPECT_EQ(watched.status, 0) << watched.err;
+    EXPECT_EQ(watched.out.rfind("0000 winner=", 0), 0u) << watched.out;
+    EXPECT_EQ(std::count(watched.out.begin(), watched.out.end(), '\n'), 1) << watched.out;
+    EXPECT_EQ(filesIn(0), 2u) << "deck.dat and its report";
 }
 
 TEST_F(BatchCommandTest, WatchWaitsForAPairWrittenInGoesAndPassesOverAFolderDeletedMeanwhile) {
