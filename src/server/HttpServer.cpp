@@ -1,5 +1,7 @@
 #include "server/HttpServer.h"
 
+#include "server/ClientGroup.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -193,6 +195,7 @@ bool HttpServer::admit(Connection& connection) {
         connection.client.clear();
         return true;
     }
+    connection.client = clientGroup(connection.client);
     ClientCount& count = clients_[connection.client];
     if (count.served < limits_.connectionsPerClient) {
         ++count.served;

@@ -34,7 +34,7 @@ struct ConnectionLimits {
     std::chrono::seconds ioTime{5};
     size_t requestsPerConnection = 100;
     size_t maxConnections = 4096;
-    // Connections open at once from one address, so that one client cannot take every
+    // Connections open at once from one client (an IPv4 address, an IPv6 /64), so that one client cannot take every
     // socket; more are refused with 429. A proxy in front speaks for many clients and
     // is not bounded.
     size_t connectionsPerClient = 64;
@@ -69,7 +69,7 @@ private:
         std::chrono::steady_clock::time_point deadline;
         size_t served = 0;
         bool draining = false; // refused: the rest of what it sends is read and dropped
-        std::string client;    // the peer's address; empty when it is not bounded
+        std::string client;    // the peer's clientGroup; empty when it is not bounded
         // One connection too many from its client: its head is awaited only to answer
         // it in the form of its path, never served.
         bool overLimit = false;

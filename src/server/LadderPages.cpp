@@ -436,7 +436,7 @@ void WebFront::postLadder(const httplib::Request& req, httplib::Response& res) {
         return;
     }
     int retryAfter = 1;
-    if (!limiter_.allow(clientOf(req), &retryAfter)) {
+    if (!limiter_.allow(limitedClientOf(req), &retryAfter)) {
         res.set_header("Retry-After", std::to_string(retryAfter));
         refuse(req, res, 429, std::string(web::TooMany));
         return;
@@ -498,9 +498,9 @@ void WebFront::postLadder(const httplib::Request& req, httplib::Response& res) {
         }
         Ladder::Entered entered;
         if (number != 0 && action == "replace")
-            entered = ladder->replace(number, key, team, clientOf(req));
+            entered = ladder->replace(number, key, team, limitedClientOf(req));
         else if (number == 0 && action.empty())
-            entered = ladder->enter(name, team, clientOf(req));
+            entered = ladder->enter(name, team, limitedClientOf(req));
         else {
             refuse(req, res, 404, std::string(web::NotFound));
             return;

@@ -11,6 +11,7 @@
 #include "common/Html.h"
 #include "common/Json.h"
 #include "common/TextLines.h"
+#include "server/ClientGroup.h"
 #include "server/HttpServer.h"
 #include "server/PageTemplate.h"
 #include "server/PublicText.h"
@@ -320,6 +321,10 @@ std::string WebFront::clientOf(const httplib::Request& req) const {
     std::string client = forwarded.substr(comma == std::string::npos ? 0 : comma + 1);
     client.erase(0, client.find_first_not_of(' '));
     return client.empty() ? req.remote_addr : client.substr(0, 64);
+}
+
+std::string WebFront::limitedClientOf(const httplib::Request& req) const {
+    return clientGroup(clientOf(req));
 }
 
 int WebFront::bind(const std::string& host, int port) {
@@ -662,7 +667,7 @@ std::array<std::string, 2> builderFormLines(const httplib::Request& req) {
 
 void WebFront::postBattle(const httplib::Request& req, httplib::Response& res, bool api) {
     int retryAfter = 1;
-    if (!limiter_.allow(clientOf(req), &retryAfter)) {
+    if (!limiter_.allow(limitedClientOf(req), &retryAfter)) {
         ++service_.metrics().refusedRate;
         res.set_header("Retry-After", std::to_string(retryAfter));
         refuse(req, res, 429, std::string(web::TooMany));
@@ -1298,7 +1303,7 @@ std::optional<EntrantSource> apiEntrant(const CardCatalogue& cards, const Json& 
 
 void WebFront::postEvent(const httplib::Request& req, httplib::Response& res, bool api) {
     int retryAfter = 1;
-    if (!limiter_.allow(clientOf(req), &retryAfter)) {
+    if (!limiter_.allow(limitedClientOf(req), &retryAfter)) {
         ++service_.metrics().refusedRate;
         res.set_header("Retry-After", std::to_string(retryAfter));
         refuse(req, res, 429, std::string(web::TooMany));
@@ -1421,7 +1426,7 @@ void WebFront::postEvent(const httplib::Request& req, httplib::Response& res, bo
 
 void WebFront::cancelEvent(const httplib::Request& req, httplib::Response& res, const std::string& id, bool api) {
     int retryAfter = 1;
-    if (!limiter_.allow(clientOf(req), &retryAfter)) {
+    if (!limiter_.allow(limitedClientOf(req), &retryAfter)) {
         ++service_.metrics().refusedRate;
         res.set_header("Retry-After", std::to_string(retryAfter));
         refuse(req, res, 429, std::string(web::TooMany));
@@ -1454,7 +1459,7 @@ void WebFront::cancelEvent(const httplib::Request& req, httplib::Response& res, 
 bool WebFront::watch(const httplib::Request& req, httplib::Response& res, std::string_view) {
     int retryAfter = 1;
     // A report is a battle played now: it costs what a submission costs.
-    if (!limiter_.allow(clientOf(req), &retryAfter)) {
+    if (!limiter_.allow(limitedClientOf(req), &retryAfter)) {
         ++service_.metrics().refusedRate;
         res.set_header("Retry-After", std::to_string(retryAfter));
         refuse(req, res, 429, std::string(web::TooMany));

@@ -147,6 +147,8 @@ private:
     void refuse(const httplib::Request& req, httplib::Response& res, int status, const std::string& message);
     // The client's address, as the trusted proxy says it.
     std::string clientOf(const httplib::Request& req) const;
+    // The client as the limits count it (clientGroup of clientOf).
+    std::string limitedClientOf(const httplib::Request& req) const;
     std::string page(const std::string& name, const PageFill& fill) const;
 
     BattleDesk& service_;

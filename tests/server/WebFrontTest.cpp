@@ -10,6 +10,7 @@
 #include "common/Errors.h"
 #include "common/Html.h"
 #include "common/Json.h"
+#include "server/ClientGroup.h"
 #include "server/HttpServer.h"
 #include "server/PageTemplate.h"
 #include "server/WebText.h"
@@ -152,7 +153,7 @@ protected:
         req.path = path;
         req.body = body;
         req.params = params;
-        req.remote_addr = "10.1.1.1";
+        req.remote_addr = from;
         httplib::Response res;
         front.answer(req, res);
         return res;
@@ -162,6 +163,7 @@ protected:
     FixedClock clock{"12:00:00"};
     FakeDesk desk;
     WebFront front;
+    std::string from = "10.1.1.1"; // the address requests come from
 };
 
 TEST_F(WebFrontTest, EveryPathAnswersAsItsRouteSaysAndUnknownOnesInTheFormOfTheirPath) {
@@ -286,6 +288,36 @@ TEST_F(WebFrontTest, TheRateLimitFollowsTheClockItIsGiven) {
     clock.setNow(clock.now() + std::chrono::hours(1) + std::chrono::seconds(1));
     EXPECT_EQ(ask("POST", "/api/battles", pair).status, 201);
     EXPECT_EQ(desk.submitted.size(), 4u);
+}
+
+TEST(ClientGroup, AnIPv6ClientIsItsSlash64AndAMappedIPv4OneItsAddress) {
+    EXPECT_EQ(clientGroup("10.1.1.1"), "10.1.1.1");
+    EXPECT_EQ(clientGroup("2001:db8:1:2::a"), "2001:db8:1:2::/64");
+    EXPECT_EQ(clientGroup("2001:DB8:1:2:ffff:ffff:ffff:1"), "2001:db8:1:2::/64");
+    EXPECT_EQ(clientGroup("2001:db8:1:3::a"), "2001:db8:1:3::/64");
+    EXPECT_EQ(clientGroup("::1"), "::/64");
+    EXPECT_EQ(clientGroup("::ffff:10.1.1.1"), "10.1.1.1");
+    // Not an address (a proxy's word, cut to 64 bytes): counted as written.
+    EXPECT_EQ(clientGroup("unknown"), "unknown");
+    EXPECT_EQ(clientGroup("2001:db8::zz"), "2001:db8::zz");
+    EXPECT_EQ(clientGroup(""), "");
+}
+
+TEST_F(WebFrontTest, AnIPv6ClientHasOneLimitForItsWholeSlash64) {
+    const std::string pair = Json{{"top", Top}, {"bottom", Bottom}}.dump();
+    from = "2001:db8:1:2::a";
+    EXPECT_EQ(ask("POST", "/api/battles", pair).status, 201);
+    from = "2001:db8:1:2::b";
+    EXPECT_EQ(ask("POST", "/api/battles", pair).status, 201);
+    from = "2001:db8:1:2:ffff:ffff:ffff:1";
+    EXPECT_EQ(ask("POST", "/api/battles", pair).status, 429);
+    from = "2001:db8:1:3::a";
+    EXPECT_EQ(ask("POST", "/api/battles", pair).status, 201);
+    from = "10.1.1.1";
+    EXPECT_EQ(ask("POST", "/api/battles", pair).status, 201);
+    EXPECT_EQ(ask("POST", "/api/battles", pair).status, 201);
+    from = "::ffff:10.1.1.1";
+    EXPECT_EQ(ask("POST", "/api/battles", pair).status, 429);
 }
 
 // A card's name and stats as our pages show them.
