@@ -694,6 +694,8 @@ bool CardEditorDialog::reload() {
         view->resizeColumnsToContents();
     showProblems();
     StatusLabel->setText(StatusLabel->text() + tr("。%1 を読み直しました。").arg(catalogueName()));
+    if (inputs_.readAgain)
+        inputs_.readAgain();
     return true;
 }
 

@@ -60,6 +60,9 @@ struct CardEditorInputs {
     std::function<std::array<std::vector<std::string>, 2>()> deckLines;
     // Called after every save.
     std::function<void()> saved;
+    // Called after the catalogue is read again from the file (another writer's
+    // changes taken over the edits): the window should play with it too.
+    std::function<void()> readAgain;
     // Opens the balance analysis of the catalogue as the editor holds it; the editor
     // offers a button for it when given one.
     std::function<void(CardEditorDialog& editor)> balance;

@@ -84,6 +84,7 @@ CardEditorDialog* ToolMenu::cardEditorDialog() {
             return std::array<std::vector<std::string>, 2>{deckLines(0), deckLines(1)};
         };
         inputs.saved = inputs_.catalogueSaved;
+        inputs.readAgain = inputs_.catalogueSaved;
         inputs.balance = [this](CardEditorDialog& editor) { showEditedBalance(editor); };
         inputs.suggest = [this](CardEditorDialog& editor) { showSuggestions(editor); };
         cardEditor_ = new CardEditorDialog(std::move(inputs), &window_);

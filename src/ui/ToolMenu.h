@@ -38,7 +38,7 @@ struct ToolInputs {
     std::function<std::vector<std::string>(int side)> deckLines;
     std::function<void(int side, const SideSelection& team)> apply; // into that side's selectors
     std::function<std::filesystem::path()> cataloguePath;           // the card.dat the editor edits
-    std::function<void()> catalogueSaved;                           // after every save of the editor
+    std::function<void()> catalogueSaved;                           // after every save of the editor and reread
     std::filesystem::path balancePage;                              // where the balance page is written
     std::filesystem::path editedBalancePage;                        // the same for the editor's catalogue
     DocumentOpener* opener = nullptr;

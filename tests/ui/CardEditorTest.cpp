@@ -47,6 +47,7 @@ struct Editor {
         inputs.catalogue = folder / "card.dat";
         inputs.deckLines = [] { return std::array<std::vector<std::string>, 2>{{{DeckA}, {DeckB}}}; };
         inputs.saved = [this] { ++saves; };
+        inputs.readAgain = [this] { ++readsAgain; };
         dialog = std::make_unique<CardEditorDialog>(std::move(inputs));
         dialog->ask = [this](const QString& text, QMessageBox::StandardButtons) {
             questions.push_back(text);
@@ -84,6 +85,7 @@ struct Editor {
     int choice = -1;
     QString savePath;
     int saves = 0;
+    int readsAgain = 0;
 };
 
 std::string sjis(const std::string& utf8) {
@@ -477,9 +479,11 @@ TEST(CardEditor, ASaveOverAnotherWritersChangeOffersTheChangesACopyOrAReload) {
     EXPECT_EQ(e.questions.size(), asked + 1);
     EXPECT_TRUE(e.questions.back().contains(utf8("変更をすべて捨てて")));
     EXPECT_EQ(e.line('C', 0).substr(10, 2), "42");
+    EXPECT_EQ(e.readsAgain, 0);
     e.answer = QMessageBox::Yes;
     EXPECT_FALSE(e.dialog->save()) << "the refused save itself stores nothing";
     EXPECT_FALSE(e.dialog->modified());
+    EXPECT_EQ(e.readsAgain, 1) << "the window is told to take the catalogue read";
     EXPECT_EQ(e.model('C').rowCount(), 11);
     EXPECT_FALSE(e.dialog->findChild<QPushButton*>("UndoBtn")->isEnabled());
     // What was read now is what a save writes over.

@@ -226,6 +226,26 @@ TEST(MainFrame, CancelAtTheEditorsSaveQuestionKeepsTheProgramAndTheEdits) {
     EXPECT_EQ(readFile(folder / "card.dat"), smallCatalogue());
 }
 
+TEST(MainFrame, TheWindowPlaysWithTheCatalogueTheEditorReadsAgain) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    Program p(folder.path());
+    p.main->show();
+    p.find<QAction>("CardEditor1")->trigger();
+    auto* editor = p.main->findChild<CardEditorDialog*>("CardEditorDialog");
+    ASSERT_NE(editor, nullptr);
+    editor->ask = [](const QString&, QMessageBox::StandardButtons) { return QMessageBox::Yes; };
+    // Another writer renames C003 while the editor is open.
+    std::string theirs = smallCatalogue();
+    const std::string old = utf8ToCp932("兵士3\r\n");
+    theirs.replace(theirs.find(old), old.size(), utf8ToCp932("戦士3\r\n"));
+    folder.write("card.dat", theirs);
+    ASSERT_EQ(p.main->catalogue().character(3).name, utf8ToCp932("兵士3"));
+
+    ASSERT_TRUE(editor->reload());
+    EXPECT_EQ(p.main->catalogue().character(3).name, utf8ToCp932("戦士3"));
+}
+
 TEST(ApplicationIcon, IsEveryWindowsIconAndTheTrayIconAtEverySize) {
     ProgramFolder folder;
     folder.writeStandard();
