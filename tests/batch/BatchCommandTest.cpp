@@ -42,6 +42,10 @@ protected:
         std::vector<std::string> args{std::string(MORVANE_PROGRAM_DIR) + "/morvane-cli", "batch", root.string()};
         args.insert(args.end(), {"--cards", cards.string(), "--seed", "7", "--time", "12:00:00"});
         args.insert(args.end(), more.begin(), more.end());
+        return spawn(std::move(args), name);
+    }
+    // Starts args[0] with the rest as its arguments, its output as start's.
+    pid_t spawn(std::vector<std::string> args, const std::string& name = "") {
         std::vector<char*> argv;
         for (std::string& a : args)
             argv.push_back(a.data());
@@ -313,18 +317,8 @@ TEST_F(BatchCommandTest, AWatchedRootWhoseDiskRefusesAReportGoesOnAndStoresItOnc
     const std::string cli = std::string(MORVANE_PROGRAM_DIR) + "/morvane-cli";
     const std::string script =
         "trap '' XFSZ; ulimit -S -f 4; exec \"$0\" batch \"$1\" --cards \"$2\" --seed 7 --watch --last 0";
-    std::vector<std::string> args{"/bin/sh", "-c", script, cli, root.string(), cards.string()};
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, 1, (base / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&files, 2, (base / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&files);
+    const pid_t pid = spawn({"/bin/sh", "-c", script, cli, root.string(), cards.string()});
+    ASSERT_GT(pid, 0);
     const auto refusals = [this] {
         const std::string err = readAll(base / "err");
         size_t count = 0;

@@ -51,6 +51,13 @@ const std::string Version = [] {
     return "Version " + version;
 }();
 
+// The window shown and its card editor opened from the menu.
+CardEditorDialog* openEditor(Program& p) {
+    p.main->show();
+    p.find<QAction>("CardEditor1")->trigger();
+    return p.main->findChild<CardEditorDialog*>("CardEditorDialog");
+}
+
 } // namespace
 
 TEST(Splash, ClickOrTimerShowsTheMainWindow) {
@@ -187,9 +194,7 @@ TEST(MainFrame, CancelAtTheEditorsSaveQuestionKeepsTheProgramAndTheEdits) {
     ProgramFolder folder;
     folder.writeStandard();
     Program p(folder.path());
-    p.main->show();
-    p.find<QAction>("CardEditor1")->trigger();
-    auto* editor = p.main->findChild<CardEditorDialog*>("CardEditorDialog");
+    CardEditorDialog* editor = openEditor(p);
     ASSERT_NE(editor, nullptr);
     std::vector<QString> questions;
     QMessageBox::StandardButton answer = QMessageBox::Cancel;
@@ -230,9 +235,7 @@ TEST(MainFrame, TheWindowPlaysWithTheCatalogueTheEditorReadsAgain) {
     ProgramFolder folder;
     folder.writeStandard();
     Program p(folder.path());
-    p.main->show();
-    p.find<QAction>("CardEditor1")->trigger();
-    auto* editor = p.main->findChild<CardEditorDialog*>("CardEditorDialog");
+    CardEditorDialog* editor = openEditor(p);
     ASSERT_NE(editor, nullptr);
     editor->ask = [](const QString&, QMessageBox::StandardButtons) { return QMessageBox::Yes; };
     // Another writer renames C003 while the editor is open.
