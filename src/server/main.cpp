@@ -49,8 +49,9 @@ the batch runner plays it and stores its report as battle.html.
                      requests from ADDR (a TLS proxy in front) come from the client
                      its X-Forwarded-For names last, for the rate limit and the log
   --max-client-connections N
-                     connections one address may hold open at once, 1 to 4096
-                     (default 64); more are answered 429 (the trusted proxy: no bound)
+                     connections one client (an IPv4 address, an IPv6 /64) may
+                     hold open at once, 1 to 4096 (default 64); more are
+                     answered 429 (the trusted proxy: no bound)
 
 SIGTERM or Ctrl-C stops accepting requests, lets the battles in play finish and
 store their reports, and exits 0. A restart plays every folder still waiting.
