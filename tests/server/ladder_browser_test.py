@@ -99,6 +99,25 @@ def main():
         check("%" in own[0].find_element(By.CSS_SELECTOR, "td.rating").text, "a rating with its interval")
         check(own[0].find_elements(By.CSS_SELECTOR, ".team .name"), "the team is shown by card name")
 
+        # On a phone every team and every link to a match-up's battles is on the screen,
+        # not past its right edge.
+        wide = driver.get_window_size()
+        driver.set_window_size(390, 900)
+        driver.get(base + "/ladder")
+        edges = driver.execute_script(
+            "return [document.documentElement.clientWidth,"
+            " ...[...document.querySelectorAll('table.ladder td.line')]"
+            ".map(td => td.getBoundingClientRect().right)]")
+        check(len(edges) == 5 and max(edges[1:]) <= edges[0] + 1, "teams within a phone's width: %s" % edges)
+        driver.get(base + "/ladder/" + number)
+        edges = driver.execute_script(
+            "return [document.documentElement.clientWidth,"
+            " ...[...document.querySelectorAll('table.matchups a')].map(a => a.getBoundingClientRect().right)]")
+        check(len(edges) > 1 and max(edges[1:]) <= edges[0] + 1, "match-up links within a phone's width: %s" % edges)
+        driver.set_window_size(wide["width"], wide["height"])
+        driver.get(base + "/ladder")
+        own = driver.find_elements(By.CSS_SELECTOR, "table.ladder tr.own")
+
         own[0].find_element(By.LINK_TEXT, "テスト隊<b>").click()
         wait.until(lambda d: d.find_elements(By.ID, "entry-page"))
         check(not driver.find_elements(By.ID, "entry-key"), "the key is not shown again")
