@@ -230,6 +230,25 @@ def main():
             key_box[0].send_keys(key, Keys.ENTER)
             wait.until(lambda d: "大会はもう行われたので取り消せません" in d.find_element(By.TAG_NAME, "body").text)
 
+        # A single elimination whose names take from half a bracket line to more than one:
+        # each score stays on its own entrant's line, whether the name wraps or just fits.
+        request = urllib.request.Request(base + "/api/tournaments", method="POST", data=json.dumps({
+            "name": "勝ち抜き", "format": "knockout", "battles": 3, "seed": 5,
+            "entrants": [(result["top"] if k % 2 else BOTTOM) + " " + "軍" * (4 + k) for k in range(8)]}).encode(),
+            headers={"Content-Type": "application/json"})
+        knockout = json.load(urllib.request.urlopen(request))["id"]
+        deadline = time.time() + 60
+        while json.load(urllib.request.urlopen(base + "/api/tournaments/" + knockout))["state"] != "played":
+            check(time.time() < deadline, "the knockout is never played")
+            time.sleep(0.2)
+        driver.get(base + "/tournaments/" + knockout)
+        strays = driver.execute_script(
+            "return [...document.querySelectorAll('.bracket .score')].filter(s => {"
+            " const line = s.parentElement.getBoundingClientRect(), r = s.getBoundingClientRect();"
+            " return r.top < line.top - 1 || r.bottom > line.bottom + 1; }).map(s => s.parentElement.textContent)")
+        check(driver.find_elements(By.CSS_SELECTOR, ".bracket .score") and not strays,
+              "scores off their entrants' lines: %s" % strays)
+
         print("browser test passed: battle %s, %s; event %s" % (number, state, event))
         return 0
     finally:
