@@ -449,7 +449,8 @@ void WebFront::postLadder(const httplib::Request& req, httplib::Response& res) {
                                                                                        : std::string();
         };
         if (!body.is_object()) {
-            refuse(req, res, 400, "the body must be a JSON object");
+            json(res, 400,
+                 {{"error", web::BadBody}, {"detail", "the body must be a JSON object with \"name\" and \"deck\""}});
             return;
         }
         name = text("name");
@@ -491,6 +492,9 @@ void WebFront::postLadder(const httplib::Request& req, httplib::Response& res) {
             return;
         }
         SideSelection team;
+        // The line's own parser would call an empty line's vehicle field no number.
+        if (line.find_first_not_of(" \t\r\n") == std::string::npos)
+            throw LadderRefusal(LadderRefusal::Kind::BadTeam, utf8ToCp932(web::NoDeckLine), 0);
         try {
             applyDeckLine(utf8ToCp932(line), team, service_.catalogue());
         } catch (const MorvaneError& e) {

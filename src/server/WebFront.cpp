@@ -678,7 +678,9 @@ void WebFront::postBattle(const httplib::Request& req, httplib::Response& res, b
         const Json body = Json::parse(req.body, nullptr, false);
         if (!body.is_object() || !body.contains("top") || !body.contains("bottom") || !body["top"].is_string() ||
             !body["bottom"].is_string()) {
-            refuse(req, res, 400, "the body must be a JSON object with the deck lines \"top\" and \"bottom\"");
+            json(res, 400,
+                 {{"error", web::BadBody},
+                  {"detail", "the body must be a JSON object with the deck lines \"top\" and \"bottom\""}});
             return;
         }
         lines = {body["top"].get<std::string>(), body["bottom"].get<std::string>()};
@@ -1330,9 +1332,10 @@ void WebFront::postEvent(const httplib::Request& req, httplib::Response& res, bo
             if (!body.is_object() || !body.contains("name") || !body["name"].is_string() ||
                 !body.contains("entrants") || !body["entrants"].is_array() ||
                 (body.contains("format") && !body["format"].is_string())) {
-                refuse(req, res, 400,
-                       "the body must be a JSON object with \"name\", \"entrants\" (a list) and optionally "
-                       "\"format\", \"battles\", \"rounds\", \"seed\"");
+                json(res, 400,
+                     {{"error", web::BadBody},
+                      {"detail", "the body must be a JSON object with \"name\", \"entrants\" (a list) and "
+                                 "optionally \"format\", \"battles\", \"rounds\", \"seed\""}});
                 return;
             }
             plan.name = body["name"].get<std::string>();

@@ -16,6 +16,10 @@ inline constexpr std::string_view TooManyConnections =
     "このアドレスからの接続が多すぎます。ほかの接続が終わってから試してください";
 inline constexpr std::string_view HeadTooLarge = "要求のヘッダーが大きすぎます";
 inline constexpr std::string_view BadRequest = "要求を読み取れませんでした";
+// A JSON request whose body is not the object the call takes; the English detail
+// names the fields.
+inline constexpr std::string_view BadBody = "送信された内容の形式が正しくありません";
+inline constexpr std::string_view NoDeckLine = "デッキ行を入力してください";
 inline constexpr std::string_view NotAllowed = "このアドレスではその方法は使えません";
 inline constexpr std::string_view ServerFault = "サーバーで問題が起きました。しばらくしてから試してください";
 

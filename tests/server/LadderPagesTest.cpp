@@ -6,6 +6,7 @@
 #include "common/Json.h"
 #include "ladder/Ladder.h"
 #include "server/WebFront.h"
+#include "server/WebText.h"
 #include "stats/Statistics.h"
 
 #include "support/Process.h"
@@ -159,7 +160,13 @@ TEST_F(LadderPagesTest, EveryRefusalHasTheStatusAClientCanActOnAndNamesAreEscape
     enter("改行\n入り", Teams[1], 400);
     enter(std::string(200, 'x'), Teams[1], 400);
     enter("名前", "V001Cxyz", 400);
-    EXPECT_EQ(ask("POST", "/api/ladder", "[1, 2]").status, 400);
+    // In the pages' words, the English detail beside them.
+    const httplib::Response array = ask("POST", "/api/ladder", "[1, 2]");
+    EXPECT_EQ(array.status, 400);
+    EXPECT_EQ(Json::parse(array.body)["error"], web::BadBody);
+    EXPECT_TRUE(Json::parse(array.body).contains("detail"));
+    EXPECT_EQ(enter("名前", "", 400)["error"], web::NoDeckLine);
+    EXPECT_EQ(Json::parse(ask("POST", "/api/ladder", Json{{"name", "名前"}}.dump()).body)["error"], web::NoDeckLine);
     EXPECT_EQ(ask("GET", "/ladder/0099").status, 404);
     EXPECT_EQ(ask("GET", "/api/ladder/abc").status, 404);
     EXPECT_EQ(ask("DELETE", "/api/ladder/0099").status, 404);

@@ -538,7 +538,8 @@ TEST_F(TournamentFront, EveryRefusalSaysWhyWithItsStatus) {
         const httplib::Response res = send("POST", "/api/tournaments", text);
         return std::pair<int, std::string>{res.status, json(res).value("error", std::string())};
     };
-    EXPECT_EQ(refusal("nonsense").first, 400);
+    EXPECT_EQ(refusal("nonsense"), (std::pair<int, std::string>{400, std::string(web::BadBody)}));
+    EXPECT_EQ(json(send("POST", "/api/battles", "{\"top\": 1}"))["error"], web::BadBody);
     EXPECT_EQ(refusal(body("swiss", Json::array({Top}))),
               (std::pair<int, std::string>{400, "参加チームは2〜256にしてください"}));
     EXPECT_EQ(refusal(body("ladder", fiveEntrants())).first, 400);
