@@ -70,9 +70,19 @@ void CardEditorDialog::makeSheetActions() {
         connect(m, &QAbstractItemModel::modelReset, this, &CardEditorDialog::applyFilter);
         connect(m, &QAbstractItemModel::layoutChanged, this, &CardEditorDialog::applyFilter);
     }
-    // In the row of buttons, before the gap that keeps 保存 apart: a row of its own
-    // would cost the tables a row of cards.
-    ButtonRow->insertWidget(ButtonRow->count() - 2, FilterBox, 1);
+    // Beside the menu, which has the row to spare: a row of its own would cost the
+    // tables a row of cards, and among the buttons it was squeezed to nothing. Wide
+    // enough for its hint, so that an empty box says what it is for.
+    FilterBox->setMinimumWidth(FilterBox->fontMetrics().horizontalAdvance(FilterBox->placeholderText()) +
+                               FilterBox->fontMetrics().horizontalAdvance(QStringLiteral("MMMM")));
+    auto* find = new QAction(this);
+    find->setObjectName(QStringLiteral("FindKeys"));
+    find->setShortcuts(QKeySequence::keyBindings(QKeySequence::Find));
+    addAction(find);
+    connect(find, &QAction::triggered, this, [this] {
+        FilterBox->setFocus(Qt::ShortcutFocusReason);
+        FilterBox->selectAll();
+    });
     auto* box = static_cast<QBoxLayout*>(layout());
 
     auto* menus = new QMenuBar(this);
@@ -83,7 +93,12 @@ void CardEditorDialog::makeSheetActions() {
     QAction* importing = file->addAction(tr("読み込み..."), this, &CardEditorDialog::importTable);
     importing->setObjectName(QStringLiteral("ImportTable"));
     importing->setEnabled(readable_);
-    box->setMenuBar(menus);
+    auto* top = new QWidget(this);
+    auto* row = new QHBoxLayout(top);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(menus, 1);
+    row->addWidget(FilterBox);
+    box->setMenuBar(top);
 
     askTablePath = [this](bool save) {
         const QString folder = QFile::decodeName(inputs_.catalogue.parent_path().c_str());

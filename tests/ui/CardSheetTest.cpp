@@ -16,7 +16,9 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTableView>
+#include <QTest>
 #include <QUndoStack>
 
 using namespace morvane;
@@ -152,6 +154,29 @@ TEST(CardSheet, TheFilterShowsTheRowsThatHoldItsText) {
     s.dialog->FilterBox->clear();
     for (int r = 0; r < s.m().rowCount(); ++r)
         EXPECT_FALSE(s.view->isRowHidden(r));
+}
+
+TEST(CardSheet, TheFilterBoxCanBeReadAsTheWindowOpensItAndCtrlFGoesToIt) {
+    ProgramFolder folder;
+    folder.writeStandard();
+    Program p(folder.path());
+    // From the window, with every button of the row, at the size it opens at: among
+    // the buttons the box was squeezed to a sliver nobody could read or find.
+    p.find<QAction>("CardEditor1")->trigger();
+    auto* editor = p.main->findChild<CardEditorDialog*>("CardEditorDialog");
+    ASSERT_NE(editor, nullptr);
+    ASSERT_NE(editor->findChild<QPushButton*>("SuggestBtn"), nullptr);
+    editor->show();
+    editor->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(editor));
+    const QLineEdit* box = editor->FilterBox;
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_GE(box->width(), box->fontMetrics().horizontalAdvance(box->placeholderText()));
+    EXPECT_LE(box->mapTo(editor, QPoint(box->width(), 0)).x(), editor->width());
+
+    editor->CharacterTable->setFocus();
+    QTest::keyClick(editor->CharacterTable, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(box->hasFocus());
 }
 
 TEST(CardSheet, TablesFromTheWindowAreTheCommandLinesAndReadBackAsOneStep) {
