@@ -198,6 +198,17 @@ def main():
 
         driver.save_screenshot(os.path.join(os.getcwd(), "browser-battle.png"))
         glyphs_are_drawn(driver)
+
+        # The history on the same phone: both teams of the battle on the screen, each
+        # named as the top or the bottom one.
+        driver.get(base + "/battles")
+        teams = driver.execute_script(
+            "return [document.documentElement.clientWidth, ...[...document.querySelectorAll("
+            "'table.battles td.line')].map(td => [td.getBoundingClientRect().right,"
+            " getComputedStyle(td, '::before').content])]")
+        check(len(teams) == 3 and all(right <= teams[0] + 1 for right, _ in teams[1:]),
+              "the history's teams within a phone's width: %s" % teams)
+        check([label for _, label in teams[1:]] == ['"上チーム"', '"下チーム"'], "each team named: %s" % teams)
         # An organizer on the same phone, by keyboard alone: an event of the two teams,
         # its key shown once, and the event called off with it.
         driver.get(base + "/tournaments")
