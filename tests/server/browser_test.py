@@ -260,6 +260,13 @@ def main():
         check(driver.find_elements(By.CSS_SELECTOR, ".bracket .score") and not strays,
               "scores off their entrants' lines: %s" % strays)
 
+        # The list of events on the phone: every figure of every event on the screen.
+        driver.get(base + "/tournaments")
+        cells = driver.execute_script(
+            "return [document.documentElement.clientWidth, ...[...document.querySelectorAll('table.events td')]"
+            ".filter(td => td.offsetParent).map(td => td.getBoundingClientRect().right)]")
+        check(len(cells) > 5 and max(cells[1:]) <= cells[0] + 1, "the events within a phone's width: %s" % cells)
+
         print("browser test passed: battle %s, %s; event %s" % (number, state, event))
         return 0
     finally:
