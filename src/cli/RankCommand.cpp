@@ -105,7 +105,8 @@ std::string rankPage(const RankResult& r, const std::vector<DeckSource>& decks, 
                        "body{font-family:sans-serif;margin:0 auto;max-width:64em;padding:0 .8em;color:#222}"
                        ".scroll{overflow-x:auto}table{border-collapse:collapse;font-size:.9em}th,td{border:1px solid "
                        "#ccc;padding:.2em .45em;text-align:left;vertical-align:top}td.n{text-align:right;white-space:"
-                       "nowrap}code{font-size:.9em;word-break:break-all}</style></head><body><h1>デッキの順位</h1>";
+                       "nowrap}td.team{min-width:16em}code{font-size:.9em;word-break:break-all}</style></head><body>"
+                       "<h1>デッキの順位</h1>";
     page += "<p>" + std::to_string(decks.size()) + " デッキ、戦闘 " + std::to_string(r.battles) +
             " 回。評価は他の全デッキに対する勝率（相手ごとに同じ重み、上下半々、引き分けは半分）と95%区間。"
             "？の付いた順位はまだ確かではありません（区間が隣と重なっています）。</p>";
@@ -120,7 +121,7 @@ std::string rankPage(const RankResult& r, const std::vector<DeckSource>& decks, 
         page += "<tr><td class=\"n\">" + std::to_string(p + 1) + (uncertain(r.ranking, p) ? "？" : "") + "</td><td>#" +
                 std::to_string(d.deck + 1) + "</td><td class=\"n\">" + percent(d.rating) + "%</td><td class=\"n\">" +
                 percent(d.interval.low) + "% 〜 " + percent(d.interval.high) + "%</td><td class=\"n\">" +
-                std::to_string(d.battles) + "</td><td>" + names + "<br><code>" +
+                std::to_string(d.battles) + "</td><td class=\"team\">" + names + "<br><code>" +
                 escapeHtml(cp932ToUtf8(decks[d.deck].line)) + "</code></td></tr>";
     }
     return page + "</table></div></body></html>\n";

@@ -12,6 +12,7 @@ import json
 import os
 import re
 import shutil
+import subprocess
 import sys
 import tempfile
 import time
@@ -114,6 +115,19 @@ def main():
             "return [document.documentElement.clientWidth,"
             " ...[...document.querySelectorAll('table.matchups a')].map(a => a.getBoundingClientRect().right)]")
         check(len(edges) > 1 and max(edges[1:]) <= edges[0] + 1, "match-up links within a phone's width: %s" % edges)
+        # The offline ranking's page keeps its teams readable on the phone, scrolled to
+        # rather than squeezed to a letter a line.
+        decks = os.path.join(work, "decks.dat")
+        with open(decks, "w") as f:
+            f.write("".join(team + ":000\r\n" for team in TEAMS))
+        page = os.path.join(work, "rank.html")
+        subprocess.run([os.path.join(sys.argv[1], "morvane-cli"), "rank", "--decks", decks, "--budget", "400",
+                        "--cards", os.path.join(sys.argv[1], "card.dat"), "--html", page],
+                       check=True, stdout=subprocess.DEVNULL)
+        driver.get("file://" + page)
+        widths = driver.execute_script(
+            "return [...document.querySelectorAll('td:last-child')].map(td => td.getBoundingClientRect().width)")
+        check(len(widths) == 4 and min(widths) >= 12 * 16, "the ranking's teams are readable: %s" % widths)
         driver.set_window_size(wide["width"], wide["height"])
         driver.get(base + "/ladder")
         own = driver.find_elements(By.CSS_SELECTOR, "table.ladder tr.own")
