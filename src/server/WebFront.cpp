@@ -868,10 +868,6 @@ constexpr size_t EventPageSize = 50;
 // An event with more matches than this shows one round at a time.
 constexpr size_t MatchesOnOnePage = 300;
 
-std::string_view formatLabel(TournamentFormat format) {
-    return web::FormatNames[static_cast<size_t>(format)];
-}
-
 const char* eventStateName(EventRecord::State state) {
     switch (state) {
     case EventRecord::State::Waiting:
@@ -1052,7 +1048,7 @@ void WebFront::eventsList(const httplib::Request& req, httplib::Response& res, i
     for (const EventRecord& e : service_.events(static_cast<size_t>(pageNumber - 1) * EventPageSize, EventPageSize))
         rows.push_back(PageFill{{{"id", e.id},
                                  {"name", escapeHtml(e.name)},
-                                 {"format", std::string(formatLabel(e.order.request.format))},
+                                 {"format", std::string(formatTitle(e.order.request.format))},
                                  {"entrants", std::to_string(e.order.request.entrants.size())},
                                  {"state", escapeHtml(eventStateText(e))},
                                  {"champion", e.result ? escapeHtml(entrantLabel(e, e.result->champion)) : ""},
@@ -1067,7 +1063,7 @@ void WebFront::eventsList(const httplib::Request& req, httplib::Response& res, i
     const std::string format = sent ? req.get_param_value("format") : "round-robin";
     for (const TournamentFormat f :
          {TournamentFormat::RoundRobin, TournamentFormat::Swiss, TournamentFormat::Knockout}) {
-        PageFill option{{{"value", std::string(formatName(f))}, {"label", std::string(formatLabel(f))}}, {}};
+        PageFill option{{{"value", std::string(formatName(f))}, {"label", std::string(formatTitle(f))}}, {}};
         option.lists["selected"] = PageFill::shown(format == formatName(f));
         fill.lists["formats"].push_back(std::move(option));
     }
@@ -1120,7 +1116,7 @@ void WebFront::eventView(const httplib::Request& req, httplib::Response& res, co
                    {"name", escapeHtml(event.name)},
                    {"state", eventStateName(event.state)},
                    {"state_text", escapeHtml(eventStateText(event))},
-                   {"format", std::string(formatLabel(r.format))},
+                   {"format", std::string(formatTitle(r.format))},
                    {"battles", std::to_string(r.battles)},
                    {"seed", std::to_string(r.seed)},
                    {"created", utcText(event.created)},

@@ -46,7 +46,6 @@ inline constexpr std::string_view OverMiddle = "を";
 inline constexpr std::string_view OverClose = "超えています";
 
 // Tournaments.
-inline constexpr std::string_view FormatNames[3] = {"総当たり", "スイス式", "勝ち抜き（シード順）"};
 inline constexpr std::string_view EventWaiting = "対戦待ち";
 inline constexpr std::string_view EventPlayed = "終了";
 inline constexpr std::string_view EventFailed = "行えませんでした";

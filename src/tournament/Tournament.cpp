@@ -332,6 +332,18 @@ std::string_view formatName(TournamentFormat format) {
     return "";
 }
 
+std::string_view formatTitle(TournamentFormat format) {
+    switch (format) {
+    case TournamentFormat::RoundRobin:
+        return "総当たり";
+    case TournamentFormat::Swiss:
+        return "スイス式";
+    case TournamentFormat::Knockout:
+        return "勝ち抜き（シード順）";
+    }
+    return "";
+}
+
 unsigned roundRobinRounds(size_t entrants) {
     return static_cast<unsigned>(entrants % 2 == 0 ? entrants - 1 : entrants);
 }

@@ -33,6 +33,8 @@ enum class TournamentFormat : uint8_t { RoundRobin, Swiss, Knockout };
 // "round-robin", "swiss", "knockout".
 std::optional<TournamentFormat> tournamentFormat(std::string_view name);
 std::string_view formatName(TournamentFormat format);
+// As the pages name it (UTF-8): "総当たり", "スイス式", "勝ち抜き（シード順）".
+std::string_view formatTitle(TournamentFormat format);
 
 // The opponent of an entrant that sits a round out.
 inline constexpr size_t Bye = std::numeric_limits<size_t>::max();

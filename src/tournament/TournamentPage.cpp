@@ -128,7 +128,7 @@ std::string tournamentPage(const TournamentResult& r, const std::vector<SideSele
                        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
                        "<title>トーナメント</title><style>";
     page += Style;
-    page += "</style></head><body><h1>トーナメント（" + std::string(formatName(r.format)) + "）</h1><ul>";
+    page += "</style></head><body><h1>トーナメント：" + std::string(formatTitle(r.format)) + "</h1><ul>";
     page += "<li>デッキ: " + std::to_string(entrants.size()) + "（" + escapeHtml(sources.decks) + "）</li>";
     page += "<li>1対戦 " + std::to_string(sources.battles) + " 戦（先に過半数を勝った側の勝ち、上下を交互に）</li>";
     page += "<li>ラウンド: " + std::to_string(r.rounds.size()) + "、戦闘 " + std::to_string(r.battles) + " 回</li>";

@@ -317,6 +317,8 @@ TEST(TournamentCommand, PrintsAnEventWhoseBattlesReplayFromTheirSeeds) {
     std::ifstream page(folder / "event.html");
     const std::string html((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
     EXPECT_NE(html.find("<h2>順位</h2>"), std::string::npos);
+    // The format by the name the service's pages give it.
+    EXPECT_NE(html.find("<h1>トーナメント：スイス式</h1>"), std::string::npos);
     EXPECT_EQ(html.find("<script"), std::string::npos);
 
     EXPECT_EQ(test::runProgram(Cli, {"tournament", "--format", "league", "--decks", "x"}).status, 2);
