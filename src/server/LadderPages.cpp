@@ -293,8 +293,8 @@ void WebFront::entryPage(const httplib::Request&, httplib::Response& res, uint32
         fill.values["opponents"] = "0";
     }
     std::vector<MatchUp> matchUps = ladder.matchUps(number);
-    const auto fillMatchUps = [&](std::vector<PageFill>& rows, auto first, auto last) {
-        for (auto m = first; m != last && rows.size() < ShownMatchUps; ++m) {
+    const auto fillMatchUps = [&](std::vector<PageFill>& rows, auto first, auto last, size_t most) {
+        for (auto m = first; m != last && rows.size() < most; ++m) {
             const std::optional<LadderEntry> opponent = ladder.entry(m->opponent);
             if (!opponent)
                 continue;
@@ -308,8 +308,12 @@ void WebFront::entryPage(const httplib::Request&, httplib::Response& res, uint32
             rows.push_back(std::move(r));
         }
     };
-    fillMatchUps(fill.lists["best"], matchUps.begin(), matchUps.end());
-    fillMatchUps(fill.lists["worst"], matchUps.rbegin(), matchUps.rend());
+    // With few opponents the best and the worst would share some: the better half goes
+    // to one list and the rest to the other, so no opponent is both.
+    const size_t better = std::min(ShownMatchUps, (matchUps.size() + 1) / 2);
+    const size_t worse = std::min(ShownMatchUps, matchUps.size() / 2);
+    fillMatchUps(fill.lists["best"], matchUps.begin(), matchUps.begin() + static_cast<std::ptrdiff_t>(better), better);
+    fillMatchUps(fill.lists["worst"], matchUps.rbegin(), matchUps.rbegin() + static_cast<std::ptrdiff_t>(worse), worse);
     if (!key.empty())
         fill.lists["key"].push_back(PageFill{{{"key", escapeHtml(key)}}, {}});
     fill.lists["active"] = PageFill::shown(entry->active());

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <set>
 
 namespace morvane::test {
 namespace {
@@ -227,6 +228,24 @@ TEST_F(LadderPagesTest, AnEntrysPageAndApiShowItsRatingMatchUpsAndBattlesThatRep
     const auto seed = battleSeed(m["seed"].get<uint32_t>(), 0);
     EXPECT_NE(page.find("seed=" + std::to_string(seed) + "\""), std::string::npos) << page;
     EXPECT_NE(page.find("<svg class=\"chart\""), std::string::npos);
+
+    // Three opponents: two in the better list, one in the worse, none in both.
+    const size_t worse = page.find("相性の悪い相手");
+    ASSERT_NE(worse, std::string::npos);
+    const std::regex opponent("href=\"/ladder/(\\d{4})\"");
+    auto opponents = [&](size_t from, size_t to) {
+        std::set<std::string> found;
+        const std::string part = page.substr(from, to - from);
+        for (auto it = std::sregex_iterator(part.begin(), part.end(), opponent); it != std::sregex_iterator(); ++it)
+            found.insert((*it)[1]);
+        return found;
+    };
+    const std::set<std::string> best = opponents(page.find("相性の良い相手"), worse);
+    const std::set<std::string> worst = opponents(worse, page.size());
+    EXPECT_EQ(best.size(), 2u);
+    EXPECT_EQ(worst.size(), 1u);
+    for (const std::string& o : worst)
+        EXPECT_EQ(best.count(o), 0u) << o;
 }
 
 } // namespace
