@@ -453,8 +453,7 @@ void WebFront::postLadder(const httplib::Request& req, httplib::Response& res) {
                                                                                        : std::string();
         };
         if (!body.is_object()) {
-            json(res, 400,
-                 {{"error", web::BadBody}, {"detail", "the body must be a JSON object with \"name\" and \"deck\""}});
+            badBody(res, "the body must be a JSON object with \"name\" and \"deck\"");
             return;
         }
         name = text("name");

@@ -4,6 +4,8 @@
 
 #include "common/Json.h"
 
+#include <string_view>
+
 namespace httplib {
 struct Response;
 } // namespace httplib
@@ -14,5 +16,8 @@ namespace morvane {
 void secure(httplib::Response& res);
 // A JSON answer, never cached.
 void json(httplib::Response& res, int status, const Json& body);
+// 400 for a JSON body that is not the object the call takes: the pages' words, and the
+// fields it takes in English beside them.
+void badBody(httplib::Response& res, std::string_view fields);
 
 } // namespace morvane

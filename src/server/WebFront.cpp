@@ -217,6 +217,10 @@ void json(httplib::Response& res, int status, const Json& body) {
     res.set_content(body.dump(), "application/json");
 }
 
+void badBody(httplib::Response& res, std::string_view fields) {
+    json(res, 400, {{"error", web::BadBody}, {"detail", fields}});
+}
+
 bool RateLimiter::allow(const std::string& client, int* retryAfter) {
     const Clock::TimePoint now = clock_.now();
     std::lock_guard lock(mutex_);
@@ -678,9 +682,7 @@ void WebFront::postBattle(const httplib::Request& req, httplib::Response& res, b
         const Json body = Json::parse(req.body, nullptr, false);
         if (!body.is_object() || !body.contains("top") || !body.contains("bottom") || !body["top"].is_string() ||
             !body["bottom"].is_string()) {
-            json(res, 400,
-                 {{"error", web::BadBody},
-                  {"detail", "the body must be a JSON object with the deck lines \"top\" and \"bottom\""}});
+            badBody(res, "the body must be a JSON object with the deck lines \"top\" and \"bottom\"");
             return;
         }
         lines = {body["top"].get<std::string>(), body["bottom"].get<std::string>()};
@@ -1328,10 +1330,8 @@ void WebFront::postEvent(const httplib::Request& req, httplib::Response& res, bo
             if (!body.is_object() || !body.contains("name") || !body["name"].is_string() ||
                 !body.contains("entrants") || !body["entrants"].is_array() ||
                 (body.contains("format") && !body["format"].is_string())) {
-                json(res, 400,
-                     {{"error", web::BadBody},
-                      {"detail", "the body must be a JSON object with \"name\", \"entrants\" (a list) and "
-                                 "optionally \"format\", \"battles\", \"rounds\", \"seed\""}});
+                badBody(res, "the body must be a JSON object with \"name\", \"entrants\" (a list) and optionally "
+                             "\"format\", \"battles\", \"rounds\", \"seed\"");
                 return;
             }
             plan.name = body["name"].get<std::string>();

@@ -310,38 +310,31 @@ void playKnockout(const TournamentRequest& request, MatchPlayer& player, Tournam
 
 } // namespace
 
+namespace {
+
+// By format: the command line's word and the pages' name.
+struct FormatNames {
+    std::string_view word;
+    std::string_view title;
+};
+constexpr FormatNames Formats[] = {
+    {"round-robin", "総当たり"}, {"swiss", "スイス式"}, {"knockout", "勝ち抜き（シード順）"}};
+
+} // namespace
+
 std::optional<TournamentFormat> tournamentFormat(std::string_view name) {
-    if (name == "round-robin")
-        return TournamentFormat::RoundRobin;
-    if (name == "swiss")
-        return TournamentFormat::Swiss;
-    if (name == "knockout")
-        return TournamentFormat::Knockout;
+    for (size_t f = 0; f < std::size(Formats); ++f)
+        if (Formats[f].word == name)
+            return static_cast<TournamentFormat>(f);
     return std::nullopt;
 }
 
 std::string_view formatName(TournamentFormat format) {
-    switch (format) {
-    case TournamentFormat::RoundRobin:
-        return "round-robin";
-    case TournamentFormat::Swiss:
-        return "swiss";
-    case TournamentFormat::Knockout:
-        return "knockout";
-    }
-    return "";
+    return Formats[static_cast<size_t>(format)].word;
 }
 
 std::string_view formatTitle(TournamentFormat format) {
-    switch (format) {
-    case TournamentFormat::RoundRobin:
-        return "総当たり";
-    case TournamentFormat::Swiss:
-        return "スイス式";
-    case TournamentFormat::Knockout:
-        return "勝ち抜き（シード順）";
-    }
-    return "";
+    return Formats[static_cast<size_t>(format)].title;
 }
 
 unsigned roundRobinRounds(size_t entrants) {

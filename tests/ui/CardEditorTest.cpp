@@ -277,8 +277,7 @@ TEST(CardEditorWindow, ASaveFillsTheSelectorsAgainKeepingWhatStillExists) {
     ProgramFolder folder;
     folder.writeStandard();
     Program p(folder.path());
-    p.find<QAction>("CardEditor1")->trigger();
-    auto* dialog = p.main->findChild<CardEditorDialog*>("CardEditorDialog");
+    auto* dialog = openEditor(p);
     ASSERT_NE(dialog, nullptr);
     dialog->ask = [](const QString&, QMessageBox::StandardButtons) { return QMessageBox::Yes; };
 
@@ -397,8 +396,7 @@ TEST(CardEditorWindow, EnterEditsTheCellAndGoesDownWithoutPressingAButton) {
     ProgramFolder folder;
     folder.writeStandard();
     Program p(folder.path());
-    p.find<QAction>("CardEditor1")->trigger();
-    auto* dialog = p.main->findChild<CardEditorDialog*>("CardEditorDialog");
+    auto* dialog = openEditor(p);
     ASSERT_NE(dialog, nullptr);
     ASSERT_NE(dialog->BalanceBtn, nullptr);
     CardTableModel& characters = *dialog->model('C');
@@ -529,8 +527,7 @@ TEST(CardEditorWindow, OpensWithAScreenOfRowsColumnsToFitAndACounterBesideTheNam
         lines.push_back(characterLine(id, " 5", "10", " 3", " 5", id == 1 ? "あいうえおかきくけこさしすせそた" : "兵"));
     folder.write("card.dat", crlf(lines));
     Program p(folder.path());
-    p.find<QAction>("CardEditor1")->trigger();
-    auto* dialog = p.main->findChild<CardEditorDialog*>("CardEditorDialog");
+    auto* dialog = openEditor(p);
     ASSERT_NE(dialog, nullptr);
     QTableView* table = dialog->CharacterTable;
     QCoreApplication::processEvents();

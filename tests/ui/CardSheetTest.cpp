@@ -162,8 +162,7 @@ TEST(CardSheet, TheFilterBoxCanBeReadAsTheWindowOpensItAndCtrlFGoesToIt) {
     Program p(folder.path());
     // From the window, with every button of the row, at the size it opens at: among
     // the buttons the box was squeezed to a sliver nobody could read or find.
-    p.find<QAction>("CardEditor1")->trigger();
-    auto* editor = p.main->findChild<CardEditorDialog*>("CardEditorDialog");
+    auto* editor = openEditor(p);
     ASSERT_NE(editor, nullptr);
     ASSERT_NE(editor->findChild<QPushButton*>("SuggestBtn"), nullptr);
     editor->show();

@@ -52,10 +52,9 @@ const std::string Version = [] {
 }();
 
 // The window shown and its card editor opened from the menu.
-CardEditorDialog* openEditor(Program& p) {
+CardEditorDialog* openEditorShown(const Program& p) {
     p.main->show();
-    p.find<QAction>("CardEditor1")->trigger();
-    return p.main->findChild<CardEditorDialog*>("CardEditorDialog");
+    return openEditor(p);
 }
 
 } // namespace
@@ -194,7 +193,7 @@ TEST(MainFrame, CancelAtTheEditorsSaveQuestionKeepsTheProgramAndTheEdits) {
     ProgramFolder folder;
     folder.writeStandard();
     Program p(folder.path());
-    CardEditorDialog* editor = openEditor(p);
+    CardEditorDialog* editor = openEditorShown(p);
     ASSERT_NE(editor, nullptr);
     std::vector<QString> questions;
     QMessageBox::StandardButton answer = QMessageBox::Cancel;
@@ -235,7 +234,7 @@ TEST(MainFrame, TheWindowPlaysWithTheCatalogueTheEditorReadsAgain) {
     ProgramFolder folder;
     folder.writeStandard();
     Program p(folder.path());
-    CardEditorDialog* editor = openEditor(p);
+    CardEditorDialog* editor = openEditorShown(p);
     ASSERT_NE(editor, nullptr);
     editor->ask = [](const QString&, QMessageBox::StandardButtons) { return QMessageBox::Yes; };
     // Another writer renames C003 while the editor is open.

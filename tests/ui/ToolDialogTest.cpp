@@ -102,8 +102,7 @@ TEST(CardBalanceDialog, TheMenusAndTheEditorsSayWhichCatalogueAndKeepTheirOwnPag
     folder.writeStandard();
     Program p(folder.path());
     auto* saved = openTool<BalanceDialog>(p, "CardBalance1", "BalanceDialog");
-    p.find<QAction>("CardEditor1")->trigger();
-    auto* editor = p.main->findChild<CardEditorDialog*>("CardEditorDialog");
+    auto* editor = openEditor(p);
     ASSERT_TRUE(saved && editor && editor->BalanceBtn);
     editor->BalanceBtn->click();
     auto* edited = editor->findChild<BalanceDialog*>("BalanceDialog");

@@ -5,6 +5,7 @@
 
 #include "common/Clock.h"
 #include "common/Codec.h"
+#include "ui/CardEditorDialog.h"
 #include "ui/Logpas.h"
 #include "ui/SysCtrls.h"
 #include "ui/mainpas.h"
@@ -194,6 +195,12 @@ template <class Dialog> Dialog* openTool(const Program& p, const char* command, 
         return nullptr;
     action->trigger();
     return p.find<Dialog>(dialog);
+}
+
+// The card editor, opened from the Tools menu (null, with a failure, when missing).
+inline CardEditorDialog* openEditor(const Program& p) {
+    p.find<QAction>("CardEditor1")->trigger();
+    return p.main->findChild<CardEditorDialog*>("CardEditorDialog");
 }
 
 // The battle timer ticks as soon as it can: the wiring of a real timer is kept, its
