@@ -56,12 +56,15 @@ constexpr std::array<uint32_t, 16> planSlotMasks() {
 }
 constexpr std::array<uint32_t, 16> PlanSlotMasks = planSlotMasks();
 
-// Puts the larger of two keys first.
+// Puts the larger of two keys first. With a new pair of teams every battle the
+// order is a coin toss, so a branch here would be mispredicted half the time: the
+// mask keeps the compiler from making one.
 inline void exchange(uint32_t& first, uint32_t& second) {
     const uint32_t a = first;
     const uint32_t b = second;
-    first = std::max(a, b);
-    second = std::min(a, b);
+    const uint32_t swap = (a ^ b) & (0U - static_cast<uint32_t>(a < b));
+    first = a ^ swap;
+    second = b ^ swap;
 }
 
 // Sorts six keys, largest first, with the twelve exchanges of the smallest sorting
@@ -166,19 +169,19 @@ void Battle::ApplyFormation(int f0, int f1) {
         std::copy_n(FormationSlots[1][f1], 3, &state_.Front[4]);
 }
 
-ActionSlots Battle::actionSlots(int p) const {
+inline void Battle::actionSlots(int p, ActionSlots& out) const {
     const BattleState& s = state_;
     // Positions 1/4, 2/5 and 3/6 face each other.
     const int32_t actor = s.Front[static_cast<size_t>(p)];
     const int32_t target = s.Front[static_cast<size_t>(p <= 3 ? p + 3 : p - 3)];
     const int32_t targetVehicle = target < 10 ? 9 : 19;
-    return {actor,
-            s.slots[static_cast<size_t>(actor)].cardId,
-            s.slots[actor < 10 ? 9 : 19].cardId,
-            target,
-            s.slots[static_cast<size_t>(target)].cardId,
-            targetVehicle,
-            s.slots[static_cast<size_t>(targetVehicle)].cardId};
+    out.actorSlot = actor;
+    out.actorCardId = s.slots[static_cast<size_t>(actor)].cardId;
+    out.actorVehicleCardId = s.slots[actor < 10 ? 9 : 19].cardId;
+    out.targetSlot = target;
+    out.targetCardId = s.slots[static_cast<size_t>(target)].cardId;
+    out.targetVehicleSlot = targetVehicle;
+    out.targetVehicleCardId = s.slots[static_cast<size_t>(targetVehicle)].cardId;
 }
 
 // The turn loop runs this for every front position it draws, kept inline there so
@@ -194,7 +197,9 @@ inline void Battle::act(int p, const ActionSlots& slots) {
 }
 
 void Battle::PerformAction(int p) {
-    act(p, actionSlots(p));
+    ActionSlots slots;
+    actionSlots(p, slots);
+    act(p, slots);
 }
 
 void Battle::makeFrontPlan(FrontPlan& plan) const {
@@ -209,17 +214,21 @@ void Battle::makeFrontPlan(FrontPlan& plan) const {
                           : 0;
     }
     sortDownwards(keys);
-    plan.acting = 0;
-    while (plan.acting < 6 && keys[plan.acting] != 0) {
-        const size_t i = plan.acting++;
+    // Counts rather than loops that stop at the end of a speed, for the same reason
+    // as the exchanges. Keys that never act are 0 and sorted last.
+    unsigned acting = 0;
+    for (size_t i = 0; i < 6; ++i) {
+        acting += keys[i] != 0 ? 1U : 0U;
         plan.order[i] = static_cast<uint8_t>(7 - (keys[i] & 7));
         // Counted from the end of the speed: 1 for its last entry.
-        plan.left[i] = 1;
-        for (size_t j = i; j > 0 && keys[j - 1] >> 3 == keys[i] >> 3; --j)
-            ++plan.left[j - 1];
+        unsigned left = 0;
+        for (size_t j = i; j < 6; ++j)
+            left += keys[j] >> 3 == keys[i] >> 3 ? 1U : 0U;
+        plan.left[i] = static_cast<uint8_t>(left);
     }
-    for (int p = 1; p <= 6; ++p)
-        plan.actions[static_cast<size_t>(p)] = actionSlots(p);
+    plan.acting = static_cast<uint8_t>(acting);
+    for (size_t p = 1; p <= 6; ++p)
+        actionSlots(static_cast<int>(p), plan.actions[p]);
     plan.ready = true;
 }
 

@@ -76,8 +76,10 @@ private:
     std::string_view characterName(int32_t id, bool top) const;
     std::string_view vehicleName(int32_t id, bool top) const;
     void setNames(int32_t attackerSlot);
-    // The context of an action of front position p, from Front and the slots.
-    ActionSlots actionSlots(int p) const;
+    // The context of an action of front position p, from Front and the slots. Written
+    // in place: built and returned whole, the plans read it back before its stores
+    // had landed.
+    void actionSlots(int p, ActionSlots& out) const;
     // PerformAction with its context worked out.
     void act(int p, const ActionSlots& slots);
     // PerformAction from the abilities on, once the actor is known to stand.
