@@ -27,9 +27,16 @@ void TurnHistogram::add(int32_t turns, uint64_t count) {
     if (count == 0)
         return;
     if (turns >= 0 && turns < DenseLengths) {
-        if (dense_.size() <= static_cast<size_t>(turns))
-            dense_.resize(static_cast<size_t>(turns) + 1, 0);
-        dense_[static_cast<size_t>(turns)] += count;
+        if (dense_.empty()) {
+            first_ = turns;
+        } else if (turns < first_) {
+            dense_.insert(dense_.begin(), static_cast<size_t>(first_ - turns), 0);
+            first_ = turns;
+        }
+        const auto at = static_cast<size_t>(turns - first_);
+        if (dense_.size() <= at)
+            dense_.resize(at + 1, 0);
+        dense_[at] += count;
     } else {
         sparse_[turns] += count;
     }
@@ -52,9 +59,9 @@ void TurnHistogram::forEach(const std::function<void(int32_t, uint64_t)>& visit)
     // Lengths below 0 cannot come from a battle, but keep the order right if they do.
     for (auto it = sparse_.begin(); it != sparse_.end() && it->first < 0; ++it)
         visit(it->first, it->second);
-    for (size_t turns = 0; turns < dense_.size(); ++turns)
-        if (dense_[turns])
-            visit(static_cast<int32_t>(turns), dense_[turns]);
+    for (size_t at = 0; at < dense_.size(); ++at)
+        if (dense_[at])
+            visit(first_ + static_cast<int32_t>(at), dense_[at]);
     for (auto it = sparse_.lower_bound(0); it != sparse_.end(); ++it)
         visit(it->first, it->second);
 }

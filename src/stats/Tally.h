@@ -48,7 +48,10 @@ private:
     static constexpr int32_t DenseLengths = 4096;
     int32_t nthLength(uint64_t n) const; // the length of the n-th shortest battle, from 0
 
+    // Lengths from first_ on, so that a league's pairs of a battle or two hold a
+    // count or two each rather than a table up from length 0.
     std::vector<uint64_t> dense_;
+    int32_t first_ = 0;
     std::map<int32_t, uint64_t> sparse_;
     uint64_t count_ = 0;
     int32_t max_ = 0;
