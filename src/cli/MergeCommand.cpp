@@ -38,10 +38,10 @@ int runMerge(const std::vector<std::string>& args) {
     if (options.positional().empty())
         throw UsageError("merge needs the partial results to put together (morvane-cli merge --help)");
 
-    std::vector<std::pair<std::string, PartialResult>> shards;
+    PartialMerge merge;
     for (const std::string& file : options.positional())
-        shards.emplace_back(file, parsePartial(readInput([&] { return readFileBytes(file); }), file));
-    const PartialResult whole = mergePartials(shards);
+        merge.add(file, parsePartial(readInput([&] { return readFileBytes(file); }), file));
+    const PartialResult whole = std::move(merge).whole();
     const bool json = options.flag("--json");
     std::visit(
         [json](const auto& run) {

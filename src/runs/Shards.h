@@ -11,6 +11,8 @@
 #include "runs/Runs.h"
 
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -44,5 +46,21 @@ PartialResult parsePartial(std::string_view json, const std::string& where);
 // InputError, naming a file, for shards of different runs, a shard that is missing
 // or given twice.
 PartialResult mergePartials(const std::vector<std::pair<std::string, PartialResult>>& shards);
+
+// The same, a shard at a time: a merge then holds the sum and the shard it is adding,
+// not every shard at once (a shard of a league of 1,000 decks is about 200 MB).
+class PartialMerge {
+public:
+    // Throws InputError, naming the file, for a shard of another run than the first
+    // one added, or one added before.
+    void add(const std::string& name, const PartialResult& shard);
+    // Throws InputError when nothing was added or shards are missing.
+    PartialResult whole() &&;
+
+private:
+    std::optional<PartialResult> whole_;
+    std::string firstName_;
+    std::map<uint64_t, std::string> seen_;
+};
 
 } // namespace morvane
