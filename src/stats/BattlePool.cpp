@@ -68,8 +68,8 @@ BattlePool::~BattlePool() {
         t.join();
 }
 
-bool BattlePool::stopped() const {
-    return failed_.load(std::memory_order_relaxed) || (cancel_ && cancel_->load(std::memory_order_relaxed));
+bool BattlePool::stopped(size_t index) const {
+    return index >= stopAt_.load(std::memory_order_relaxed) || (cancel_ && cancel_->load(std::memory_order_relaxed));
 }
 
 void BattlePool::fail(size_t index, std::exception_ptr error) {
@@ -78,7 +78,10 @@ void BattlePool::fail(size_t index, std::exception_ptr error) {
         failure_ = std::move(error);
         failedIndex_ = index;
     }
-    failed_ = true;
+    // Written under the lock, so it only ever comes down.
+    const size_t stop = index == NoBattle ? 0 : index;
+    if (stop < stopAt_.load(std::memory_order_relaxed))
+        stopAt_.store(stop, std::memory_order_relaxed);
 }
 
 void BattlePool::drain(Player& player, const Progress* progress) {
@@ -88,13 +91,13 @@ void BattlePool::drain(Player& player, const Progress* progress) {
     uint64_t played = 0;
     uint64_t turns = 0;
     try {
-        while (!stopped()) {
+        while (true) {
             const size_t first = next_.fetch_add(ChunkBattles, std::memory_order_relaxed);
-            if (first >= battles.size())
+            if (first >= battles.size() || stopped(first))
                 break;
             const size_t last = std::min(battles.size(), first + ChunkBattles);
             size_t chunk = 0;
-            for (index = first; index < last && !stopped(); ++index, ++chunk) {
+            for (index = first; index < last && !stopped(index); ++index, ++chunk) {
                 const FieldBattle& b = battles[index];
                 const int side = field_.teamSideOf(b.pairing);
                 Teams teams;
@@ -147,7 +150,7 @@ bool BattlePool::play(const std::vector<FieldBattle>& battles, std::vector<Battl
         outcomes_ = &outcomes;
         next_ = 0;
         done_ = 0;
-        failed_ = false;
+        stopAt_ = NoBattle;
         failure_ = nullptr;
         failedIndex_ = NoBattle;
         busy_ = static_cast<unsigned>(workers_.size());

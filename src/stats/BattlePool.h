@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -86,7 +87,9 @@ private:
     struct Player;
     void drain(Player& player, const Progress* progress);
     void workerLoop();
-    bool stopped() const;
+    // Whether battle `index` (and every later one) is not to be played: the run is
+    // cancelled, or a battle before it failed.
+    bool stopped(size_t index) const;
     void fail(size_t index, std::exception_ptr error);
 
     const CardCatalogue& catalogue_;
@@ -106,7 +109,10 @@ private:
     std::vector<BattleOutcome>* outcomes_ = nullptr;
     std::atomic<size_t> next_{0};
     std::atomic<size_t> done_{0};
-    std::atomic<bool> failed_{false};
+    // The first battle not to be played: a failed battle's index, or 0 when the
+    // progress callback failed. The battles before a failed one are still played, so
+    // that the failure reported is the first in the list, whatever the timing.
+    std::atomic<size_t> stopAt_{std::numeric_limits<size_t>::max()};
     std::exception_ptr failure_;
     size_t failedIndex_ = 0;
     std::atomic<uint64_t> played_{0};

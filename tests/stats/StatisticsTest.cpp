@@ -5,6 +5,7 @@
 #include "common/Files.h"
 #include "common/Random.h"
 #include "common/TextLines.h"
+#include "stats/BattlePool.h"
 
 #include <gtest/gtest.h>
 
@@ -225,6 +226,49 @@ TEST_F(BundledStatistics, BadTeamsAndUnreadableCardsFailWithWhereToLook) {
     } catch (const ConversionError& e) {
         EXPECT_EQ(e.where().rfind("battle 0 (seed " + std::to_string(battleSeed(request.seed, 0)) + "), card C", 0), 0u)
             << e.where();
+    }
+}
+
+TEST(BattlePool, OfSeveralFailingBattlesTheFirstListedIsReportedWhateverTheTiming) {
+    // C001 never acts (speed 0), so a battle of two such teams runs to the turn cap:
+    // slow. C002's attack column is no number, so a team of it fails when it attacks.
+    // Battle 4 is slow and battle 5 fails after it in the same chunk of four, while
+    // every battle from 8 on fails at once on another thread. Stopping all threads at
+    // the first failure seen reported battle 8 or later.
+    std::string bytes = readFileBytes(DataFolder / "card.dat");
+    auto column = [&bytes](int id, size_t from, const char* text) {
+        char prefix[8];
+        std::snprintf(prefix, sizeof prefix, "\nC%03d", id);
+        const size_t line = bytes.find(prefix) + 1;
+        bytes.replace(line + from - 1, 2, text);
+    };
+    column(1, 15, " 0");
+    column(2, 13, "xx");
+    CardCatalogue catalogue;
+    catalogue.loadBytes(bytes);
+    auto team = [](int32_t character) {
+        SideSelection s;
+        s.vehicle = 1;
+        s.characters.fill(character);
+        return s;
+    };
+    const SideSelection still = team(1), broken = team(2), plain = team(3);
+    const Field field{{still, plain}, PlaySide::Top};
+    std::vector<FieldBattle> battles;
+    for (uint32_t i = 0; i < 64; ++i) {
+        const SideSelection* t = i == 4 ? &still : i == 5 || i >= 8 ? &broken : &plain;
+        battles.push_back({t, i == 4 ? 0U : 1U, battleSeed(7, i)});
+    }
+    const BattlePool::Describe describe = [](const FieldBattle&, size_t i) { return "battle " + std::to_string(i); };
+    for (int run = 0; run < 5; ++run) {
+        BattlePool pool(catalogue, field, 4, 300000);
+        std::vector<BattleOutcome> outcomes;
+        try {
+            pool.play(battles, outcomes, describe);
+            ADD_FAILURE() << "no error";
+        } catch (const MorvaneError& e) {
+            EXPECT_EQ(e.where().rfind("battle 5,", 0), 0u) << e.where();
+        }
     }
 }
 
