@@ -55,14 +55,10 @@ std::string deckName(size_t entrant) {
     return std::string("#").append(std::to_string(entrant + 1));
 }
 
+// A round robin of 4,096 decks has eight million matches: built as one document its
+// JSON would take many times the memory of its text. The matches are written one at
+// a time into the text one document gives.
 void printJson(const TournamentResult& r, const TournamentRequest& request, const std::vector<DeckSource>& decks) {
-    Json rounds = Json::array();
-    for (const TournamentRound& round : r.rounds) {
-        Json matches = Json::array();
-        for (const Match& m : round.matches)
-            matches.push_back(matchJson(m));
-        rounds.push_back(std::move(matches));
-    }
     Json standings = Json::array();
     for (size_t i = 0; i < r.standings.size(); ++i) {
         const Standing& s = r.standings[i];
@@ -70,10 +66,23 @@ void printJson(const TournamentResult& r, const TournamentRequest& request, cons
         standing.update(standingFigures(s));
         standings.push_back(std::move(standing));
     }
-    const Json out{{"format", formatName(r.format)}, {"decks", decks.size()}, {"battles_per_match", request.battles},
-                   {"seed", request.seed},           {"rounds", rounds},      {"standings", standings},
-                   {"champion", r.champion + 1},     {"battles", r.battles},  {"interrupted", r.interrupted}};
-    std::cout << jsonText(out) << std::endl;
+    const Json head{{"format", formatName(r.format)},
+                    {"decks", decks.size()},
+                    {"battles_per_match", request.battles},
+                    {"seed", request.seed}};
+    std::string text = jsonText(head);
+    text.pop_back(); // its closing brace
+    std::cout << text << ", \"rounds\": [";
+    for (size_t k = 0; k < r.rounds.size(); ++k) {
+        std::cout << (k == 0 ? "[" : ", [");
+        const std::vector<Match>& matches = r.rounds[k].matches;
+        for (size_t m = 0; m < matches.size(); ++m)
+            std::cout << (m == 0 ? "" : ", ") << jsonText(matchJson(matches[m]));
+        std::cout << ']';
+    }
+    const Json tail{{"champion", r.champion + 1}, {"battles", r.battles}, {"interrupted", r.interrupted}};
+    // The tail's own text without its opening brace closes the document.
+    std::cout << "], \"standings\": " << jsonText(standings) << ", " << jsonText(tail).substr(1) << std::endl;
 }
 
 void printText(const TournamentResult& r, const TournamentRequest& request, const std::vector<DeckSource>& decks) {
