@@ -10,6 +10,8 @@
 #include "stats/Statistics.h"
 #include "support/Process.h"
 
+#include <nlohmann/json.hpp>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -209,6 +211,35 @@ TEST_F(Shards, FiguresNoRunCanHoldAreRefusedWithOneLine) {
         cli({"optimize", "--field", field, "--measure", "--seed", "1", "--final-battles", "2147483648"});
     EXPECT_EQ(final.status, 2);
     EXPECT_NE(final.err.find("--final-battles"), std::string::npos) << final.err;
+}
+
+TEST_F(Shards, ALeagueShardWithItsKeysInAnotherOrderMergesAlikeAndIsCheckedAlike) {
+    // The program writes a shard's run figures before its results, and merge takes the
+    // results as it reads them; a shard whose keys come in another order (here by
+    // name, results before shard and max_turns) is read whole, to the same result.
+    std::string decks;
+    for (const TextLine& line : readTextLines(deckFilePath(MORVANE_PROGRAM_DIR, 0)))
+        decks += line.text + "\r\n";
+    write(folder / "decks.dat", decks);
+    const std::vector<std::string> files =
+        shards({"league", "--decks", (folder / "decks.dat").string(), "--battles", "12", "--seed", "9"}, 2, "league");
+    const std::string inOrder = merged(files);
+    const nlohmann::json byName = nlohmann::json::parse(readFileBytes(files[1]));
+    const std::string sorted = byName.dump();
+    ASSERT_LT(sorted.find("\"results\""), sorted.find("\"shards\""));
+    const std::string file = (folder / "by-name.json").string();
+    write(file, sorted);
+    EXPECT_EQ(withoutTiming(merged({files[0], file})), withoutTiming(inOrder));
+
+    // Wins that no longer add up to the battles are refused either way.
+    for (const std::string& text : {readFileBytes(files[1]), sorted}) {
+        std::string edited = text;
+        const size_t at = edited.find("\"top_wins\":");
+        ASSERT_NE(at, std::string::npos);
+        edited.insert(at + 11, "9");
+        write(file, edited);
+        refused({files[0], file}, "do not add up");
+    }
 }
 
 TEST_F(Shards, LeagueShardsWithoutSquaredWinsStillMergeAndBadSquaresAreRefused) {
