@@ -256,8 +256,7 @@ void printLeagueJson(const LeagueRun& run, const LeagueTable& t) {
                        {"battles_per_second", t.battlesPerSecond()},
                        {"turns_per_second", t.turnsPerSecond()},
                        {"seed_rule", BattleSeedRule}};
-    // The rest's own text without its opening brace closes the document.
-    std::cout << "], " << jsonText(rest).substr(1) << std::endl;
+    std::cout << "], " << jsonMembers(rest) << '}' << std::endl;
 }
 
 void printRanking(const LeagueRun& run, const LeagueTable& t) {

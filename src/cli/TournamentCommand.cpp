@@ -70,9 +70,7 @@ void printJson(const TournamentResult& r, const TournamentRequest& request, cons
                     {"decks", decks.size()},
                     {"battles_per_match", request.battles},
                     {"seed", request.seed}};
-    std::string text = jsonText(head);
-    text.pop_back(); // its closing brace
-    std::cout << text << ", \"rounds\": [";
+    std::cout << '{' << jsonMembers(head) << ", \"rounds\": [";
     for (size_t k = 0; k < r.rounds.size(); ++k) {
         std::cout << (k == 0 ? "[" : ", [");
         const std::vector<Match>& matches = r.rounds[k].matches;
@@ -81,8 +79,7 @@ void printJson(const TournamentResult& r, const TournamentRequest& request, cons
         std::cout << ']';
     }
     const Json tail{{"champion", r.champion + 1}, {"battles", r.battles}, {"interrupted", r.interrupted}};
-    // The tail's own text without its opening brace closes the document.
-    std::cout << "], \"standings\": " << jsonText(standings) << ", " << jsonText(tail).substr(1) << std::endl;
+    std::cout << "], \"standings\": " << jsonText(standings) << ", " << jsonMembers(tail) << '}' << std::endl;
 }
 
 void printText(const TournamentResult& r, const TournamentRequest& request, const std::vector<DeckSource>& decks) {

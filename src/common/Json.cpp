@@ -59,4 +59,9 @@ std::string jsonText(const Json& value) {
     return out;
 }
 
+std::string jsonMembers(const Json& object) {
+    std::string out = jsonText(object);
+    return out.substr(1, out.size() - 2);
+}
+
 } // namespace morvane

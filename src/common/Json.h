@@ -15,5 +15,8 @@ namespace morvane {
 using Json = nlohmann::ordered_json;
 
 std::string jsonText(const Json& value);
+// The members of an object as jsonText writes them, without its braces: for a document
+// too large to build whole, written a piece at a time in the same text.
+std::string jsonMembers(const Json& object);
 
 } // namespace morvane
