@@ -125,6 +125,7 @@ void Analysis::search(unsigned k) {
     search.threads = request_.threads;
     search.seed = s.seed;
     search.maxTurns = request_.maxTurns;
+    search.tuning.preferVariety = request_.preferVariety;
     OptimizeControl watch;
     watch.cancel = &cancelSearch_;
     watch.progressInterval = std::min(control_.progressInterval, std::chrono::milliseconds(100));

@@ -51,6 +51,10 @@ struct BalanceRequest {
     long long maxTurns = DefaultMaxTurns;
     uint64_t finalBattles = 500;   // per field deck and side, for every team measured
     uint64_t leagueBattles = 1000; // per ordered pair of distinct best teams, at most
+    // Searches break a stack of three or more copies where a team with one fewer is not
+    // shown to be worse (SearchTuning::preferVariety), so that a stack left in a best
+    // team is one the set rewards.
+    bool preferVariety = false;
 };
 
 inline constexpr unsigned MaxSearches = 64;

@@ -19,7 +19,7 @@ namespace morvane::cli {
 const char* const BalanceUsage =
     R"(usage: morvane-cli balance [--cards FILE] [--field FILE] [--searches N] [--budget BATTLES]
                            [--max-searches N] [--threads T] [--seed S] [--final-battles N]
-                           [--max-turns N] [--json] [--html FILE]
+                           [--max-turns N] [--prefer-variety] [--json] [--html FILE]
                            [--suggest K [--rounds R] [--candidates N]]
 
 Shows how a card set plays, for its designer: runs N independent team searches (the
@@ -50,6 +50,10 @@ league.
                        best team with a card replaced (default 500)
   --max-turns N        a battle still running after N turns is undecided and counts as not
                        won (default 10000)
+  --prefer-variety     a search at a team holding three or more copies of a character,
+                       which no change beats, tries teams with one copy fewer and takes
+                       one that is not shown to be worse: a stack left in a best team is
+                       then one the team needs, not one the search had no reason to break
   --suggest K          propose up to K changes of one field of one card (size, HP or
                        attack, a step at a time), each measured by the same analysis of
                        the set with the change (--searches searches, none further), ranked
@@ -62,17 +66,17 @@ league.
                        tables and bar charts) to FILE
 
 Search k (from 1) runs exactly as 'morvane-cli optimize --deck START --field FIELD
---seed SEED --budget BATTLES' with the start team and seed the report gives for it, so
-it can be replayed alone; its best team is measured on that seed's fresh battles, as
-'optimize --measure' measures it. The best teams of the searches asked for (not those
-played to settle verdicts) are also taken apart: the best other choice for a card is
-raced on further
-fresh battles of that seed, each candidate against the others on the same battles,
-the better half going on with twice the battles until one is left, and then measured on
-the very battles of its team. Every copy of the card is replaced, and only by cards that
-keep the size rule. The league plays every ordered pair of the distinct best teams 1000
-times (fewer, down to 100, where that would pass 300000 battles in all) with the run's
-seed, as 'morvane-cli league --seed S' plays a file of them.
+--seed SEED --budget BATTLES' (and --prefer-variety) with the start team and seed the
+report gives for it, so it can be replayed alone; its best team is measured on that
+seed's fresh battles, as 'optimize --measure' measures it. The best teams of the
+searches asked for (not those played to settle verdicts) are also taken apart: the best
+other choice for a card is raced on further fresh battles of that seed, each candidate
+against the others on the same battles, the better half going on with twice the battles
+until one is left, and then measured on the very battles of its team. Every copy of the
+card is replaced, and only by cards that keep the size rule. The league plays every
+ordered pair of the distinct best teams 1000 times (fewer, down to 100, where that would
+pass 300000 battles in all) with the run's seed, as 'morvane-cli league --seed S' plays
+a file of them.
 
 The objective of --suggest is 0 where every target is met: the points the strongest
 best team wins above 80% against the field, + 5 for each best team holding three or
@@ -142,6 +146,8 @@ std::string commandText(const Options& options, const BalanceRequest& request) {
                std::to_string(request.seed) + " --final-battles " + std::to_string(request.finalBattles);
     if (request.maxTurns != DefaultMaxTurns)
         command += " --max-turns " + std::to_string(request.maxTurns);
+    if (request.preferVariety)
+        command += " --prefer-variety";
     return command;
 }
 
@@ -257,6 +263,7 @@ void printJson(const BalanceReport& r, const CardCatalogue& catalogue, const std
         {"searches", r.request.searches},
         {"searches_run", r.searches.size()},
         {"max_searches", r.request.maxSearches},
+        {"prefer_variety", r.request.preferVariety},
         {"extra_searches", r.extraSearches()},
         {"verdict_lines",
          {{"confidence", 0.99},
@@ -511,7 +518,7 @@ int runBalance(const std::vector<std::string>& args) {
     const Options options(args,
                           {"--cards", "--field", "--searches", "--budget", "--threads", "--seed", "--final-battles",
                            "--max-turns", "--html", "--max-searches", "--suggest", "--rounds", "--candidates"},
-                          {"--json", "--help", "-h"});
+                          {"--json", "--prefer-variety", "--help", "-h"});
     if (options.flag("--help") || options.flag("-h")) {
         std::cout << BalanceUsage;
         return ExitOk;
@@ -532,6 +539,7 @@ int runBalance(const std::vector<std::string>& args) {
     request.seed = seedOption(options);
     request.maxTurns = maxTurnsOption(options);
     request.leagueBattles = LeagueBattles;
+    request.preferVariety = options.flag("--prefer-variety");
     const std::optional<std::string> html = options.value("--html");
 
     const std::filesystem::path cards = cardsPath(options);

@@ -19,8 +19,8 @@ namespace morvane::cli {
 const char* const OptimizeUsage =
     R"(usage: morvane-cli optimize [--cards FILE] [--deck DECKLINE] --field FILE [--side top|bottom|both]
                             [--budget BATTLES] [--threads T] [--seed S] [--keep SLOTS] [--owned FILE]
-                            [--unique] [--ignore-size] [--max-turns N] [--final-battles N] [--json]
-                            [--save FILE] [--measure] [--shard K/N]
+                            [--unique] [--ignore-size] [--prefer-variety] [--max-turns N]
+                            [--final-battles N] [--json] [--save FILE] [--measure] [--shard K/N]
 
 Searches for the team that wins most often against a field of decks, starting from a
 deck line, and prints the best team found with its win rate on fresh seeds beside the
@@ -42,6 +42,9 @@ start team's. With --measure it plays no search and measures the team of --deck 
   --unique             no team uses a character twice
   --ignore-size        allow teams whose characters' size total exceeds the vehicle's deck
                        size (by default no team does)
+  --prefer-variety     at a local optimum holding three or more copies of a character, take
+                       a team with one copy fewer where that is not shown to be worse (as
+                       'morvane-cli balance' searches)
   --max-turns N        a battle still running after N turns is undecided and counts as not
                        won (default 10000)
   --final-battles N    battles per field deck and side of the final measurement (default 1000;
@@ -131,7 +134,7 @@ void refuseSearchOptions(const Options& options) {
     for (const char* name : {"--budget", "--keep", "--owned", "--save"})
         if (options.value(name))
             throw UsageError(std::string("--measure plays no search: ") + name + " is an option of the search");
-    for (const char* name : {"--unique", "--ignore-size"})
+    for (const char* name : {"--unique", "--ignore-size", "--prefer-variety"})
         if (options.flag(name))
             throw UsageError(std::string("--measure plays no search: ") + name + " is an option of the search");
 }
@@ -267,6 +270,7 @@ OptimizeRequest searchRequest(const Options& options, uint64_t& finalBattles) {
     }
     request.rules.unique = options.flag("--unique");
     request.rules.sizeRule = !options.flag("--ignore-size");
+    request.tuning.preferVariety = options.flag("--prefer-variety");
     return request;
 }
 
@@ -418,7 +422,7 @@ int runOptimize(const std::vector<std::string>& args) {
     const Options options(args,
                           {"--cards", "--deck", "--field", "--side", "--budget", "--threads", "--seed", "--keep",
                            "--owned", "--max-turns", "--final-battles", "--save", "--shard"},
-                          {"--unique", "--ignore-size", "--json", "--measure", "--help", "-h"});
+                          {"--unique", "--ignore-size", "--prefer-variety", "--json", "--measure", "--help", "-h"});
     if (options.flag("--help") || options.flag("-h")) {
         std::cout << OptimizeUsage;
         return ExitOk;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -26,10 +27,27 @@ struct PairTest {
         : plusStep(std::log(t.betterShare / 0.5)), minusStep(std::log((1.0 - t.betterShare) / 0.5)),
           acceptAt(std::log((1.0 - t.falseReject) / t.falseAccept)),
           rejectAt(std::log(t.falseReject / (1.0 - t.falseAccept))) {}
+    // The other way round: equal (1/2) against worse (worseShare), so that accepting
+    // says "not worse". A race takes the first of its candidates to pass, so each is
+    // held to falseAccept / candidates: a stack must not go for a team that is worse
+    // just because one of many such teams had a lucky start.
+    static PairTest notWorse(const SearchTuning& t, size_t candidates) {
+        PairTest test(t);
+        const double falseAccept = t.falseAccept / static_cast<double>(std::max<size_t>(1, candidates));
+        test.plusStep = std::log(0.5 / t.worseShare);
+        test.minusStep = std::log(0.5 / (1.0 - t.worseShare));
+        test.acceptAt = std::log((1.0 - t.falseReject) / falseAccept);
+        test.rejectAt = std::log(t.falseReject / (1.0 - falseAccept));
+        test.tieAccepted = true;
+        return test;
+    }
     double plusStep;
     double minusStep;
     double acceptAt;
     double rejectAt;
+    // Whether a candidate still undecided when the race runs out of rounds passes: two
+    // teams that play alike leave no evidence either way, and are a tie.
+    bool tieAccepted = false;
 };
 
 struct Contender {
@@ -75,8 +93,15 @@ private:
     std::vector<SideSelection> nextCandidates();
     // At a local optimum: keep it if it beats the best so far, and start again.
     void escape();
+    RaceResult race(const std::vector<SideSelection>& candidates, const SideSelection& incumbent, Tally& incumbentTally,
+                    const PairTest& test);
     RaceResult race(const std::vector<SideSelection>& candidates, const SideSelection& incumbent,
-                    Tally& incumbentTally);
+                    Tally& incumbentTally) {
+        return race(candidates, incumbent, incumbentTally, test_);
+    }
+    // At a local optimum: one copy fewer of a stacked character, where that is not
+    // worse. True when the incumbent changed.
+    bool unstack();
     void report(bool force);
 
     const OptimizeRequest& request_;
@@ -98,6 +123,10 @@ private:
     Tally bestTally_;
     std::vector<TeamMove> sweep_;
     size_t sweepNext_ = 0;
+    // This climb's tries at breaking a stack: a character is not tried again at the
+    // count it had then or more. One whose stack stayed has shown that the team needs
+    // it; one whose stack came back after a copy went would go round and round.
+    std::map<int32_t, int> unstackBar_;
     bool stop_ = false;
 
     uint64_t candidates_ = 0;
@@ -126,7 +155,8 @@ std::vector<SideSelection> Search::nextCandidates() {
         if (sweep_.empty())
             return candidates; // no legal neighbour at all: nothing to search
         if (sweepNext_ == sweep_.size()) {
-            escape();
+            if (!unstack() && !stop_)
+                escape();
             if (stop_ || sweep_.empty())
                 return candidates;
         }
@@ -171,12 +201,59 @@ void Search::escape() {
     }
     incumbent_ = next;
     incumbentTally_ = {};
+    unstackBar_.clear();
     visit(incumbent_);
     newSweep();
 }
 
+bool Search::unstack() {
+    if (!tuning_.preferVariety || stop_)
+        return false;
+    std::map<int32_t, int> copies;
+    for (const int32_t id : incumbent_.characters)
+        ++copies[id];
+    for (const auto& [id, count] : copies) {
+        const auto bar = unstackBar_.find(id);
+        if (count < 3 || (bar != unstackBar_.end() && count >= bar->second))
+            continue;
+        unstackBar_[id] = count;
+        std::vector<TeamMove> moves;
+        for (const TeamMove& m : space_.moves(incumbent_)) {
+            // Another character in a slot of the stacked one, without making a new stack.
+            const auto found = copies.find(m.id);
+            if (m.kind == TeamMove::Character && incumbent_.characters[static_cast<size_t>(m.slot)] == id &&
+                (found == copies.end() || found->second < 2))
+                moves.push_back(m);
+        }
+        for (size_t i = moves.size(); i > 1; --i)
+            std::swap(moves[i - 1], moves[rng_(static_cast<uint32_t>(i))]);
+        moves.resize(std::min<size_t>(moves.size(), tuning_.varietyTries));
+        if (moves.empty())
+            continue;
+        std::vector<SideSelection> candidates;
+        for (const TeamMove& m : moves) {
+            candidates.push_back(applyMove(incumbent_, m));
+            visit(candidates.back());
+        }
+        const RaceResult r =
+            race(candidates, incumbent_, incumbentTally_, PairTest::notWorse(tuning_, candidates.size()));
+        if (r.stop) {
+            stop_ = true;
+            return false;
+        }
+        if (r.winner) {
+            incumbent_ = candidates[*r.winner];
+            incumbentTally_ = {};
+            ++accepted_;
+            newSweep();
+            return true;
+        }
+    }
+    return false;
+}
+
 RaceResult Search::race(const std::vector<SideSelection>& candidates, const SideSelection& incumbent,
-                        Tally& incumbentTally) {
+                        Tally& incumbentTally, const PairTest& test) {
     RaceResult result;
     const uint64_t maxRounds = std::max<uint64_t>(1, (tuning_.testBattles + pairings_ - 1) / pairings_);
     std::vector<Contender> contenders(candidates.size());
@@ -236,11 +313,11 @@ RaceResult Search::race(const std::vector<SideSelection>& candidates, const Side
                     c.minus += theirs && !won ? 1 : 0;
                 }
                 ++c.rounds;
-                c.evidence = double(c.plus) * test_.plusStep + double(c.minus) * test_.minusStep;
-                if (c.evidence >= test_.acceptAt) {
+                c.evidence = double(c.plus) * test.plusStep + double(c.minus) * test.minusStep;
+                if (c.evidence >= test.acceptAt) {
                     c.state = Contender::Accepted;
                     decided = true;
-                } else if (c.evidence <= test_.rejectAt) {
+                } else if (c.evidence <= test.rejectAt) {
                     c.state = Contender::Rejected;
                 }
             }
@@ -249,6 +326,10 @@ RaceResult Search::race(const std::vector<SideSelection>& candidates, const Side
         report(false);
     }
     nextRound_ += rounds;
+    if (test.tieAccepted && !decided && !result.stop)
+        for (Contender& c : contenders)
+            if (c.state == Contender::Alive)
+                c.state = Contender::Accepted;
 
     // Of several accepted at once, the one that gained most per round.
     double gain = 0;

@@ -50,6 +50,12 @@ struct SearchTuning {
     uint64_t testBattles = 4096; // a candidate undecided after this many battles is rejected
     uint64_t stageBattles = 256; // battles played between two looks at the tests
     unsigned kickMoves = 6;      // random moves from the best team at a restart
+    // At a local optimum holding three or more copies of a character, try teams with
+    // one copy fewer and take one that is not shown to be worse: a stack the search kept
+    // only because nothing beat it is not a stack the team needs.
+    bool preferVariety = false;
+    double worseShare = 0.4;    // the alternative of that test: the team with fewer copies wins this share
+    unsigned varietyTries = 12; // teams with a copy fewer raced, for each stacked card
 };
 
 struct OptimizeRequest {

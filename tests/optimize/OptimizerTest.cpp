@@ -240,6 +240,46 @@ TEST(Optimizer, ASearchsCourseIsFixedByItsSeedWhateverOrderItsBattlesArePlayedIn
     EXPECT_EQ(visitSum, 145332u);
 }
 
+// Stacks with and without a reason. Characters 7 to 10 play exactly alike and beat the
+// plain ones 1 to 6. Against a field of the strong cards, a team of eight 7s stays so
+// for the plain search, as no change wins more; preferring variety, the search trades
+// copies for the strong card's twins down to two of each, and never for a plain card,
+// which loses battles. With no twin in the catalogue, the stack is all the team can be
+// and stays whole.
+TEST(Optimizer, APreferenceForVarietyBreaksOnlyTheStacksATeamDoesNotNeed) {
+    std::vector<std::string> lines;
+    for (int id = 1; id <= 6; ++id)
+        lines.push_back(Card{.id = id, .size = " 5", .hp = test::num2(9 + id), .power = " 3", .sp = " 5"}.line());
+    const auto strongLines = [&lines](int twins) {
+        std::vector<std::string> all = lines;
+        for (int id = 7; id < 7 + twins; ++id)
+            all.push_back(Card{.id = id, .size = " 5", .hp = "30", .power = " 6", .sp = "10"}.line());
+        all.push_back(Vehicle{.id = 1, .size = "40", .hp = "30"}.line());
+        return test::cardFile(all);
+    };
+    CardCatalogue twins;
+    twins.loadBytes(strongLines(4));
+    CardCatalogue single;
+    single.loadBytes(strongLines(1));
+
+    OptimizeRequest request = dominanceRequest();
+    request.start = team(1, {7, 7, 7, 7, 7, 7, 7, 7});
+    request.field.decks = {team(1, {7, 7, 7, 7, 7, 7, 7, 7}), team(1, {7, 7, 6, 7, 7, 5, 7, 7})};
+    request.budget = 400000;
+    request.tuning.testBattles = 256;
+    const OptimizeResult plain = optimizeTeam(twins, request);
+    EXPECT_EQ(copiesOf(plain.best, 7), 8) << formatDeckLine(plain.best, 0);
+
+    request.tuning.preferVariety = true;
+    const OptimizeResult varied = optimizeTeam(twins, request);
+    for (int32_t id = 1; id <= 10; ++id)
+        EXPECT_EQ(copiesOf(varied.best, id), id >= 7 ? 2 : 0) << formatDeckLine(varied.best, 0);
+    EXPECT_LE(varied.battles, request.budget);
+
+    const OptimizeResult needed = optimizeTeam(single, request);
+    EXPECT_EQ(copiesOf(needed.best, 7), 8) << formatDeckLine(needed.best, 0);
+}
+
 TEST(Optimizer, CancelEndsTheSearchWithTheBestTeamSoFar) {
     const CardCatalogue catalogue = dominanceCatalogue();
     OptimizeRequest request = dominanceRequest();
