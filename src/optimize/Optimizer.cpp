@@ -102,6 +102,13 @@ private:
     // At a local optimum: one copy fewer of a stacked character, where that is not
     // worse. True when the incumbent changed.
     bool unstack();
+    // A candidate that passed its race becomes the incumbent, and the climb goes on from it.
+    void adopt(const SideSelection& team) {
+        incumbent_ = team;
+        incumbentTally_ = {};
+        ++accepted_;
+        newSweep();
+    }
     void report(bool force);
 
     const OptimizeRequest& request_;
@@ -242,10 +249,7 @@ bool Search::unstack() {
             return false;
         }
         if (r.winner) {
-            incumbent_ = candidates[*r.winner];
-            incumbentTally_ = {};
-            ++accepted_;
-            newSweep();
+            adopt(candidates[*r.winner]);
             return true;
         }
     }
@@ -374,12 +378,8 @@ OptimizeResult Search::run() {
         if (candidates.empty())
             break;
         const RaceResult r = race(candidates, incumbent_, incumbentTally_);
-        if (r.winner) {
-            incumbent_ = candidates[*r.winner];
-            incumbentTally_ = {};
-            ++accepted_;
-            newSweep();
-        }
+        if (r.winner)
+            adopt(candidates[*r.winner]);
         stop_ = stop_ || r.stop;
     }
     if (best_ && incumbent_ != *best_ && !cancelled()) {
