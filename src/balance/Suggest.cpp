@@ -98,17 +98,50 @@ std::vector<FieldChange> candidateChanges(const std::string& catalogueBytes, con
     std::stable_sort(pressing.begin(), pressing.end(), [](const CardBalance* a, const CardBalance* b) {
         return a->stacked() != b->stacked() ? a->stacked() > b->stacked() : a->teams() > b->teams();
     });
+    // The strongest best team's characters, the ones whose replacement costs their
+    // teams most first: the cards that carry it.
+    const BalanceSearch* strongest = nullptr;
+    for (const BalanceSearch& s : report.searches)
+        if (!strongest || s.score.total().winRate() > strongest->score.total().winRate())
+            strongest = &s;
+    std::vector<const CardBalance*> carrying;
+    if (strongest)
+        for (const CardBalance& c : report.characters)
+            if (std::find(strongest->result.best.characters.begin(), strongest->result.best.characters.end(), c.id) !=
+                strongest->result.best.characters.end())
+                carrying.push_back(&c);
+    std::stable_sort(carrying.begin(), carrying.end(),
+                     [](const CardBalance* a, const CardBalance* b) { return a->loss() > b->loss(); });
+
     std::vector<FieldChange> changes;
     auto add = [&](char kind, int32_t id, std::string_view field, int step) {
         if (auto change = stepped(document, kind, id, field, step))
             changes.push_back(std::move(*change));
     };
-    // Weaker by attack, dearer by size, frailer by HP: each pressing card all three
-    // ways before the next card, strongest pressure first.
-    for (const CardBalance* c : pressing) {
-        add('C', c->id, "power", -1);
-        add('C', c->id, "size", 1);
-        add('C', c->id, "hp", -2);
+    // Weaker by attack, dearer by size, frailer by HP: each card all three ways before
+    // the next card, strongest pressure first.
+    std::vector<const CardBalance*> weakened;
+    auto weaken = [&](const std::vector<const CardBalance*>& cards) {
+        for (const CardBalance* c : cards) {
+            if (std::find(weakened.begin(), weakened.end(), c) != weakened.end())
+                continue;
+            weakened.push_back(c);
+            add('C', c->id, "power", -1);
+            add('C', c->id, "size", 1);
+            add('C', c->id, "hp", -2);
+        }
+    };
+    // Where the strongest team's margin over the line weighs more in the objective
+    // than the stacks, weakening the stacked cards moves it little: a team that loses
+    // a stack takes the next card. The cards that carry the strongest team come first
+    // then. (Narrow choices have candidates of their own below.)
+    const BalanceFigures figures = balanceFigures(report);
+    if (std::max(0.0, figures.strongest - WinTarget) * 100 > PerStackingTeam * figures.stackingTeams) {
+        weaken(carrying);
+        weaken(pressing);
+    } else {
+        weaken(pressing);
+        weaken(carrying);
     }
     // Vehicles: the most used one frailer; while too few are used, the unused ones
     // roomier (a vehicle's size is the deck size it carries) and sturdier.

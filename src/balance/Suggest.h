@@ -1,7 +1,8 @@
 #pragma once
 // Changes to a card set that the balance analysis proposes and measures itself. Each
 // round takes the cards the analysis points at (those the best teams use or stack
-// most, and vehicles none of them takes), tries one change of one field of each (size,
+// most, those the strongest best team is built on, and vehicles none of them takes),
+// tries one change of one field of each (size,
 // HP or attack, a step at a time), runs the very same analysis on the set with that
 // change, and ranks the changes by an objective that is 0 where every target is met:
 //

@@ -82,9 +82,11 @@ The objective of --suggest is 0 where every target is met: the points the strong
 best team wins above 80% against the field, + 5 for each best team holding three or
 more copies of a character, + 2 for each character short of 16 distinct ones in the
 best teams, + 5 for each vehicle short of 4. The changes tried are the pressing
-characters' (stacked, or in half the teams or more: attack -1, size +1, HP -2), the most
-used vehicle's (HP -3) and, while too few are used, the unused vehicles' (size +2, HP
-+3) and characters' (size -1). A round stops the chain when no change does better.
+characters' (stacked, or in half the teams or more) and the strongest team's (those
+whose replacement costs most first), each attack -1, size +1 and HP -2: the strongest
+team's first where its points above 80% weigh more than the stacks. Then the most used
+vehicle's (HP -3) and, while too few are used, the unused vehicles' (size +2, HP +3)
+and characters' (size -1). A round stops the chain when no change does better.
 
 On a terminal, stderr shows the progress. Ctrl-C ends the searches (the one under way
 keeps its best team so far) and analyses the teams found by then; a second Ctrl-C ends

@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+
 namespace morvane {
 namespace {
 
@@ -83,6 +86,63 @@ TEST(Suggest, ChangesStayWithinWhatACardCanHoldAndBadSettingsAreRefused) {
     EXPECT_EQ(candidateChanges(bytes, report, 2).size(), 2u);
     request.rounds = 0;
     EXPECT_THROW(suggestChanges(bytes, request), InputError);
+}
+
+// A report drawn by hand: search 0 found the strongest team, built on C005, and two
+// other searches stacked C001.
+BalanceReport drawnReport(double strongestRate) {
+    BalanceReport report;
+    auto tally = [](double rate) {
+        Tally t;
+        t.battles = 1000;
+        t.wins = static_cast<uint64_t>(rate * 1000);
+        t.losses = t.battles - t.wins;
+        return t;
+    };
+    const std::array<SideSelection, 3> teams{
+        SideSelection{1, {4, 4, 5, 5, 6, 6, 3, 3}},
+        SideSelection{1, {1, 1, 1, 3, 4, 5, 6, 3}},
+        SideSelection{2, {1, 1, 1, 4, 4, 5, 6, 6}},
+    };
+    for (size_t k = 0; k < teams.size(); ++k) {
+        BalanceSearch search;
+        search.result.best = teams[k];
+        search.score.pairings = {tally(k == 0 ? strongestRate : 0.70)};
+        report.searches.push_back(search);
+    }
+    for (int32_t id = 1; id <= 6; ++id) {
+        CardBalance card;
+        card.id = id;
+        for (const SideSelection& team : teams)
+            card.copies.push_back(static_cast<int>(std::count(team.characters.begin(), team.characters.end(), id)));
+        // C005 carries its teams: they lose most without it.
+        card.kept = tally(0.8);
+        card.replaced = tally(id == 5 ? 0.4 : 0.75);
+        report.characters.push_back(card);
+    }
+    return report;
+}
+
+TEST(Suggest, TheStrongestTeamsCarriersLeadOnlyWhereItsMarginWeighsMost) {
+    const std::string bytes = test::lopsidedCatalogue();
+    // 19 points above the line against two stacks (10): the card that carries the
+    // strongest team is weakened first, and the stacked one after it.
+    std::vector<FieldChange> changes = candidateChanges(bytes, drawnReport(0.99), 64);
+    ASSERT_GE(changes.size(), 4u);
+    EXPECT_EQ(changes[0].id, 5);
+    EXPECT_EQ(changes[0].field, "power");
+    const auto stacked = std::find_if(changes.begin(), changes.end(), [](const FieldChange& c) { return c.id == 1; });
+    ASSERT_NE(stacked, changes.end());
+    // The stacked card is not in the strongest team: all of that team's come first.
+    for (int32_t id : {3, 4, 6})
+        EXPECT_LT(std::find_if(changes.begin(), changes.end(), [id](const FieldChange& c) { return c.id == id; }),
+                  stacked)
+            << id;
+
+    // 2 points above it: the stacks weigh more, and the stacked card leads.
+    changes = candidateChanges(bytes, drawnReport(0.82), 64);
+    ASSERT_FALSE(changes.empty());
+    EXPECT_EQ(changes[0].id, 1);
 }
 
 } // namespace
