@@ -109,6 +109,35 @@ void BM_FieldPairs(benchmark::State& state) {
 }
 BENCHMARK(BM_FieldPairs)->Arg(1)->Arg(2)->Arg(16)->Arg(1000);
 
+// The ladder's battles in two orders: blocks of 64 top teams, each against 64 bottom
+// teams. With range(0) 1 the 64 battles in a row that share their bottom team bring
+// 64 different top teams, as a unit's matches come; with 0 the 64 in a row share their
+// top team, as they would if a unit were sorted by its first entrant. Each pair keeps
+// its seed in both orders, so both play the very same battles and only the order
+// differs: the ratio of the two is what that sorting would be worth.
+void BM_FieldOneSideKept(benchmark::State& state) {
+    const Bundled& data = bundled();
+    const std::vector<SideSelection>& teams = field();
+    const bool interleaved = state.range(0) != 0;
+    constexpr uint64_t Block = 64;
+    Random random;
+    Battle battle(data.catalogue, random);
+    Teams pair;
+    uint64_t index = 0, turns = 0;
+    for (auto _ : state) {
+        const uint64_t chunk = index / (Block * Block), k = index % (Block * Block);
+        const uint64_t top = interleaved ? k % Block : k / Block, bottom = interleaved ? k / Block : k % Block;
+        const uint64_t a = (chunk * Block + top) % teams.size();
+        pair.side[0] = teams[a];
+        pair.side[1] = teams[(a + 1 + bottom * 5 + chunk) % teams.size()];
+        random.setSeed(battleSeed(RunSeed, chunk * Block * Block + top * Block + bottom));
+        ++index;
+        turns += static_cast<uint64_t>(battle.play(pair, MaxTurns).turns);
+    }
+    setRates(state, index, turns);
+}
+BENCHMARK(BM_FieldOneSideKept)->Arg(1)->Arg(0);
+
 // The same battles with the whole report written to memory.
 void BM_BattleMemoryReport(benchmark::State& state) {
     const Bundled& data = bundled();
