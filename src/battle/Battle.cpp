@@ -214,16 +214,18 @@ void Battle::makeFrontPlan(FrontPlan& plan) const {
                           : 0;
     }
     sortDownwards(keys);
-    // Counts rather than loops that stop at the end of a speed, for the same reason
-    // as the exchanges. Keys that never act are 0 and sorted last.
-    unsigned acting = 0;
-    for (size_t i = 0; i < 6; ++i) {
+    // Equal speeds lie next to each other once sorted, so each entry's count of its
+    // speed to the end is one more than the next entry's where they share it. Masks
+    // rather than branches, for the same reason as the exchanges. Keys that never act
+    // are 0 and sorted last.
+    unsigned acting = keys[5] != 0 ? 1U : 0U;
+    unsigned left = 1; // counted from the end of the speed: 1 for its last entry
+    plan.order[5] = static_cast<uint8_t>(7 - (keys[5] & 7));
+    plan.left[5] = 1;
+    for (size_t i = 5; i-- > 0;) {
         acting += keys[i] != 0 ? 1U : 0U;
         plan.order[i] = static_cast<uint8_t>(7 - (keys[i] & 7));
-        // Counted from the end of the speed: 1 for its last entry.
-        unsigned left = 0;
-        for (size_t j = i; j < 6; ++j)
-            left += keys[j] >> 3 == keys[i] >> 3 ? 1U : 0U;
+        left = 1 + (left & (0U - static_cast<unsigned>(keys[i] >> 3 == keys[i + 1] >> 3)));
         plan.left[i] = static_cast<uint8_t>(left);
     }
     plan.acting = static_cast<uint8_t>(acting);
