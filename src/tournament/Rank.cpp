@@ -21,21 +21,24 @@ constexpr double Z95 = 1.959963984540054;
 constexpr size_t SliceBattles = 65536;
 
 // What the battles of one pair came to, counted for its lower-numbered deck.
+// Wide counts: a budget of up to 2^40 battles may all go to the one pair of two decks.
 struct PairCount {
-    uint32_t wins = 0;
-    uint32_t losses = 0;
-    uint32_t draws = 0;
+    uint64_t wins = 0;
+    uint64_t losses = 0;
+    uint64_t draws = 0;
 
-    uint32_t battles() const { return wins + losses + draws; }
-    double mean() const { return (wins + 0.5 * draws) / battles(); }
+    uint64_t battles() const { return wins + losses + draws; }
+    double mean() const {
+        return (static_cast<double>(wins) + 0.5 * static_cast<double>(draws)) / static_cast<double>(battles());
+    }
     // The variance of the mean score: the battles' sample variance over their count. A
     // pair of one battle says nothing of its spread: the largest a score can have.
     double meanVariance() const {
-        const double n = battles();
+        const auto n = static_cast<double>(battles());
         if (n < 2)
             return 0.25 / std::max(n, 1.0);
         const double m = mean();
-        const double squares = wins + 0.25 * draws;
+        const double squares = static_cast<double>(wins) + 0.25 * static_cast<double>(draws);
         return std::max(0.0, (squares - n * m * m) / (n - 1)) / n;
     }
 };
@@ -43,7 +46,17 @@ struct PairCount {
 struct Planned {
     size_t a = 0;
     size_t b = 0;
-    uint32_t k = 0; // battle number within the pair
+    uint64_t k = 0; // battle number within the pair
+};
+
+// The battles of one pair a plan asks for, numbered first to first + count - 1 within
+// the pair. A plan is kept as runs and spelled out a slice at a time, so that its
+// memory follows the number of pairs and not the budget.
+struct PairRun {
+    size_t a = 0;
+    size_t b = 0;
+    uint64_t first = 0;
+    uint64_t count = 0;
 };
 
 class Ranker {
@@ -90,22 +103,35 @@ public:
     }
 
     // Plays the planned battles, a slice at a time; false when cancelled.
-    bool play(const std::vector<Planned>& plan, const std::function<void(uint64_t)>& progress) {
-        for (size_t from = 0; from < plan.size(); from += SliceBattles) {
-            const size_t to = std::min(plan.size(), from + SliceBattles);
-            std::vector<FieldBattle> battles;
-            battles.reserve(to - from);
-            for (size_t i = from; i < to; ++i) {
-                const Planned& p = plan[i];
+    bool play(const std::vector<PairRun>& plan, const std::function<void(uint64_t)>& progress) {
+        std::vector<Planned> slice;
+        std::vector<FieldBattle> battles;
+        std::vector<BattleOutcome> outcomes;
+        size_t run = 0;
+        uint64_t taken = 0; // of the current run
+        while (run < plan.size()) {
+            slice.clear();
+            while (slice.size() < SliceBattles && run < plan.size()) {
+                const PairRun& r = plan[run];
+                const uint64_t take = std::min<uint64_t>(r.count - taken, SliceBattles - slice.size());
+                for (uint64_t k = r.first + taken; k < r.first + taken + take; ++k)
+                    slice.push_back({r.a, r.b, k});
+                taken += take;
+                if (taken == r.count) {
+                    ++run;
+                    taken = 0;
+                }
+            }
+            battles.clear();
+            for (const Planned& p : slice)
                 battles.push_back({&field_.decks[p.a], static_cast<uint32_t>(2 * p.b + p.k % 2),
                                    battleSeed(pairSeed(request_.seed, p.a, p.b), p.k)});
-            }
-            std::vector<BattleOutcome> outcomes;
+            outcomes.clear();
             if (!pool_.play(battles, outcomes))
                 return false;
-            for (size_t i = from; i < to; ++i) {
-                const Planned& p = plan[i];
-                const BattleOutcome& o = outcomes[i - from];
+            for (size_t i = 0; i < slice.size(); ++i) {
+                const Planned& p = slice[i];
+                const BattleOutcome& o = outcomes[i];
                 const int aSide = static_cast<int>(p.k % 2);
                 PairCount& c = count(p.a, p.b);
                 if (o.wonBy(aSide))
@@ -115,7 +141,7 @@ public:
                 else
                     ++c.draws;
             }
-            played_ += to - from;
+            played_ += slice.size();
             if (progress)
                 progress(played_);
             if (cancel_ && cancel_->load(std::memory_order_relaxed))
@@ -125,15 +151,12 @@ public:
     }
 
     // Every pair the same number of battles more.
-    std::vector<Planned> evenPlan(uint32_t perPair) {
-        std::vector<Planned> plan;
-        plan.reserve(pairs() * perPair);
+    std::vector<PairRun> evenPlan(uint64_t perPair) {
+        std::vector<PairRun> plan;
+        plan.reserve(pairs());
         for (size_t a = 0; a < n_; ++a)
-            for (size_t b = a + 1; b < n_; ++b) {
-                const uint32_t first = count(a, b).battles();
-                for (uint32_t k = 0; k < perPair; ++k)
-                    plan.push_back({a, b, first + k});
-            }
+            for (size_t b = a + 1; b < n_; ++b)
+                plan.push_back({a, b, count(a, b).battles(), perPair});
         return plan;
     }
 
@@ -152,19 +175,15 @@ public:
     }
 
     // Each deck plays every opponent perPair battles more; a pair of two such decks once.
-    std::vector<Planned> focusPlan(const std::vector<size_t>& decks, uint32_t perPair) {
+    std::vector<PairRun> focusPlan(const std::vector<size_t>& decks, uint64_t perPair) {
         std::vector<bool> chosen(n_, false);
         for (const size_t d : decks)
             chosen[d] = true;
-        std::vector<Planned> plan;
+        std::vector<PairRun> plan;
         for (size_t a = 0; a < n_; ++a)
-            for (size_t b = a + 1; b < n_; ++b) {
-                if (!chosen[a] && !chosen[b])
-                    continue;
-                const uint32_t first = count(a, b).battles();
-                for (uint32_t k = 0; k < perPair; ++k)
-                    plan.push_back({a, b, first + k});
-            }
+            for (size_t b = a + 1; b < n_; ++b)
+                if (chosen[a] || chosen[b])
+                    plan.push_back({a, b, count(a, b).battles(), perPair});
         return plan;
     }
 
@@ -213,7 +232,7 @@ RankResult rankDecks(const CardCatalogue& catalogue, const RankRequest& request,
     };
     // Even battles a pair, so both sides of every pair are played alike.
     const auto evenBattles = static_cast<uint64_t>(request.evenShare * static_cast<double>(request.budget));
-    const uint32_t perPair = static_cast<uint32_t>(std::max<uint64_t>(2, evenBattles / ranker.pairs() / 2 * 2));
+    const uint64_t perPair = std::max<uint64_t>(2, evenBattles / ranker.pairs() / 2 * 2);
     RankResult result;
     bool going = ranker.play(ranker.evenPlan(perPair), heard);
 
@@ -228,7 +247,7 @@ RankResult rankDecks(const CardCatalogue& catalogue, const RankRequest& request,
         if (cost > left)
             break;
         const uint64_t times = std::clamp<uint64_t>(roundBattles / cost, 1, left / cost);
-        going = ranker.play(ranker.focusPlan(decks, static_cast<uint32_t>(2 * times)), heard);
+        going = ranker.play(ranker.focusPlan(decks, 2 * times), heard);
         ++result.rounds;
     }
     result.ranking = ranker.ranking();

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <set>
 
@@ -99,6 +100,29 @@ TEST_F(Ranking, IsTheSameOnAnyThreadCountAndSpendsNoMoreThanItsBudget) {
     for (const RankedDeck& d : a.ranking)
         counted += d.battles;
     EXPECT_EQ(counted, 2 * a.battles) << "every battle counts for both its decks";
+}
+
+TEST_F(Ranking, TheLargestBudgetIsPlayedASliceAtATimeWithoutLayingItOutFirst) {
+    // Two decks and the largest budget the command takes: all of it goes to their one
+    // pair, more battles than memory could list and than 32 bits count. Stopped after
+    // the first slice, which must come at once.
+    RankRequest r = request(2, 3, 0.4);
+    r.decks.resize(2);
+    r.budget = uint64_t{1} << 40;
+    std::atomic<bool> cancel{false};
+    uint64_t heard = 0;
+    const RankResult result = rankDecks(
+        catalogue, r,
+        [&](uint64_t done, uint64_t) {
+            heard = done;
+            cancel = true;
+        },
+        &cancel);
+    EXPECT_GT(result.battles, 0u);
+    EXPECT_LE(result.battles, 100'000u);
+    EXPECT_EQ(result.battles, heard);
+    ASSERT_EQ(result.ranking.size(), 2u);
+    EXPECT_EQ(result.ranking[0].battles, result.battles);
 }
 
 TEST(RankSeeds, NoTwoPairsShareABattleSeed) {
