@@ -552,7 +552,7 @@ int runBalance(const std::vector<std::string>& args) {
         else
             for (int side = 0; side < 2; ++side)
                 inputs.push_back({"the field", deckFilePath(folderOf(cards), side)});
-        refuseOutputOverInput("--html", *html, inputs);
+        checkRunOutput("--html", *html, inputs);
     }
     const CardCatalogue catalogue = loadCatalogue(cards);
     const std::vector<DeckSource> field = fieldSources(options, cards);

@@ -20,6 +20,7 @@ namespace morvane::cli {
 
 // The pieces every front end shares, under the names the commands have always used.
 using front::cardsPath;
+using front::checkRunOutput;
 using front::escapeControls;
 using front::ExitBadInput;
 using front::ExitFailure;

@@ -445,7 +445,7 @@ int runOptimize(const std::vector<std::string>& args) {
         std::vector<RunInput> inputs{{"the catalogue", cards}};
         if (auto owned = options.value("--owned"))
             inputs.push_back({"the owned-cards file", *owned});
-        refuseOutputOverInput("--save", *savePath, inputs);
+        checkRunOutput("--save", *savePath, inputs);
     }
     std::string digest;
     const CardCatalogue catalogue = loadCatalogue(cards, &digest);

@@ -148,8 +148,11 @@ int runRank(const std::vector<std::string>& args) {
     request.seed = seedOption(options);
     request.maxTurns = maxTurnsOption(options);
 
-    const CardCatalogue catalogue = loadCatalogue(cardsPath(options));
+    const std::filesystem::path cards = cardsPath(options);
     const std::filesystem::path decksPath = *options.value("--decks");
+    if (auto html = options.value("--html"))
+        checkRunOutput("--html", *html, {{"the catalogue", cards}, {"the decks", decksPath}});
+    const CardCatalogue catalogue = loadCatalogue(cards);
     const std::vector<DeckSource> decks = readDeckFileOption(decksPath);
     if (decks.size() < 2 || decks.size() > MaxRankedDecks)
         throw UsageError(decksPath.string() + " holds " + std::to_string(decks.size()) +

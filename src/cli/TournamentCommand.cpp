@@ -167,8 +167,10 @@ int runTournament(const std::vector<std::string>& args) {
     TournamentRequest request = requestFrom(options);
 
     const std::filesystem::path cards = cardsPath(options);
-    const CardCatalogue catalogue = loadCatalogue(cards);
     const std::filesystem::path decksPath = *options.value("--decks");
+    if (auto html = options.value("--html"))
+        checkRunOutput("--html", *html, {{"the catalogue", cards}, {"the decks", decksPath}});
+    const CardCatalogue catalogue = loadCatalogue(cards);
     const std::vector<DeckSource> decks = readDeckFileOption(decksPath);
     if (decks.size() < 2 || decks.size() > MaxEntrants)
         throw UsageError(decksPath.string() + " holds " + std::to_string(decks.size()) +

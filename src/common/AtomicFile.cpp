@@ -189,20 +189,44 @@ bool placeNewFile(const fs::path& target, std::string_view bytes, unsigned mode,
     return true;
 }
 
+namespace {
+
+// Only a regular file is replaced; a file the user made read-only stays, even for root,
+// who could write anything. True when target is there to be replaced.
+bool checkStored(const fs::path& target, const std::string& where, struct stat& stored) {
+    if (::stat(target.c_str(), &stored) != 0)
+        return false;
+    if (S_ISDIR(stored.st_mode))
+        throw IoError(std::string(msg::FileNotCreated), where, {FileReason::Folder});
+    if (!S_ISREG(stored.st_mode))
+        throw IoError(std::string(msg::FileNotCreated), where, {FileReason::NotRegular});
+    if ((stored.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+        throw IoError(std::string(msg::FileNotCreated), where, {FileReason::ReadOnly});
+    return true;
+}
+
+} // namespace
+
+void checkReplaceable(const fs::path& path) {
+    const std::string where = path.string();
+    const fs::path target = followLinks(path);
+    struct stat stored {};
+    if (checkStored(target, where, stored))
+        return;
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    struct stat parent {};
+    if (::stat(folder.c_str(), &parent) != 0)
+        throw IoError(std::string(msg::FileNotCreated), where, FileReason::ofErrno(errno));
+    if (!S_ISDIR(parent.st_mode))
+        throw IoError(std::string(msg::FileNotCreated), where, FileReason::ofErrno(ENOTDIR));
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        throw IoError(std::string(msg::FileNotCreated), where, FileReason::ofErrno(errno));
+}
+
 FileReplacement::FileReplacement(const fs::path& path) : where_(path.string()) {
     target_ = followLinks(path);
     struct stat stored {};
-    const bool exists = ::stat(target_.c_str(), &stored) == 0;
-    if (exists) {
-        // Only a regular file is replaced; a file the user made read-only stays, even
-        // for root, who could write anything.
-        if (S_ISDIR(stored.st_mode))
-            throw IoError(std::string(msg::FileNotCreated), where_, {FileReason::Folder});
-        if (!S_ISREG(stored.st_mode))
-            throw IoError(std::string(msg::FileNotCreated), where_, {FileReason::NotRegular});
-        if ((stored.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0)
-            throw IoError(std::string(msg::FileNotCreated), where_, {FileReason::ReadOnly});
-    }
+    const bool exists = checkStored(target_, where_, stored);
     const int fd = createTemporaryFile(target_, exists ? 0600 : 0666, temp_);
     if (fd < 0) {
         const int error = errno;

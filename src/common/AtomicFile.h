@@ -60,6 +60,13 @@ private:
 // there yet. Throws IoError ("ﾌｧｲﾙを作成できません") for a loop of links.
 std::filesystem::path followLinks(const std::filesystem::path& path);
 
+// Throws the IoError a FileReplacement of path would throw on creation when the stored
+// file refuses replacement (a folder, no regular file, read-only) or, where nothing is
+// there yet, when its folder is missing, no folder, or not writable; creates nothing.
+// A run that ends in writing a file looks first, so that a mistyped path is not what
+// fails after minutes of battles.
+void checkReplaceable(const std::filesystem::path& path);
+
 // Replaces path with bytes through a FileReplacement. Throws IoError and leaves the
 // old file as it was.
 void writeFileAtomic(const std::filesystem::path& path, std::string_view bytes);

@@ -1,5 +1,6 @@
 #include "frontend/FrontEnd.h"
 
+#include "common/AtomicFile.h"
 #include "common/Clock.h"
 #include "common/Codec.h"
 #include "common/FileNames.h"
@@ -129,6 +130,12 @@ void refuseOutputOverInput(const std::string& outputOption, const std::filesyste
         throw UsageError(outputOption + " " + output.string() + " is " + input.path.string() + ", " + input.what +
                          " the run reads; write it elsewhere");
     }
+}
+
+void checkRunOutput(const std::string& outputOption, const std::filesystem::path& output,
+                    const std::vector<RunInput>& inputs) {
+    refuseOutputOverInput(outputOption, output, inputs);
+    checkReplaceable(output);
 }
 
 } // namespace morvane::front

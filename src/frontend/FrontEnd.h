@@ -94,5 +94,10 @@ struct RunInput {
 // name (a symbolic or hard link too): writing it would replace what the run read.
 void refuseOutputOverInput(const std::string& outputOption, const std::filesystem::path& output,
                            const std::vector<RunInput>& inputs);
+// Before a run that ends in writing output: refuses it over an input as above, and
+// throws the IoError its writer would throw where it cannot be written (checkReplaceable),
+// so that neither comes after the battles.
+void checkRunOutput(const std::string& outputOption, const std::filesystem::path& output,
+                    const std::vector<RunInput>& inputs);
 
 } // namespace morvane::front

@@ -155,15 +155,26 @@ TEST(BalanceCommand, RefusesBadInputAndKeepsTheResultsWhenThePageCannotBeWritten
     EXPECT_EQ(bad.status, 2);
     EXPECT_NE(bad.err.find("bad-field.dat:1"), std::string::npos) << bad.err;
 
-    // A page where a folder stands: the analysis is printed all the same, exit 1.
-    fs::create_directories(folder.path / "page.html");
+    // A page where a folder stands is refused before the searches: nothing printed.
+    fs::create_directories(folder.path / "folder.html");
+    const test::ProgramRun folderPage = test::runProgram(
+        Program, folder.args({"--field", field, "--json", "--html", (folder.path / "folder.html").string()}));
+    EXPECT_EQ(folderPage.status, 1);
+    EXPECT_EQ(folderPage.out, "");
+    EXPECT_NE(folderPage.err.find("folder.html (a folder)"), std::string::npos) << folderPage.err;
+    EXPECT_TRUE(fs::is_directory(folder.path / "folder.html"));
+
+    // A page the disk refuses only when it is written (here a file size limit, as a
+    // full disk would): the analysis is printed all the same, exit 1.
+    test::RunLimits full;
+    full.fileSizeLimit = 100;
     const test::ProgramRun page = test::runProgram(
-        Program, folder.args({"--field", field, "--json", "--html", (folder.path / "page.html").string()}));
+        Program, folder.args({"--field", field, "--json", "--html", (folder.path / "page.html").string()}), full);
     EXPECT_EQ(page.status, 1);
     EXPECT_NE(page.out.find("\"decide_too_much\": [\"C001\""), std::string::npos) << page.out;
     EXPECT_NE(page.out.find("\"html\": null"), std::string::npos);
     EXPECT_NE(page.err.find("page.html"), std::string::npos) << page.err;
-    EXPECT_TRUE(fs::is_directory(folder.path / "page.html"));
+    EXPECT_FALSE(fs::exists(folder.path / "page.html"));
 }
 
 } // namespace

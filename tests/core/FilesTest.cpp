@@ -142,6 +142,36 @@ TEST(FileReplacement, RefusesReadOnlyFilesKeepsTheModeAndWritesThroughLinks) {
     EXPECT_EQ(names(dir / "store"), (std::vector<std::string>{"alias.dat", "later.dat", "real.dat"}));
 }
 
+TEST(FileReplacement, CheckingFirstRefusesWhatTheWriterWouldAndCreatesNothing) {
+    TempFolder dir;
+    writeFileAtomic(dir / "deck0.dat", "old\r\n");
+    fs::create_directory(dir / "sub");
+    // What a write would take: a stored file, a new one beside it, a link to a new one.
+    checkReplaceable(dir / "deck0.dat");
+    checkReplaceable(dir / "new.html");
+    fs::create_symlink("sub/later.html", dir / "later.html");
+    checkReplaceable(dir / "later.html");
+    // And what it would refuse, each for the reason the writer would give.
+    const auto refusal = [](const fs::path& path) {
+        try {
+            checkReplaceable(path);
+        } catch (const IoError& e) {
+            EXPECT_EQ(cp932ToUtf8(e.message()), "ﾌｧｲﾙを作成できません") << path;
+            EXPECT_EQ(e.location(), path.string());
+            return e.where();
+        }
+        ADD_FAILURE() << path << " was taken";
+        return std::string();
+    };
+    EXPECT_EQ(refusal(dir / "sub"), (dir / "sub").string() + " (a folder)");
+    EXPECT_NE(refusal(dir / "missing" / "x.html").find("No such file or directory"), std::string::npos);
+    EXPECT_NE(refusal(dir / "deck0.dat" / "x.html").find("Not a directory"), std::string::npos);
+    fs::permissions(dir / "deck0.dat", fs::perms::owner_read);
+    EXPECT_EQ(refusal(dir / "deck0.dat"), (dir / "deck0.dat").string() + " (read-only)");
+    EXPECT_EQ(names(dir.path()), (std::vector<std::string>{"deck0.dat", "later.html", "sub"}));
+    EXPECT_TRUE(fs::is_empty(dir / "sub"));
+}
+
 TEST(FileReportSink, PutsAReportInPlaceWhenClosedOrHaltedAndNeverAPartOfOne) {
     TempFolder dir;
     const fs::path file = dir / "battle.html";

@@ -22,9 +22,9 @@ namespace {
 
 const std::string Program = std::string(MORVANE_PROGRAM_DIR) + "/morvane-cli";
 
-test::ProgramRun optimize(std::vector<std::string> args) {
+test::ProgramRun optimize(std::vector<std::string> args, const test::RunLimits& limits = {}) {
     args.insert(args.begin(), "optimize");
-    return test::runProgram(Program, args);
+    return test::runProgram(Program, args, limits);
 }
 
 void write(const std::filesystem::path& path, const std::string& bytes) {
@@ -109,19 +109,30 @@ TEST(OptimizeCommand, ReportsTheBestTeamTheSameOnAnyThreadCountAndAppendsItToADe
     EXPECT_NE(text.out.find("  #8 below  "), std::string::npos);
     EXPECT_TRUE(text.err.empty()) << "no progress line off a terminal: " << text.err;
 
-    // A save that fails (here a folder where the file should be) loses no result: it is
-    // printed first, then the failure, with exit 1; in JSON "saved" is null.
+    // A folder where the file should be is refused before the search: nothing printed.
     std::filesystem::create_directory(folder / "folder.dat");
     args = common;
     args.pop_back();
     args.insert(args.end(), {"--save", (folder / "folder.dat").string()});
-    const test::ProgramRun failed = optimize(args);
+    const test::ProgramRun refused = optimize(args);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_NE(refused.err.find("folder.dat (a folder)"), std::string::npos) << refused.err;
+
+    // A save the disk refuses only when it is written (a file size limit, as a full disk
+    // would) loses no result: it is printed first, then the failure, with exit 1; in
+    // JSON "saved" is null.
+    test::RunLimits full;
+    full.fileSizeLimit = 10;
+    args.back() = (folder / "full.dat").string();
+    const test::ProgramRun failed = optimize(args, full);
     EXPECT_EQ(failed.status, 1);
     EXPECT_NE(failed.out.find("best:     " + best + "  Size "), std::string::npos) << failed.out;
     EXPECT_EQ(failed.out.find("saved:"), std::string::npos);
     EXPECT_EQ(std::count(failed.err.begin(), failed.err.end(), '\n'), 1) << failed.err;
+    EXPECT_FALSE(std::filesystem::exists(folder / "full.dat"));
     args.emplace_back("--json");
-    const test::ProgramRun failedJson = optimize(args);
+    const test::ProgramRun failedJson = optimize(args, full);
     EXPECT_EQ(failedJson.status, 1);
     EXPECT_EQ(jsonText(failedJson.out, "best"), best);
     EXPECT_NE(failedJson.out.find("\"saved\": null}"), std::string::npos) << failedJson.out;

@@ -176,5 +176,41 @@ TEST(RankCommand, PrintsEveryDeckWithItsIntervalAndWhetherItsPlaceIsCertain) {
     std::filesystem::remove_all(folder);
 }
 
+TEST(RankCommand, APageThatCannotBeWrittenIsRefusedBeforeAnyBattleAndNeverOverTheDecks) {
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "morvane-rank-page-test";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    std::string decks;
+    for (int side = 0; side < 2; ++side)
+        for (const auto& line : readTextLines(deckFilePath(DataFolder, side)))
+            decks += line.text + "\r\n";
+    const std::string deckFile = (folder / "decks.dat").string();
+    {
+        std::ofstream out(deckFile, std::ios::binary);
+        out << decks;
+    }
+    const std::string cli = std::string(MORVANE_PROGRAM_DIR) + "/morvane-cli";
+    const std::vector<std::vector<std::string>> runs = {
+        {"rank", "--decks", deckFile, "--budget", "100000", "--seed", "1"},
+        {"tournament", "--format", "swiss", "--decks", deckFile, "--rounds", "3", "--battles", "3", "--seed", "1"},
+    };
+    for (std::vector<std::string> args : runs) {
+        args.insert(args.end(), {"--html", deckFile});
+        const test::ProgramRun over = test::runProgram(cli, args);
+        EXPECT_EQ(over.status, 2) << args[0] << over.err;
+        EXPECT_NE(over.err.find("the decks the run reads"), std::string::npos) << over.err;
+        EXPECT_EQ(over.out, "") << args[0];
+        args.back() = (folder / "missing" / "page.html").string();
+        const test::ProgramRun missing = test::runProgram(cli, args);
+        EXPECT_EQ(missing.status, 1) << args[0];
+        EXPECT_NE(missing.err.find("No such file or directory"), std::string::npos) << missing.err;
+        // Nothing printed: the refusal came before the battles, not after them.
+        EXPECT_EQ(missing.out, "") << args[0];
+    }
+    std::ifstream in(deckFile, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), decks);
+    std::filesystem::remove_all(folder);
+}
+
 } // namespace
 } // namespace morvane
