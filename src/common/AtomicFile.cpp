@@ -214,13 +214,16 @@ void checkReplaceable(const fs::path& path) {
     if (checkStored(target, where, stored))
         return;
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    // errno is taken before the message is built: building it may allocate.
     struct stat parent {};
-    if (::stat(folder.c_str(), &parent) != 0)
-        throw IoError(std::string(msg::FileNotCreated), where, FileReason::ofErrno(errno));
-    if (!S_ISDIR(parent.st_mode))
-        throw IoError(std::string(msg::FileNotCreated), where, FileReason::ofErrno(ENOTDIR));
-    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
-        throw IoError(std::string(msg::FileNotCreated), where, FileReason::ofErrno(errno));
+    const bool found = ::stat(folder.c_str(), &parent) == 0;
+    int error = 0;
+    if (found && !S_ISDIR(parent.st_mode))
+        error = ENOTDIR;
+    else if (!found || ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        error = errno;
+    if (error != 0)
+        throw IoError(std::string(msg::FileNotCreated), where, FileReason::ofErrno(error));
 }
 
 FileReplacement::FileReplacement(const fs::path& path) : where_(path.string()) {
