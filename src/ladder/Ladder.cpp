@@ -269,12 +269,20 @@ struct Member {
 };
 
 // One match of a unit as handed out, and as the journal keeps it once counted.
+constexpr uint32_t NoPair = UINT32_MAX;
+
 struct Match {
     uint32_t a = 0;
     uint32_t b = 0;
     unsigned battles = 0;
     uint8_t flags = 0;
     MatchCount count;
+    // The pair's place in the ladder's list, for the matches this process planned:
+    // marking them in flight and counting them then skips the look-up, which on a
+    // ladder of millions of pairs is a miss of the caches every time. Pairs are never
+    // removed, so the place holds for the process's life; matches read back from the
+    // records have none.
+    uint32_t pair = NoPair;
 };
 
 struct Unit {
@@ -437,7 +445,7 @@ struct Ladder::State {
         if (match.a >= members.size() || match.b >= members.size() || !members[match.a].known ||
             !members[match.b].known)
             return;
-        Pair& p = pairOf(match.a, match.b);
+        Pair& p = pairOf(match);
         Pair updated = p;
         updated.flags = static_cast<uint8_t>(p.flags | match.flags);
         if (match.battles > p.battles) {
@@ -476,6 +484,7 @@ struct Ladder::State {
         }
     }
 
+    Pair& pairOf(const Match& match) { return match.pair != NoPair ? pairs[match.pair] : pairOf(match.a, match.b); }
     Pair& pairOf(uint32_t x, uint32_t y) {
         const uint32_t a = std::min(x, y);
         const uint32_t b = std::max(x, y);
@@ -772,18 +781,22 @@ struct Ladder::State {
     void openJournal();
     void appendJournal(const std::string& text);
     void markInFlight(const Unit& unit, bool on);
+    void markInFlight(Pair& p, uint8_t matchFlags, bool on);
     Entered enterLocked(std::string_view name, const SideSelection& team, std::string_view client,
                         const std::string* keyHash, uint32_t replaces);
     Member& ownEntry(uint32_t number, std::string_view key);
     void placeWithdrawal(uint32_t number, uint32_t replacedBy, int64_t ms);
 
     // --- work ---
-    bool drawable(uint32_t n, uint32_t o) const {
+    // Whether n may draw o, and the place of their pair where it has one.
+    bool drawable(uint32_t n, uint32_t o, uint32_t& pair) const {
+        pair = NoPair;
         if (n == o)
             return false;
         const auto id = table.find(std::min(n, o), std::max(n, o));
         if (!id)
             return true;
+        pair = *id;
         const Pair& p = pairs[*id];
         return !(p.flags & Pair::InFlight) && !p.countsFor(n);
     }
@@ -823,15 +836,18 @@ void Ladder::State::markInFlight(const Unit& unit, bool on) {
         if (match.a >= members.size() || match.b >= members.size() || !members[match.a].known ||
             !members[match.b].known)
             continue;
-        Pair& p = pairOf(match.a, match.b);
-        if (on)
-            p.flags |= Pair::InFlight;
-        else
-            p.flags &= static_cast<uint8_t>(~Pair::InFlight);
-        for (const uint32_t n : {p.a, p.b})
-            if (match.flags & Pair::countFlag(n, p.a))
-                members[n].inFlight = on ? members[n].inFlight + 1 : members[n].inFlight - 1;
+        markInFlight(pairOf(match), match.flags, on);
     }
+}
+
+void Ladder::State::markInFlight(Pair& p, uint8_t matchFlags, bool on) {
+    if (on)
+        p.flags |= Pair::InFlight;
+    else
+        p.flags &= static_cast<uint8_t>(~Pair::InFlight);
+    for (const uint32_t n : {p.a, p.b})
+        if (matchFlags & Pair::countFlag(n, p.a))
+            members[n].inFlight = on ? members[n].inFlight + 1 : members[n].inFlight - 1;
 }
 
 void Ladder::State::load() {
@@ -1090,41 +1106,43 @@ size_t Ladder::State::opponentsWanted(const Member& m) const {
 void Ladder::State::plan(uint32_t n, size_t wanted, bool countsForBoth, std::vector<Match>& out) {
     Member& m = members[n];
     const size_t field = active.size() - 1;
-    const auto take = [&](uint32_t o, unsigned battles, uint8_t flags) {
-        Pair& p = pairOf(n, o);
+    const auto take = [&](uint32_t o, uint32_t pair, unsigned battles, uint8_t flags) {
+        if (pair == NoPair)
+            pair = static_cast<uint32_t>(&pairOf(n, o) - pairs.data());
+        Pair& p = pairs[pair];
         Match match;
         match.a = p.a;
         match.b = p.b;
         match.battles = battles;
         match.flags = flags;
+        match.pair = pair;
         out.push_back(match);
-        Unit one;
-        one.matches.push_back(match);
-        markInFlight(one, true);
+        markInFlight(p, flags, true);
     };
-    const auto newMatch = [&](uint32_t o) {
-        const auto id = table.find(std::min(n, o), std::max(n, o));
-        const unsigned battles = std::max<unsigned>(tuning.battlesPerMatch, id ? pairs[*id].battles : 0);
+    const auto newMatch = [&](uint32_t o, uint32_t pair) {
+        const unsigned battles = std::max<unsigned>(tuning.battlesPerMatch, pair != NoPair ? pairs[pair].battles : 0);
         const auto flags = static_cast<uint8_t>(Pair::countFlag(n, std::min(n, o)) |
                                                 (countsForBoth ? Pair::countFlag(o, std::min(n, o)) : 0));
-        take(o, battles, flags);
+        take(o, pair, battles, flags);
     };
     size_t drawn = 0;
     if ((m.counted + m.inFlight) * 2 >= field) {
-        std::vector<uint32_t> candidates;
+        std::vector<std::pair<uint32_t, uint32_t>> candidates; // opponent, pair
+        uint32_t pair = NoPair;
         for (const uint32_t o : active)
-            if (drawable(n, o))
-                candidates.push_back(o);
+            if (drawable(n, o, pair))
+                candidates.emplace_back(o, pair);
         for (size_t i = 0; i < candidates.size() && drawn < wanted; ++i, ++drawn) {
             const size_t j = i + random(static_cast<uint32_t>(candidates.size() - i));
             std::swap(candidates[i], candidates[j]);
-            newMatch(candidates[i]);
+            newMatch(candidates[i].first, candidates[i].second);
         }
     } else {
         for (size_t tries = 0; drawn < wanted && tries < wanted * 20 + 100; ++tries) {
             const uint32_t o = active[random(static_cast<uint32_t>(active.size()))];
-            if (drawable(n, o)) {
-                newMatch(o);
+            uint32_t pair = NoPair;
+            if (drawable(n, o, pair)) {
+                newMatch(o, pair);
                 ++drawn;
             }
         }
@@ -1144,7 +1162,7 @@ void Ladder::State::plan(uint32_t n, size_t wanted, bool countsForBoth, std::vec
     for (size_t i = 0; i < again.size() && i < wanted; ++i) {
         const Pair& p = pairs[again[i]];
         const unsigned battles = std::min<unsigned>(MaxBattlesPerMatch, 2u * p.battles) / 2 * 2;
-        take(p.other(n), battles, Pair::countFlag(n, p.a));
+        take(p.other(n), again[i], battles, Pair::countFlag(n, p.a));
     }
 }
 
