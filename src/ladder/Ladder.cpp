@@ -268,9 +268,9 @@ struct Member {
     std::vector<Point> history;
 };
 
-// One match of a unit as handed out, and as the journal keeps it once counted.
 constexpr uint32_t NoPair = UINT32_MAX;
 
+// One match of a unit as handed out, and as the journal keeps it once counted.
 struct Match {
     uint32_t a = 0;
     uint32_t b = 0;
