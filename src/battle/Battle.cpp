@@ -77,6 +77,34 @@ void sortDownwards(uint32_t (&k)[6]) {
     exchange(k[1], k[2]), exchange(k[3], k[4]);
 }
 
+// What an attack does to a standing card, from the attacker's AttackBits and the
+// defender's DefenceBits (see CardTraits), in the order the rules ask: flight and
+// reach first, then the kind against blocks and absorbs.
+enum class Outcome : uint8_t { Damage, PiercingDamage, Missed, PassedThrough, NoAttack, Blocked, Absorbed };
+
+constexpr std::array<Outcome, 32 * 128> attackOutcomes() {
+    std::array<Outcome, 32 * 128> table{};
+    for (unsigned a = 0; a < 32; ++a)
+        for (unsigned d = 0; d < 128; ++d) {
+            const unsigned reach = a & 3, kind = a >> 3;
+            const bool pierces = (a & 4) != 0, airborne = (d & 1) != 0;
+            Outcome o = pierces ? Outcome::PiercingDamage : Outcome::Damage;
+            if (airborne && reach == 1)
+                o = pierces ? Outcome::PassedThrough : Outcome::Missed;
+            else if (!airborne && reach == 2)
+                o = Outcome::PassedThrough;
+            else if (kind == static_cast<unsigned>(AttackKind::None))
+                o = Outcome::NoAttack;
+            else if ((d >> (1 + kind) & 1) != 0)
+                o = Outcome::Blocked;
+            else if ((d >> (4 + kind) & 1) != 0)
+                o = Outcome::Absorbed;
+            table[a << 7 | d] = o;
+        }
+    return table;
+}
+constexpr std::array<Outcome, 32 * 128> AttackOutcomes = attackOutcomes();
+
 std::string colouredName(std::string_view name, bool top) {
     std::string out;
     out.append(text::FontOpen)
@@ -335,7 +363,6 @@ bool Battle::turn() {
     if (writes())
         setNames(attackerSlot);
     const int32_t power = a.power.get('C', c.actorCardId);
-    const bool piercing = a.pierces;
 
     if (target.hp <= 0) {
         if (a.singleTarget())
@@ -346,41 +373,19 @@ bool Battle::turn() {
     }
 
     const SlotCard& defender = s.cards[static_cast<size_t>(defenderSlot)];
-    const CardTraits& d = *defender.traits;
-    if (d.airborne && a.reach == 'e') {
-        if (piercing) {
-            if (writes())
-                write({c.actorName, text::AttackOf, c.targetName, text::PassedThrough});
-            AttackVehicle(attackerSlot, c.targetVehicleSlot, power);
-        } else if (writes()) {
-            write({c.actorName, text::AttackOf, c.targetName, text::MissedLeft, Num(target.hp), text::Br});
+    const Outcome outcome = AttackOutcomes[static_cast<size_t>(a.attackBits) << 7 | defender.traits->defenceBits];
+    if (outcome == Outcome::Damage || (outcome == Outcome::PiercingDamage && target.hp >= power)) [[likely]] {
+        target.hp = wrap(int64_t{target.hp} - power);
+        if (writes()) {
+            write({c.actorName, text::Wa, c.targetName, text::Ni, Num(power), text::DamageLeft, Num(target.hp),
+                   text::Br});
+            if (target.hp <= 0)
+                write({c.targetName, text::Fell});
         }
         return;
     }
-    if (!d.airborne && a.reach == 'a') {
-        if (writes())
-            write({c.actorName, text::AttackOf, c.targetName, text::PassedThrough});
-        AttackVehicle(attackerSlot, c.targetVehicleSlot, power);
-        return;
-    }
-
-    if (a.kind == AttackKind::None)
-        return;
-    const auto kind = static_cast<size_t>(a.kind);
-    if (d.blocks[kind]) {
-        if (writes())
-            write({c.targetName, text::Wa, c.actorName, text::BlockedLeft, Num(target.hp), text::Br});
-        return;
-    }
-    if (d.absorbs[kind]) {
-        const int64_t gain = std::min<int64_t>(power, int64_t{defender.hp} - target.hp);
-        target.hp = wrap(target.hp + gain);
-        if (writes())
-            write({c.targetName, text::Wa, c.actorName, text::AttackBy, Num(gain), text::AbsorbedLeft, Num(target.hp),
-                   text::Br});
-        return;
-    }
-    if (piercing && target.hp < power) {
+    switch (outcome) {
+    case Outcome::PiercingDamage: {
         const int32_t before = target.hp;
         const int32_t surplus = wrap(int64_t{power} - before);
         if (writes()) {
@@ -391,11 +396,30 @@ bool Battle::turn() {
         AttackVehicle(attackerSlot, c.targetVehicleSlot, surplus);
         return;
     }
-    target.hp = wrap(int64_t{target.hp} - power);
-    if (writes()) {
-        write({c.actorName, text::Wa, c.targetName, text::Ni, Num(power), text::DamageLeft, Num(target.hp), text::Br});
-        if (target.hp <= 0)
-            write({c.targetName, text::Fell});
+    case Outcome::Missed:
+        if (writes())
+            write({c.actorName, text::AttackOf, c.targetName, text::MissedLeft, Num(target.hp), text::Br});
+        return;
+    case Outcome::PassedThrough:
+        if (writes())
+            write({c.actorName, text::AttackOf, c.targetName, text::PassedThrough});
+        AttackVehicle(attackerSlot, c.targetVehicleSlot, power);
+        return;
+    case Outcome::Blocked:
+        if (writes())
+            write({c.targetName, text::Wa, c.actorName, text::BlockedLeft, Num(target.hp), text::Br});
+        return;
+    case Outcome::Absorbed: {
+        const int64_t gain = std::min<int64_t>(power, int64_t{defender.hp} - target.hp);
+        target.hp = wrap(target.hp + gain);
+        if (writes())
+            write({c.targetName, text::Wa, c.actorName, text::AttackBy, Num(gain), text::AbsorbedLeft, Num(target.hp),
+                   text::Br});
+        return;
+    }
+    case Outcome::Damage:
+    case Outcome::NoAttack:
+        return;
     }
 }
 
@@ -481,6 +505,10 @@ void Battle::performLiveAction(int p) {
     BattleState& s = state_;
     ActionContext& c = s.context;
     const CardTraits& t = *s.cards[static_cast<size_t>(c.actorSlot)].traits;
+    if (t.plainAction) {
+        attack(c.actorSlot, c.targetSlot, t);
+        return;
+    }
     if (t.hasAbility)
         useAbilities(p);
 

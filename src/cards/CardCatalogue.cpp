@@ -122,6 +122,14 @@ CardTraits CardTraits::decode(std::string_view line) {
     t.vehicleReach = letterOf(line, "vehicleReachLetter");
     t.power.decode(line, characterField("power"));
     t.hasAbility = t.lock != LockMark::None || !t.heal.none || !t.vehicleHeal.none || t.seals || !t.killChance.none;
+    t.plainAction = !t.hasAbility && t.kind != AttackKind::Magic && t.attackCount.none &&
+                    t.spread == SpreadMark::None && !t.randomTargets;
+    const unsigned reach = t.reach == 'e' ? 1U : t.reach == 'a' ? 2U : 0U;
+    t.attackBits = static_cast<uint8_t>(reach | (t.pierces ? 4U : 0U) | static_cast<unsigned>(t.kind) << 3);
+    unsigned defence = t.airborne ? 1U : 0U;
+    for (size_t k = 0; k < 3; ++k)
+        defence |= (t.blocks[k] ? 2U << k : 0U) | (t.absorbs[k] ? 16U << k : 0U);
+    t.defenceBits = static_cast<uint8_t>(defence);
     return t;
 }
 

@@ -76,6 +76,16 @@ struct CardTraits {
     // Any of the five abilities of an action: deck lock, self heal, vehicle heal,
     // magic seal, instant kill. Most cards have none.
     bool hasAbility = false;
+    // One attack on the opposite card and nothing else: no ability, no magic to be
+    // sealed, one blow, no spread, no random target. Most actions are of this kind,
+    // and one flag lets the battle take them without asking each question in turn.
+    bool plainAction = false;
+    // The columns an attack's outcome depends on, packed: as attacker the reach,
+    // piercing and kind (AttackBits), as defender flight, blocks and absorbs
+    // (DefenceBits). With teams that change every battle each question asked apart is
+    // a branch the processor cannot learn; together they index one table.
+    uint8_t attackBits = 0;
+    uint8_t defenceBits = 0;
 
     // Spread and random marks both "＿": a fallen target sends the attack to the vehicle.
     bool singleTarget() const { return spread == SpreadMark::None && randomNone; }
