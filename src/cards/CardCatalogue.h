@@ -56,23 +56,9 @@ enum class SpreadMark : uint8_t { None, AllFront, AllFrontAndVehicle, Other };
 
 // Everything the battle reads from a card line by column, decoded once.
 struct CardTraits {
-    AttackKind kind = AttackKind::None;
-    bool airborne = false;
-    std::array<bool, 3> blocks{};  // by AttackKind
-    std::array<bool, 3> absorbs{}; // by AttackKind
-    bool seals = false;
-    OptionalNumberField heal;
-    OptionalNumberField vehicleHeal;
-    LockMark lock = LockMark::None;
-    OptionalNumberField killChance;
-    bool randomTargets = false; // randomMark holds "ラ"
-    bool randomNone = true;     // randomMark holds "＿"
-    SpreadMark spread = SpreadMark::None;
-    bool pierces = false;
-    OptionalNumberField attackCount;
-    char reach = 0;        // column 65
-    char vehicleReach = 0; // column 66
-    NumberField power;     // columns 13-14
+    // What nearly every action reads comes first, within one cache line: with new
+    // teams every battle, each card's traits are fetched anew.
+    //
     // Any of the five abilities of an action: deck lock, self heal, vehicle heal,
     // magic seal, instant kill. Most cards have none.
     bool hasAbility = false;
@@ -86,6 +72,23 @@ struct CardTraits {
     // a branch the processor cannot learn; together they index one table.
     uint8_t attackBits = 0;
     uint8_t defenceBits = 0;
+    AttackKind kind = AttackKind::None;
+    bool airborne = false;
+    bool randomTargets = false; // randomMark holds "ラ"
+    bool randomNone = true;     // randomMark holds "＿"
+    SpreadMark spread = SpreadMark::None;
+    bool pierces = false;
+    char reach = 0;                // column 65
+    char vehicleReach = 0;         // column 66
+    NumberField power;             // columns 13-14
+    std::array<bool, 3> blocks{};  // by AttackKind
+    std::array<bool, 3> absorbs{}; // by AttackKind
+    bool seals = false;
+    LockMark lock = LockMark::None;
+    OptionalNumberField heal;
+    OptionalNumberField vehicleHeal;
+    OptionalNumberField killChance;
+    OptionalNumberField attackCount;
 
     // Spread and random marks both "＿": a fallen target sends the attack to the vehicle.
     bool singleTarget() const { return spread == SpreadMark::None && randomNone; }
