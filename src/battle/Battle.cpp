@@ -77,8 +77,8 @@ void sortDownwards(uint32_t (&k)[6]) {
     exchange(k[1], k[2]), exchange(k[3], k[4]);
 }
 
-// What an attack does to a standing card, from the attacker's AttackBits and the
-// defender's DefenceBits (see CardTraits), in the order the rules ask: flight and
+// What an attack does to a standing card, by the attacker's attackBits and the
+// defender's defenceBits (see CardTraits), in the order the rules ask: flight and
 // reach first, then the kind against blocks and absorbs.
 enum class Outcome : uint8_t { Damage, PiercingDamage, Missed, PassedThrough, NoAttack, Blocked, Absorbed };
 

@@ -66,10 +66,11 @@ struct CardTraits {
     // sealed, one blow, no spread, no random target. Most actions are of this kind,
     // and one flag lets the battle take them without asking each question in turn.
     bool plainAction = false;
-    // The columns an attack's outcome depends on, packed: as attacker the reach,
-    // piercing and kind (AttackBits), as defender flight, blocks and absorbs
-    // (DefenceBits). With teams that change every battle each question asked apart is
-    // a branch the processor cannot learn; together they index one table.
+    // The columns an attack's outcome depends on, packed. attackBits, the card as
+    // attacker: reach ('e' 1, 'a' 2, else 0), 4 piercing, kind above them.
+    // defenceBits, the card as defender: 1 flight, 2 << kind blocks, 16 << kind
+    // absorbs. With teams that change every battle each question asked apart is a
+    // branch the processor cannot learn; together they index one table.
     uint8_t attackBits = 0;
     uint8_t defenceBits = 0;
     AttackKind kind = AttackKind::None;
