@@ -368,14 +368,20 @@ std::string suggestionsPage(const std::vector<SuggestRound>& rounds, const Balan
             const Proposal& p = r.proposals[i];
             page += "<tr><td>" + std::to_string(i + 1) + ". " + cardCode(p.change.kind == 'V', p.change.id) + " " +
                     escapeHtml(p.change.field) + " " + std::to_string(p.change.from) + " → " +
-                    std::to_string(p.change.to) + (i == 0 && k + 1 < rounds.size() ? "（適用）" : "") + "</td>" +
-                    figureCells(p.figures) + "</tr>";
+                    std::to_string(p.change.to) + (i == 0 && r.applied && k + 1 < rounds.size() ? "（適用）" : "") +
+                    "</td>" + figureCells(p.figures) + "</tr>";
         }
         page += "</table></div><ul>";
         for (const Proposal& p : r.proposals)
             page += "<li><code>- " + escapeHtml(cp932ToUtf8(p.change.before)) + "</code><br><code>+ " +
                     escapeHtml(cp932ToUtf8(p.change.after)) + "</code></li>";
         page += "</ul>";
+        if (r.fieldRenewed) {
+            page += "<p>このラウンドの対戦相手（前のラウンドの最強チームと対戦相手のリーグで選び直したもの）:</p><ul>";
+            for (const SideSelection& deck : r.field)
+                page += "<li><code>" + deckText(deck) + "</code></li>";
+            page += "</ul>";
+        }
     }
     if (!sources.command.empty())
         page += "<p>同じ結果を出すコマンド:</p><pre>" + escapeHtml(sources.command) + "</pre>";

@@ -5,6 +5,7 @@
 #include "cards/CatalogueCheck.h"
 #include "cards/CatalogueDocument.h"
 #include "common/Errors.h"
+#include "stats/League.h"
 
 #include <algorithm>
 #include <optional>
@@ -60,7 +61,57 @@ std::string applied(const std::string& bytes, const FieldChange& change) {
     return document.bytes();
 }
 
+constexpr int FieldDecksPerVehicle = 2;
+
 } // namespace
+
+std::vector<SideSelection> renewedField(const CardCatalogue& catalogue, const std::vector<SideSelection>& field,
+                                        const BalanceReport& report, uint64_t battles) {
+    std::vector<SideSelection> pool = field;
+    for (const BalanceSearch& s : report.searches) {
+        const SideSelection& team = s.result.best;
+        const bool stacked = std::any_of(team.characters.begin(), team.characters.end(), [&](int32_t id) {
+            return std::count(team.characters.begin(), team.characters.end(), id) >= StackCopies;
+        });
+        if (!stacked && std::find(pool.begin(), pool.end(), team) == pool.end())
+            pool.push_back(team);
+    }
+    if (pool.size() == field.size() || battles == 0)
+        return field;
+    LeagueRequest play;
+    play.decks = pool;
+    play.battles = battles;
+    play.threads = report.request.threads;
+    play.seed = report.request.seed;
+    play.maxTurns = report.request.maxTurns;
+    const LeagueResult result = playLeague(catalogue, play);
+    std::vector<Tally> records(pool.size());
+    const auto pairs = leaguePairs(pool.size());
+    for (size_t k = 0; k < pairs.size(); ++k) {
+        records[pairs[k].first].merge(result.pairs[k].top);
+        records[pairs[k].second].merge(result.pairs[k].top.mirrored());
+    }
+    std::vector<size_t> order(pool.size());
+    for (size_t k = 0; k < order.size(); ++k)
+        order[k] = k;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return records[a].winRate() > records[b].winRate(); });
+    std::vector<SideSelection> next;
+    std::vector<size_t> passedOver;
+    for (const size_t k : order) {
+        if (next.size() == field.size())
+            break;
+        const auto sameVehicle = std::count_if(next.begin(), next.end(),
+                                               [&](const SideSelection& d) { return d.vehicle == pool[k].vehicle; });
+        if (sameVehicle >= FieldDecksPerVehicle)
+            passedOver.push_back(k);
+        else
+            next.push_back(pool[k]);
+    }
+    for (size_t i = 0; i < passedOver.size() && next.size() < field.size(); ++i)
+        next.push_back(pool[passedOver[i]]);
+    return next;
+}
 
 BalanceFigures balanceFigures(const BalanceReport& report) {
     BalanceFigures f;
@@ -173,10 +224,11 @@ std::vector<SuggestRound> suggestChanges(const std::string& catalogueBytes, cons
     if (request.proposals < 1 || request.rounds < 1 || request.candidates < 1)
         throw InputError("suggestions need at least one proposal, round and candidate");
     const size_t baseProblems = checkCatalogue(CatalogueDocument::parse(catalogueBytes)).size();
+    BalanceRequest analysis = request.analysis;
     auto analyse = [&](const std::string& bytes) {
         CardCatalogue catalogue;
         catalogue.loadBytes(bytes);
-        return analyseBalance(catalogue, request.analysis);
+        return analyseBalance(catalogue, analysis);
     };
     auto stopped = [&] { return stop && stop->load(std::memory_order_relaxed); };
 
@@ -185,6 +237,24 @@ std::vector<SuggestRound> suggestChanges(const std::string& catalogueBytes, cons
     BalanceReport report = analyse(current);
     for (unsigned r = 0; r < request.rounds && !stopped(); ++r) {
         SuggestRound round;
+        if (request.renewField) {
+            CardCatalogue catalogue;
+            catalogue.loadBytes(current);
+            std::vector<SideSelection> next =
+                renewedField(catalogue, analysis.field.decks, report, request.renewalBattles);
+            if (next != analysis.field.decks) {
+                analysis.field.decks = std::move(next);
+                round.fieldRenewed = true;
+                report = analyse(current);
+            }
+        }
+        // A round after one that changed nothing would measure the very same changes
+        // again unless the field moved.
+        if (!rounds.empty() && !rounds.back().applied && !round.fieldRenewed)
+            break;
+        if (stopped())
+            break;
+        round.field = analysis.field.decks;
         round.before = balanceFigures(report);
         const std::vector<FieldChange> changes = candidateChanges(current, report, request.candidates);
         std::vector<BalanceReport> reports;
@@ -223,9 +293,13 @@ std::vector<SuggestRound> suggestChanges(const std::string& catalogueBytes, cons
             current = round.proposals.front().catalogue;
             report = std::move(reports[bestIndex]);
         }
+        round.applied = improves;
         rounds.push_back(std::move(round));
-        if (!improves || rounds.back().before.objective == 0)
-            break; // nothing measured does better, or nothing is left to mend
+        // Every target is met, before the round or by its change; or nothing measured
+        // does better, where a renewed field may still move what this round could not.
+        if (rounds.back().before.objective == 0 ||
+            (improves && rounds.back().proposals.front().figures.objective == 0) || (!improves && !request.renewField))
+            break;
     }
     return rounds;
 }

@@ -13,8 +13,14 @@
 //
 // A chain of rounds applies the best change of each round and starts the next from
 // there, so that a designer sees a path from a set to a balanced one. Every figure is
-// a run of analyseBalance with the round's request and seed: 'morvane-cli balance'
-// with the same settings on the changed file gives the same.
+// a run of analyseBalance with the round's request, field and seed: 'morvane-cli
+// balance' with the same settings on the changed file and that field gives the same.
+//
+// A field of hand-made decks can be so weak that any good team beats it, whatever one
+// card's numbers are; no step of one card then brings the strongest team under the
+// line. With renewal the chain changes the field as a designer does between rounds:
+// before each round the field becomes the strongest of its decks and of the last
+// analysis's best teams, so it grows as strong as the set allows.
 
 #include "balance/Balance.h"
 
@@ -54,15 +60,20 @@ struct Proposal {
 };
 
 struct SuggestRound {
+    std::vector<SideSelection> field; // the decks every figure of the round was measured against
+    bool fieldRenewed = false;        // differs from the round before's (or the request's)
+    bool applied = false;             // its best proposal did better and the set goes on with it
     BalanceFigures before;
     std::vector<Proposal> proposals; // best first, at most SuggestRequest::proposals
 };
 
 struct SuggestRequest {
-    BalanceRequest analysis;  // of every measurement, with its seed; no further searches
-    unsigned proposals = 5;   // kept each round
-    unsigned rounds = 1;      // the best change of a round is applied before the next
-    unsigned candidates = 12; // changes measured each round, at most
+    BalanceRequest analysis;       // of every measurement, with its seed; no further searches
+    unsigned proposals = 5;        // kept each round
+    unsigned rounds = 1;           // the best change of a round is applied before the next
+    unsigned candidates = 12;      // changes measured each round, at most
+    bool renewField = false;       // before every round, the first too (see renewedField)
+    uint64_t renewalBattles = 200; // of every ordered pair of the league that renews the field
 };
 
 struct SuggestProgress {
@@ -76,6 +87,16 @@ struct SuggestProgress {
 std::vector<SuggestRound> suggestChanges(const std::string& catalogueBytes, const SuggestRequest& request,
                                          const std::atomic<bool>* stop = nullptr,
                                          const std::function<void(const SuggestProgress&)>& progress = {});
+
+// The next field: a league of `battles` battles per ordered pair (the analysis's seed,
+// threads and turn cap) among the field's decks and the report's distinct best teams
+// that hold no three copies of a character (a field of stacks would teach the searches
+// to beat one card), and the strongest as many as the field has, at most two of them
+// with one vehicle (while others are left) so that the searches meet more than one
+// plan. Ties keep the field's decks first, then the order of the searches. Returns the
+// field unchanged when the report has no best team to add.
+std::vector<SideSelection> renewedField(const CardCatalogue& catalogue, const std::vector<SideSelection>& field,
+                                        const BalanceReport& report, uint64_t battles);
 
 // The changes worth measuring for a report of the set, in the order they are tried.
 std::vector<FieldChange> candidateChanges(const std::string& catalogueBytes, const BalanceReport& report,

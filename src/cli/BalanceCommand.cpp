@@ -20,7 +20,7 @@ const char* const BalanceUsage =
     R"(usage: morvane-cli balance [--cards FILE] [--field FILE] [--searches N] [--budget BATTLES]
                            [--max-searches N] [--threads T] [--seed S] [--final-battles N]
                            [--max-turns N] [--prefer-variety] [--json] [--html FILE]
-                           [--suggest K [--rounds R] [--candidates N]]
+                           [--suggest K [--rounds R] [--candidates N] [--renew-field]]
 
 Shows how a card set plays, for its designer: runs N independent team searches (the
 team optimizer, each from a random legal team with a seed of its own) against a field of
@@ -61,6 +61,11 @@ league.
   --rounds R           apply the best change of each round and propose again from there,
                        1 to 50 rounds (default 1): a path from the set to a balanced one
   --candidates N       changes measured each round, 1 to 64 (default 12)
+  --renew-field        before each round, make the field the strongest of its decks and
+                       of the last analysis's best teams that hold no three copies of a
+                       character (a league of 200 battles per ordered pair among them, at
+                       most two decks a vehicle), as a designer renews the decks a set is
+                       measured against; each round prints the field it was measured on
   --json               print the result as one JSON object
   --html FILE          also write the report as one self-contained page (UTF-8, no scripts,
                        tables and bar charts) to FILE
@@ -86,7 +91,9 @@ characters' (stacked, or in half the teams or more) and the strongest team's (th
 whose replacement costs most first), each attack -1, size +1 and HP -2: the strongest
 team's first where its points above 80% weigh more than the stacks. Then the most used
 vehicle's (HP -3) and, while too few are used, the unused vehicles' (size +2, HP +3)
-and characters' (size -1). A round stops the chain when no change does better.
+and characters' (size -1). The chain stops when a change meets every target, or when
+no change does better; with --renew-field it goes on past such a round while the field
+still moves.
 
 On a terminal, stderr shows the progress. Ctrl-C ends the searches (the one under way
 keeps its best team so far) and analyses the teams found by then; a second Ctrl-C ends
@@ -451,6 +458,7 @@ int runSuggest(const Options& options, BalanceRequest request, const std::filesy
         suggest.rounds = static_cast<unsigned>(parseCount("--rounds", *value, 1, 50));
     if (auto value = options.value("--candidates"))
         suggest.candidates = static_cast<unsigned>(parseCount("--candidates", *value, 1, 64));
+    suggest.renewField = options.flag("--renew-field");
     const std::string bytes = readInput([&] { return readFileBytes(cards); });
     std::atomic<bool>& interrupted = catchInterrupts();
     ProgressLine progress;
@@ -470,7 +478,7 @@ int runSuggest(const Options& options, BalanceRequest request, const std::filesy
         sources.cards = cards.string();
         sources.command = commandText(options, suggest.analysis) + " --suggest " + std::to_string(proposals) +
                           " --rounds " + std::to_string(suggest.rounds) + " --candidates " +
-                          std::to_string(suggest.candidates);
+                          std::to_string(suggest.candidates) + (suggest.renewField ? " --renew-field" : "");
         writeFileAtomic(*html, suggestionsPage(rounds, sources));
     }
     if (options.flag("--json")) {
@@ -485,13 +493,21 @@ int runSuggest(const Options& options, BalanceRequest request, const std::filesy
                                 {"before", cp932ToUtf8(p.change.before)},
                                 {"after", cp932ToUtf8(p.change.after)},
                                 {"figures", figuresJson(p.figures)}});
-            out.push_back({{"before", figuresJson(r.before)}, {"proposals", list}});
+            Json field = Json::array();
+            for (const SideSelection& deck : r.field)
+                field.push_back(deckText(deck));
+            out.push_back({{"field", field},
+                           {"field_renewed", r.fieldRenewed},
+                           {"before", figuresJson(r.before)},
+                           {"applied", r.applied},
+                           {"proposals", list}});
         }
         std::cout << jsonText(Json{{"cards", cards.string()},
                                    {"html", html ? Json(*html) : Json(nullptr)},
                                    {"seed", suggest.analysis.seed},
                                    {"searches", suggest.analysis.searches},
                                    {"budget", suggest.analysis.budget},
+                                   {"renew_field", suggest.renewField},
                                    {"rounds", out},
                                    {"seconds", seconds}})
                   << std::endl;
@@ -503,12 +519,17 @@ int runSuggest(const Options& options, BalanceRequest request, const std::filesy
     for (size_t k = 0; k < rounds.size(); ++k) {
         const SuggestRound& r = rounds[k];
         std::cout << "\nround " << k + 1 << ", before: " << figuresText(r.before) << "\n";
+        if (r.fieldRenewed) {
+            std::cout << "  field renewed:\n";
+            for (const SideSelection& deck : r.field)
+                std::cout << "    " << escapeControls(deckText(deck)) << "\n";
+        }
         for (size_t i = 0; i < r.proposals.size(); ++i) {
             const Proposal& p = r.proposals[i];
             std::cout << "  " << i + 1 << ". " << changeText(p.change)
-                      << (i == 0 && k + 1 < rounds.size() ? "  (applied)" : "") << "\n     " << figuresText(p.figures)
-                      << "\n     - " << escapeControls(cp932ToUtf8(p.change.before)) << "\n     + "
-                      << escapeControls(cp932ToUtf8(p.change.after)) << "\n";
+                      << (i == 0 && r.applied && k + 1 < rounds.size() ? "  (applied)" : "") << "\n     "
+                      << figuresText(p.figures) << "\n     - " << escapeControls(cp932ToUtf8(p.change.before))
+                      << "\n     + " << escapeControls(cp932ToUtf8(p.change.after)) << "\n";
         }
     }
     return ExitOk;
@@ -520,7 +541,7 @@ int runBalance(const std::vector<std::string>& args) {
     const Options options(args,
                           {"--cards", "--field", "--searches", "--budget", "--threads", "--seed", "--final-battles",
                            "--max-turns", "--html", "--max-searches", "--suggest", "--rounds", "--candidates"},
-                          {"--json", "--prefer-variety", "--help", "-h"});
+                          {"--json", "--prefer-variety", "--renew-field", "--help", "-h"});
     if (options.flag("--help") || options.flag("-h")) {
         std::cout << BalanceUsage;
         return ExitOk;
@@ -585,6 +606,8 @@ int runBalance(const std::vector<std::string>& args) {
     for (const char* name : {"--rounds", "--candidates"})
         if (options.value(name))
             throw UsageError(std::string(name) + " goes with --suggest");
+    if (options.flag("--renew-field"))
+        throw UsageError("--renew-field goes with --suggest");
     const BalanceReport report = analyseBalance(catalogue, request, control);
     progress.wipe();
 

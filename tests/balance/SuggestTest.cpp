@@ -145,5 +145,106 @@ TEST(Suggest, TheStrongestTeamsCarriersLeadOnlyWhereItsMarginWeighsMost) {
     EXPECT_EQ(changes[0].id, 1);
 }
 
+SideSelection team(int32_t vehicle, std::array<int32_t, 8> characters) {
+    return SideSelection{vehicle, characters};
+}
+
+BalanceReport reportOfTeams(const std::vector<SideSelection>& teams, const BalanceRequest& request) {
+    BalanceReport report;
+    report.request = request;
+    for (const SideSelection& t : teams) {
+        BalanceSearch search;
+        search.result.best = t;
+        report.searches.push_back(search);
+    }
+    return report;
+}
+
+TEST(Suggest, ARenewedFieldTakesTheStrongestDecksButNoStackAndAtMostTwoAVehicle) {
+    const std::string bytes = test::lopsidedCatalogue();
+    CardCatalogue catalogue;
+    catalogue.loadBytes(bytes);
+    const BalanceRequest request = smallSuggest(bytes).analysis;
+    // Two weak decks of the second vehicle (useless cards in most slots) and one strong
+    // deck of the first; the best teams add two more strong ones of the first and one
+    // that stacks the strong card, which would top any league.
+    const SideSelection weakA = team(2, {2, 2, 2, 3, 2, 2, 2, 2});
+    const SideSelection weakB = team(2, {2, 2, 3, 4, 2, 2, 2, 2});
+    const SideSelection strong0 = team(1, {1, 4, 5, 6, 3, 1, 5, 6});
+    const SideSelection strongA = team(1, {1, 1, 4, 5, 6, 3, 4, 5});
+    const SideSelection strongB = team(1, {1, 3, 4, 5, 6, 1, 3, 6});
+    const SideSelection stack = team(1, {1, 1, 1, 3, 4, 5, 6, 3});
+    const std::vector<SideSelection> field{weakA, weakB, strong0};
+    const BalanceReport report = reportOfTeams({strongA, stack, strongB, strongA}, request);
+
+    const std::vector<SideSelection> next = renewedField(catalogue, field, report, 60);
+    ASSERT_EQ(next.size(), field.size());
+    EXPECT_EQ(std::count(next.begin(), next.end(), stack), 0);
+    // Three strong decks of vehicle 1 outrank both weak ones, but only two may stay;
+    // the third place goes to the better deck of the other vehicle.
+    const auto firstVehicle =
+        std::count_if(next.begin(), next.end(), [](const SideSelection& d) { return d.vehicle == 1; });
+    EXPECT_EQ(firstVehicle, 2);
+    EXPECT_EQ(std::count(next.begin(), next.end(), weakA) + std::count(next.begin(), next.end(), weakB), 1);
+    EXPECT_EQ(renewedField(catalogue, field, report, 60), next); // seeded: the same again
+
+    // Nothing new to add (only the stack, or teams already in the field): the field stays.
+    EXPECT_EQ(renewedField(catalogue, field, reportOfTeams({stack, strong0}, request), 60), field);
+}
+
+TEST(Suggest, ARoundOnARenewedFieldIsWhatTheAnalysisGivesOnThatField) {
+    // The strong card at size 5: three of it no longer fit a deck, so the searches find
+    // teams the field may take (it takes no stack), and the twins among the plain cards
+    // leave the searches no reason to stack those.
+    std::vector<std::string> lines{"; the lopsided set, its strong card dearer"};
+    lines.push_back(test::Card{.id = 1, .size = " 5", .hp = "30", .power = " 9", .sp = "10", .name = "剣士"}.line());
+    lines.push_back(test::Card{.id = 2, .size = " 4", .hp = " 1", .power = " 0", .sp = " 1", .name = "見習い"}.line());
+    for (int id = 3; id <= 6; ++id)
+        lines.push_back(
+            test::Card{.id = id, .size = " 2", .hp = "10", .power = " 3", .sp = " 5", .name = "兵士"}.line());
+    lines.push_back(test::Vehicle{.id = 1, .size = "20", .hp = "30", .name = "荷車"}.line());
+    lines.push_back(test::Vehicle{.id = 2, .size = "22", .hp = "24", .name = "小舟"}.line());
+    const std::string bytes = test::cardFile(lines);
+    SuggestRequest request = smallSuggest(bytes);
+    request.renewField = true;
+    request.renewalBattles = 40;
+    request.rounds = 3;
+    request.analysis.preferVariety = true;
+    // A field without the strong card, which the searches' teams outgrow.
+    request.analysis.field.decks = {team(1, {3, 4, 5, 6, 3, 4, 5, 6}), team(2, {6, 5, 4, 3, 6, 5, 4, 2})};
+    request.candidates = 1;
+    const std::vector<SuggestRound> rounds = suggestChanges(bytes, request);
+    ASSERT_FALSE(rounds.empty());
+
+    CardCatalogue catalogue;
+    catalogue.loadBytes(bytes);
+    const BalanceReport first = analyseBalance(catalogue, request.analysis);
+    const std::vector<SideSelection> expected =
+        renewedField(catalogue, request.analysis.field.decks, first, request.renewalBattles);
+    ASSERT_NE(expected, request.analysis.field.decks); // the searches found teams to add
+    EXPECT_TRUE(rounds[0].fieldRenewed);
+    EXPECT_EQ(rounds[0].field, expected);
+
+    BalanceRequest again = request.analysis;
+    again.field.decks = expected;
+    const BalanceFigures figures = balanceFigures(analyseBalance(catalogue, again));
+    EXPECT_EQ(rounds[0].before.objective, figures.objective);
+    EXPECT_EQ(rounds[0].before.strongest, figures.strongest);
+    if (!rounds[0].proposals.empty()) {
+        CardCatalogue changed;
+        changed.loadBytes(rounds[0].proposals[0].catalogue);
+        EXPECT_EQ(balanceFigures(analyseBalance(changed, again)).objective, rounds[0].proposals[0].figures.objective);
+    }
+    // A round is marked applied exactly when its best change did better than the set
+    // before it; one that changed nothing goes on only because the field moved.
+    for (size_t k = 0; k < rounds.size(); ++k) {
+        const SuggestRound& r = rounds[k];
+        EXPECT_EQ(r.applied, !r.proposals.empty() && r.proposals[0].figures.objective < r.before.objective) << k;
+        if (k > 0 && !rounds[k - 1].applied) {
+            EXPECT_TRUE(r.fieldRenewed) << k;
+        }
+    }
+}
+
 } // namespace
 } // namespace morvane
