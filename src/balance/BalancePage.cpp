@@ -359,7 +359,8 @@ std::string suggestionsPage(const std::vector<SuggestRound>& rounds, const Balan
     page += "<p>カード1枚の1項目を1段階変えた案を、変えたカードでバランスの分析をやり直して計った結果です。目的値は"
             "すべての目標を満たすと0: 最強チームの勝率が80%を超えるポイント、3枚以上を持つ最強チーム1つにつき5、"
             "使われるキャラクターが16種類に足りない1種類につき2、車両が4種類に足りない1種類につき5。"
-            "各ラウンドは前のラウンドの最良の案を当てたカードから始めます。</p>";
+            "各ラウンドは前のラウンドの最良の案を当てたカードから始めます。"
+            "確認の行は、目標を満たしたカードを、案を計ったものとは別の乱数の種で分析し直した結果です。</p>";
     for (size_t k = 0; k < rounds.size(); ++k) {
         const SuggestRound& r = rounds[k];
         page += "<h2>ラウンド " + std::to_string(k + 1) + "</h2><div class=\"scroll\"><table><tr><th>案</th>" +
@@ -368,9 +369,13 @@ std::string suggestionsPage(const std::vector<SuggestRound>& rounds, const Balan
             const Proposal& p = r.proposals[i];
             page += "<tr><td>" + std::to_string(i + 1) + ". " + cardCode(p.change.kind == 'V', p.change.id) + " " +
                     escapeHtml(p.change.field) + " " + std::to_string(p.change.from) + " → " +
-                    std::to_string(p.change.to) + (i == 0 && r.applied && k + 1 < rounds.size() ? "（適用）" : "") +
-                    "</td>" + figureCells(p.figures) + "</tr>";
+                    std::to_string(p.change.to) + (i == 0 && r.applied ? "（適用）" : "") + "</td>" +
+                    figureCells(p.figures) + "</tr>";
         }
+        if (r.check)
+            page += "<tr><td>確認: 乱数の種 " + std::to_string(r.check->seed) + " で分析し直し（探索 " +
+                    std::to_string(r.check->searches) + " 回）、目標を" + (r.check->holds() ? "満たす" : "満たさない") +
+                    "</td>" + figureCells(r.check->figures) + "</tr>";
         page += "</table></div><ul>";
         for (const Proposal& p : r.proposals)
             page += "<li><code>- " + escapeHtml(cp932ToUtf8(p.change.before)) + "</code><br><code>+ " +

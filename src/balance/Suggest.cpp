@@ -6,6 +6,7 @@
 #include "cards/CatalogueDocument.h"
 #include "common/Errors.h"
 #include "stats/League.h"
+#include "stats/Statistics.h"
 
 #include <algorithm>
 #include <optional>
@@ -218,6 +219,11 @@ std::vector<FieldChange> candidateChanges(const std::string& catalogueBytes, con
     return changes;
 }
 
+uint32_t checkSeed(uint32_t chainSeed, unsigned k) {
+    // The chain's own searches take battleSeed(chainSeed, k) as theirs.
+    return battleSeed(~chainSeed, k);
+}
+
 std::vector<SuggestRound> suggestChanges(const std::string& catalogueBytes, const SuggestRequest& request,
                                          const std::atomic<bool>* stop,
                                          const std::function<void(const SuggestProgress&)>& progress) {
@@ -233,6 +239,8 @@ std::vector<SuggestRound> suggestChanges(const std::string& catalogueBytes, cons
     auto stopped = [&] { return stop && stop->load(std::memory_order_relaxed); };
 
     std::vector<SuggestRound> rounds;
+    unsigned checks = 0;
+    bool checkMissed = false; // the last round's check missed; its report stands for the set
     std::string current = catalogueBytes;
     BalanceReport report = analyse(current);
     for (unsigned r = 0; r < request.rounds && !stopped(); ++r) {
@@ -248,10 +256,12 @@ std::vector<SuggestRound> suggestChanges(const std::string& catalogueBytes, cons
                 report = analyse(current);
             }
         }
-        // A round after one that changed nothing would measure the very same changes
-        // again unless the field moved.
-        if (!rounds.empty() && !rounds.back().applied && !round.fieldRenewed)
+        // A round after one that changed nothing, or after a check that missed (where
+        // the chain's own searches find the set on target), would measure the very same
+        // changes again unless the field moved.
+        if (!rounds.empty() && (!rounds.back().applied || checkMissed) && !round.fieldRenewed)
             break;
+        checkMissed = false;
         if (stopped())
             break;
         round.field = analysis.field.decks;
@@ -295,11 +305,34 @@ std::vector<SuggestRound> suggestChanges(const std::string& catalogueBytes, cons
         }
         round.applied = improves;
         rounds.push_back(std::move(round));
-        // Every target is met, before the round or by its change; or nothing measured
-        // does better, where a renewed field may still move what this round could not.
-        if (rounds.back().before.objective == 0 ||
-            (improves && rounds.back().proposals.front().figures.objective == 0) || (!improves && !request.renewField))
+        SuggestRound& done = rounds.back();
+        const bool met = done.before.objective == 0 || (improves && done.proposals.front().figures.objective == 0);
+        if (!met) {
+            // Nothing measured does better, where a renewed field may still move what
+            // this round could not.
+            if (!improves && !request.renewField)
+                break;
+            continue;
+        }
+        if (!request.check || stopped())
             break;
+        if (progress)
+            progress({r, 0, 0, true});
+        BalanceRequest check = *request.check;
+        check.field = analysis.field;
+        check.seed = checkSeed(request.analysis.seed, checks++);
+        check.threads = analysis.threads;
+        check.maxTurns = analysis.maxTurns;
+        CardCatalogue catalogue;
+        catalogue.loadBytes(current);
+        BalanceReport checked = analyseBalance(catalogue, check);
+        done.check = SuggestCheck{check.seed, balanceFigures(checked), static_cast<unsigned>(checked.searches.size())};
+        // Only a renewed field can take in what the check found; the chain's own
+        // searches would go on finding the set on target.
+        if (done.check->holds() || !request.renewField)
+            break;
+        report = std::move(checked);
+        checkMissed = true;
     }
     return rounds;
 }

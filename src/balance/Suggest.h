@@ -21,11 +21,18 @@
 // line. With renewal the chain changes the field as a designer does between rounds:
 // before each round the field becomes the strongest of its decks and of the last
 // analysis's best teams, so it grows as strong as the set allows.
+//
+// A chain keeps the lowest of many noisy measurements, so a set it finds on target is
+// on target partly by luck. A check runs the plain analysis (further searches and
+// all) on fresh seeds before the chain believes it; where the check misses, a chain
+// that renews its field goes on from the check's best teams, the stronger ones that
+// its own searches did not meet.
 
 #include "balance/Balance.h"
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,12 +66,27 @@ struct Proposal {
     std::string catalogue;  // the changed set's bytes
 };
 
+// A plain analysis of the set a round leaves, on seeds no measurement of the chain
+// played: 'morvane-cli balance' with its seed gives the same figures.
+struct SuggestCheck {
+    uint32_t seed = 0;
+    BalanceFigures figures;
+    unsigned searches = 0; // with the further ones it took
+    bool holds() const { return figures.objective == 0; }
+};
+
+// The seed of the chain's k-th check (from 0).
+uint32_t checkSeed(uint32_t chainSeed, unsigned k);
+
 struct SuggestRound {
     std::vector<SideSelection> field; // the decks every figure of the round was measured against
     bool fieldRenewed = false;        // differs from the round before's (or the request's)
     bool applied = false;             // its best proposal did better and the set goes on with it
     BalanceFigures before;
     std::vector<Proposal> proposals; // best first, at most SuggestRequest::proposals
+    // Where the set the round leaves meets every target by the chain's measure and
+    // the request asks for checks.
+    std::optional<SuggestCheck> check;
 };
 
 struct SuggestRequest {
@@ -74,12 +96,16 @@ struct SuggestRequest {
     unsigned candidates = 12;      // changes measured each round, at most
     bool renewField = false;       // before every round, the first too (see renewedField)
     uint64_t renewalBattles = 200; // of every ordered pair of the league that renews the field
+    // The settings (searches, further searches, budget) of the check; its field is the
+    // round's and its seed checkSeed's.
+    std::optional<BalanceRequest> check;
 };
 
 struct SuggestProgress {
     unsigned round = 0;
     unsigned candidate = 0; // measured so far in the round
     unsigned candidates = 0;
+    bool checking = false; // the check of the round's set runs
 };
 
 // Throws InputError for settings or a set that the analysis refuses; stops early, with

@@ -20,7 +20,8 @@ const char* const BalanceUsage =
     R"(usage: morvane-cli balance [--cards FILE] [--field FILE] [--searches N] [--budget BATTLES]
                            [--max-searches N] [--threads T] [--seed S] [--final-battles N]
                            [--max-turns N] [--prefer-variety] [--json] [--html FILE]
-                           [--suggest K [--rounds R] [--candidates N] [--renew-field]]
+                           [--suggest K [--rounds R] [--candidates N] [--renew-field]
+                                        [--check]]
 
 Shows how a card set plays, for its designer: runs N independent team searches (the
 team optimizer, each from a random legal team with a seed of its own) against a field of
@@ -66,6 +67,10 @@ league.
                        character (a league of 200 battles per ordered pair among them, at
                        most two decks a vehicle), as a designer renews the decks a set is
                        measured against; each round prints the field it was measured on
+  --check              where the chain finds the set on every target, check it with the
+                       plain analysis (--searches, up to --max-searches, --budget) on
+                       fresh seeds before believing it; with --renew-field a check that
+                       misses adds its best teams to the field and the chain goes on
   --json               print the result as one JSON object
   --html FILE          also write the report as one self-contained page (UTF-8, no scripts,
                        tables and bar charts) to FILE
@@ -93,7 +98,9 @@ team's first where its points above 80% weigh more than the stacks. Then the mos
 vehicle's (HP -3) and, while too few are used, the unused vehicles' (size +2, HP +3)
 and characters' (size -1). The chain stops when a change meets every target, or when
 no change does better; with --renew-field it goes on past such a round while the field
-still moves.
+still moves. A chain keeps the lowest of many noisy measurements, so a set it finds on
+target is partly there by luck: --check runs 'balance' on that set and field with the
+seed it prints, and the chain ends only where the check meets every target too.
 
 On a terminal, stderr shows the progress. Ctrl-C ends the searches (the one under way
 keeps its best team so far) and analyses the teams found by then; a second Ctrl-C ends
@@ -451,6 +458,8 @@ std::string changeText(const FieldChange& c) {
 int runSuggest(const Options& options, BalanceRequest request, const std::filesystem::path& cards, long long proposals,
                const std::optional<std::string>& html) {
     SuggestRequest suggest;
+    if (options.flag("--check"))
+        suggest.check = request; // the plain run, further searches and all
     suggest.analysis = std::move(request);
     suggest.analysis.maxSearches = suggest.analysis.searches; // each measurement alike, none further
     suggest.proposals = static_cast<unsigned>(proposals);
@@ -467,6 +476,8 @@ int runSuggest(const Options& options, BalanceRequest request, const std::filesy
         suggestChanges(bytes, suggest, &interrupted, [&](const SuggestProgress& p) {
             if (progress.shown())
                 progress.update([&] {
+                    if (p.checking)
+                        return "balance: round " + std::to_string(p.round + 1) + ", check on fresh seeds";
                     return "balance: round " + std::to_string(p.round + 1) + ", change " +
                            std::to_string(p.candidate + 1) + " of " + std::to_string(p.candidates);
                 });
@@ -478,7 +489,8 @@ int runSuggest(const Options& options, BalanceRequest request, const std::filesy
         sources.cards = cards.string();
         sources.command = commandText(options, suggest.analysis) + " --suggest " + std::to_string(proposals) +
                           " --rounds " + std::to_string(suggest.rounds) + " --candidates " +
-                          std::to_string(suggest.candidates) + (suggest.renewField ? " --renew-field" : "");
+                          std::to_string(suggest.candidates) + (suggest.renewField ? " --renew-field" : "") +
+                          (suggest.check ? " --check" : "");
         writeFileAtomic(*html, suggestionsPage(rounds, sources));
     }
     if (options.flag("--json")) {
@@ -500,7 +512,12 @@ int runSuggest(const Options& options, BalanceRequest request, const std::filesy
                            {"field_renewed", r.fieldRenewed},
                            {"before", figuresJson(r.before)},
                            {"applied", r.applied},
-                           {"proposals", list}});
+                           {"proposals", list},
+                           {"check", r.check ? Json{{"seed", r.check->seed},
+                                                    {"searches", r.check->searches},
+                                                    {"holds", r.check->holds()},
+                                                    {"figures", figuresJson(r.check->figures)}}
+                                             : Json(nullptr)}});
         }
         std::cout << jsonText(Json{{"cards", cards.string()},
                                    {"html", html ? Json(*html) : Json(nullptr)},
@@ -508,6 +525,7 @@ int runSuggest(const Options& options, BalanceRequest request, const std::filesy
                                    {"searches", suggest.analysis.searches},
                                    {"budget", suggest.analysis.budget},
                                    {"renew_field", suggest.renewField},
+                                   {"check", suggest.check.has_value()},
                                    {"rounds", out},
                                    {"seconds", seconds}})
                   << std::endl;
@@ -526,11 +544,15 @@ int runSuggest(const Options& options, BalanceRequest request, const std::filesy
         }
         for (size_t i = 0; i < r.proposals.size(); ++i) {
             const Proposal& p = r.proposals[i];
-            std::cout << "  " << i + 1 << ". " << changeText(p.change)
-                      << (i == 0 && r.applied && k + 1 < rounds.size() ? "  (applied)" : "") << "\n     "
-                      << figuresText(p.figures) << "\n     - " << escapeControls(cp932ToUtf8(p.change.before))
-                      << "\n     + " << escapeControls(cp932ToUtf8(p.change.after)) << "\n";
+            std::cout << "  " << i + 1 << ". " << changeText(p.change) << (i == 0 && r.applied ? "  (applied)" : "")
+                      << "\n     " << figuresText(p.figures) << "\n     - "
+                      << escapeControls(cp932ToUtf8(p.change.before)) << "\n     + "
+                      << escapeControls(cp932ToUtf8(p.change.after)) << "\n";
         }
+        if (r.check)
+            std::cout << "  check on fresh seeds ('balance --seed " << r.check->seed << "', " << r.check->searches
+                      << " searches): " << (r.check->holds() ? "holds" : "misses") << "\n     "
+                      << figuresText(r.check->figures) << "\n";
     }
     return ExitOk;
 }
@@ -541,7 +563,7 @@ int runBalance(const std::vector<std::string>& args) {
     const Options options(args,
                           {"--cards", "--field", "--searches", "--budget", "--threads", "--seed", "--final-battles",
                            "--max-turns", "--html", "--max-searches", "--suggest", "--rounds", "--candidates"},
-                          {"--json", "--prefer-variety", "--renew-field", "--help", "-h"});
+                          {"--json", "--prefer-variety", "--renew-field", "--check", "--help", "-h"});
     if (options.flag("--help") || options.flag("-h")) {
         std::cout << BalanceUsage;
         return ExitOk;
@@ -606,8 +628,9 @@ int runBalance(const std::vector<std::string>& args) {
     for (const char* name : {"--rounds", "--candidates"})
         if (options.value(name))
             throw UsageError(std::string(name) + " goes with --suggest");
-    if (options.flag("--renew-field"))
-        throw UsageError("--renew-field goes with --suggest");
+    for (const char* name : {"--renew-field", "--check"})
+        if (options.flag(name))
+            throw UsageError(std::string(name) + " goes with --suggest");
     const BalanceReport report = analyseBalance(catalogue, request, control);
     progress.wipe();
 

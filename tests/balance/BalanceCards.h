@@ -28,4 +28,21 @@ inline std::string lopsidedCatalogue(const std::string& strongName = "強すぎ�
 inline const char* const LopsidedDeck0 = "V001C001C004C005C006C003C001C005C006:000";
 inline const char* const LopsidedDeck1 = "V002C006C005C001C003C006C005C004C001:000";
 
+// Twenty characters and five vehicles all alike, and five frailer characters: searches
+// too short to leave a random start keep some frail cards and find teams no better
+// than the field below, so that a chain's measure finds every target met at once.
+inline std::string evenCatalogue() {
+    std::vector<std::string> lines{"; cards all alike"};
+    for (int id = 1; id <= 20; ++id)
+        lines.push_back(Card{.id = id, .size = " 2", .hp = "10", .power = " 3", .sp = " 5", .name = "兵士"}.line());
+    for (int id = 21; id <= 25; ++id)
+        lines.push_back(Card{.id = id, .size = " 2", .hp = " 8", .power = " 3", .sp = " 5", .name = "新兵"}.line());
+    for (int id = 1; id <= 5; ++id)
+        lines.push_back(Vehicle{.id = id, .size = "20", .hp = "30", .name = "荷車"}.line());
+    return cardFile(lines);
+}
+inline const char* const EvenField[] = {
+    "V001C001C002C003C004C005C006C007C008:000", "V002C009C010C011C012C013C014C015C016:000",
+    "V003C001C003C005C007C009C011C013C021:000", "V004C002C004C006C008C010C012C014C022:000"};
+
 } // namespace morvane::test

@@ -129,6 +129,57 @@ TEST(BalanceCommand, SuggestsMeasuredChangesAsJsonTextAndPage) {
     EXPECT_NE(alone.err.find("--rounds goes with --suggest"), std::string::npos) << alone.err;
 }
 
+TEST(BalanceCommand, AChecksSeedGivesItsFiguresAgainInAPlainRun) {
+    const Folder folder;
+    folder.write("card.dat", test::evenCatalogue());
+    std::string field;
+    for (const char* line : test::EvenField)
+        field += std::string(line) + "\r\n";
+    folder.write("field.dat", field);
+    auto args = [&](std::vector<std::string> more) {
+        std::vector<std::string> all{"balance",
+                                     "--cards",
+                                     (folder.path / "card.dat").string(),
+                                     "--field",
+                                     (folder.path / "field.dat").string(),
+                                     "--searches",
+                                     "8",
+                                     "--max-searches",
+                                     "8",
+                                     "--budget",
+                                     "100",
+                                     "--final-battles",
+                                     "40",
+                                     "--threads",
+                                     "2",
+                                     "--prefer-variety"};
+        all.insert(all.end(), more.begin(), more.end());
+        return all;
+    };
+    const test::ProgramRun run =
+        test::runProgram(Program, args({"--seed", "5", "--suggest", "1", "--candidates", "1", "--check", "--json"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto out = nlohmann::json::parse(run.out);
+    EXPECT_EQ(out["check"], true);
+    const auto& check = out["rounds"][0]["check"];
+    ASSERT_TRUE(check.is_object()) << out; // the even set is on target by the chain's measure
+    EXPECT_EQ(check["holds"], check["figures"]["objective"].get<double>() == 0);
+
+    const std::string seed = std::to_string(check["seed"].get<uint32_t>());
+    const test::ProgramRun plain = test::runProgram(Program, args({"--seed", seed, "--json"}));
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_EQ(nlohmann::json::parse(plain.out)["strongest"], check["figures"]["strongest"]);
+
+    const test::ProgramRun text =
+        test::runProgram(Program, args({"--seed", "5", "--suggest", "1", "--candidates", "1", "--check"}));
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("check on fresh seeds ('balance --seed " + seed + "', 8 searches): "), std::string::npos)
+        << text.out;
+    const test::ProgramRun alone = test::runProgram(Program, args({"--check"}));
+    EXPECT_EQ(alone.status, 2);
+    EXPECT_NE(alone.err.find("--check goes with --suggest"), std::string::npos) << alone.err;
+}
+
 TEST(BalanceCommand, RefusesBadInputAndKeepsTheResultsWhenThePageCannotBeWritten) {
     const Folder folder;
     const std::string field = (folder.path / "field.dat").string();

@@ -246,5 +246,61 @@ TEST(Suggest, ARoundOnARenewedFieldIsWhatTheAnalysisGivesOnThatField) {
     }
 }
 
+TEST(Suggest, WhereTheCheckOnFreshSeedsMissesTheChainGoesOnFromItsTeams) {
+    const std::string bytes = test::evenCatalogue();
+    CardCatalogue catalogue;
+    catalogue.loadBytes(bytes);
+    SuggestRequest request = smallSuggest(bytes);
+    request.analysis.searches = 8;
+    request.analysis.maxSearches = 8;
+    request.analysis.budget = 100;
+    request.analysis.preferVariety = true;
+    std::vector<DeckSource> field;
+    for (const char* line : test::EvenField)
+        field.push_back({line, "field"});
+    request.analysis.field.decks = fieldDecks(field, catalogue);
+    request.candidates = 1;
+    request.rounds = 4;
+    const BalanceFigures chainSees = balanceFigures(analyseBalance(catalogue, request.analysis));
+    ASSERT_EQ(chainSees.objective, 0); // the premise: the chain believes the set at once
+
+    // Three searches can meet no more than three vehicles: every check misses. Without
+    // a renewed field the chain has nothing to go on with.
+    BalanceRequest check = request.analysis;
+    check.searches = 3;
+    check.maxSearches = 3;
+    check.budget = 20000; // long enough to leave the frail cards: stronger teams
+    request.check = check;
+    std::vector<SuggestRound> rounds = suggestChanges(bytes, request);
+    ASSERT_EQ(rounds.size(), 1u);
+    ASSERT_TRUE(rounds[0].check);
+    EXPECT_FALSE(rounds[0].check->holds());
+    EXPECT_GE(rounds[0].check->figures.objective, 5);
+
+    // With one, the round after a miss is measured on a field that took in the check's
+    // teams, and every check plays seeds of its own.
+    request.renewField = true;
+    request.renewalBattles = 20;
+    rounds = suggestChanges(bytes, request);
+    ASSERT_FALSE(rounds.empty());
+    std::vector<uint32_t> seeds;
+    for (size_t k = 0; k < rounds.size(); ++k) {
+        ASSERT_TRUE(rounds[k].check) << k; // every round met the chain's targets
+        seeds.push_back(rounds[k].check->seed);
+        for (unsigned n = 0; n < 64; ++n)
+            EXPECT_NE(seeds.back(), searchSeed(request.analysis.seed, n)); // no battle of the chain's again
+        if (k > 0) {
+            EXPECT_TRUE(rounds[k].fieldRenewed) << k;
+        }
+    }
+    std::sort(seeds.begin(), seeds.end());
+    EXPECT_EQ(std::unique(seeds.begin(), seeds.end()), seeds.end());
+    ASSERT_GT(rounds.size(), 1u); // the miss sent it on
+    check.seed = checkSeed(request.analysis.seed, 0);
+    check.field.decks = rounds[0].field;
+    EXPECT_EQ(rounds[1].field,
+              renewedField(catalogue, rounds[0].field, analyseBalance(catalogue, check), request.renewalBattles));
+}
+
 } // namespace
 } // namespace morvane
