@@ -459,7 +459,8 @@ int runSuggest(const Options& options, BalanceRequest request, const std::filesy
                const std::optional<std::string>& html) {
     SuggestRequest suggest;
     if (options.flag("--check"))
-        suggest.check = request; // the plain run, further searches and all
+        suggest.check = request;                      // the plain run, further searches and all
+    const unsigned maxSearches = request.maxSearches; // which the command that repeats the run keeps
     suggest.analysis = std::move(request);
     suggest.analysis.maxSearches = suggest.analysis.searches; // each measurement alike, none further
     suggest.proposals = static_cast<unsigned>(proposals);
@@ -487,10 +488,11 @@ int runSuggest(const Options& options, BalanceRequest request, const std::filesy
     if (html) {
         BalanceSources sources;
         sources.cards = cards.string();
-        sources.command = commandText(options, suggest.analysis) + " --suggest " + std::to_string(proposals) +
-                          " --rounds " + std::to_string(suggest.rounds) + " --candidates " +
-                          std::to_string(suggest.candidates) + (suggest.renewField ? " --renew-field" : "") +
-                          (suggest.check ? " --check" : "");
+        BalanceRequest asGiven = suggest.analysis;
+        asGiven.maxSearches = maxSearches;
+        sources.command = commandText(options, asGiven) + " --suggest " + std::to_string(proposals) + " --rounds " +
+                          std::to_string(suggest.rounds) + " --candidates " + std::to_string(suggest.candidates) +
+                          (suggest.renewField ? " --renew-field" : "") + (suggest.check ? " --check" : "");
         writeFileAtomic(*html, suggestionsPage(rounds, sources));
     }
     if (options.flag("--json")) {
