@@ -180,7 +180,7 @@ struct BalanceProgress {
 // starts no other: the teams found by then are analysed. Setting *stop ends the run
 // as soon as it can, with whatever it has.
 struct BalanceControl {
-    std::atomic<bool>* stopSearches = nullptr;
+    const std::atomic<bool>* stopSearches = nullptr;
     std::atomic<bool>* stop = nullptr;
     std::function<void(const BalanceProgress&)> progress;
     std::chrono::milliseconds progressInterval{100};

@@ -325,7 +325,11 @@ std::vector<SuggestRound> suggestChanges(const std::string& catalogueBytes, cons
         check.maxTurns = analysis.maxTurns;
         CardCatalogue catalogue;
         catalogue.loadBytes(current);
-        BalanceReport checked = analyseBalance(catalogue, check);
+        BalanceControl control;
+        control.stopSearches = stop; // a check runs as long as a whole analysis
+        BalanceReport checked = analyseBalance(catalogue, check, control);
+        if (stopped())
+            break; // a check cut short is no check
         done.check = SuggestCheck{check.seed, balanceFigures(checked), static_cast<unsigned>(checked.searches.size())};
         // Only a renewed field can take in what the check found; the chain's own
         // searches would go on finding the set on target.

@@ -109,7 +109,8 @@ struct SuggestProgress {
 };
 
 // Throws InputError for settings or a set that the analysis refuses; stops early, with
-// the rounds done, when *stop is set.
+// the rounds done, when *stop is set (a check under way then ends its searches and is
+// left out).
 std::vector<SuggestRound> suggestChanges(const std::string& catalogueBytes, const SuggestRequest& request,
                                          const std::atomic<bool>* stop = nullptr,
                                          const std::function<void(const SuggestProgress&)>& progress = {});

@@ -296,6 +296,15 @@ TEST(Suggest, WhereTheCheckOnFreshSeedsMissesTheChainGoesOnFromItsTeams) {
     std::sort(seeds.begin(), seeds.end());
     EXPECT_EQ(std::unique(seeds.begin(), seeds.end()), seeds.end());
     ASSERT_GT(rounds.size(), 1u); // the miss sent it on
+
+    // Stopped as the first check starts: the chain ends with no check it did not finish.
+    std::atomic<bool> stop{false};
+    const std::vector<SuggestRound> stopped = suggestChanges(bytes, request, &stop, [&](const SuggestProgress& p) {
+        if (p.checking)
+            stop = true;
+    });
+    ASSERT_EQ(stopped.size(), 1u);
+    EXPECT_FALSE(stopped[0].check);
     check.seed = checkSeed(request.analysis.seed, 0);
     check.field.decks = rounds[0].field;
     EXPECT_EQ(rounds[1].field,
