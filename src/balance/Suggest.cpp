@@ -240,7 +240,6 @@ std::vector<SuggestRound> suggestChanges(const std::string& catalogueBytes, cons
 
     std::vector<SuggestRound> rounds;
     unsigned checks = 0;
-    bool checkMissed = false; // the last round's check missed; its report stands for the set
     std::string current = catalogueBytes;
     BalanceReport report = analyse(current);
     for (unsigned r = 0; r < request.rounds && !stopped(); ++r) {
@@ -256,12 +255,11 @@ std::vector<SuggestRound> suggestChanges(const std::string& catalogueBytes, cons
                 report = analyse(current);
             }
         }
-        // A round after one that changed nothing, or after a check that missed (where
-        // the chain's own searches find the set on target), would measure the very same
-        // changes again unless the field moved.
-        if (!rounds.empty() && (!rounds.back().applied || checkMissed) && !round.fieldRenewed)
+        // A round after one that changed nothing, or after a check (which missed, or
+        // the chain would have ended; the chain's own searches find the set on target),
+        // would measure the very same changes again unless the field moved.
+        if (!rounds.empty() && (!rounds.back().applied || rounds.back().check) && !round.fieldRenewed)
             break;
-        checkMissed = false;
         if (stopped())
             break;
         round.field = analysis.field.decks;
@@ -335,8 +333,7 @@ std::vector<SuggestRound> suggestChanges(const std::string& catalogueBytes, cons
         // searches would go on finding the set on target.
         if (done.check->holds() || !request.renewField)
             break;
-        report = std::move(checked);
-        checkMissed = true;
+        report = std::move(checked); // stands for the set until the field takes it in
     }
     return rounds;
 }
