@@ -9,6 +9,7 @@
 #include "stats/Statistics.h"
 
 #include <algorithm>
+#include <array>
 #include <optional>
 
 namespace morvane {
@@ -64,6 +65,25 @@ std::string applied(const std::string& bytes, const FieldChange& change) {
 
 constexpr int FieldDecksPerVehicle = 2;
 
+// The kind a deck deals most of its damage in: attack times blows, by kind. A field
+// whose decks mostly hit with one kind teaches the searches to fill up with the cards
+// that block it, and such teams beat the whole field.
+AttackKind mainAttackKind(const CardCatalogue& catalogue, const SideSelection& deck) {
+    std::array<int64_t, 3> damage{};
+    for (const int32_t id : deck.characters) {
+        if (!catalogue.offersCharacter(id))
+            continue;
+        const CardTraits& traits = catalogue.characterTraits(id);
+        if (traits.kind == AttackKind::None || !traits.power.valid)
+            continue;
+        const OptionalNumberField& count = traits.attackCount;
+        const int64_t blows = count.none || !count.number.valid ? 1 : std::max<int32_t>(1, count.number.value);
+        damage[static_cast<size_t>(traits.kind)] += std::max<int64_t>(0, traits.power.value) * blows;
+    }
+    const auto top = std::max_element(damage.begin(), damage.end());
+    return *top == 0 ? AttackKind::None : static_cast<AttackKind>(top - damage.begin());
+}
+
 } // namespace
 
 std::vector<SideSelection> renewedField(const CardCatalogue& catalogue, const std::vector<SideSelection>& field,
@@ -97,20 +117,33 @@ std::vector<SideSelection> renewedField(const CardCatalogue& catalogue, const st
         order[k] = k;
     std::stable_sort(order.begin(), order.end(),
                      [&](size_t a, size_t b) { return records[a].winRate() > records[b].winRate(); });
+    // At most a third of the field (rounded up) mainly of one attack kind, and at most
+    // FieldDecksPerVehicle of one vehicle, while other decks are left: the kind gives
+    // way first, then the vehicle.
+    const size_t perKind = (field.size() + 2) / 3;
+    std::vector<AttackKind> kinds(pool.size());
+    for (size_t k = 0; k < pool.size(); ++k)
+        kinds[k] = mainAttackKind(catalogue, pool[k]);
     std::vector<SideSelection> next;
-    std::vector<size_t> passedOver;
-    for (const size_t k : order) {
-        if (next.size() == field.size())
-            break;
-        const auto sameVehicle = std::count_if(next.begin(), next.end(),
-                                               [&](const SideSelection& d) { return d.vehicle == pool[k].vehicle; });
-        if (sameVehicle >= FieldDecksPerVehicle)
-            passedOver.push_back(k);
-        else
+    std::vector<bool> taken(pool.size());
+    std::array<size_t, 4> ofKind{};
+    for (int relaxed = 0; relaxed <= 2; ++relaxed)
+        for (const size_t k : order) {
+            if (next.size() == field.size())
+                break;
+            if (taken[k])
+                continue;
+            const auto sameVehicle = std::count_if(
+                next.begin(), next.end(), [&](const SideSelection& d) { return d.vehicle == pool[k].vehicle; });
+            const auto kind = static_cast<size_t>(kinds[k]);
+            if (relaxed < 2 && sameVehicle >= FieldDecksPerVehicle)
+                continue;
+            if (relaxed < 1 && kinds[k] != AttackKind::None && ofKind[kind] >= perKind)
+                continue;
             next.push_back(pool[k]);
-    }
-    for (size_t i = 0; i < passedOver.size() && next.size() < field.size(); ++i)
-        next.push_back(pool[passedOver[i]]);
+            taken[k] = true;
+            ++ofKind[kind];
+        }
     return next;
 }
 

@@ -120,8 +120,11 @@ std::vector<SuggestRound> suggestChanges(const std::string& catalogueBytes, cons
 // that hold no three copies of a character (a field of stacks would teach the searches
 // to beat one card), and the strongest as many as the field has, at most two of them
 // with one vehicle (while others are left) so that the searches meet more than one
-// plan. Ties keep the field's decks first, then the order of the searches. Returns the
-// field unchanged when the report has no best team to add.
+// plan, and at most a third (rounded up) dealing most of their damage in one attack
+// kind, so that the searches do not learn to block one kind (the kind rule gives way
+// first where too few decks are left). Ties keep the field's decks first, then the
+// order of the searches. Returns the field unchanged when the report has no best team
+// to add.
 std::vector<SideSelection> renewedField(const CardCatalogue& catalogue, const std::vector<SideSelection>& field,
                                         const BalanceReport& report, uint64_t battles);
 

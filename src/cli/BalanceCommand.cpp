@@ -65,8 +65,9 @@ league.
   --renew-field        before each round, make the field the strongest of its decks and
                        of the last analysis's best teams that hold no three copies of a
                        character (a league of 200 battles per ordered pair among them, at
-                       most two decks a vehicle), as a designer renews the decks a set is
-                       measured against; each round prints the field it was measured on
+                       most two decks a vehicle and a third of one main attack kind), as a
+                       designer renews the decks a set is measured against; each round
+                       prints the field it was measured on
   --check              where the chain finds the set on every target, check it with the
                        plain analysis (--searches, up to --max-searches, --budget) on
                        fresh seeds before believing it; with --renew-field a check that

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <tuple>
 
 namespace morvane {
 namespace {
@@ -192,6 +193,50 @@ TEST(Suggest, ARenewedFieldTakesTheStrongestDecksButNoStackAndAtMostTwoAVehicle)
     EXPECT_EQ(renewedField(catalogue, field, reportOfTeams({stack, strong0}, request), 60), field);
 }
 
+TEST(Suggest, ARenewedFieldKeepsEveryAttackKindWhileItHasDecksOfThem) {
+    // Two strong physical cards, plain magic and breath ones, four vehicles so that
+    // the vehicle rule stays out of the way.
+    std::vector<std::string> lines{"; strong physical attackers"};
+    lines.push_back(test::Card{.id = 1, .size = " 2", .hp = "30", .power = " 9", .sp = "10", .name = "剣士"}.line());
+    lines.push_back(test::Card{.id = 2, .size = " 2", .hp = "30", .power = " 8", .sp = " 9", .name = "槍兵"}.line());
+    lines.push_back(test::Card{.id = 3, .kind = "魔", .size = " 2", .hp = "10", .power = " 3", .name = "術師"}.line());
+    lines.push_back(test::Card{.id = 4, .kind = "魔", .size = " 2", .hp = "10", .power = " 3", .name = "巫女"}.line());
+    lines.push_back(test::Card{.id = 5, .kind = "ブ", .size = " 2", .hp = "10", .power = " 3", .name = "竜"}.line());
+    lines.push_back(test::Card{.id = 6, .kind = "ブ", .size = " 2", .hp = "10", .power = " 3", .name = "蜥蜴"}.line());
+    for (int id = 1; id <= 4; ++id)
+        lines.push_back(test::Vehicle{.id = id, .size = "20", .hp = "30", .name = "荷車"}.line());
+    const std::string bytes = test::cardFile(lines);
+    CardCatalogue catalogue;
+    catalogue.loadBytes(bytes);
+    const BalanceRequest request = smallSuggest(test::lopsidedCatalogue()).analysis;
+
+    const SideSelection magic = team(1, {3, 4, 3, 4, 5, 3, 4, 6});
+    const SideSelection breath = team(2, {5, 6, 5, 6, 3, 5, 6, 4});
+    const SideSelection physicalA = team(3, {1, 2, 1, 2, 3, 4, 5, 6});
+    const SideSelection physicalB = team(4, {2, 1, 3, 1, 2, 4, 5, 6});
+    const SideSelection physicalC = team(1, {1, 2, 5, 2, 1, 6, 3, 4});
+    const std::vector<SideSelection> field{magic, breath, physicalA};
+
+    // The physical teams top the league, but a field of three holds one of them while
+    // a magic and a breath deck are left.
+    const std::vector<SideSelection> next = renewedField(catalogue, field, reportOfTeams({physicalB}, request), 60);
+    ASSERT_EQ(next.size(), 3U);
+    EXPECT_EQ(std::count(next.begin(), next.end(), magic), 1);
+    EXPECT_EQ(std::count(next.begin(), next.end(), breath), 1);
+
+    // Where no deck of another kind is left, the strongest of one kind fill the field.
+    // (With one kind only, the vehicle rule still holds: the test above.)
+    const std::vector<SideSelection> allPhysical{physicalA, physicalB, magic};
+    const std::vector<SideSelection> filled =
+        renewedField(catalogue, allPhysical, reportOfTeams({physicalC}, request), 60);
+    ASSERT_EQ(filled.size(), 3U);
+    EXPECT_EQ(std::count(filled.begin(), filled.end(), magic), 1);
+    EXPECT_EQ(std::count(filled.begin(), filled.end(), physicalA) +
+                  std::count(filled.begin(), filled.end(), physicalB) +
+                  std::count(filled.begin(), filled.end(), physicalC),
+              2);
+}
+
 TEST(Suggest, ARoundOnARenewedFieldIsWhatTheAnalysisGivesOnThatField) {
     // The strong card at size 5: three of it no longer fit a deck, so the searches find
     // teams the field may take (it takes no stack), and the twins among the plain cards
@@ -307,8 +352,8 @@ TEST(Suggest, WhereTheCheckOnFreshSeedsMissesTheChainGoesOnFromItsTeams) {
     EXPECT_FALSE(stopped[0].check);
     check.seed = checkSeed(request.analysis.seed, 0);
     check.field.decks = rounds[0].field;
-    EXPECT_EQ(rounds[1].field,
-              renewedField(catalogue, rounds[0].field, analyseBalance(catalogue, check), request.renewalBattles));
+    const BalanceReport checked = analyseBalance(catalogue, check);
+    EXPECT_EQ(rounds[1].field, renewedField(catalogue, rounds[0].field, checked, request.renewalBattles));
 }
 
 } // namespace
