@@ -275,6 +275,10 @@ std::vector<SuggestRound> suggestChanges(const std::string& catalogueBytes, cons
     unsigned checks = 0;
     std::string current = catalogueBytes;
     BalanceReport report = analyse(current);
+    // The last check that missed: its searches, several times the chain's, saw the
+    // stacks and the strong teams that the chain's did not, so the next round's
+    // changes are drawn from it.
+    std::optional<BalanceReport> missedCheck;
     for (unsigned r = 0; r < request.rounds && !stopped(); ++r) {
         SuggestRound round;
         if (request.renewField) {
@@ -297,7 +301,9 @@ std::vector<SuggestRound> suggestChanges(const std::string& catalogueBytes, cons
             break;
         round.field = analysis.field.decks;
         round.before = balanceFigures(report);
-        const std::vector<FieldChange> changes = candidateChanges(current, report, request.candidates);
+        const std::vector<FieldChange> changes =
+            candidateChanges(current, missedCheck ? *missedCheck : report, request.candidates);
+        missedCheck.reset();
         std::vector<BalanceReport> reports;
         for (size_t k = 0; k < changes.size() && !stopped(); ++k) {
             if (progress)
@@ -366,6 +372,7 @@ std::vector<SuggestRound> suggestChanges(const std::string& catalogueBytes, cons
         // searches would go on finding the set on target.
         if (done.check->holds() || !request.renewField)
             break;
+        missedCheck = checked;
         report = std::move(checked); // stands for the set until the field takes it in
     }
     return rounds;

@@ -26,7 +26,7 @@
 // on target partly by luck. A check runs the plain analysis (further searches and
 // all) on fresh seeds before the chain believes it; where the check misses, a chain
 // that renews its field goes on from the check's best teams, the stronger ones that
-// its own searches did not meet.
+// its own searches did not meet, and changes the cards the check's searches press on.
 
 #include "balance/Balance.h"
 

@@ -71,7 +71,8 @@ league.
   --check              where the chain finds the set on every target, check it with the
                        plain analysis (--searches, up to --max-searches, --budget) on
                        fresh seeds before believing it; with --renew-field a check that
-                       misses adds its best teams to the field and the chain goes on
+                       misses adds its best teams to the field, and the next round
+                       changes the cards its searches stack or lean on
   --json               print the result as one JSON object
   --html FILE          also write the report as one self-contained page (UTF-8, no scripts,
                        tables and bar charts) to FILE

@@ -354,6 +354,15 @@ TEST(Suggest, WhereTheCheckOnFreshSeedsMissesTheChainGoesOnFromItsTeams) {
     check.field.decks = rounds[0].field;
     const BalanceReport checked = analyseBalance(catalogue, check);
     EXPECT_EQ(rounds[1].field, renewedField(catalogue, rounds[0].field, checked, request.renewalBattles));
+    // ... and changes what the check's searches pressed on, not what the chain's own
+    // (fewer, shorter) searches on the new field saw.
+    const std::string afterFirst = rounds[0].applied ? rounds[0].proposals[0].catalogue : bytes;
+    const std::vector<FieldChange> expected = candidateChanges(afterFirst, checked, request.candidates);
+    ASSERT_FALSE(expected.empty());
+    ASSERT_FALSE(rounds[1].proposals.empty());
+    const FieldChange& tried = rounds[1].proposals[0].change;
+    EXPECT_EQ(std::tie(tried.kind, tried.id, tried.field, tried.to),
+              std::tie(expected[0].kind, expected[0].id, expected[0].field, expected[0].to));
 }
 
 } // namespace
